@@ -1,0 +1,35 @@
+# Shared helpers for the project's own targets.
+
+# Strict warnings on our own code; third-party headers come in as SYSTEM.
+function(zk_strict_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+endfunction()
+
+# zk_add_library(<name> <alias> SOURCES ... [DEPS ...])
+# A static library whose public headers live in <folder>/include.
+function(zk_add_library name alias)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  add_library(${alias} ALIAS ${name})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  zk_strict_warnings(${name})
+endfunction()
+
+# zk_add_test(<name> SOURCES ... [DEPS ...] [ENV ...])
+# One GoogleTest executable; each TEST becomes its own ctest entry.
+function(zk_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;ENV" ${ARGN})
+  find_package(GTest REQUIRED)
+  include(GoogleTest)
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    ZK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ZK_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  zk_strict_warnings(${name})
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "${ARG_ENV}")
+endfunction()

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace zk {
+
+/// Where the engine writes the CSV text. The engine hands over large blocks (about 1 MiB).
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+
+    /// Writes all `count` bytes or throws Error(WriteFailed).
+    virtual void write(const char* data, std::size_t count) = 0;
+
+    /// The name used in messages: the file's path, or a description.
+    virtual const std::string& name() const = 0;
+};
+
+/// Collects the text in memory, for tests and the preview of a few rows.
+class StringSink final : public ByteSink {
+public:
+    explicit StringSink(std::string name = "(memory)") : name_(std::move(name)) {}
+
+    void write(const char* data, std::size_t count) override { text_.append(data, count); }
+    const std::string& name() const override { return name_; }
+
+    const std::string& text() const noexcept { return text_; }
+
+private:
+    std::string text_;
+    std::string name_;
+};
+
+/// Writes to a file descriptor that someone else owns (standard output, an open file).
+/// Short writes are continued, interrupted ones repeated; a failing write is tried again a few
+/// times before Error(WriteFailed) is thrown.
+class FdSink final : public ByteSink {
+public:
+    FdSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+
+    void write(const char* data, std::size_t count) override;
+    const std::string& name() const override { return name_; }
+
+private:
+    int fd_;
+    std::string name_;
+};
+
+}  // namespace zk

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zk {
+
+/// Longest text that Format_Number_Field produces: a sign position, ten digits, or a
+/// single-precision number in exponent notation such as "-3.139428E-04".
+inline constexpr std::size_t kMaxNumberFieldLength = 16;
+
+/// The Baseline column's text for a raw sample v (0..65535): the level k / 20 for
+/// k = ((v × 30775) div 32768 + 1170) div 512 + 8, one of the 121 texts "0.5", "0.55", ...,
+/// "6.45", "6.5". At least one decimal is always written, the second only when it isn't zero;
+/// the decimal point is always ".", so the text never breaks a comma-separated row. No sign
+/// position and no leading space. Returns a view of a static text.
+std::string_view Calc_Base(std::int32_t UnsignedValue);
+
+/// The resistance in kilo-ohms for a raw sample v (0..65535): (v × 21.18 − 103546.88) /
+/// (65536 − v), computed in double precision and rounded to single precision. About −1.58 at
+/// v = 0, changes sign between 4888 and 4889, exactly 1284484.375 at 65535. Never divides by
+/// zero for v in range.
+float Calc_Resistance(std::int32_t UnsignedValue);
+
+/// The text of a whole number in a data row: a sign position ("-" for a negative value, one
+/// space otherwise) and the decimal digits without leading zeros. 20 gives " 20", -7 "-7".
+std::string Format_Number_Field(std::int32_t value);
+
+/// The text of a single-precision number in a data row: a sign position, then the value
+/// rounded to seven significant digits (exact halves to even), with trailing zeros and a bare
+/// "." dropped and no zero before the point below 1: 18.02 gives " 18.02", −0.96302694
+/// "-.9630269", 1284484.375 " 1284484". A magnitude that rounds to less than 0.1 is written in
+/// exponent notation, "E", the exponent's sign and two digits: " 3.528616E-05". Zero gives " 0".
+/// The decimal point is always ".". Infinities and NaN, which no conversion produces, give
+/// " inf", "-inf" and " nan".
+std::string Format_Number_Field(float value);
+
+/// Allocation-free forms of Format_Number_Field for the export's hot path: each writes the
+/// text at `out` (room for kMaxNumberFieldLength characters) and returns the end.
+char* writeNumberField(char* out, std::int32_t value) noexcept;
+char* writeNumberField(char* out, float value) noexcept;
+
+}  // namespace zk
