@@ -7,7 +7,7 @@ namespace zk {
 
 /// Where the engine writes the CSV text. The engine hands over large blocks (about 1 MiB).
 class ByteSink {
-public:
+  public:
     virtual ~ByteSink() = default;
 
     /// Writes all `count` bytes or throws Error(WriteFailed).
@@ -19,7 +19,7 @@ public:
 
 /// Collects the text in memory, for tests and the preview of a few rows.
 class StringSink final : public ByteSink {
-public:
+  public:
     explicit StringSink(std::string name = "(memory)") : name_(std::move(name)) {}
 
     void write(const char* data, std::size_t count) override { text_.append(data, count); }
@@ -27,7 +27,7 @@ public:
 
     const std::string& text() const noexcept { return text_; }
 
-private:
+  private:
     std::string text_;
     std::string name_;
 };
@@ -36,13 +36,13 @@ private:
 /// Short writes are continued, interrupted ones repeated; a failing write is tried again a few
 /// times before Error(WriteFailed) is thrown.
 class FdSink final : public ByteSink {
-public:
+  public:
     FdSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
 
     void write(const char* data, std::size_t count) override;
     const std::string& name() const override { return name_; }
 
-private:
+  private:
     int fd_;
     std::string name_;
 };

@@ -10,7 +10,7 @@ namespace zk {
 /// Where the engine reads a recording from. The length is asked afresh whenever the engine has
 /// used up what it knew of, so that a recording that is still growing is read to its end.
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
 
     /// The current length in bytes. Throws Error(ReadFailed) when it can't be had.
@@ -28,21 +28,21 @@ public:
 /// A recording held in memory, for tests, benchmarks and fuzzing. The bytes are not copied and
 /// must outlive the source.
 class MemorySource final : public ByteSource {
-public:
+  public:
     explicit MemorySource(std::span<const unsigned char> bytes, std::string name = "(memory)");
 
     std::uint64_t size() override { return bytes_.size(); }
     std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count) override;
     const std::string& name() const override { return name_; }
 
-private:
+  private:
     std::span<const unsigned char> bytes_;
     std::string name_;
 };
 
 /// A recording file, opened read-only. Move-only; closes the file when destroyed.
 class FileSource final : public ByteSource {
-public:
+  public:
     /// Opens the file at `path` for reading. Throws Error(OpenFailed) naming the cause (missing,
     /// no permission, a folder).
     explicit FileSource(std::string path);
@@ -59,7 +59,7 @@ public:
     /// The open file descriptor (for identity checks such as "is the output the recording?").
     int fd() const noexcept { return fd_; }
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
 };

@@ -33,7 +33,8 @@ std::string Format_Number_Field(std::int32_t value);
 /// "-.9630269", 1284484.375 " 1284484". A magnitude that rounds to less than 0.1 is written in
 /// exponent notation, "E", the exponent's sign and two digits: " 3.528616E-05". Zero gives " 0".
 /// The decimal point is always ".". Infinities and NaN, which no conversion produces, give
-/// " inf", "-inf" and " nan".
+/// " inf", "-inf" and " nan"; a magnitude of 10^7 or more, which no conversion reaches either, is
+/// written in exponent notation too.
 std::string Format_Number_Field(float value);
 
 /// Allocation-free forms of Format_Number_Field for the export's hot path: each writes the

@@ -22,7 +22,7 @@ enum class ErrorCode {
 /// A failure of the engine: a code, a message that says why, and the file (and, where it
 /// matters, the byte offset in it) that the failure concerns.
 class Error : public std::runtime_error {
-public:
+  public:
     /// Sentinel for offset(): the failure is not tied to a position in the file.
     static constexpr std::uint64_t kNoOffset = UINT64_MAX;
 
@@ -36,7 +36,7 @@ public:
     /// "path: message", or the message alone when no path is known.
     std::string describe() const;
 
-private:
+  private:
     ErrorCode code_;
     std::string path_;
     std::uint64_t offset_;

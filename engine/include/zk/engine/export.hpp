@@ -20,9 +20,9 @@ using ProgressFn = std::function<bool(std::uint64_t recordsDone, std::uint64_t r
 
 /// What an export did, or why it stopped.
 struct ExportResult {
-    std::uint64_t rowsWritten = 0;   ///< data lines written (header lines not counted)
-    std::uint64_t recordsRead = 0;   ///< whole records scanned
-    std::optional<Error> error;      ///< set when the export failed or was cancelled
+    std::uint64_t rowsWritten = 0;  ///< data lines written (header lines not counted)
+    std::uint64_t recordsRead = 0;  ///< whole records scanned
+    std::optional<Error> error;     ///< set when the export failed or was cancelled
 
     bool ok() const noexcept { return !error.has_value(); }
 };

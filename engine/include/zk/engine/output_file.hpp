@@ -9,9 +9,11 @@ namespace zk {
 /// An output file that is never left half-written. A regular file (new or existing) is written
 /// to a temporary file beside it and renamed onto it by commit(); until then an earlier file of
 /// that name is untouched, and a discarded or destroyed OutputFile removes its temporary file.
+/// Where the file system allows, the temporary file has no name at all until commit(), so not
+/// even a killed program leaves one behind.
 /// A target that is not a regular file (a device such as /dev/null, a pipe) is written directly.
 class OutputFile {
-public:
+  public:
     /// What to do when the target exists as a regular file.
     enum class Existing {
         Refuse,   ///< fail with Error(OutputExists), also if it appears before commit()
@@ -36,12 +38,13 @@ public:
     /// Drops what was written: removes the temporary file. Does nothing once committed.
     void discard() noexcept;
 
-private:
-    std::string path_;       // as given, for messages
-    std::string target_;     // where the file ends up (symbolic links resolved)
-    std::string tempPath_;   // empty when written directly
+  private:
+    std::string path_;      // as given, for messages
+    std::string target_;    // where the file ends up (symbolic links resolved)
+    std::string tempPath_;  // the named temporary file, if one is used
     Existing existing_;
     int fd_ = -1;
+    bool unnamed_ = false;  // fd_ is an unnamed file in the target's folder
     bool done_ = false;
     FdSink sink_;
 };

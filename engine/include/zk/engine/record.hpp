@@ -10,12 +10,12 @@ inline constexpr std::size_t kRecordSize = 20;
 
 /// Byte offsets of the fields that the program reads; the other bytes are not used.
 namespace record_offset {
-inline constexpr std::size_t TimeMs = 0;      // signed 32-bit, little-endian
-inline constexpr std::size_t RawValue = 4;    // 16-bit, read as unsigned 0..65535
-inline constexpr std::size_t TagLow = 13;     // tag number, low byte
-inline constexpr std::size_t TagHigh = 14;    // tag number, high byte
-inline constexpr std::size_t TagMarker = 18;  // 'T' when the record carries a tag
-inline constexpr std::size_t RecordType = 19; // 'P', 'O', 'S', 'T', ...
+inline constexpr std::size_t TimeMs = 0;       // signed 32-bit, little-endian
+inline constexpr std::size_t RawValue = 4;     // 16-bit, read as unsigned 0..65535
+inline constexpr std::size_t TagLow = 13;      // tag number, low byte
+inline constexpr std::size_t TagHigh = 14;     // tag number, high byte
+inline constexpr std::size_t TagMarker = 18;   // 'T' when the record carries a tag
+inline constexpr std::size_t RecordType = 19;  // 'P', 'O', 'S', 'T', ...
 }  // namespace record_offset
 
 /// One 20-byte record of a recording. All multi-byte fields are little-endian.

@@ -21,7 +21,7 @@ void Assemble_Record(std::string& OutputLine, const ExportSettings& settings,
 /// (the Data, Baseline and Resistance fields, the commas and the Tags comma) is built once for
 /// all 65,536 samples, so a row costs one time text and one copy.
 class RowTable {
-public:
+  public:
     /// Room a row needs at most at the output position: time text plus the longest entry,
     /// plus the slack of the fixed-size copy.
     static constexpr std::size_t kMaxRowLength = 64;
@@ -35,7 +35,7 @@ public:
     /// True when every row is empty (no column, or Tags alone).
     bool rowsEmpty() const noexcept { return rowsEmpty_; }
 
-private:
+  private:
     static constexpr std::size_t kEntrySize = 32;  // 31 characters and a length byte
     struct Entry {
         char text[kEntrySize];
