@@ -171,7 +171,7 @@ class Responses {
 };
 
 /// 10^(k / 256) for k = 0..256, built by repeated multiplication so that it is the same on
-/// every machine; picks log-uniform levels between 50 and 500 kilo-ohms.
+/// every machine; the resting levels 50 × 10^(k / 256) run from 50 to 500 kilo-ohms.
 const std::array<double, 257>& decadeTable() {
     static const std::array<double, 257> table = [] {
         std::array<double, 257> t{};
@@ -197,8 +197,9 @@ class Generator {
   public:
     Generator(const Options& options) : options_(options), rng_(options.seed) {
         // Start somewhere in the middle of the range and settle there.
-        tonic_ = mid_ = target_ = pickLevel();
-        nextTarget_ = rng_.between(1000, 4500);
+        targetStep_ = rng_.between(40, 216);
+        tonic_ = mid_ = target_ = 50.0 * decadeTable()[static_cast<std::size_t>(targetStep_)];
+        nextTarget_ = rng_.between(3000, 15000);
         nextTag_ = nextTagGap();
         sweepFrom_ = sweepPos_ = 32768.0;
         sweepTo_ = pickSweepEnd(true);
@@ -274,17 +275,17 @@ class Generator {
         return static_cast<std::uint32_t>(std::max(1, rng_.between(n - n / 2, n + n / 2)));
     }
 
-    double pickLevel() noexcept { return 50.0 * decadeTable()[rng_.between(0, 256)]; }
-
-    // The resting level follows a target that changes every 20-90 s, through two lags of about
-    // 20 s each, so it bends smoothly instead of jumping.
+    // The resting level follows a target that takes a step of up to 40 % up or down every
+    // 1-5 minutes, a random walk on a log scale kept within 50-500 kilo-ohms, through two lags
+    // of about a minute each, so it bends slowly and smoothly instead of jumping.
     void driftTonic() noexcept {
         if (--nextTarget_ == 0) {
-            target_ = pickLevel();
-            nextTarget_ = rng_.between(1000, 4500);
+            targetStep_ = std::clamp(targetStep_ + rng_.between(-37, 37), 0, 256);
+            target_ = 50.0 * decadeTable()[static_cast<std::size_t>(targetStep_)];
+            nextTarget_ = rng_.between(3000, 15000);
         }
-        mid_ += (target_ - mid_) * 0.001;
-        tonic_ += (mid_ - tonic_) * 0.001;
+        mid_ += (target_ - mid_) * 0.0003;
+        tonic_ += (mid_ - tonic_) * 0.0003;
     }
 
     // Smooth legs from one end of the raw range to the other, 10-40 s each; the ends lie a
@@ -313,6 +314,7 @@ class Generator {
     std::uint32_t tagNumber_ = 0;
     double tonic_ = 0, mid_ = 0, target_ = 0;
     int nextTarget_ = 0;
+    int targetStep_ = 0;  // target = 50 × 10^(targetStep_ / 256) kilo-ohms
     double wobble_ = 0;
     double sweepFrom_ = 0, sweepTo_ = 0, sweepPos_ = 0;
     int sweepLength_ = 1, sweepStep_ = 0;
