@@ -1,0 +1,97 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace zk::ui {
+
+/// The controls of the main window, in tab order. Their names are the toolkit's object names
+/// (controlName()).
+enum class Control {
+    cmdLoad,
+    lblSource,
+    Frame1,
+    Option1,
+    Option2,
+    Option3,
+    Option4,
+    Frame2,
+    chkData,
+    chkTime,
+    chkBase,
+    chkTags,
+    chkRes,
+    chkHeader,
+    txtHeading,
+    lblHeading,
+    cmdExport,
+};
+
+/// The control's name as the toolkit knows it, e.g. "chkTime" for Control::chkTime.
+const char* controlName(Control control);
+
+/// A check box's value.
+enum class CheckValue {
+    Unchecked = 0,
+    Checked = 1,
+    Grayed = 2,  ///< neither; counts as checked wherever a flag is taken from the box
+};
+
+/// The icon of a message box.
+enum class MessageIcon {
+    Critical,  ///< the critical-stop icon (a failed save of the settings)
+    Warning,   ///< the exclamation mark (a recording that can't be exported)
+};
+
+/// A size in twips (1/1440 inch; 15 twips are one pixel at 96 dots per inch).
+struct SizeTwips {
+    float width = 0;
+    float height = 0;
+};
+
+/// What the main window's logic needs of a windowing toolkit. The Qt window implements it;
+/// tests implement it with a fake that records the calls. Every operation runs on the window's
+/// thread; none of them calls back into the logic except as noted.
+class ConverterSession {
+  public:
+    virtual ~ConverterSession() = default;
+
+    /// The screen's size, in twips.
+    virtual SizeTwips screenSize() const = 0;
+    /// The window's outer size, frame, title bar and menu bar included, in twips.
+    virtual SizeTwips windowSize() const = 0;
+    /// Places the window's outer top left corner at (left, top) twips on the screen; fractions
+    /// of a twip are the toolkit's to round.
+    virtual void moveWindow(float left, float top) = 0;
+
+    /// The directory that holds the running program, found from the program file itself.
+    virtual std::filesystem::path programDirectory() const = 0;
+
+    /// A check box's value.
+    virtual CheckValue checkValue(Control box) const = 0;
+    /// Checks a check box. The toolkit may raise the box's click handler.
+    virtual void setChecked(Control box) = 0;
+    /// Selects an option button; the other options of its frame are cleared. The toolkit may
+    /// raise the option's click handler.
+    virtual void selectOption(Control option) = 0;
+    /// A text box's text, in UTF-8.
+    virtual std::string text(Control box) const = 0;
+    /// Shows or hides a control.
+    virtual void setVisible(Control control, bool visible) = 0;
+    /// A push button's or label's caption.
+    virtual std::string caption(Control control) const = 0;
+    /// Sets a push button's or label's caption.
+    virtual void setCaption(Control control, const std::string& caption) = 0;
+    /// Enables or disables a control; a disabled frame takes no input in any of its controls.
+    virtual void setEnabled(Control control, bool enabled) = 0;
+
+    /// Shows a modal message box with one OK button; returns when it has been dismissed.
+    virtual void showMessage(const std::string& text, const std::string& title,
+                             MessageIcon icon) = 0;
+    /// Shows the About window modally, with no owner; returns when it has closed.
+    virtual void showAbout() = 0;
+    /// Closes the main window. The toolkit raises Form_QueryUnload before the window goes.
+    virtual void closeWindow() = 0;
+};
+
+}  // namespace zk::ui
