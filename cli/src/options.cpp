@@ -1,0 +1,129 @@
+#include "zk/cli/options.hpp"
+
+#include <array>
+#include <charconv>
+#include <cstddef>
+
+namespace zk::cli {
+
+namespace {
+
+std::string_view trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char c = a[i];
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        if (c != b[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> parseColumns(std::string_view list, ExportSettings& settings) {
+    struct Column {
+        std::string_view name;
+        bool ExportSettings::*flag;
+    };
+    static constexpr std::array<Column, 5> kColumns{{
+        {"time", &ExportSettings::IncludeTime},
+        {"data", &ExportSettings::IncludeData},
+        {"baseline", &ExportSettings::IncludeBaseline},
+        {"resistance", &ExportSettings::IncludeResistance},
+        {"tags", &ExportSettings::IncludeTags},
+    }};
+
+    if (trim(list).empty()) {
+        return "the column list is empty (use \"none\" for no column)";
+    }
+    std::array<bool, kColumns.size()> chosen{};
+    bool none = false;
+    bool anyColumn = false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = list.find(',', start);
+        const std::string_view name =
+            trim(list.substr(start, comma == std::string_view::npos ? list.npos : comma - start));
+        if (name.empty()) {
+            return "the column list \"" + std::string(list) + "\" has an empty name";
+        }
+        if (equalsIgnoringCase(name, "none")) {
+            none = true;
+        } else {
+            bool known = false;
+            for (std::size_t i = 0; i < kColumns.size(); ++i) {
+                if (equalsIgnoringCase(name, kColumns[i].name)) {
+                    chosen[i] = known = anyColumn = true;
+                }
+            }
+            if (!known) {
+                return "unknown column \"" + std::string(name) +
+                       "\" (known: time, data, baseline, resistance, tags, none)";
+            }
+        }
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (none && anyColumn) {
+        return "\"none\" cannot be combined with column names";
+    }
+    for (std::size_t i = 0; i < kColumns.size(); ++i) {
+        settings.*kColumns[i].flag = chosen[i];
+    }
+    return std::nullopt;
+}
+
+std::optional<int> parsePeriod(std::string_view text) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxPeriod) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::string> defaultOutputName(std::string_view recordingPath) {
+    const auto slash = recordingPath.rfind('/');
+    std::string_view name =
+        slash == std::string_view::npos ? recordingPath : recordingPath.substr(slash + 1);
+    // Drop four characters from the end; a UTF-8 continuation byte (10xxxxxx) belongs to the
+    // character before it.
+    for (int dropped = 0; dropped < 4; ++dropped) {
+        if (name.empty()) {
+            return std::nullopt;
+        }
+        std::size_t cut = name.size() - 1;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        name = name.substr(0, cut);
+    }
+    return std::string(name) + ".csv";
+}
+
+std::string folderPart(std::string_view path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+}
+
+}  // namespace zk::cli

@@ -1,0 +1,461 @@
+#include "zk/cli/zkexport.hpp"
+
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "zk/cli/options.hpp"
+#include "zk/engine/byte_source.hpp"
+#include "zk/engine/error.hpp"
+#include "zk/engine/export.hpp"
+#include "zk/engine/output_file.hpp"
+#include "zk/engine/record.hpp"
+#include "zk/engine/recording.hpp"
+
+namespace zk::cli {
+
+namespace {
+
+constexpr const char* kProgram = "zkexport";
+
+struct Options {
+    std::vector<std::string> recordings;
+    std::optional<std::string> output;     // -o; "-" is standard output
+    std::optional<std::string> outputDir;  // -d
+    ExportSettings settings;
+    std::string heading;  // the heading line, already quoted; empty for none
+    bool force = false;
+    bool check = false;
+    bool quiet = false;
+};
+
+// What parsing came to: options to run with, or an exit status to return at once.
+struct Parsed {
+    std::optional<Options> options;
+    int exitStatus = kExitOk;
+};
+
+int usageError(Console& console, const std::string& message) {
+    console.err << kProgram << ": " << message << "\n"
+                << "Run '" << kProgram << " --help' to see the options.\n";
+    return kExitUsage;
+}
+
+Parsed parseArguments(std::span<const std::string> args, Console& console) {
+    CLI::App app{"", kProgram};
+    app.set_help_flag("-h,--help");
+    Options o;
+    std::string output, outputDir, period, columns, heading;
+    bool noHeaders = false;
+    auto* outputOpt = app.add_option("-o,--output", output);
+    auto* dirOpt = app.add_option("-d,--output-dir", outputDir);
+    auto* periodOpt = app.add_option("-p,--period", period);
+    auto* columnsOpt = app.add_option("-c,--columns", columns);
+    app.add_flag("--no-headers", noHeaders);
+    auto* headingOpt = app.add_option("--heading", heading);
+    app.add_flag("-f,--force", o.force);
+    app.add_flag("--check", o.check);
+    app.add_flag("-q,--quiet", o.quiet);
+    app.add_option("RECORDING", o.recordings)->required();
+
+    // CLI11 takes the arguments last one first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        console.out << helpText() << std::flush;
+        return {std::nullopt, kExitOk};
+    } catch (const CLI::ParseError& e) {
+        return {std::nullopt, usageError(console, e.what())};
+    }
+
+    if (periodOpt->count() > 0) {
+        const auto value = parsePeriod(period);
+        if (!value) {
+            return {std::nullopt, usageError(console, "--period: \"" + period +
+                                                          "\" is not a whole number from 1 to " +
+                                                          std::to_string(kMaxPeriod))};
+        }
+        o.settings.UpdatePeriod = static_cast<std::int16_t>(*value);
+    }
+    if (columnsOpt->count() > 0) {
+        if (auto problem = parseColumns(columns, o.settings)) {
+            return {std::nullopt, usageError(console, "--columns: " + *problem)};
+        }
+    }
+    o.settings.IncludeHeaders = !noHeaders;
+    if (headingOpt->count() > 0) {
+        o.heading = Quote_Heading(heading);
+    }
+    if (outputOpt->count() > 0) {
+        if (output.empty()) {
+            return {std::nullopt, usageError(console, "--output: the path is empty")};
+        }
+        if (dirOpt->count() > 0) {
+            return {std::nullopt,
+                    usageError(console, "--output and --output-dir cannot be used together")};
+        }
+        if (o.recordings.size() > 1) {
+            return {
+                std::nullopt,
+                usageError(console, "--output names a single file but " +
+                                        std::to_string(o.recordings.size()) +
+                                        " recordings were given (use --output-dir for several)")};
+        }
+        o.output = output;
+    }
+    if (dirOpt->count() > 0) {
+        if (outputDir.empty()) {
+            return {std::nullopt, usageError(console, "--output-dir: the path is empty")};
+        }
+        o.outputDir = outputDir;
+    }
+    return {std::move(o), kExitOk};
+}
+
+using FileId = std::pair<dev_t, ino_t>;
+
+std::optional<FileId> fileIdOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return FileId{st.st_dev, st.st_ino};
+}
+
+// "M:SS", or "H:MM:SS" from an hour on.
+std::string formatDuration(std::uint64_t seconds) {
+    char text[48];
+    if (seconds >= 3600) {
+        std::snprintf(
+            text, sizeof text, "%llu:%02u:%02u", static_cast<unsigned long long>(seconds / 3600),
+            static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%u:%02u", static_cast<unsigned>(seconds / 60),
+                      static_cast<unsigned>(seconds % 60));
+    }
+    return text;
+}
+
+const char* signalName(int signal) {
+    switch (signal) {
+        case SIGINT:
+            return "an interrupt (SIGINT)";
+        case SIGTERM:
+            return "a termination request (SIGTERM)";
+        default:
+            return "a signal";
+    }
+}
+
+enum class Outcome { Done, Invalid, Failed, Stopped };
+
+class Run {
+  public:
+    Run(const Options& options, Console& console) : o_(options), console_(console) {
+        // Every recording of the run, so that no output lands on one of them.
+        for (const auto& recording : o_.recordings) {
+            if (auto id = fileIdOf(recording)) {
+                recordingIds_.emplace(*id, recording);
+            }
+        }
+    }
+
+    int run() {
+        if (!o_.check && o_.outputDir) {
+            // Checked once, before any recording is read: no folder, no point in starting.
+            struct stat st {};
+            if (::stat(o_.outputDir->c_str(), &st) != 0) {
+                fail(*o_.outputDir,
+                     errno == ENOENT
+                         ? std::string("the output folder does not exist")
+                         : std::string("cannot use the output folder: ") + std::strerror(errno));
+                return kExitFailure;
+            }
+            if (!S_ISDIR(st.st_mode)) {
+                fail(*o_.outputDir, "is not a folder");
+                return kExitFailure;
+            }
+        }
+        bool failed = false, invalid = false;
+        for (const auto& recording : o_.recordings) {
+            switch (convert(recording)) {
+                case Outcome::Done:
+                    break;
+                case Outcome::Invalid:
+                    invalid = true;
+                    break;
+                case Outcome::Failed:
+                    failed = true;
+                    break;
+                case Outcome::Stopped:
+                    return kExitSignalBase + stopSignal();
+            }
+        }
+        return failed ? kExitFailure : invalid ? kExitInvalid : kExitOk;
+    }
+
+  private:
+    int stopSignal() const { return console_.stopSignal ? console_.stopSignal->load() : 0; }
+
+    void fail(const std::string& path, const std::string& message) {
+        console_.err << kProgram << ": " << path << ": " << message << "\n";
+    }
+
+    void fail(const Error& error) {
+        console_.err << kProgram << ": " << error.describe();
+        if (error.code() == ErrorCode::OutputExists) {
+            console_.err << " (use --force to replace it)";
+        }
+        console_.err << "\n";
+    }
+
+    bool showProgress() const { return console_.errIsTerminal && !o_.quiet; }
+
+    Outcome convert(const std::string& recording) {
+        if (stopSignal() != 0) {
+            return Outcome::Stopped;
+        }
+        std::optional<FileSource> source;
+        try {
+            source.emplace(recording);
+            if (!Verify_zkd_Format(*source)) {
+                fail(recording, kIncompatibleFileMessage);
+                return Outcome::Invalid;
+            }
+        } catch (const Error& e) {
+            fail(e);
+            return Outcome::Failed;
+        }
+        if (o_.check) {
+            return check(*source);
+        }
+
+        const bool toStdout = o_.output && *o_.output == "-";
+        std::string outputPath;
+        if (toStdout) {
+            outputPath = console_.csvOut ? console_.csvOut->name() : "standard output";
+            if (console_.csvOut == nullptr) {
+                fail(outputPath, "cannot be written here");
+                return Outcome::Failed;
+            }
+            struct stat st {};
+            if (console_.csvOutFd >= 0 && ::fstat(console_.csvOutFd, &st) == 0 &&
+                S_ISREG(st.st_mode)) {
+                if (auto it = recordingIds_.find({st.st_dev, st.st_ino});
+                    it != recordingIds_.end()) {
+                    fail(outputPath, "is the recording " + it->second +
+                                         " itself; it would be written while it is read");
+                    return Outcome::Failed;
+                }
+            }
+        } else if (o_.output) {
+            outputPath = *o_.output;
+        } else {
+            const auto name = defaultOutputName(recording);
+            if (!name) {
+                fail(recording,
+                     "the file name has fewer than four characters, so no output name can be made "
+                     "from it; give one with --output");
+                return Outcome::Failed;
+            }
+            if (o_.outputDir) {
+                outputPath = *o_.outputDir;
+                if (outputPath.back() != '/') {
+                    outputPath += '/';
+                }
+                outputPath += *name;
+            } else {
+                outputPath = folderPart(recording) + *name;
+            }
+        }
+
+        if (!toStdout) {
+            if (auto id = fileIdOf(outputPath)) {
+                if (auto it = recordingIds_.find(*id); it != recordingIds_.end()) {
+                    fail(outputPath, "is the recording " + it->second +
+                                         "; it is not overwritten with its export");
+                    return Outcome::Failed;
+                }
+                if (auto it = written_.find(*id); it != written_.end()) {
+                    fail(outputPath, "was already written from " + it->second +
+                                         " in this run; not overwriting it with " + recording);
+                    return Outcome::Failed;
+                }
+            }
+        }
+
+        std::optional<OutputFile> file;
+        ByteSink* sink = console_.csvOut;
+        try {
+            if (!toStdout) {
+                file.emplace(outputPath, o_.force ? OutputFile::Existing::Replace
+                                                  : OutputFile::Existing::Refuse);
+                sink = &file->sink();
+            }
+        } catch (const Error& e) {
+            fail(e);
+            return Outcome::Failed;
+        }
+
+        std::optional<ProgressBar> bar;
+        if (showProgress()) {
+            bar.emplace(console_.err, recording, console_.now);
+        }
+        const ProgressFn progress = [&](std::uint64_t done, std::uint64_t known) {
+            if (stopSignal() != 0) {
+                return false;
+            }
+            if (bar) {
+                bar->update(done, known);
+            }
+            return true;
+        };
+        const ExportResult result = Export(*source, *sink, o_.settings, o_.heading, progress);
+        if (bar) {
+            bar->finish();
+        }
+
+        if (!result.ok()) {
+            if (file) {
+                file->discard();
+            }
+            if (result.error->code() == ErrorCode::Cancelled && stopSignal() != 0) {
+                fail(recording, std::string("export stopped by ") + signalName(stopSignal()) +
+                                    (toStdout ? "" : "; " + outputPath + " was not written"));
+                return Outcome::Stopped;
+            }
+            fail(*result.error);
+            return Outcome::Failed;
+        }
+        if (file) {
+            try {
+                file->commit();
+            } catch (const Error& e) {
+                fail(e);
+                return Outcome::Failed;
+            }
+            struct stat st {};
+            if (::stat(outputPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                written_.emplace(FileId{st.st_dev, st.st_ino}, recording);
+            }
+        }
+        if (showProgress() && !toStdout) {
+            console_.err << kProgram << ": " << outputPath << ": " << result.rowsWritten
+                         << " rows written from " << recording << "\n";
+        }
+        return Outcome::Done;
+    }
+
+    Outcome check(FileSource& source) {
+        std::uint64_t records = 0;
+        try {
+            records = source.size() / kRecordSize;
+        } catch (const Error& e) {
+            fail(e);
+            return Outcome::Failed;
+        }
+        if (!o_.quiet) {
+            // One record every 20 ms.
+            console_.out << source.name() << ": OK (" << records << " records, "
+                         << formatDuration(records / 50) << " of recording)\n";
+        }
+        return Outcome::Done;
+    }
+
+    const Options& o_;
+    Console& console_;
+    std::map<FileId, std::string> recordingIds_;
+    std::map<FileId, std::string> written_;
+};
+
+std::atomic<int>* gStopSignal = nullptr;
+
+extern "C" void onStopSignal(int signal) {
+    if (gStopSignal != nullptr) {
+        gStopSignal->store(signal);
+    }
+}
+
+}  // namespace
+
+int runZkExport(std::span<const std::string> args, Console& console) {
+    Parsed parsed = parseArguments(args, console);
+    if (!parsed.options) {
+        return parsed.exitStatus;
+    }
+    const int status = Run(*parsed.options, console).run();
+    console.out.flush();
+    return status;
+}
+
+void installStopHandlers(std::atomic<int>& stopSignal) {
+    gStopSignal = &stopSignal;
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    // The first signal asks the export to stop; a second one ends the program at once.
+    action.sa_flags = SA_RESETHAND;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+std::string helpText() {
+    return R"HELP(zkexport: converts skin-resistance recordings (.zkd) into CSV files.
+
+Usage: zkexport [OPTIONS] RECORDING.zkd [RECORDING.zkd ...]
+
+Options:
+  -o, --output PATH      output CSV, for a single recording; "-" writes to standard output
+  -d, --output-dir DIR   folder for the CSV files; default: beside each recording
+  -p, --period N         samples of 20 ms per row (UpdatePeriod), 1..1638; default 1.
+                         1 = 50 rows/s, 10 = 5 rows/s, 50 = 1 row/s, 250 = one row per 5 s
+  -c, --columns LIST     comma-separated, any order: time,data,baseline,resistance,tags;
+                         "none" for no column; default time,data (output order is always fixed)
+      --no-headers       write neither the heading line nor the column-header line
+      --heading TEXT     heading line text; without it there is no heading line
+  -f, --force            replace an existing output file (without it, an existing file is an error)
+      --check            only validate the recordings; write nothing
+  -q, --quiet            no progress display
+  -h, --help             show this text
+
+The output of RUN.zkd is RUN.csv: the recording's file name without its last four
+characters, then ".csv", beside the recording or in --output-dir. An output is written to a
+temporary file and put in place only when complete; nothing is left after a failure or Ctrl-C.
+
+Columns (the CSV holds them in this order, whatever the order given):
+  time        Time(msec)        the row's time on the schedule 0, 20 x N, 40 x N... ms
+  data        Data(16 bit)      the raw sample, 0..65535
+  baseline    Baseline          a coarse level, 0.5..6.5
+  resistance  Resistance(kOhm)  the resistance in kilo-ohms
+  tags        Tag Number        the last tag marked since the previous row
+
+Examples:
+  zkexport -p 10 -c time,data,resistance,tags run1.zkd   run1.csv at 5 rows/s, four columns
+  zkexport -d csv/ --force *.zkd                          every recording into csv/, replacing
+  zkexport -o - run1.zkd | head                           the first lines on the terminal
+  zkexport --check *.zkd                                  validate only
+
+Exit status:
+  0  every recording was converted (or, with --check, is valid)
+  1  a recording could not be opened or read, or an output could not be written
+     (it exists and --force was not given, its folder is missing, the disk is full...)
+  2  usage error: an unknown option, a bad value, no recording, -o with several recordings
+  3  a recording failed validation ("This file is corrupt or needs to be converted to
+     version 2 format."); nothing was written for it
+  130  stopped by Ctrl-C (143 for SIGTERM); the output under way was not written
+With several recordings each is converted in turn, even after a failure; the status is 1 when
+any failed for a reason other than validation, else 3 when any failed validation.
+)HELP";
+}
+
+}  // namespace zk::cli
