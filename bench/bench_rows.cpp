@@ -101,7 +101,7 @@ void BM_Assemble_Record(benchmark::State& state) {
 BENCHMARK(BM_Assemble_Record)->ArgName("all_five")->Arg(1)->Arg(0);
 
 void BM_RowTable_write(benchmark::State& state) {
-    const zk::RowTable table(columns(state.range(0) != 0));
+    zk::RowTable table(columns(state.range(0) != 0));
     const auto& v = samples();
     // Rows go one after the other into a block, as in the export.
     std::vector<char> block(4096 * zk::RowTable::kMaxRowLength);

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Times zkexport against what this machine's disk and memory allow, and prints a Markdown table.
+#
+#   bench/run.sh              build-release/ (made with `cmake --preset release` if missing),
+#                             recordings in bench/data/, CSV files in bench/out/
+#   RUNS=9 bench/run.sh       more runs per figure (default 5; medians are printed)
+#
+# The recordings (1 and 10 million records of the sweep profile, whose samples cover the whole
+# raw range 0..65535, a tag about every 500 records; and 24 hours of the skin profile) are made
+# afresh with zkgen on every run. Every timed export writes a new file: the output is removed
+# before each run. The floors are measured in the same run, on the same disk:
+#   write floor  dd from /dev/zero into a file of the CSV's size
+#   cp           a copy of the CSV (reads from the page cache, writes a new file)
+#   read floor   cat of the recording to /dev/null
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+RUNS=${RUNS:-5}
+BUILD=build-release
+DATA=bench/data
+OUT=bench/out
+ALL=time,data,baseline,resistance,tags
+
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+  # The programs need neither the window nor the test suite; Google Benchmark comes with --test.
+  tools/install-deps.sh --test
+  cmake --preset release -DZK_WITH_GUI=OFF -DZK_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$BUILD" -j"$(nproc)" --target zkexport zkgen >/dev/null
+ZKEXPORT=$BUILD/bin/zkexport
+ZKGEN=$BUILD/bin/zkgen
+mkdir -p "$DATA" "$OUT"
+[ -x /usr/bin/time ] || { echo "bench/run.sh: needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
+
+echo "Generating recordings in $DATA/ ..." >&2
+"$ZKGEN" --records 1000000 --profile sweep --tag-every 500 --seed 1 -o "$DATA/sweep-1M.zkd"
+"$ZKGEN" --records 10000000 --profile sweep --tag-every 500 --seed 1 -o "$DATA/sweep-10M.zkd"
+"$ZKGEN" --hours 24 --seed 1 -o "$DATA/skin-24h.zkd"
+
+# Microseconds since the epoch, without starting a process.
+now_us() { local t=$EPOCHREALTIME; echo "${t/./}"; }
+
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# time_once OUTPUT CMD...: removes OUTPUT (unless empty), runs CMD and prints its wall time in
+# microseconds.
+time_once() {
+  local out=$1 t0 t1
+  shift
+  [ -n "$out" ] && rm -f "$out"
+  t0=$(now_us)
+  "$@" >/dev/null
+  t1=$(now_us)
+  echo $((t1 - t0))
+}
+
+# peak_kb OUTPUT CMD...: the peak resident set size of one run, in kB.
+peak_kb() {
+  local out=$1
+  shift
+  [ -n "$out" ] && rm -f "$out"
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': ' '/Maximum resident set size/ { print $2 }'
+}
+
+size_of() { stat -c %s "$1"; }
+records_of() { echo $(($(size_of "$1") / 20)); }
+thousands() { echo "$1" | sed ':a; s/\B[0-9]\{3\}\>/,&/; ta'; }
+seconds() { awk -v us="$1" 'BEGIN { printf "%.3f", us / 1e6 }'; }
+millions_per_second() { awk -v n="$1" -v us="$2" 'BEGIN { printf "%.1f", n / (us / 1e6) / 1e6 }'; }
+mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
+mb_per_second() { awk -v b="$1" -v us="$2" 'BEGIN { printf "%.0f", b / us }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+rows=()
+
+# bench_export LABEL RECORDING PERIOD COLUMNS
+# The export and its floors take turns, run by run, so that a change in the machine's load
+# between them shows in all of them alike; each gets one warm-up run first.
+bench_export() {
+  local label=$1 zkd=$2 period=$3 columns=$4
+  local csv=$OUT/export.csv floor=$OUT/floor.bin copy=$OUT/copy.csv
+  local cmd=("$ZKEXPORT" -q -p "$period" -c "$columns" -o "$csv" "$zkd")
+  echo "Timing $label, $columns, period $period ..." >&2
+  time_once "$csv" "${cmd[@]}" >/dev/null
+  local csv_bytes
+  csv_bytes=$(size_of "$csv")
+  local dd_cmd=(dd if=/dev/zero of="$floor" bs=1M count="$csv_bytes" iflag=count_bytes status=none)
+  time_once "$floor" "${dd_cmd[@]}" >/dev/null
+  local t_export=() t_dd=() t_cp=() t_cat=() i
+  for ((i = 0; i < RUNS; i++)); do
+    t_export+=("$(time_once "$csv" "${cmd[@]}")")
+    t_dd+=("$(time_once "$floor" "${dd_cmd[@]}")")
+    t_cp+=("$(time_once "$copy" cp "$csv" "$copy")")
+    t_cat+=("$(time_once "" cat "$zkd")")
+  done
+  local kb lines in_bytes export_us dd_us cat_us
+  kb=$(peak_kb "$csv" "${cmd[@]}")
+  lines=$(($(wc -l <"$csv") - 1))  # the column-header line is not a row
+  in_bytes=$(size_of "$zkd")
+  export_us=$(median "${t_export[@]}")
+  dd_us=$(median "${t_dd[@]}")
+  cat_us=$(median "${t_cat[@]}")
+  rm -f "$floor" "$copy" "$csv"
+  [ "$columns" = "$ALL" ] && columns="all five"
+  rows+=("| $label | $(thousands "$(records_of "$zkd")") | $columns | $period | $(thousands "$lines") \
+| $(mb "$csv_bytes") | $(seconds "$export_us") | $(millions_per_second "$lines" "$export_us") \
+| $(mb_per_second "$in_bytes" "$export_us") | $(mb $((kb * 1000))) | $(seconds "$dd_us") \
+| $(seconds "$(median "${t_cp[@]}")") | $(seconds "$cat_us") | $(ratio "$export_us" "$dd_us") |")
+}
+
+bench_export "sweep 10M" "$DATA/sweep-10M.zkd" 1 "$ALL"
+bench_export "sweep 10M" "$DATA/sweep-10M.zkd" 1 time,data
+bench_export "sweep 10M" "$DATA/sweep-10M.zkd" 10 "$ALL"
+bench_export "sweep 1M" "$DATA/sweep-1M.zkd" 1 "$ALL"
+bench_export "sweep 1M" "$DATA/sweep-1M.zkd" 1 time,data
+bench_export "sweep 1M" "$DATA/sweep-1M.zkd" 10 "$ALL"
+bench_export "skin 24 h" "$DATA/skin-24h.zkd" 1 "$ALL"
+
+cpu=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
+fs=$(df -T "$OUT" | awk 'NR == 2 { print $2 }')
+echo
+echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') on $cpu, $(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GB", $2 / 1e6 }' /proc/meminfo) RAM,"
+echo "output on $fs; commit $(git describe --always --dirty 2>/dev/null || echo unknown), Release build; median of $RUNS runs each."
+echo
+echo "| Recording | Records | Columns | Period | Rows | CSV (MB) | Export (s) | Rows/s (M) | Input (MB/s) | Peak RSS (MB) | Write floor: dd (s) | cp of the CSV (s) | Read floor: cat (s) | Export ÷ dd |"
+echo "|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+printf '%s\n' "${rows[@]}"
