@@ -223,6 +223,7 @@ class Run {
 
     Outcome convert(const std::string& recording) {
         if (stopSignal() != 0) {
+            fail(recording, std::string("not converted: stopped by ") + signalName(stopSignal()));
             return Outcome::Stopped;
         }
         std::optional<FileSource> source;
