@@ -32,17 +32,44 @@ struct BaselineTexts {
 
 constexpr BaselineTexts kBaselineTexts;
 
-char* writeDigits(char* out, std::uint32_t value) noexcept {
-    char digits[10];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (n > 0) {
-        *out++ = digits[--n];
+// Powers of ten that doubles hold exactly.
+constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11};
+
+// The seven significant digits of a single-precision magnitude and its decimal exponent, the
+// way the C library rounds (exact halves to even), without its cost: for 10^-5 <= m < 10^7,
+// m × 10^(6 - exponent) is exact in double precision (m has 24 significant bits and 5^11 needs
+// 26), so rounding it to a whole number rounds the exact value. False outside that range.
+bool sevenDigits(double m, char* digits, int& exponent) noexcept {
+    if (!(m >= 1e-5 && m < 1e7)) {
+        return false;
     }
-    return out;
+    // A first guess at the exponent; the rounding below corrects it by one where needed.
+    int e = 6;
+    while (e > -5 && m < (e >= 0 ? kPow10[e] : 1.0 / kPow10[-e])) {
+        --e;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int k = 6 - e;
+        if (k < 0 || k > 11) {
+            return false;
+        }
+        const double r = std::nearbyint(m * kPow10[k]);
+        if (r >= 1e7) {
+            ++e;
+        } else if (r < 1e6) {
+            --e;
+        } else {
+            auto n = static_cast<std::uint32_t>(r);
+            for (int i = 6; i > 0; i -= 2) {
+                std::memcpy(digits + i - 1, detail::kDigitPairs.data() + 2 * (n % 100), 2);
+                n /= 100;
+            }
+            digits[0] = static_cast<char>('0' + n);
+            exponent = e;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -66,15 +93,6 @@ float Calc_Resistance(std::int32_t UnsignedValue) {
     return static_cast<float>(r);
 }
 
-char* writeNumberField(char* out, std::int32_t value) noexcept {
-    if (value < 0) {
-        *out++ = '-';
-        return writeDigits(out, 0U - static_cast<std::uint32_t>(value));
-    }
-    *out++ = ' ';
-    return writeDigits(out, static_cast<std::uint32_t>(value));
-}
-
 char* writeNumberField(char* out, float value) noexcept {
     if (std::isnan(value)) {
         std::memcpy(out, " nan", 4);
@@ -90,18 +108,20 @@ char* writeNumberField(char* out, float value) noexcept {
         return out + 3;
     }
 
-    // Seven significant digits of the exact value, halves to even: "d.dddddde±XX".
-    char sci[32];
+    // Seven significant digits of the exact value, halves to even.
     const double magnitude = std::fabs(static_cast<double>(value));
-    const char* end =
-        std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific, 6).ptr;
     char digits[7];
-    digits[0] = sci[0];
-    std::memcpy(digits + 1, sci + 2, 6);
     int exponent = 0;
-    std::from_chars(sci + 10, end, exponent);  // after "d.dddddde" and the exponent's sign
-    if (sci[9] == '-') {
-        exponent = -exponent;
+    if (!sevenDigits(magnitude, digits, exponent)) {
+        char sci[32];  // "d.dddddde±XX"
+        const char* end =
+            std::to_chars(sci, sci + sizeof sci, magnitude, std::chars_format::scientific, 6).ptr;
+        digits[0] = sci[0];
+        std::memcpy(digits + 1, sci + 2, 6);
+        std::from_chars(sci + 10, end, exponent);  // after "d.dddddde" and the exponent's sign
+        if (sci[9] == '-') {
+            exponent = -exponent;
+        }
     }
 
     int significant = 7;  // digits left once trailing zeros are dropped

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "background_writer.hpp"
 #include "little_endian.hpp"
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/record.hpp"
@@ -53,8 +54,8 @@ class Scan {
           includeTags_(settings.IncludeTags),
           rows_(settings),
           input_(new unsigned char[kBlockRecords * kRecordSize]),
-          output_(new char[kFlushBytes + kOutputSlack]) {
-        lineEnd_ = heldRow_ = output_.get();
+          writer_(sink, kFlushBytes + kOutputSlack) {
+        output_ = lineEnd_ = heldRow_ = writer_.firstBuffer();
     }
 
     void run() {
@@ -92,23 +93,29 @@ class Scan {
         // The last row takes any tag still pending.
         finishHeldRow();
         flush();
+        writer_.finish();
     }
 
   private:
     void scanBlock(const unsigned char* record, std::uint64_t count, std::uint64_t first) {
+        // The scan state lives in locals here: the compiler can't keep members in registers
+        // across the character stores into the output buffer.
         const unsigned char* const end = record + count * kRecordSize;
+        const std::int32_t step = step_;
+        const bool includeTags = includeTags_;
+        std::int32_t next = nextOutputTime_;
         for (; record != end; record += kRecordSize) {
             if (!kExportTypes[record[record_offset::RecordType]]) {
                 continue;  // neither a row nor a tag
             }
-            if (detail::loadLe32(record + record_offset::TimeMs) >= nextOutputTime_) {
+            if (detail::loadLe32(record + record_offset::TimeMs) >= next) {
                 finishHeldRow();
-                if (lineEnd_ - output_.get() >= static_cast<std::ptrdiff_t>(kFlushBytes)) {
+                if (lineEnd_ - output_ >= static_cast<std::ptrdiff_t>(kFlushBytes)) {
                     flush();
                 }
-                heldRow_ = rows_.write(lineEnd_, nextOutputTime_,
-                                       detail::loadLe16(record + record_offset::RawValue));
-                if (__builtin_add_overflow(nextOutputTime_, step_, &nextOutputTime_)) {
+                heldRow_ =
+                    rows_.write(lineEnd_, next, detail::loadLe16(record + record_offset::RawValue));
+                if (__builtin_add_overflow(next, step, &next)) {
                     const auto index =
                         first + static_cast<std::uint64_t>((record - input_.get()) / kRecordSize);
                     throw Error(ErrorCode::ScheduleOverflow,
@@ -118,12 +125,13 @@ class Scan {
                                 source_.name(), index * kRecordSize);
                 }
             }
-            if (record[record_offset::TagMarker] == 'T' && includeTags_) {
+            if (record[record_offset::TagMarker] == 'T' && includeTags) {
                 tagNumber_ = static_cast<std::uint16_t>(record[record_offset::TagLow] |
                                                         (record[record_offset::TagHigh] << 8));
                 tagPending_ = true;
             }
         }
+        nextOutputTime_ = next;
     }
 
     // Ends the held row: appends the pending tag, and the line end unless the row is empty.
@@ -141,12 +149,13 @@ class Scan {
         lineEnd_ = heldRow_ = p;
     }
 
+    // Hands the complete lines to the writer; called only when no row is held.
     void flush() {
-        const std::size_t n = static_cast<std::size_t>(lineEnd_ - output_.get());
+        const std::size_t n = static_cast<std::size_t>(lineEnd_ - output_);
         if (n > 0) {
-            sink_.write(output_.get(), n);
+            output_ = writer_.handOver(output_, n);
         }
-        lineEnd_ = heldRow_ = output_.get();
+        lineEnd_ = heldRow_ = output_;
     }
 
     void report(std::uint64_t done, std::uint64_t known) {
@@ -167,9 +176,10 @@ class Scan {
     ExportResult& result_;
     const std::int32_t step_;
     const bool includeTags_;
-    const RowTable rows_;
+    RowTable rows_;
     std::unique_ptr<unsigned char[]> input_;
-    std::unique_ptr<char[]> output_;
+    detail::BackgroundWriter writer_;
+    char* output_ = nullptr;  // the output buffer being filled
     // Complete lines end at lineEnd_; the held row (the last due record's row, waiting for the
     // next due record or the end) runs from there to heldRow_.
     char* lineEnd_ = nullptr;

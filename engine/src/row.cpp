@@ -56,27 +56,41 @@ RowTable::RowTable(const ExportSettings& settings)
       rowsEmpty_(!settings.IncludeTime && !settings.IncludeData && !settings.IncludeBaseline &&
                  !settings.IncludeResistance),
       entries_(new Entry[65536]) {
-    std::string fields;
+    // The same fields as appendSampleFields, written straight into the entries: the table is
+    // built at the start of every export, so it has to be quick.
     for (std::int32_t v = 0; v < 65536; ++v) {
-        fields.clear();
-        appendSampleFields(fields, settings, !settings.IncludeTime, v);
-        assert(fields.size() < kEntrySize);
-        Entry& e = entries_[v];
-        std::memcpy(e.text, fields.data(), fields.size());
-        e.text[kEntrySize - 1] = static_cast<char>(fields.size());
+        char* const begin = entries_[v].text;
+        char* p = begin;
+        bool first = !settings.IncludeTime;
+        if (settings.IncludeData) {
+            if (!first) {
+                *p++ = ',';
+            }
+            p = writeNumberField(p, v);
+            first = false;
+        }
+        if (settings.IncludeBaseline) {
+            if (!first) {
+                *p++ = ',';
+            }
+            const std::string_view base = Calc_Base(v);
+            std::memcpy(p, base.data(), base.size());
+            p += base.size();
+            first = false;
+        }
+        if (settings.IncludeResistance) {
+            if (!first) {
+                *p++ = ',';
+            }
+            p = writeNumberField(p, Calc_Resistance(v));
+            first = false;
+        }
+        if (settings.IncludeTags && !first) {
+            *p++ = ',';
+        }
+        assert(p - begin < static_cast<std::ptrdiff_t>(kEntrySize));
+        begin[kEntrySize - 1] = static_cast<char>(p - begin);
     }
-}
-
-char* RowTable::write(char* out, std::int32_t NextOutputTime,
-                      std::uint16_t UnsignedValue) const noexcept {
-    if (includeTime_) {
-        out = writeNumberField(out, NextOutputTime);
-    }
-    const Entry& e = entries_[UnsignedValue];
-    // A fixed-size copy is cheaper than one of the exact length; the bytes past the text are
-    // overwritten by whatever follows.
-    std::memcpy(out, e.text, kEntrySize);
-    return out + static_cast<unsigned char>(e.text[kEntrySize - 1]);
 }
 
 }  // namespace zk

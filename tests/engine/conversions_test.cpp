@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace zk {
 namespace {
@@ -113,6 +116,38 @@ TEST(FormatNumberField, EveryResistanceTextReadsBackAsTheValueAtSevenDigits) {
         }
         ASSERT_EQ(std::strtod(parsed.c_str(), nullptr), rounded)
             << "v = " << v << ": " << text << " vs " << expected;
+    }
+}
+
+// Any single-precision magnitude, not only the resistances: random bit patterns across the
+// whole range, and the neighbours of powers of ten where the exponent changes.
+TEST(FormatNumberField, ArbitrarySinglesReadBackAsTheValueAtSevenDigits) {
+    std::vector<float> values;
+    std::mt19937 random(7);
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint32_t bits = random();
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        if (std::isfinite(f)) {
+            values.push_back(f);
+        }
+    }
+    for (int e = -12; e <= 12; ++e) {
+        const float p = static_cast<float>(std::pow(10.0, e));
+        values.insert(values.end(), {p, std::nextafter(p, 0.0F), std::nextafter(p, 1e30F),
+                                     9.9999995F * p / 10.0F, -p});
+    }
+    for (const float f : values) {
+        const std::string text = Format_Number_Field(f);
+        ASSERT_LE(text.size(), kMaxNumberFieldLength) << text;
+        char expected[40];
+        std::snprintf(expected, sizeof expected, "%.6e", static_cast<double>(f));
+        std::string parsed = text;
+        if (parsed.size() > 1 && parsed[1] == '.') {
+            parsed.insert(1, "0");
+        }
+        ASSERT_EQ(std::strtod(parsed.c_str(), nullptr), std::strtod(expected, nullptr))
+            << text << " vs " << expected;
     }
 }
 

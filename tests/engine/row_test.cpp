@@ -55,7 +55,7 @@ TEST(RowTable, MatchesAssembleRecordForEveryColumnChoice) {
                                     5173, 5174, 32767, 32768, 36055, 65264, 65534, 65535};
     for (int mask = 0; mask < 32; ++mask) {
         const ExportSettings s = columns(mask & 1, mask & 2, mask & 4, mask & 8, mask & 16);
-        const RowTable table(s);
+        RowTable table(s);
         EXPECT_EQ(table.rowsEmpty(), (mask & 15) == 0) << "mask " << mask;
         std::string expected;
         char buffer[RowTable::kMaxRowLength];
@@ -72,7 +72,7 @@ TEST(RowTable, MatchesAssembleRecordForEveryColumnChoice) {
 
 TEST(RowTable, EverySampleMatchesWithAllColumns) {
     const ExportSettings s = columns(true, true, true, true, true);
-    const RowTable table(s);
+    RowTable table(s);
     std::string expected;
     char buffer[RowTable::kMaxRowLength];
     for (std::int32_t v = 0; v <= 65535; ++v) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -39,7 +41,52 @@ std::string Format_Number_Field(float value);
 
 /// Allocation-free forms of Format_Number_Field for the export's hot path: each writes the
 /// text at `out` (room for kMaxNumberFieldLength characters) and returns the end.
-char* writeNumberField(char* out, std::int32_t value) noexcept;
+inline char* writeNumberField(char* out, std::int32_t value) noexcept;
 char* writeNumberField(char* out, float value) noexcept;
+
+namespace detail {
+
+/// "00" to "99", for writing two digits at a time.
+inline constexpr std::array<char, 200> kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+/// Writes the decimal digits of `value` and returns the end.
+inline char* writeDigits(char* out, std::uint32_t value) noexcept {
+    int count = 1;
+    for (std::uint32_t limit = 10; count < 10 && value >= limit; limit *= 10) {
+        ++count;
+    }
+    char* const end = out + count;
+    char* p = end;
+    while (value >= 100) {
+        const std::uint32_t pair = value % 100;
+        value /= 100;
+        p -= 2;
+        std::memcpy(p, kDigitPairs.data() + 2 * pair, 2);
+    }
+    if (value >= 10) {
+        std::memcpy(p - 2, kDigitPairs.data() + 2 * value, 2);
+    } else {
+        p[-1] = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
+}  // namespace detail
+
+inline char* writeNumberField(char* out, std::int32_t value) noexcept {
+    if (value < 0) {
+        *out++ = '-';
+        return detail::writeDigits(out, 0U - static_cast<std::uint32_t>(value));
+    }
+    *out++ = ' ';
+    return detail::writeDigits(out, static_cast<std::uint32_t>(value));
+}
 
 }  // namespace zk

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
+#include "zk/engine/conversions.hpp"
 #include "zk/settings/export_settings.hpp"
 
 namespace zk {
@@ -30,12 +32,52 @@ class RowTable {
 
     /// Writes the row of Assemble_Record for this time and sample at `out` (room for
     /// kMaxRowLength bytes) and returns the end of the row text.
-    char* write(char* out, std::int32_t NextOutputTime, std::uint16_t UnsignedValue) const noexcept;
+    char* write(char* out, std::int32_t NextOutputTime, std::uint16_t UnsignedValue) noexcept {
+        if (includeTime_) {
+            out = writeTime(out, NextOutputTime);
+        }
+        const Entry& e = entries_[UnsignedValue];
+        // A fixed-size copy is cheaper than one of the exact length; the bytes past the text
+        // are overwritten by whatever follows.
+        std::memcpy(out, e.text, kEntrySize);
+        return out + static_cast<unsigned char>(e.text[kEntrySize - 1]);
+    }
 
     /// True when every row is empty (no column, or Tags alone).
     bool rowsEmpty() const noexcept { return rowsEmpty_; }
 
   private:
+    // The Time field. Successive rows share all but their last four digits, so the text of
+    // those leading digits is kept from row to row, and the last four come from a table.
+    char* writeTime(char* out, std::int32_t time) noexcept {
+        if (time < 10000) {
+            return writeNumberField(out, time);
+        }
+        const auto high = static_cast<std::uint32_t>(time) / 10000;
+        const auto low = static_cast<std::uint32_t>(time) - high * 10000;
+        if (high != cachedHigh_) {
+            cachedHigh_ = high;
+            highLength_ = static_cast<std::size_t>(
+                writeNumberField(highText_, static_cast<std::int32_t>(high)) - highText_);
+        }
+        std::memcpy(out, highText_, sizeof highText_);
+        out += highLength_;
+        std::memcpy(out, kFourDigits.data() + 4 * low, 4);
+        return out + 4;
+    }
+
+    /// "0000" to "9999".
+    static constexpr std::array<char, 40000> kFourDigits = [] {
+        std::array<char, 40000> digits{};
+        for (int i = 0; i < 10000; ++i) {
+            digits[4 * i] = static_cast<char>('0' + i / 1000);
+            digits[4 * i + 1] = static_cast<char>('0' + i / 100 % 10);
+            digits[4 * i + 2] = static_cast<char>('0' + i / 10 % 10);
+            digits[4 * i + 3] = static_cast<char>('0' + i % 10);
+        }
+        return digits;
+    }();
+
     static constexpr std::size_t kEntrySize = 32;  // 31 characters and a length byte
     struct Entry {
         char text[kEntrySize];
@@ -43,7 +85,10 @@ class RowTable {
 
     bool includeTime_;
     bool rowsEmpty_;
-    std::unique_ptr<Entry[]> entries_;  // 65,536 entries, 2 MiB
+    std::unique_ptr<Entry[]> entries_;       // 65,536 entries, 2 MiB
+    std::uint32_t cachedHigh_ = UINT32_MAX;  // the leading digits that highText_ holds
+    std::size_t highLength_ = 0;
+    char highText_[16] = {};
 };
 
 }  // namespace zk
