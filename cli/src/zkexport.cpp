@@ -1,6 +1,7 @@
 #include "zk/cli/zkexport.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -309,7 +310,10 @@ class Run {
         }
 
         std::optional<ProgressBar> bar;
-        if (showProgress()) {
+        // CSV going to the same terminal would be garbled by the display.
+        const bool csvOnTerminal =
+            toStdout && console_.csvOutFd >= 0 && ::isatty(console_.csvOutFd) == 1;
+        if (showProgress() && !csvOnTerminal) {
             bar.emplace(console_.err, recording, console_.now);
         }
         const ProgressFn progress = [&](std::uint64_t done, std::uint64_t known) {

@@ -529,5 +529,30 @@ TEST_F(ZkExport, ProgressAndSummaryAppearOnATerminalUnlessQuiet) {
     EXPECT_EQ(readFile(dir / "good.csv"), fiveRecordsCsv());
 }
 
+TEST_F(ZkExport, NoProgressDisplayWhenTheCsvGoesToTheSameTerminal) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
+        GTEST_SKIP() << "no pseudo-terminal";
+    }
+    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    auto clock = std::make_shared<ProgressBar::Clock::time_point>();
+    std::ostringstream out, err;
+    StringSink csv("standard output");
+    Console console{.out = out,
+                    .err = err,
+                    .csvOut = &csv,
+                    .csvOutFd = terminal,
+                    .errIsTerminal = true,
+                    .stopSignal = nullptr,
+                    .now = [clock] { return *clock += std::chrono::seconds(1); }};
+    const std::vector<std::string> args{"-o", "-", dir / "good.zkd"};
+    EXPECT_EQ(runZkExport(args, console), 0);
+    ::close(terminal);
+    ::close(master);
+    EXPECT_EQ(err.str(), "");
+    EXPECT_EQ(csv.text(), fiveRecordsCsv());
+}
+
 }  // namespace
 }  // namespace zk::cli
