@@ -335,7 +335,7 @@ Writes a synthetic skin-resistance recording: one 20-byte record every 20 ms.
   -h, --help             this text
 
 Examples:
-  zkgen --minutes 10 --seed 7 -o sample.zkd
+  zkgen --minutes 10 --seed 19 -o examples/sample.zkd
   zkgen --records 10000000 --profile sweep --tag-every 500 -o big.zkd
 )";
 
