@@ -1,0 +1,436 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "zk/settings/config_file.hpp"
+#include "zk/ui_qt/about_dialog.hpp"
+#include "zk/ui_qt/qt_main_window.hpp"
+
+namespace fs = std::filesystem;
+using zk::ExportSettings;
+using zk::ui_qt::AboutDialog;
+using zk::ui_qt::QtMainWindow;
+
+namespace {
+
+QApplication* gApp = nullptr;
+
+// Made when the first test needs it (not while the tests are only being listed), and gone
+// before the program's static objects are, as Qt requires.
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "qt_test";
+    static char* argv[] = {name, nullptr};
+    if (!gApp) {
+        gApp = new QApplication(argc, argv);
+    }
+    return *gApp;
+}
+
+class QtEnvironment : public ::testing::Environment {
+  public:
+    void TearDown() override {
+        delete gApp;
+        gApp = nullptr;
+    }
+};
+
+const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+template <class T = QWidget>
+T* child(QObject& root, const char* name) {
+    return root.findChild<T*>(name);
+}
+
+class QtWindow : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { app(); }
+
+    void SetUp() override {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : name) {
+            if (c == '/') {
+                c = '_';
+            }
+        }
+        root_ =
+            fs::temp_directory_path() / ("zk_qt_test_" + std::to_string(::getpid()) + "_" + name);
+        fs::remove_all(root_);
+        programDir_ = root_ / "bin";
+        fs::create_directories(programDir_);
+        configFile_ = programDir_ / "zkFileExport.cfg";
+        // A per-user folder that can't be used, so nothing leaks into the real one.
+        std::ofstream(root_ / "plain") << "";
+        ::setenv("XDG_CONFIG_HOME", (root_ / "plain" / "cfg").c_str(), 1);
+        ASSERT_DOUBLE_EQ(app().primaryScreen()->logicalDotsPerInchY(), 96.0)
+            << "the pixel positions below are those of 96 dots per inch";
+    }
+    void TearDown() override {
+        window_.reset();
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    QtMainWindow& start() {
+        window_.emplace(programDir_);
+        return *window_;
+    }
+
+    fs::path root_;
+    fs::path programDir_;
+    fs::path configFile_;
+    std::optional<QtMainWindow> window_;
+};
+
+struct ControlDesign {
+    const char* name;
+    const char* className;
+    const char* parent;
+    QString caption;
+    QRect pixels;  // at 96 dots per inch
+};
+
+void PrintTo(const ControlDesign& c, std::ostream* os) {
+    *os << c.name;
+}
+
+QString captionOf(QWidget* w) {
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        return b->text();
+    }
+    if (auto* l = qobject_cast<QLabel*>(w)) {
+        return l->text();
+    }
+    if (auto* g = qobject_cast<QGroupBox*>(w)) {
+        return g->title();
+    }
+    if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        return e->text();
+    }
+    return "?";
+}
+
+class MainWindowControl : public QtWindow, public ::testing::WithParamInterface<ControlDesign> {};
+
+TEST_P(MainWindowControl, ExistsWithItsNameCaptionAndPlace) {
+    const ControlDesign& c = GetParam();
+    QtMainWindow& w = start();
+    QWidget* control = child(w, c.name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_TRUE(control->inherits(c.className)) << control->metaObject()->className();
+    EXPECT_EQ(control->parentWidget()->objectName().toStdString(), c.parent);
+    EXPECT_EQ(captionOf(control), c.caption);
+    EXPECT_EQ(control->pos(), c.pixels.topLeft());
+    EXPECT_EQ(control->height(), c.pixels.height());
+    if (qobject_cast<QCheckBox*>(control) || qobject_cast<QRadioButton*>(control)) {
+        // These may grow to the right to show their whole caption, within their frame.
+        EXPECT_GE(control->width(), c.pixels.width());
+        EXPECT_LE(control->geometry().right(), control->parentWidget()->width() - 1);
+        EXPECT_LE(control->sizeHint().width(), control->width()) << "caption cut off";
+    } else {
+        EXPECT_EQ(control->width(), c.pixels.width());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Design, MainWindowControl,
+    ::testing::Values(
+        ControlDesign{"cmdLoad", "QPushButton", "frmMainClient", "Load File", {16, 48, 121, 41}},
+        ControlDesign{"lblSource", "QLabel", "frmMainClient", "", {24, 8, 449, 25}},
+        ControlDesign{"Frame1", "QGroupBox", "frmMainClient", "Update Rate", {240, 44, 121, 173}},
+        ControlDesign{"Option1", "QRadioButton", "Frame1", "50 per sec", {24, 16, 81, 33}},
+        ControlDesign{"Option2", "QRadioButton", "Frame1", "5 per sec", {24, 48, 81, 33}},
+        ControlDesign{"Option3", "QRadioButton", "Frame1", "1 sec", {24, 80, 81, 33}},
+        ControlDesign{"Option4", "QRadioButton", "Frame1", "5 sec", {24, 112, 81, 33}},
+        ControlDesign{"Frame2", "QGroupBox", "frmMainClient", "Include", {384, 44, 129, 233}},
+        ControlDesign{"chkHeader", "QCheckBox", "Frame2", "Headers", {32, 20, 65, 25}},
+        ControlDesign{"chkTime", "QCheckBox", "Frame2", "Time", {32, 52, 65, 25}},
+        ControlDesign{"chkData", "QCheckBox", "Frame2", "Data", {32, 88, 81, 17}},
+        ControlDesign{"chkBase", "QCheckBox", "Frame2", "Baseline", {32, 116, 65, 25}},
+        ControlDesign{"chkRes", "QCheckBox", "Frame2", "Resistance", {32, 148, 89, 25}},
+        ControlDesign{"chkTags", "QCheckBox", "Frame2", "Tags", {32, 180, 65, 25}},
+        ControlDesign{"txtHeading", "QLineEdit", "frmMainClient", "", {24, 232, 345, 57}},
+        ControlDesign{"lblHeading", "QLabel", "frmMainClient", "Main Heading", {32, 216, 97, 13}},
+        ControlDesign{"cmdExport", "QPushButton", "frmMainClient", "Export", {16, 96, 121, 41}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(QtWindow, FirstStartShowsTheDefaultsInAFixedWindow) {
+    QtMainWindow& w = start();
+    EXPECT_EQ(w.objectName(), "frmMain");
+    EXPECT_EQ(w.windowTitle(), "zk File Export");
+    EXPECT_EQ(w.centralWidget()->size(), QSize(542, 302));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+    EXPECT_EQ(w.height(), 302 + w.menuBar()->sizeHint().height());
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_EQ(w.windowIcon().pixmap(32, 32).size(), QSize(32, 32));
+
+    EXPECT_EQ(readFile(configFile_).size(), 90u);
+    EXPECT_TRUE(child<QRadioButton>(w, "Option1")->isChecked());
+    for (const char* name : {"Option2", "Option3", "Option4"}) {
+        EXPECT_FALSE(child<QRadioButton>(w, name)->isChecked()) << name;
+    }
+    for (const char* name : {"chkHeader", "chkTime", "chkData"}) {
+        EXPECT_TRUE(child<QCheckBox>(w, name)->isChecked()) << name;
+    }
+    for (const char* name : {"chkBase", "chkRes", "chkTags"}) {
+        EXPECT_FALSE(child<QCheckBox>(w, name)->isChecked()) << name;
+    }
+    EXPECT_FALSE(child(w, "txtHeading")->isHidden());
+    EXPECT_FALSE(child(w, "lblHeading")->isHidden());
+    EXPECT_TRUE(child(w, "cmdLoad")->isEnabled());
+    EXPECT_FALSE(child(w, "cmdExport")->isEnabled());
+    EXPECT_TRUE(child(w, "Frame1")->isEnabled());
+    EXPECT_TRUE(child(w, "Frame2")->isEnabled());
+    EXPECT_EQ(w.focusWidget(), child(w, "cmdLoad"));
+}
+
+TEST_F(QtWindow, ButtonsAndSourceLabelHaveTheirFonts) {
+    QtMainWindow& w = start();
+    for (const char* name : {"cmdLoad", "cmdExport", "lblSource"}) {
+        const QFont f = child(w, name)->font();
+        EXPECT_DOUBLE_EQ(f.pointSizeF(), 9.75) << name;
+        EXPECT_EQ(f.bold(), std::string(name) == "lblSource") << name;
+    }
+}
+
+TEST_F(QtWindow, TabOrderFollowsTheDesign) {
+    QtMainWindow& w = start();
+    const std::vector<std::string> expected = {
+        "cmdLoad", "Option1", "Option2", "Option3",   "Option4",    "chkData",  "chkTime",
+        "chkBase", "chkTags", "chkRes",  "chkHeader", "txtHeading", "cmdExport"};
+    std::vector<std::string> got;
+    QWidget* start = child(w, "cmdLoad");
+    QWidget* next = start;
+    do {
+        const std::string name = next->objectName().toStdString();
+        if (next->focusPolicy() & Qt::TabFocus &&
+            std::find(expected.begin(), expected.end(), name) != expected.end()) {
+            got.push_back(name);
+        }
+        next = next->nextInFocusChain();
+    } while (next != start && got.size() < 40);
+    EXPECT_EQ(got, expected);
+    for (const char* name : {"lblSource", "lblHeading", "Frame1", "Frame2"}) {
+        EXPECT_EQ(child(w, name)->focusPolicy(), Qt::NoFocus) << name;
+    }
+}
+
+TEST_F(QtWindow, MenusHavePlainCaptionsAndNoShortcuts) {
+    QtMainWindow& w = start();
+    auto* mnuFile = child<QMenu>(w, "mnuFile");
+    auto* mnuHelp = child<QMenu>(w, "mnuHelp");
+    ASSERT_TRUE(mnuFile && mnuHelp);
+    EXPECT_EQ(mnuFile->title(), "File");
+    EXPECT_EQ(mnuHelp->title(), "Help");
+    const QList<QAction*> top = w.menuBar()->actions();
+    ASSERT_EQ(top.size(), 2);
+    EXPECT_EQ(top[0]->menu(), mnuFile);
+    EXPECT_EQ(top[1]->menu(), mnuHelp);
+    ASSERT_EQ(mnuFile->actions().size(), 1);
+    ASSERT_EQ(mnuHelp->actions().size(), 1);
+    EXPECT_EQ(mnuFile->actions()[0]->objectName(), "mnuFileExit");
+    EXPECT_EQ(mnuFile->actions()[0]->text(), "Exit");
+    EXPECT_EQ(mnuHelp->actions()[0]->objectName(), "mnuHelpAbout");
+    EXPECT_EQ(mnuHelp->actions()[0]->text(), "About");
+    for (QAction* a : {mnuFile->actions()[0], mnuHelp->actions()[0]}) {
+        EXPECT_TRUE(a->shortcut().isEmpty());
+    }
+}
+
+TEST_F(QtWindow, RestoresSavedSettingsAndTheHeadersBoxTogglesTheHeading) {
+    ExportSettings saved;
+    saved.UpdatePeriod = 50;
+    saved.IncludeHeaders = false;
+    saved.IncludeTags = true;
+    std::ofstream(configFile_, std::ios::binary) << zk::configFileText(saved);
+    QtMainWindow& w = start();
+    w.show();
+    EXPECT_TRUE(child<QRadioButton>(w, "Option3")->isChecked());
+    EXPECT_FALSE(child<QRadioButton>(w, "Option1")->isChecked());
+    EXPECT_TRUE(child<QCheckBox>(w, "chkTags")->isChecked());
+    EXPECT_FALSE(child<QCheckBox>(w, "chkHeader")->isChecked());
+    EXPECT_TRUE(child(w, "txtHeading")->isHidden());
+    EXPECT_TRUE(child(w, "lblHeading")->isHidden());
+    EXPECT_EQ(w.logic().settings(), saved);
+
+    auto* chkHeader = child<QCheckBox>(w, "chkHeader");
+    QTest::mouseClick(chkHeader, Qt::LeftButton, {}, QPoint(8, chkHeader->height() / 2));
+    EXPECT_TRUE(w.logic().settings().IncludeHeaders);
+    EXPECT_TRUE(child(w, "txtHeading")->isVisible());
+    EXPECT_TRUE(child(w, "lblHeading")->isVisible());
+    QTest::mouseClick(chkHeader, Qt::LeftButton, {}, QPoint(8, chkHeader->height() / 2));
+    EXPECT_FALSE(w.logic().settings().IncludeHeaders);
+    EXPECT_TRUE(child(w, "txtHeading")->isHidden());
+}
+
+TEST_F(QtWindow, AnUnlistedPeriodSelectsNoOptionAndIsKept) {
+    ExportSettings saved;
+    saved.UpdatePeriod = 7;
+    std::ofstream(configFile_, std::ios::binary) << zk::configFileText(saved);
+    QtMainWindow& w = start();
+    EXPECT_TRUE(child<QRadioButton>(w, "Option1")->isChecked());
+    EXPECT_EQ(w.logic().settings().UpdatePeriod, 7);
+    child<QRadioButton>(w, "Option4")->click();
+    EXPECT_EQ(w.logic().settings().UpdatePeriod, 250);
+}
+
+TEST_F(QtWindow, TypedHeadingBecomesOneQuotedField) {
+    QtMainWindow& w = start();
+    w.show();
+    QTest::keyClicks(child(w, "txtHeading"), "say \"hi\"");
+    EXPECT_EQ(w.logic().headingText(), "\"say \"\"hi\"\"\"");
+}
+
+TEST_F(QtWindow, FileExitSavesAChangedCheckBoxAndClosesTheWindow) {
+    QtMainWindow& w = start();
+    w.show();
+    auto* chkTags = child<QCheckBox>(w, "chkTags");
+    QTest::mouseClick(chkTags, Qt::LeftButton, {}, QPoint(8, chkTags->height() / 2));
+    child<QAction>(w, "mnuFileExit")->trigger();
+    EXPECT_FALSE(w.isVisible());
+    ExportSettings expected;
+    expected.IncludeTags = true;
+    EXPECT_EQ(readFile(configFile_), zk::configFileText(expected));
+}
+
+TEST_F(QtWindow, TheCloseBoxSavesToo) {
+    QtMainWindow& w = start();
+    w.show();
+    child<QRadioButton>(w, "Option2")->click();
+    w.close();  // what the close box asks for
+    ExportSettings expected;
+    expected.UpdatePeriod = 10;
+    EXPECT_EQ(readFile(configFile_), zk::configFileText(expected));
+}
+
+TEST_F(QtWindow, HelpAboutShowsTheAboutWindowModally) {
+    QtMainWindow& w = start();
+    w.show();
+    QString seenName, seenTitle;
+    bool mainBlocked = false;
+    // Runs inside the About window's own event loop, once it is up.
+    QTimer::singleShot(0, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        seenName = modal->objectName();
+        seenTitle = modal->windowTitle();
+        mainBlocked = QApplication::activeModalWidget() != &w && modal->isModal();
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    child<QAction>(w, "mnuHelpAbout")->trigger();
+    EXPECT_EQ(seenName, "frmAbout");
+    EXPECT_EQ(seenTitle, "About zk File Converter");
+    EXPECT_TRUE(mainBlocked);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(w.findChildren<QDialog*>().isEmpty());
+}
+
+class About : public QtWindow {};
+
+struct AboutControl {
+    const char* name;
+    QRect pixels;
+};
+
+TEST_F(About, ShowsTitleVersionAndDisclaimerInItsPlaces) {
+    AboutDialog about;
+    EXPECT_EQ(about.windowTitle(), "About zk File Converter");
+    EXPECT_EQ(about.size(), QSize(382, 191));
+    EXPECT_EQ(about.minimumSize(), about.maximumSize());
+    EXPECT_EQ(child<QLabel>(about, "lblSoft")->text(), ZK_PROJECT_VERSION);
+    EXPECT_EQ(child<QLabel>(about, "lblTitle")->text(), "zk File Export");
+    EXPECT_EQ(child<QLabel>(about, "Label1")->text(), "zk File Export contributors");
+    EXPECT_EQ(child<QLabel>(about, "Label5")->text(), "Software Version:");
+    EXPECT_EQ(child<QLabel>(about, "Label6")->text(), "https://www.gnu.org/licenses/gpl-3.0.html");
+    EXPECT_TRUE(child<QLabel>(about, "lblDisclaimer")->text().startsWith("Warning: "));
+    EXPECT_TRUE(child<QLabel>(about, "lblDisclaimer")->wordWrap());
+    EXPECT_EQ(child<QLabel>(about, "picIcon")->pixmap().size(), QSize(32, 32));
+
+    EXPECT_EQ(child(about, "Label6")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    const QFont title = child(about, "lblTitle")->font();
+    EXPECT_DOUBLE_EQ(title.pointSizeF(), 12.0);
+    EXPECT_TRUE(title.bold());
+    EXPECT_TRUE(child(about, "Label1")->font().bold());
+    EXPECT_FALSE(child(about, "Label5")->font().bold());
+
+    const AboutControl places[] = {
+        {"picIcon", {16, 16, 32, 32}}, {"cmdOK", {283, 128, 84, 23}},
+        {"Label6", {24, 96, 329, 17}}, {"lblSoft", {200, 72, 129, 17}},
+        {"Label1", {72, 48, 257, 17}}, {"lblTitle", {72, 16, 259, 32}},
+        {"Label5", {72, 72, 123, 15}}, {"lblDisclaimer", {17, 128, 258, 55}},
+        {"Line1", {8, 120, 372, 2}},
+    };
+    for (const AboutControl& c : places) {
+        ASSERT_NE(child(about, c.name), nullptr) << c.name;
+        EXPECT_EQ(child(about, c.name)->geometry(), c.pixels) << c.name;
+    }
+    auto* ok = child<QPushButton>(about, "cmdOK");
+    EXPECT_EQ(ok->text(), "OK");
+    EXPECT_TRUE(ok->isDefault());
+}
+
+TEST_F(About, TheRuleIsGreyOverWhite) {
+    AboutDialog about;
+    QWidget* rule = child(about, "Line1");
+    const QImage image = rule->grab().toImage();
+    EXPECT_EQ(QColor(image.pixel(10, 0)), QColor(128, 128, 128));
+    EXPECT_EQ(QColor(image.pixel(10, 1)), QColor(255, 255, 255));
+    EXPECT_EQ(QColor(image.pixel(371, 0)), QColor(128, 128, 128));
+}
+
+class AboutKey : public QtWindow, public ::testing::WithParamInterface<Qt::Key> {};
+
+TEST_P(AboutKey, ClosesTheWindow) {
+    AboutDialog about;
+    about.show();
+    ASSERT_TRUE(about.isVisible());
+    EXPECT_EQ(about.focusWidget(), child(about, "cmdOK"));
+    QTest::keyClick(&about, GetParam());
+    EXPECT_FALSE(about.isVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, AboutKey,
+                         ::testing::Values(Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape),
+                         [](const auto& info) {
+                             return info.param == Qt::Key_Escape  ? std::string("Escape")
+                                    : info.param == Qt::Key_Enter ? std::string("KeypadEnter")
+                                                                  : std::string("Return");
+                         });
+
+TEST_F(About, OkClosesTheWindow) {
+    AboutDialog about;
+    about.show();
+    child<QPushButton>(about, "cmdOK")->click();
+    EXPECT_FALSE(about.isVisible());
+    EXPECT_EQ(about.result(), QDialog::Accepted);
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <filesystem>
+
+#include "zk/ui/converter_session.hpp"
+#include "zk/ui/main_window.hpp"
+
+namespace zk::ui_qt {
+
+/// frmMain in Qt 6 Widgets: builds the fixed-size window and its controls from their design
+/// (positions in twips, scaled with the screen's logical DPI), implements ConverterSession for
+/// the toolkit-free logic, and forwards every event to that logic in one line.
+class QtMainWindow : public QMainWindow, public ui::ConverterSession {
+    Q_OBJECT
+  public:
+    /// Builds the window and runs Form_Load, so the window is centred and shows the remembered
+    /// settings when it is first shown. `programDir` is the directory of the running program.
+    explicit QtMainWindow(std::filesystem::path programDir, QWidget* parent = nullptr);
+
+    // QWidget's own setVisible(bool) and setEnabled(bool) stay usable beside the
+    // ConverterSession operations of the same names.
+    using QMainWindow::setEnabled;
+    using QMainWindow::setVisible;
+
+    /// The logic behind the window.
+    const ui::MainWindow& logic() const noexcept { return logic_; }
+
+    /// The widget of a control.
+    QWidget* widget(ui::Control control) const;
+
+    ui::SizeTwips screenSize() const override;
+    ui::SizeTwips windowSize() const override;
+    void moveWindow(float left, float top) override;
+    std::filesystem::path programDirectory() const override { return programDir_; }
+    ui::CheckValue checkValue(ui::Control box) const override;
+    void setChecked(ui::Control box) override;
+    void selectOption(ui::Control option) override;
+    std::string text(ui::Control box) const override;
+    void setVisible(ui::Control control, bool visible) override;
+    std::string caption(ui::Control control) const override;
+    void setCaption(ui::Control control, const std::string& caption) override;
+    void setEnabled(ui::Control control, bool enabled) override;
+    void showMessage(const std::string& text, const std::string& title,
+                     ui::MessageIcon icon) override;
+    void showAbout() override;
+    void closeWindow() override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void buildMenus();
+    void buildControls();
+    void connectHandlers();
+
+    std::filesystem::path programDir_;
+    ui::MainWindow logic_;
+    std::array<QWidget*, static_cast<std::size_t>(ui::Control::cmdExport) + 1> widgets_{};
+};
+
+}  // namespace zk::ui_qt

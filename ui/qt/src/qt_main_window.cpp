@@ -1,0 +1,313 @@
+#include "zk/ui_qt/qt_main_window.hpp"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <algorithm>
+
+#include "zk/ui_qt/about_dialog.hpp"
+#include "zk/ui_qt/program_icon.hpp"
+#include "zk/ui_qt/twips.hpp"
+
+namespace zk::ui_qt {
+
+using ui::Control;
+
+namespace {
+
+// The window's client area, in twips.
+constexpr int kClientWidth = 8130;
+constexpr int kClientHeight = 4530;
+
+struct Design {
+    Control control;
+    Control container;  // Control::cmdLoad stands for the window itself
+    const char* caption;
+    int left, top, width, height;
+};
+
+// Every control as designed, in tab order.
+constexpr Design kDesign[] = {
+    {Control::cmdLoad, Control::cmdLoad, "Load File", 240, 720, 1815, 615},
+    {Control::lblSource, Control::cmdLoad, "", 360, 120, 6735, 375},
+    {Control::Frame1, Control::cmdLoad, "Update Rate", 3600, 660, 1815, 2595},
+    {Control::Option1, Control::Frame1, "50 per sec", 360, 240, 1215, 495},
+    {Control::Option2, Control::Frame1, "5 per sec", 360, 720, 1215, 495},
+    {Control::Option3, Control::Frame1, "1 sec", 360, 1200, 1215, 495},
+    {Control::Option4, Control::Frame1, "5 sec", 360, 1680, 1215, 495},
+    {Control::Frame2, Control::cmdLoad, "Include", 5760, 660, 1935, 3495},
+    {Control::chkData, Control::Frame2, "Data", 480, 1320, 1215, 255},
+    {Control::chkTime, Control::Frame2, "Time", 480, 780, 975, 375},
+    {Control::chkBase, Control::Frame2, "Baseline", 480, 1740, 975, 375},
+    {Control::chkTags, Control::Frame2, "Tags", 480, 2700, 975, 375},
+    {Control::chkRes, Control::Frame2, "Resistance", 480, 2220, 1335, 375},
+    {Control::chkHeader, Control::Frame2, "Headers", 480, 300, 975, 375},
+    {Control::txtHeading, Control::cmdLoad, "", 360, 3480, 5175, 855},
+    {Control::lblHeading, Control::cmdLoad, "Main Heading", 480, 3240, 1455, 195},
+    {Control::cmdExport, Control::cmdLoad, "Export", 240, 1440, 1815, 615},
+};
+
+QFont dialogFont(const QFont& base, bool bold) {
+    QFont f = base;
+    f.setFamily("Sans Serif");
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSizeF(9.75);
+    f.setBold(bold);
+    return f;
+}
+
+std::size_t index(Control c) {
+    return static_cast<std::size_t>(c);
+}
+
+QWidget* createControl(Control c, const QString& caption, QWidget* parent) {
+    switch (c) {
+        case Control::cmdLoad:
+        case Control::cmdExport:
+            return new QPushButton(caption, parent);
+        case Control::lblSource:
+        case Control::lblHeading:
+            return new QLabel(caption, parent);
+        case Control::Frame1:
+        case Control::Frame2:
+            return new QGroupBox(caption, parent);
+        case Control::Option1:
+        case Control::Option2:
+        case Control::Option3:
+        case Control::Option4:
+            return new QRadioButton(caption, parent);
+        case Control::txtHeading:
+            return new QLineEdit(parent);
+        default:
+            return new QCheckBox(caption, parent);
+    }
+}
+
+}  // namespace
+
+QtMainWindow::QtMainWindow(std::filesystem::path programDir, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      programDir_(std::move(programDir)),
+      logic_(*this) {
+    setObjectName("frmMain");
+    setWindowTitle(ui::MainWindow::kCaption);
+    setWindowIcon(programIcon());
+    buildMenus();
+    buildControls();
+    connectHandlers();
+    logic_.Form_Load();
+}
+
+void QtMainWindow::buildMenus() {
+    // Plain captions: no access keys, no shortcuts.
+    QMenu* mnuFile = menuBar()->addMenu("File");
+    mnuFile->setObjectName("mnuFile");
+    QAction* mnuFileExit = mnuFile->addAction("Exit");
+    mnuFileExit->setObjectName("mnuFileExit");
+    connect(mnuFileExit, &QAction::triggered, this, [this] { logic_.mnuFileExit_Click(); });
+
+    QMenu* mnuHelp = menuBar()->addMenu("Help");
+    mnuHelp->setObjectName("mnuHelp");
+    QAction* mnuHelpAbout = mnuHelp->addAction("About");
+    mnuHelpAbout->setObjectName("mnuHelpAbout");
+    connect(mnuHelpAbout, &QAction::triggered, this, [this] { logic_.mnuHelpAbout_Click(); });
+}
+
+void QtMainWindow::buildControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName("frmMainClient");
+    setCentralWidget(client);
+    const double dpi = logicalDpi(this);
+    client->setFixedSize(twipsToPixels(kClientWidth, dpi), twipsToPixels(kClientHeight, dpi));
+    // The window takes the size of its client area and menu bar, and keeps it.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
+
+    for (const Design& d : kDesign) {
+        QWidget* parent = d.container == Control::cmdLoad ? client : widgets_[index(d.container)];
+        QWidget* w = createControl(d.control, d.caption, parent);
+        w->setObjectName(ui::controlName(d.control));
+        placeTwips(w, d.left, d.top, d.width, d.height);
+        widgets_[index(d.control)] = w;
+    }
+    // A caption wider than its designed box would be cut off in this toolkit's fonts: such an
+    // option or check box grows to the right, as far as its frame allows.
+    for (const Design& d : kDesign) {
+        auto* button = qobject_cast<QAbstractButton*>(widget(d.control));
+        if (button && d.container != Control::cmdLoad) {
+            const int room = button->parentWidget()->width() - button->x() - 4;
+            const int wanted = std::min(button->sizeHint().width(), room);
+            button->resize(std::max(button->width(), wanted), button->height());
+        }
+    }
+
+    widget(Control::cmdLoad)->setFont(dialogFont(font(), false));
+    widget(Control::cmdExport)->setFont(dialogFont(font(), false));
+    widget(Control::lblSource)->setFont(dialogFont(font(), true));
+    static_cast<QLabel*>(widget(Control::lblHeading))->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    static_cast<QLabel*>(widget(Control::lblSource))->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    // The state as designed; Restore_Settings then checks and shows what the settings ask.
+    static_cast<QRadioButton*>(widget(Control::Option1))->setChecked(true);
+    widget(Control::txtHeading)->hide();
+    widget(Control::lblHeading)->hide();
+    widget(Control::cmdExport)->setEnabled(false);
+
+    QWidget* previous = nullptr;
+    for (const Design& d : kDesign) {
+        QWidget* w = widget(d.control);
+        if (w->focusPolicy() == Qt::NoFocus) {
+            continue;  // labels and frames take no focus
+        }
+        if (previous) {
+            QWidget::setTabOrder(previous, w);
+        }
+        previous = w;
+    }
+    widget(Control::cmdLoad)->setFocus();
+}
+
+void QtMainWindow::connectHandlers() {
+    auto option = [this](Control c, void (ui::MainWindow::*handler)()) {
+        connect(static_cast<QRadioButton*>(widget(c)), &QRadioButton::toggled, this,
+                [this, handler](bool on) { on ? (logic_.*handler)() : void(); });
+    };
+    option(Control::Option1, &ui::MainWindow::Option1_Click);
+    option(Control::Option2, &ui::MainWindow::Option2_Click);
+    option(Control::Option3, &ui::MainWindow::Option3_Click);
+    option(Control::Option4, &ui::MainWindow::Option4_Click);
+
+    auto box = [this](Control c, void (ui::MainWindow::*handler)()) {
+        connect(static_cast<QCheckBox*>(widget(c)), &QCheckBox::stateChanged, this,
+                [this, handler] { (logic_.*handler)(); });
+    };
+    box(Control::chkHeader, &ui::MainWindow::chkHeader_Click);
+    box(Control::chkTime, &ui::MainWindow::chkTime_Click);
+    box(Control::chkData, &ui::MainWindow::chkData_Click);
+    box(Control::chkBase, &ui::MainWindow::chkBase_Click);
+    box(Control::chkRes, &ui::MainWindow::chkRes_Click);
+    box(Control::chkTags, &ui::MainWindow::chkTags_Click);
+
+    connect(static_cast<QLineEdit*>(widget(Control::txtHeading)), &QLineEdit::textChanged, this,
+            [this] { logic_.txtHeading_Change(); });
+}
+
+QWidget* QtMainWindow::widget(Control control) const {
+    return widgets_[index(control)];
+}
+
+ui::SizeTwips QtMainWindow::screenSize() const {
+    const QScreen* s = screen();
+    const QSize size = s ? s->geometry().size() : QSize(0, 0);
+    const double perPixel = kTwipsPerInch / logicalDpi(this);
+    return {static_cast<float>(size.width() * perPixel),
+            static_cast<float>(size.height() * perPixel)};
+}
+
+ui::SizeTwips QtMainWindow::windowSize() const {
+    // Before the first show the frame isn't known yet; the window's own size, menu bar
+    // included, is the best there is then.
+    const QSize size = frameGeometry().size().expandedTo(sizeHint());
+    const double perPixel = kTwipsPerInch / logicalDpi(this);
+    return {static_cast<float>(size.width() * perPixel),
+            static_cast<float>(size.height() * perPixel)};
+}
+
+void QtMainWindow::moveWindow(float left, float top) {
+    const double dpi = logicalDpi(this);
+    const QPoint origin = screen() ? screen()->geometry().topLeft() : QPoint();
+    move(origin + QPoint(static_cast<int>(std::lround(left * dpi / kTwipsPerInch)),
+                         static_cast<int>(std::lround(top * dpi / kTwipsPerInch))));
+}
+
+ui::CheckValue QtMainWindow::checkValue(Control box) const {
+    switch (static_cast<QCheckBox*>(widget(box))->checkState()) {
+        case Qt::Unchecked:
+            return ui::CheckValue::Unchecked;
+        case Qt::PartiallyChecked:
+            return ui::CheckValue::Grayed;
+        default:
+            return ui::CheckValue::Checked;
+    }
+}
+
+void QtMainWindow::setChecked(Control box) {
+    static_cast<QCheckBox*>(widget(box))->setChecked(true);
+}
+
+void QtMainWindow::selectOption(Control option) {
+    static_cast<QRadioButton*>(widget(option))->setChecked(true);
+}
+
+std::string QtMainWindow::text(Control box) const {
+    return static_cast<QLineEdit*>(widget(box))->text().toStdString();
+}
+
+void QtMainWindow::setVisible(Control control, bool visible) {
+    widget(control)->setVisible(visible);
+}
+
+std::string QtMainWindow::caption(Control control) const {
+    QWidget* w = widget(control);
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        return button->text().toStdString();
+    }
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        return label->text().toStdString();
+    }
+    if (auto* frame = qobject_cast<QGroupBox*>(w)) {
+        return frame->title().toStdString();
+    }
+    return {};
+}
+
+void QtMainWindow::setCaption(Control control, const std::string& caption) {
+    QWidget* w = widget(control);
+    const QString text = QString::fromStdString(caption);
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        button->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(text);
+    } else if (auto* frame = qobject_cast<QGroupBox*>(w)) {
+        frame->setTitle(text);
+    }
+}
+
+void QtMainWindow::setEnabled(Control control, bool enabled) {
+    widget(control)->setEnabled(enabled);
+}
+
+void QtMainWindow::showMessage(const std::string& text, const std::string& title,
+                               ui::MessageIcon icon) {
+    QMessageBox box(
+        icon == ui::MessageIcon::Critical ? QMessageBox::Critical : QMessageBox::Warning,
+        QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void QtMainWindow::showAbout() {
+    // No owner, as designed; application-modal, so the main window takes no input meanwhile.
+    AboutDialog about;
+    about.setWindowModality(Qt::ApplicationModal);
+    about.exec();
+}
+
+void QtMainWindow::closeWindow() {
+    close();
+}
+
+void QtMainWindow::closeEvent(QCloseEvent* event) {
+    logic_.Form_QueryUnload();
+    event->accept();
+}
+
+}  // namespace zk::ui_qt
