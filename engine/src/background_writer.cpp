@@ -4,7 +4,8 @@ namespace zk::detail {
 
 BackgroundWriter::BackgroundWriter(ByteSink& sink, std::size_t bufferSize)
     : sink_(sink),
-      buffers_{std::make_unique<char[]>(bufferSize), std::make_unique<char[]>(bufferSize)},
+      buffers_{std::make_unique_for_overwrite<char[]>(bufferSize),
+               std::make_unique_for_overwrite<char[]>(bufferSize)},
       thread_([this] { run(); }) {}
 
 BackgroundWriter::~BackgroundWriter() {

@@ -29,7 +29,12 @@ std::string temporaryNameBeside(const std::string& target) {
     const fs::path p(target);
     char suffix[17];
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
-    return (p.parent_path() / ("." + p.filename().string() + "." + suffix + ".part")).string();
+    std::string name = ".";
+    name += p.filename().string();
+    name += '.';
+    name += suffix;
+    name += ".part";
+    return (p.parent_path() / name).string();
 }
 
 // Renames `from` onto `to` unless `to` exists; false with errno EEXIST when it does.
