@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "background_writer.hpp"
+#include "io_worker.hpp"
 #include "little_endian.hpp"
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/record.hpp"
@@ -52,10 +52,14 @@ class Scan {
           result_(result),
           step_(rowStep(settings)),
           includeTags_(settings.IncludeTags),
-          rows_(settings),
-          input_(new unsigned char[kBlockRecords * kRecordSize]),
-          writer_(sink, kFlushBytes + kOutputSlack) {
-        output_ = lineEnd_ = heldRow_ = writer_.firstBuffer();
+          rows_(settings) {
+        for (auto& buffer : input_) {
+            buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlockRecords * kRecordSize);
+        }
+        for (auto& buffer : output_) {
+            buffer = std::make_unique_for_overwrite<char[]>(kFlushBytes + kOutputSlack);
+        }
+        lineEnd_ = heldRow_ = output_[0].get();
     }
 
     void run() {
@@ -79,13 +83,13 @@ class Scan {
                             "the recording holds more than 2147483647 records", source_.name(),
                             done * kRecordSize);
             }
-            const std::uint64_t count =
-                std::min<std::uint64_t>({kBlockRecords, known - done, INT32_MAX - done});
-            const std::size_t bytes = count * kRecordSize;
-            if (source_.readAt(done * kRecordSize, input_.get(), bytes) < bytes) {
-                throw truncated(done);
+            const std::uint64_t count = blockAt(done, known);
+            const unsigned char* block = read(done, count);
+            // Read the next block while this one is scanned.
+            if (done + count < known) {
+                readAhead(done + count, blockAt(done + count, known));
             }
-            scanBlock(input_.get(), count, done);
+            scanBlock(block, count, done);
             done += count;
             result_.recordsRead = done;
             report(done, known);
@@ -93,10 +97,46 @@ class Scan {
         // The last row takes any tag still pending.
         finishHeldRow();
         flush();
-        writer_.finish();
+        io_.wait(lastWrite_);
     }
 
   private:
+    static std::uint64_t blockAt(std::uint64_t first, std::uint64_t known) {
+        return std::min<std::uint64_t>({kBlockRecords, known - first, INT32_MAX - first});
+    }
+
+    // Queues the read of `count` records from record `first` into the input buffer that is not
+    // being scanned.
+    void readAhead(std::uint64_t first, std::uint64_t count) {
+        Pending& ahead = ahead_;
+        ahead.first = first;
+        ahead.count = count;
+        ahead.buffer = 1 - scanned_;
+        ahead.got = 0;
+        ahead.ticket = io_.submit([this, &ahead] {
+            ahead.got = source_.readAt(ahead.first * kRecordSize, input_[ahead.buffer].get(),
+                                       ahead.count * kRecordSize);
+        });
+        ahead.active = true;
+    }
+
+    // The block of `count` records from record `first`: read ahead already, or read now.
+    const unsigned char* read(std::uint64_t first, std::uint64_t count) {
+        if (!ahead_.active || ahead_.first != first || ahead_.count != count) {
+            if (ahead_.active) {
+                io_.wait(ahead_.ticket);  // a read of another range: let it finish, unused
+            }
+            readAhead(first, count);
+        }
+        io_.wait(ahead_.ticket);
+        ahead_.active = false;
+        if (ahead_.got < count * kRecordSize) {
+            throw truncated(first);
+        }
+        scanned_ = ahead_.buffer;
+        return input_[scanned_].get();
+    }
+
     void scanBlock(const unsigned char* record, std::uint64_t count, std::uint64_t first) {
         // The scan state lives in locals here: the compiler can't keep members in registers
         // across the character stores into the output buffer.
@@ -110,14 +150,15 @@ class Scan {
             }
             if (detail::loadLe32(record + record_offset::TimeMs) >= next) {
                 finishHeldRow();
-                if (lineEnd_ - output_ >= static_cast<std::ptrdiff_t>(kFlushBytes)) {
+                if (lineEnd_ - output_[filling_].get() >=
+                    static_cast<std::ptrdiff_t>(kFlushBytes)) {
                     flush();
                 }
                 heldRow_ =
                     rows_.write(lineEnd_, next, detail::loadLe16(record + record_offset::RawValue));
                 if (__builtin_add_overflow(next, step, &next)) {
-                    const auto index =
-                        first + static_cast<std::uint64_t>((record - input_.get()) / kRecordSize);
+                    const auto index = first + static_cast<std::uint64_t>(
+                                                   (record - input_[scanned_].get()) / kRecordSize);
                     throw Error(ErrorCode::ScheduleOverflow,
                                 "the row schedule passes the largest time of 2147483647 ms at "
                                 "record " +
@@ -149,13 +190,18 @@ class Scan {
         lineEnd_ = heldRow_ = p;
     }
 
-    // Hands the complete lines to the writer; called only when no row is held.
+    // Queues the complete lines for writing and carries on in the other output buffer, once
+    // its last write is done. Called only when no row is held.
     void flush() {
-        const std::size_t n = static_cast<std::size_t>(lineEnd_ - output_);
+        char* const begin = output_[filling_].get();
+        const auto n = static_cast<std::size_t>(lineEnd_ - begin);
         if (n > 0) {
-            output_ = writer_.handOver(output_, n);
+            lastWrite_ = writes_[filling_] =
+                io_.submit([this, begin, n] { sink_.write(begin, n); });
+            filling_ = 1 - filling_;
+            io_.wait(writes_[filling_]);
         }
-        lineEnd_ = heldRow_ = output_;
+        lineEnd_ = heldRow_ = output_[filling_].get();
     }
 
     void report(std::uint64_t done, std::uint64_t known) {
@@ -170,6 +216,16 @@ class Scan {
                      done * kRecordSize);
     }
 
+    // A read of the recording queued on the I/O thread.
+    struct Pending {
+        std::uint64_t first = 0;  // first record
+        std::uint64_t count = 0;  // records
+        int buffer = 0;           // into input_[buffer]
+        std::size_t got = 0;      // bytes read, once done
+        detail::IoWorker::Ticket ticket = 0;
+        bool active = false;
+    };
+
     ByteSource& source_;
     ByteSink& sink_;
     const ProgressFn& progress_;
@@ -177,9 +233,15 @@ class Scan {
     const std::int32_t step_;
     const bool includeTags_;
     RowTable rows_;
-    std::unique_ptr<unsigned char[]> input_;
-    detail::BackgroundWriter writer_;
-    char* output_ = nullptr;  // the output buffer being filled
+    // Two buffers each way: one is scanned or filled here while the I/O thread reads into or
+    // writes from the other.
+    std::unique_ptr<unsigned char[]> input_[2];
+    std::unique_ptr<char[]> output_[2];
+    int scanned_ = 0;  // input_ being scanned
+    int filling_ = 0;  // output_ being filled
+    Pending ahead_;
+    detail::IoWorker::Ticket writes_[2] = {0, 0};  // the last write from each output buffer
+    detail::IoWorker::Ticket lastWrite_ = 0;
     // Complete lines end at lineEnd_; the held row (the last due record's row, waiting for the
     // next due record or the end) runs from there to heldRow_.
     char* lineEnd_ = nullptr;
@@ -187,6 +249,8 @@ class Scan {
     std::int32_t nextOutputTime_ = 0;
     std::uint16_t tagNumber_ = 0;
     bool tagPending_ = false;
+    // Last, so that it is destroyed first: its thread uses the buffers above.
+    detail::IoWorker io_;
 };
 
 }  // namespace

@@ -5,7 +5,8 @@
 
 namespace zk {
 
-/// Where the engine writes the CSV text. The engine hands over large blocks (about 1 MiB).
+/// Where the engine writes the CSV text. The engine hands over large blocks (about 1 MiB), in
+/// order and one at a time, from a second thread of the export.
 class ByteSink {
   public:
     virtual ~ByteSink() = default;
