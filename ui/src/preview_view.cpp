@@ -66,7 +66,7 @@ std::vector<AxisTick> timeTicks(double begin, double end, int maxTicks) {
     }
     double step = kSteps.back();
     for (const double s : kSteps) {
-        if ((end - begin) / s <= maxTicks) {
+        if (std::floor(end / s) - std::ceil(begin / s) < maxTicks) {
             step = s;
             break;
         }
@@ -82,15 +82,16 @@ std::vector<AxisTick> valueTicks(double low, double high, int maxTicks) {
     if (high < low || maxTicks < 1) {
         return ticks;
     }
+    // decimals < 0: the shortest text that reads back as v.
     const auto label = [](double v, int decimals) {
         std::array<char, 64> buf{};
-        const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), v,
-                                       std::chars_format::fixed, decimals);
-        std::string s(buf.data(), res.ptr);
-        return s == "-0" ? std::string("0") : s;
+        const auto res = decimals < 0 ? std::to_chars(buf.data(), buf.data() + buf.size(), v)
+                                      : std::to_chars(buf.data(), buf.data() + buf.size(), v,
+                                                      std::chars_format::fixed, decimals);
+        return std::string(buf.data(), res.ptr);
     };
     if (high == low) {
-        ticks.push_back({low, label(low, 6)});
+        ticks.push_back({low, label(low, -1)});
         return ticks;
     }
     // The smallest 1, 2 or 5 × 10^k that fits the range in maxTicks marks.
@@ -112,7 +113,7 @@ std::vector<AxisTick> valueTicks(double low, double high, int maxTicks) {
     }
     const int decimals = exponent < 0 ? -exponent : 0;
     for (double k = std::ceil(low / step); k * step <= high; k += 1.0) {
-        const double v = k * step;
+        const double v = k == 0.0 ? 0.0 : k * step;  // never "-0"
         ticks.push_back({v, label(v, decimals)});
     }
     return ticks;
