@@ -1,0 +1,126 @@
+#pragma once
+
+#include <QImage>
+#include <QLabel>
+#include <QPoint>
+#include <QWidget>
+#include <cstddef>
+#include <memory>
+
+#include "zk/ui/preview_data.hpp"
+#include "zk/ui/preview_view.hpp"
+
+namespace zk::ui_qt {
+
+/// picPlot: the plot of the preview, resistance in kilo-ohms against recording time, drawn
+/// with QPainter from the min/max of each pixel column. Wheel zooms around the cursor, a drag
+/// pans, a double-click shows the whole recording; keys are left to the window.
+class PreviewPlot : public QWidget {
+    Q_OBJECT
+  public:
+    /// Colours of the plot, for the tests that look at its pixels.
+    static const QColor kTraceColour;
+    static const QColor kTagColour;
+    static const QColor kRowColour;
+
+    explicit PreviewPlot(QWidget* parent = nullptr);
+
+    /// Shows `data` with the rows of `schedule` (both owned by the caller, and kept alive while
+    /// shown; nullptr shows nothing), from the whole recording.
+    void setData(const ui::PreviewData* data, const ui::RowSchedule* schedule);
+
+    /// Shows the rows of another schedule for the same data, keeping the view.
+    void setSchedule(const ui::RowSchedule* schedule);
+
+    const ui::PreviewView& view() const noexcept { return view_; }
+    /// Changes the view; the plot is repainted and viewChanged() sent.
+    void zoom(double factor, double anchor = 0.5);
+    void pan(double fraction);
+    void resetView();
+
+    /// Draws the plot into `area` of `painter` as it would appear in a widget of that size.
+    void paint(QPainter& painter, const QRect& area) const;
+
+    /// The sample under the mouse, or SIZE_MAX.
+    std::size_t hoveredSample() const noexcept { return hovered_; }
+
+  signals:
+    /// The sample under the mouse changed (SIZE_MAX when there is none).
+    void hoveredChanged(std::size_t sample);
+    void viewChanged();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    QSize sizeHint() const override { return {900, 420}; }
+
+  private:
+    QRect plotArea(const QRect& area) const;
+    void setHovered(std::size_t sample);
+
+    const ui::PreviewData* data_ = nullptr;
+    const ui::RowSchedule* schedule_ = nullptr;
+    ui::PreviewView view_;
+    std::size_t hovered_ = SIZE_MAX;
+    bool dragging_ = false;
+    QPoint dragFrom_;
+    double dragBegin_ = 0.0;
+};
+
+/// frmPreview: a resizable window with the plot of one recording (picPlot), a readout of the
+/// sample under the mouse (lblReadout: time, raw value, baseline, resistance, the CSV row it
+/// belongs to and its tag, by the export's own conversions) and a line on how to move about
+/// (lblHelp). Keys: + and - (or Up and Down) zoom, Left and Right pan, Home shows the whole
+/// recording.
+///
+/// The recording is read once when opened; the window keeps no file open afterwards.
+class RecordingPreview : public QWidget {
+    Q_OBJECT
+  public:
+    explicit RecordingPreview(QWidget* parent = nullptr);
+    ~RecordingPreview() override;
+
+    /// Reads the recording at `path` and shows it with the rows of `updatePeriod`. Returns
+    /// false and leaves the window as it was when the file can't be opened or read, or fails
+    /// the recording check (then `error`, if given, says why: "PATH: cause" or the
+    /// incompatible-file message).
+    bool open(const QString& path, int updatePeriod, QString* error = nullptr);
+
+    /// Shows the rows of another UpdatePeriod.
+    void setUpdatePeriod(int updatePeriod);
+
+    /// Opens a preview window of `path` and shows it; it deletes itself when closed. On a
+    /// failure it shows the reason in a message box over `parent` and returns nullptr.
+    static RecordingPreview* showPreview(QWidget* parent, const QString& path, int updatePeriod);
+
+    const ui::PreviewData& data() const noexcept { return *data_; }
+    const ui::RowSchedule& schedule() const noexcept { return *schedule_; }
+    const ui::PreviewView& view() const noexcept;
+    PreviewPlot* plot() const noexcept { return plot_; }
+
+    /// The plot drawn into an image of `size`, with the current view.
+    QImage renderImage(const QSize& size) const;
+
+    /// The rate option's text for an UpdatePeriod ("50 per sec", "5 per sec", "1 sec",
+    /// "5 sec"), or "every N samples" for any other.
+    static QString rateText(int updatePeriod);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void showReadout(std::size_t sample);
+
+    std::unique_ptr<ui::PreviewData> data_;
+    std::unique_ptr<ui::RowSchedule> schedule_;
+    QString fileName_;
+    PreviewPlot* plot_ = nullptr;
+    QLabel* readout_ = nullptr;
+};
+
+}  // namespace zk::ui_qt
