@@ -1,0 +1,157 @@
+#include "failure_files.hpp"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "zk/engine/record.hpp"
+
+namespace zk::failure {
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "zk_failure.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a scratch folder");
+    }
+    path_ = pattern;
+    ::chmod(path_.c_str(), 0777);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Folders a test made read-only must be writable again before their files can go.
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec)) {
+            ::chmod(it->path().c_str(), 0777);
+        }
+    }
+    fs::remove_all(path_, ec);
+}
+
+std::vector<std::string> TempDir::leftovers(const fs::path& folder) const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.empty() ? path_ : folder)) {
+        const std::string name = entry.path().filename().string();
+        if ((name.starts_with(".") && name.ends_with(".part")) || name.ends_with(".tmp")) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+std::string recordingBytes(const std::vector<Rec>& records) {
+    std::string bytes;
+    bytes.reserve(records.size() * kRecordSize);
+    for (const Rec& r : records) {
+        unsigned char block[kRecordSize] = {};
+        SampleRecord s;
+        s.TimeMs = r.timeMs;
+        s.RawValue = r.raw;
+        if (r.tag >= 0) {
+            s.TagMarker = 'T';
+            s.TagLow = static_cast<std::uint8_t>(r.tag & 0xFF);
+            s.TagHigh = static_cast<std::uint8_t>(r.tag >> 8);
+        }
+        s.RecordType = static_cast<std::uint8_t>(r.type);
+        s.encodeInto(block);
+        bytes.append(reinterpret_cast<const char*>(block), sizeof block);
+    }
+    return bytes;
+}
+
+std::string steadyRecording(std::size_t count) {
+    std::vector<Rec> records;
+    records.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        records.push_back({static_cast<std::int32_t>(20 * i),
+                           static_cast<std::uint16_t>(3000 + (i * 7919) % 40000),
+                           i % 1000 == 500 ? static_cast<int>(i / 1000) : -1});
+    }
+    return recordingBytes(records);
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Finished runProgram(const std::string& program, const std::vector<std::string>& args,
+                    std::optional<uid_t> uid) {
+    int out[2], err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        ::close(out[0]);
+        ::close(err[0]);
+        if (uid && (::setgroups(0, nullptr) != 0 || ::setgid(*uid) != 0 || ::setuid(*uid) != 0)) {
+            ::_exit(126);
+        }
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    Finished f;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    char buffer[65536];
+    while (open > 0) {
+        ::poll(fds, 2, -1);
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? f.out : f.err).append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return f;
+}
+
+Finished runZkexport(const std::vector<std::string>& args, std::optional<uid_t> uid) {
+    return runProgram(ZKEXPORT_PATH, args, uid);
+}
+
+bool isRoot() {
+    return ::geteuid() == 0;
+}
+
+}  // namespace zk::failure

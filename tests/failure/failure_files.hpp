@@ -1,0 +1,75 @@
+#pragma once
+
+// Scratch folders, recordings, processes and privileges for the failure-injection tests.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zk::failure {
+
+namespace fs = std::filesystem;
+
+/// The user that permission tests run as when the tests run as root ("nobody").
+inline constexpr uid_t kNobody = 65534;
+
+/// A fresh folder under the temporary folder, open to every user (so a test can drop to
+/// kNobody and still reach it), removed with all its contents at the end.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+    /// The names in `folder` (this folder when empty) that look like temporary files of an
+    /// unfinished write: ".NAME.RANDOM.part" or "NAME.tmp".
+    std::vector<std::string> leftovers(const fs::path& folder = {}) const;
+
+  private:
+    fs::path path_;
+};
+
+/// One record of a test recording; type 'P' unless given, a tag when `tag` is not negative.
+struct Rec {
+    std::int32_t timeMs;
+    std::uint16_t raw;
+    int tag = -1;
+    char type = 'P';
+};
+
+/// The bytes of a recording holding `records`.
+std::string recordingBytes(const std::vector<Rec>& records);
+
+/// `count` records of type P, 20 ms apart from time 0, with raw values that vary.
+std::string steadyRecording(std::size_t count);
+
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+
+/// A finished process: its exit status (or -signal), standard output and standard error.
+struct Finished {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+/// Runs `program` with `args` and waits for it; as the user `uid` when given (the caller must
+/// be root for that).
+Finished runProgram(const std::string& program, const std::vector<std::string>& args,
+                    std::optional<uid_t> uid = std::nullopt);
+
+/// Runs zkexport (the program built beside the tests).
+Finished runZkexport(const std::vector<std::string>& args, std::optional<uid_t> uid = std::nullopt);
+
+/// True when the tests run as root and so can act as kNobody, and mount file systems.
+bool isRoot();
+
+}  // namespace zk::failure
