@@ -101,7 +101,7 @@ QRect PreviewPlot::plotArea(const QRect& area) const {
     // Room on the left for the value labels and the axis title, at the top for tag numbers,
     // at the bottom for the time labels and the axis title.
     const int left = fm.horizontalAdvance("0000000") + fm.height() + 14;
-    const int top = fm.height() + 10;
+    const int top = 2 * (fm.height() + 3) + 6;  // two rows of tag numbers
     const int bottom = 2 * fm.height() + 14;
     return area.adjusted(left, top, -14, -bottom);
 }
@@ -247,14 +247,15 @@ void PreviewPlot::paint(QPainter& p, const QRect& area) const {
         }
     }
 
-    // The tags: a dashed line at each and its number above the plot; a number that would run
-    // into the one before is left out (the line stays).
+    // The tags: a dashed line at each and its number above the plot, in the lower of two rows
+    // where there is room, else in the upper one; a number with room in neither is left out
+    // (its line stays).
     const auto& tags = data.tags();
     auto tag =
         std::lower_bound(tags.begin(), tags.end(), first,
                          [](const ui::PreviewTag& t, std::size_t s) { return t.sample < s; });
     QPen tagPen(kTagColour, 1, Qt::DashLine);
-    int lastLabelRight = INT_MIN;
+    int rowRight[2] = {INT_MIN, INT_MIN};
     QFont bold = font();
     bold.setBold(true);
     const QFontMetrics bfm(bold);
@@ -265,10 +266,17 @@ void PreviewPlot::paint(QPainter& p, const QRect& area) const {
         p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
         const QString text = QString::number(tag->number);
         const int w = bfm.horizontalAdvance(text) + 8;
-        const QRect box(static_cast<int>(x) - w / 2, plot.top() - bfm.height() - 4, w,
-                        bfm.height() + 2);
-        if (box.left() > lastLabelRight + 2) {
+        const int row = static_cast<int>(x) - w / 2 > rowRight[0] + 2   ? 0
+                        : static_cast<int>(x) - w / 2 > rowRight[1] + 2 ? 1
+                                                                        : -1;
+        if (row >= 0) {
+            const QRect box(static_cast<int>(x) - w / 2,
+                            plot.top() - (row + 1) * (bfm.height() + 3) - 1, w, bfm.height() + 2);
             p.setClipRect(area);
+            if (row == 1) {
+                p.setPen(kTagColour);
+                p.drawLine(QPointF(x, box.bottom()), QPointF(x, plot.top()));
+            }
             p.setRenderHint(QPainter::Antialiasing, true);
             p.setPen(Qt::NoPen);
             p.setBrush(kTagColour);
@@ -279,7 +287,7 @@ void PreviewPlot::paint(QPainter& p, const QRect& area) const {
             p.setFont(bold);
             p.drawText(box, Qt::AlignCenter, text);
             p.setFont(font());
-            lastLabelRight = box.right();
+            rowRight[row] = box.right();
         }
     }
     p.setClipRect(plot);
