@@ -58,7 +58,13 @@ void MainWindow::Restore_Settings() {
 }
 
 void MainWindow::Form_QueryUnload() {
+    closed_ = true;
     saveSettings();
+    // A running export still reads the recording; it stops at its next progress report and
+    // closes the recording and removes its unfinished file as it unwinds.
+    if (!exporting_) {
+        source_.reset();
+    }
 }
 
 void MainWindow::mnuFileExit_Click() {

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
+
+#include "zk/engine/export.hpp"
 
 namespace zk::ui {
 
@@ -42,6 +46,17 @@ enum class MessageIcon {
     Critical,  ///< the critical-stop icon (a failed save of the settings)
     Warning,   ///< the exclamation mark (a recording that can't be exported)
 };
+
+/// What the open dialog gives back: the full path chosen and the file's name without its folder,
+/// both exactly as the dialog returns them (UTF-8).
+struct ChosenFile {
+    std::string path;
+    std::string name;
+};
+
+/// An export, ready to run: it reports its progress to the function it is given, which returns
+/// false to cancel it.
+using ExportJob = std::function<ExportResult(const ProgressFn& progress)>;
 
 /// A size in twips (1/1440 inch; 15 twips are one pixel at 96 dots per inch).
 struct SizeTwips {
@@ -88,6 +103,28 @@ class ConverterSession {
     /// Shows a modal message box with one OK button; returns when it has been dismissed.
     virtual void showMessage(const std::string& text, const std::string& title,
                              MessageIcon icon) = 0;
+    /// The open-file dialog, modal: `title`, `filter` as "description|pattern" (one file type;
+    /// a toolkit may offer the pattern's upper-case form too), `initialName` (may be empty) and
+    /// `initialDir` (empty: the toolkit's choice). Nothing when the user cancelled.
+    virtual std::optional<ChosenFile> openFileDialog(const std::string& title,
+                                                     const std::string& filter,
+                                                     const std::string& initialName,
+                                                     const std::string& initialDir) = 0;
+    /// The save-file dialog, modal, with the toolkit's usual title: `filter` as for the open
+    /// dialog; `initialName` may include a folder. With `confirmReplace` the dialog asks before
+    /// an existing file is chosen. Adds no extension: returns the full path as chosen, or
+    /// nothing when the user cancelled.
+    virtual std::optional<std::string> saveFileDialog(const std::string& filter,
+                                                      const std::string& initialName,
+                                                      bool confirmReplace) = 0;
+    /// Runs `job` to its end and returns its result. Meanwhile the window takes no input; when
+    /// the job runs longer than about half a second a modal progress display with `label`, the
+    /// share done and a Cancel button appears, and Cancel makes the progress function return
+    /// false. The toolkit may deliver a close request (Form_QueryUnload) while the job runs.
+    virtual ExportResult runWithProgress(const std::string& label, const ExportJob& job) = 0;
+    /// Sets the status line under the controls; empty clears it.
+    virtual void setStatus(const std::string& text) = 0;
+
     /// Shows the About window modally, with no owner; returns when it has closed.
     virtual void showAbout() = 0;
     /// Closes the main window. The toolkit raises Form_QueryUnload before the window goes.

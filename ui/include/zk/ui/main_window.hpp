@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "zk/engine/byte_source.hpp"
 #include "zk/settings/export_settings.hpp"
 #include "zk/ui/converter_session.hpp"
 
@@ -19,6 +22,18 @@ class MainWindow {
     static constexpr const char* kLoadCaption = "Load File";
     static constexpr const char* kCancelCaption = "Cancel";
 
+    /// The open dialog's title and filter, and the save dialog's filter ("description|pattern").
+    static constexpr const char* kOpenTitle = "Choose source file";
+    static constexpr const char* kOpenFilter = "zelkar Data File (*.zkd*)|*.zkd";
+    static constexpr const char* kSaveFilter = "CSV file (*.csv*)|*.csv";
+    /// The title of the message for a recording that fails validation (its text is
+    /// kIncompatibleFileMessage).
+    static constexpr const char* kIncompatibleTitle = "Incompatible file format";
+    /// The titles of the messages for a recording that can't be loaded and an export that
+    /// failed; their text names the file and the cause.
+    static constexpr const char* kLoadFailedTitle = "Load failed";
+    static constexpr const char* kExportFailedTitle = "Export failed";
+
     /// The logic drives `toolkit`, which must outlive it.
     explicit MainWindow(ConverterSession& toolkit) : toolkit_(toolkit) {}
 
@@ -33,8 +48,38 @@ class MainWindow {
     void Restore_Settings();
 
     /// Any request to close the window: saves the settings (showing "Error Saving Session
-    /// Config File" when that fails). The close always goes on.
+    /// Config File" when that fails) and closes the loaded recording. During an export it asks
+    /// the export to stop; the export then removes its unfinished file and closes the recording
+    /// as it unwinds. The close always goes on.
     void Form_QueryUnload();
+
+    /// cmdLoad. Caption "Load File": the open dialog (starting in SourceDir), then the steps of
+    /// Load_Recording; a cancelled dialog leaves the window Idle without a message. Caption
+    /// "Cancel": lets the recording go (lblSource emptied, cmdExport disabled, the recording
+    /// closed, caption "Load File"). Any other caption: nothing.
+    void cmdLoad_Click();
+
+    /// cmdExport, with a recording loaded: disables Frame1 and Frame2, shows the save dialog
+    /// suggesting DestDir + SourceBaseName + ".csv", sets DestDir and OutputPath from the path
+    /// chosen, and exports into it with progress. Success: the file is in place, the recording
+    /// closed, the window Idle and the status line says how many rows went to which file.
+    /// Cancelled dialog, cancelled export or failure: no file is left (an earlier file of that
+    /// name is untouched), the frames are enabled again and the window is Loaded; a failure
+    /// other than a cancel shows a message naming the file and the cause. A path that is the
+    /// loaded recording itself is refused, since the export would replace it.
+    void cmdExport_Click();
+
+    /// Loads the recording at `path` as if it had been chosen in the open dialog: derives
+    /// SourceBaseName (the file name without its last four characters; a shorter name fails)
+    /// and SourceDir (the path up to its last "/"), opens and validates the recording. Valid:
+    /// Loaded. Fails validation: the incompatibility message, then Idle. Can't be opened or
+    /// read: a message naming the file and the cause, then Idle with nothing open. A recording
+    /// loaded before is let go first. Used for a dropped file and the program's argument; does
+    /// nothing unless Accepts_Load().
+    void Load_Recording(const std::string& path);
+
+    /// True when a recording may be loaded now (Idle or Loaded; not during an export).
+    bool Accepts_Load() const;
 
     /// File > Exit: closes the window, which raises Form_QueryUnload.
     void mnuFileExit_Click();
@@ -67,15 +112,40 @@ class MainWindow {
     const std::string& headingText() const noexcept { return headingText_; }
     /// The configuration file used for this run; empty before Form_Load.
     const std::filesystem::path& configPath() const noexcept { return configPath_; }
+    /// The loaded recording's file name without its last four characters.
+    const std::string& sourceBaseName() const noexcept { return SourceBaseName_; }
+    /// The path chosen for the last export.
+    const std::string& outputPath() const noexcept { return OutputPath_; }
+    /// True while a recording is open.
+    bool sourceOpen() const noexcept { return source_.has_value(); }
+    /// True from the start of cmdExport_Click to its end.
+    bool exporting() const noexcept { return exporting_; }
 
   private:
     bool flagFrom(Control box) const;
     void saveSettings();
+    void loadChosen(const std::string& path, const std::string& name);
+    void loadFailed();
+    void becomeIdle();
+    void exportFailed(const std::optional<Error>& error);
+    bool isTheRecording(const std::string& path) const;
 
     ConverterSession& toolkit_;
     ExportSettings settings_;
     std::string headingText_;
     std::filesystem::path configPath_;
+    std::string SourceBaseName_;
+    std::string OutputPath_;
+    std::optional<FileSource> source_;  // the loaded recording
+    bool exporting_ = false;
+    bool closed_ = false;  // Form_QueryUnload has run: the window is going
 };
+
+/// The file's name without its last four characters (Unicode characters of the UTF-8 text, not
+/// bytes): "run1.zkd" gives "run1", ".zkd" an empty name. Nothing for a name of fewer than four.
+std::optional<std::string> baseNameOf(const std::string& name);
+
+/// The path up to and including its last "/", or empty when it holds none.
+std::string folderOf(const std::string& path);
 
 }  // namespace zk::ui
