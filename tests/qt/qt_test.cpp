@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
@@ -186,7 +187,10 @@ TEST_F(QtWindow, FirstStartShowsTheDefaultsInAFixedWindow) {
     EXPECT_EQ(w.windowTitle(), "zk File Export");
     EXPECT_EQ(w.centralWidget()->size(), QSize(542, 302));
     EXPECT_EQ(w.minimumSize(), w.maximumSize());
-    EXPECT_EQ(w.height(), 302 + w.menuBar()->sizeHint().height());
+    // The status line under the controls adds its own height only.
+    EXPECT_EQ(w.height(),
+              302 + w.menuBar()->sizeHint().height() + w.statusBar()->sizeHint().height());
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), "");
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(w.windowFlags() & Qt::WindowCloseButtonHint);

@@ -1,16 +1,26 @@
 #include "zk/ui_qt/qt_main_window.hpp"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QWindow>
 #include <algorithm>
 
 #include "zk/ui_qt/about_dialog.hpp"
@@ -91,6 +101,82 @@ QWidget* createControl(Control c, const QString& caption, QWidget* parent) {
     }
 }
 
+QString qt(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// "description|pattern" in Qt's form: the description without its own pattern in brackets,
+// then the pattern and its upper-case form, so that RUN1.ZKD is offered beside run1.zkd.
+QString qtNameFilter(const std::string& filter) {
+    const QString f = qt(filter);
+    const qsizetype bar = f.indexOf('|');
+    QString description = f.left(bar).trimmed();
+    const QString pattern = f.mid(bar + 1).trimmed();
+    if (description.endsWith(')') && description.contains('(')) {
+        description = description.left(description.lastIndexOf('(')).trimmed();
+    }
+    QString patterns = pattern;
+    if (pattern.toUpper() != pattern) {
+        patterns += ' ' + pattern.toUpper();
+    }
+    return description + " (" + patterns + ")";
+}
+
+// The one local file of a drop, or nothing.
+QString droppedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 ||
+        !data->urls().first().isLocalFile()) {
+        return {};
+    }
+    return data->urls().first().toLocalFile();
+}
+
+// While an export runs, input of the mouse and the keyboard reaches the progress dialog only.
+class InputBlocker : public QObject {
+  public:
+    explicit InputBlocker(QWidget* allowed) : allowed_(allowed) { qApp->installEventFilter(this); }
+    ~InputBlocker() override { qApp->removeEventFilter(this); }
+    InputBlocker(const InputBlocker&) = delete;
+    InputBlocker& operator=(const InputBlocker&) = delete;
+
+  protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+            case QEvent::Shortcut:
+            case QEvent::ContextMenu:
+            case QEvent::DragEnter:
+            case QEvent::DragMove:
+            case QEvent::Drop:
+            case QEvent::TouchBegin:
+            case QEvent::TouchUpdate:
+            case QEvent::TouchEnd:
+                break;
+            default:
+                return false;
+        }
+        if (auto* w = qobject_cast<QWidget*>(target)) {
+            return w != allowed_ && !allowed_->isAncestorOf(w);
+        }
+        if (auto* window = qobject_cast<QWindow*>(target)) {
+            return window != allowed_->windowHandle();
+        }
+        return false;
+    }
+
+  private:
+    QWidget* allowed_;
+};
+
+// Steps of the progress bar: a thousand, so a bar of any width moves smoothly.
+constexpr int kProgressSteps = 1000;
+
 }  // namespace
 
 QtMainWindow::QtMainWindow(std::filesystem::path programDir, QWidget* parent)
@@ -101,6 +187,7 @@ QtMainWindow::QtMainWindow(std::filesystem::path programDir, QWidget* parent)
     setObjectName("frmMain");
     setWindowTitle(ui::MainWindow::kCaption);
     setWindowIcon(programIcon());
+    setAcceptDrops(true);
     buildMenus();
     buildControls();
     connectHandlers();
@@ -128,7 +215,13 @@ void QtMainWindow::buildControls() {
     setCentralWidget(client);
     const double dpi = logicalDpi(this);
     client->setFixedSize(twipsToPixels(kClientWidth, dpi), twipsToPixels(kClientHeight, dpi));
-    // The window takes the size of its client area and menu bar, and keeps it.
+    // The status line under the controls: a label, as a status bar's own message would be
+    // cleared by every menu item the mouse passes over.
+    statusBar()->setSizeGripEnabled(false);
+    lblStatus_ = new QLabel(statusBar());
+    lblStatus_->setObjectName("lblStatus");
+    statusBar()->addWidget(lblStatus_, 1);
+    // The window takes the size of its client area, menu bar and status line, and keeps it.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     layout()->activate();
 
@@ -199,6 +292,15 @@ void QtMainWindow::connectHandlers() {
 
     connect(static_cast<QLineEdit*>(widget(Control::txtHeading)), &QLineEdit::textChanged, this,
             [this] { logic_.txtHeading_Change(); });
+
+    connect(static_cast<QPushButton*>(widget(Control::cmdLoad)), &QPushButton::clicked, this,
+            [this] { logic_.cmdLoad_Click(); });
+    connect(static_cast<QPushButton*>(widget(Control::cmdExport)), &QPushButton::clicked, this,
+            [this] { logic_.cmdExport_Click(); });
+}
+
+void QtMainWindow::loadRecording(const QString& path) {
+    logic_.Load_Recording(path.toStdString());
 }
 
 QWidget* QtMainWindow::widget(Control control) const {
@@ -294,6 +396,77 @@ void QtMainWindow::showMessage(const std::string& text, const std::string& title
     box.exec();
 }
 
+std::optional<ui::ChosenFile> QtMainWindow::openFileDialog(const std::string& title,
+                                                           const std::string& filter,
+                                                           const std::string& initialName,
+                                                           const std::string& initialDir) {
+    // Qt's own dialog, the same on every desktop.
+    QFileDialog dialog(this, qt(title), qt(initialDir));
+    dialog.setObjectName("cdlFile");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(qtNameFilter(filter));
+    if (!initialName.empty()) {
+        dialog.selectFile(qt(initialName));
+    }
+    dialogDir_ = qt(initialDir);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    const QString path = dialog.selectedFiles().first();
+    return ui::ChosenFile{path.toStdString(), QFileInfo(path).fileName().toStdString()};
+}
+
+std::optional<std::string> QtMainWindow::saveFileDialog(const std::string& filter,
+                                                        const std::string& initialName,
+                                                        bool confirmReplace) {
+    QFileDialog dialog(this);
+    dialog.setObjectName("cdlFile");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmReplace);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(qtNameFilter(filter));
+    const QString name = qt(initialName);
+    if (!name.contains('/') && !dialogDir_.isEmpty()) {
+        dialog.setDirectory(dialogDir_);
+    }
+    dialog.selectFile(name);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().first().toStdString();
+}
+
+ExportResult QtMainWindow::runWithProgress(const std::string& label, const ui::ExportJob& job) {
+    QProgressDialog dialog(qt(label), "Cancel", 0, kProgressSteps, this);
+    dialog.setObjectName("dlgProgress");
+    dialog.setWindowTitle(ui::MainWindow::kCaption);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(500);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setValue(0);  // starts the clock of the minimum duration
+    InputBlocker blocker(&dialog);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    // The export runs here, on the window's thread; between blocks of records the window
+    // repaints, the dialog appears when it is due, and a Cancel or a close gets through.
+    const ExportResult result = job([&dialog](std::uint64_t done, std::uint64_t known) {
+        const auto share = known == 0 ? 0 : done * kProgressSteps / known;
+        dialog.setValue(static_cast<int>(std::min<std::uint64_t>(share, kProgressSteps)));
+        QCoreApplication::processEvents();
+        return !dialog.wasCanceled();
+    });
+    QApplication::restoreOverrideCursor();
+    return result;
+}
+
+void QtMainWindow::setStatus(const std::string& text) {
+    lblStatus_->setText(qt(text));
+    lblStatus_->setToolTip(qt(text));
+}
+
 void QtMainWindow::showAbout() {
     // No owner, as designed; application-modal, so the main window takes no input meanwhile.
     AboutDialog about;
@@ -308,6 +481,23 @@ void QtMainWindow::closeWindow() {
 void QtMainWindow::closeEvent(QCloseEvent* event) {
     logic_.Form_QueryUnload();
     event->accept();
+}
+
+void QtMainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedFile(event->mimeData()).isEmpty() && logic_.Accepts_Load()) {
+        event->acceptProposedAction();
+    }
+}
+
+void QtMainWindow::dropEvent(QDropEvent* event) {
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty() || !logic_.Accepts_Load()) {
+        return;
+    }
+    event->acceptProposedAction();
+    // Loaded once the drop has finished, so a message box doesn't hold up the program that
+    // the file came from.
+    QTimer::singleShot(0, this, [this, path] { loadRecording(path); });
 }
 
 }  // namespace zk::ui_qt

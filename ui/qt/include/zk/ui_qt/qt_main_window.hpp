@@ -3,6 +3,10 @@
 #include <QMainWindow>
 #include <array>
 #include <filesystem>
+#include <optional>
+#include <string>
+
+class QLabel;
 
 #include "zk/ui/converter_session.hpp"
 #include "zk/ui/main_window.hpp"
@@ -30,6 +34,9 @@ class QtMainWindow : public QMainWindow, public ui::ConverterSession {
     /// The widget of a control.
     QWidget* widget(ui::Control control) const;
 
+    /// Loads the recording at `path` as a dropped file is loaded (the program's argument).
+    void loadRecording(const QString& path);
+
     ui::SizeTwips screenSize() const override;
     ui::SizeTwips windowSize() const override;
     void moveWindow(float left, float top) override;
@@ -44,11 +51,22 @@ class QtMainWindow : public QMainWindow, public ui::ConverterSession {
     void setEnabled(ui::Control control, bool enabled) override;
     void showMessage(const std::string& text, const std::string& title,
                      ui::MessageIcon icon) override;
+    std::optional<ui::ChosenFile> openFileDialog(const std::string& title,
+                                                 const std::string& filter,
+                                                 const std::string& initialName,
+                                                 const std::string& initialDir) override;
+    std::optional<std::string> saveFileDialog(const std::string& filter,
+                                              const std::string& initialName,
+                                              bool confirmReplace) override;
+    ExportResult runWithProgress(const std::string& label, const ui::ExportJob& job) override;
+    void setStatus(const std::string& text) override;
     void showAbout() override;
     void closeWindow() override;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     void buildMenus();
@@ -58,6 +76,10 @@ class QtMainWindow : public QMainWindow, public ui::ConverterSession {
     std::filesystem::path programDir_;
     ui::MainWindow logic_;
     std::array<QWidget*, static_cast<std::size_t>(ui::Control::cmdExport) + 1> widgets_{};
+    QLabel* lblStatus_ = nullptr;
+    // The folder that the last open dialog started in: the save dialog starts there too while
+    // its suggested name holds no folder, as the two share one dialog object.
+    QString dialogDir_;
 };
 
 }  // namespace zk::ui_qt
