@@ -5,11 +5,18 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -17,8 +24,10 @@
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -355,6 +364,282 @@ TEST_F(QtWindow, HelpAboutShowsTheAboutWindowModally) {
     EXPECT_TRUE(mainBlocked);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_TRUE(w.findChildren<QDialog*>().isEmpty());
+}
+
+// ---- Loading and exporting ----
+
+// Runs `answer` on the modal dialog that the next call opens, once it is up.
+void whenModal(std::function<void(QWidget*)> answer) {
+    QTimer::singleShot(0, [answer] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr) << "no modal dialog came up";
+        answer(modal);
+    });
+}
+
+// Chooses `path` in the file dialog that comes up next (open or save).
+void chooseInFileDialog(const QString& path, QString* filters = nullptr,
+                        QString* directory = nullptr) {
+    whenModal([=](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr) << modal->metaObject()->className();
+        EXPECT_TRUE(dialog->testOption(QFileDialog::DontUseNativeDialog));
+        if (filters) {
+            *filters = dialog->nameFilters().join(";;");
+        }
+        if (directory) {
+            *directory = dialog->directory().absolutePath();
+        }
+        dialog->selectFile(path);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+}
+
+// `count` records 20 ms apart from time 0, type P, with a tag every 1000 records.
+std::string steadyRecording(int count) {
+    std::string bytes(static_cast<std::size_t>(count) * 20, '\0');
+    for (int i = 0; i < count; ++i) {
+        char* r = bytes.data() + static_cast<std::size_t>(i) * 20;
+        const std::int32_t time = i * 20;
+        const auto raw = static_cast<std::uint16_t>(20000 + (i * 7) % 30000);
+        std::memcpy(r, &time, 4);
+        std::memcpy(r + 4, &raw, 2);
+        r[19] = 'P';
+        if (i % 1000 == 3) {
+            r[13] = static_cast<char>(i / 1000 % 100);
+            r[18] = 'T';
+        }
+    }
+    return bytes;
+}
+
+class QtCommands : public QtWindow {
+  protected:
+    void SetUp() override {
+        QtWindow::SetUp();
+        data_ = root_ / "data";
+        fs::create_directories(data_);
+    }
+
+    QString path(const std::string& name) const {
+        return QString::fromStdString((data_ / name).string());
+    }
+
+    QtMainWindow& startLoaded(const std::string& name, const std::string& bytes) {
+        std::ofstream(data_ / name, std::ios::binary) << bytes;
+        QtMainWindow& w = start();
+        w.show();
+        chooseInFileDialog(path(name));
+        child<QPushButton>(w, "cmdLoad")->click();
+        EXPECT_EQ(child<QPushButton>(w, "cmdLoad")->text(), "Cancel");
+        return w;
+    }
+
+    fs::path data_;
+};
+
+TEST_F(QtCommands, AWindowExportIsByteForByteThatOfZkexport) {
+    const fs::path sample = fs::path(ZK_SOURCE_DIR) / "examples" / "sample.zkd";
+    fs::copy_file(sample, data_ / "sample.zkd");
+    QtMainWindow& w = start();
+    w.show();
+    child<QRadioButton>(w, "Option2")->click();
+    child<QCheckBox>(w, "chkRes")->click();
+    child<QCheckBox>(w, "chkTags")->click();
+    QTest::keyClicks(child(w, "txtHeading"), "Run \"1\", left hand");
+
+    QString filters;
+    chooseInFileDialog(path("sample.zkd"), &filters);
+    child<QPushButton>(w, "cmdLoad")->click();
+    EXPECT_EQ(filters, "zelkar Data File (*.zkd *.ZKD)");
+    EXPECT_EQ(child<QLabel>(w, "lblSource")->text(), path("sample.zkd"));
+    ASSERT_TRUE(child(w, "cmdExport")->isEnabled());
+
+    const fs::path out = root_ / "window.csv";
+    chooseInFileDialog(QString::fromStdString(out.string()), &filters);
+    child<QPushButton>(w, "cmdExport")->click();
+    EXPECT_EQ(filters, "CSV file (*.csv *.CSV)");
+
+    const fs::path reference = root_ / "zkexport.csv";
+    QProcess zkexport;
+    zkexport.start(ZKEXPORT_PATH,
+                   {"-q", "-p", "10", "-c", "time,data,resistance,tags", "--heading",
+                    "Run \"1\", left hand", "-o", QString::fromStdString(reference.string()),
+                    QString::fromStdString((data_ / "sample.zkd").string())});
+    ASSERT_TRUE(zkexport.waitForFinished(30000));
+    ASSERT_EQ(zkexport.exitCode(), 0) << zkexport.readAllStandardError().toStdString();
+
+    const std::string csv = readFile(out);
+    EXPECT_GT(csv.size(), 1000u);
+    EXPECT_TRUE(csv == readFile(reference)) << "the window's CSV differs from zkexport's";
+    // Idle again, and the status line says what was written where.
+    EXPECT_EQ(child<QPushButton>(w, "cmdLoad")->text(), "Load File");
+    EXPECT_FALSE(child(w, "cmdExport")->isEnabled());
+    EXPECT_EQ(child<QLabel>(w, "lblSource")->text(), "");
+    EXPECT_TRUE(child(w, "Frame1")->isEnabled());
+    const QString status = child<QLabel>(w, "lblStatus")->text();
+    EXPECT_TRUE(status.endsWith(" rows written to " + QString::fromStdString(out.string())))
+        << status.toStdString();
+}
+
+TEST_F(QtCommands, OpenDialogStartsInSourceDirAndOffersCapitalisedNames) {
+    ExportSettings saved;
+    saved.SourceDir = data_.string() + "/";
+    std::ofstream(configFile_, std::ios::binary) << zk::configFileText(saved);
+    std::ofstream(data_ / "RUN1.ZKD", std::ios::binary) << steadyRecording(10);
+    QtMainWindow& w = start();
+    w.show();
+    QString filters, directory;
+    chooseInFileDialog("RUN1.ZKD", &filters, &directory);
+    child<QPushButton>(w, "cmdLoad")->click();
+    EXPECT_EQ(directory, QString::fromStdString(data_.string()));
+    EXPECT_TRUE(filters.contains("*.ZKD"));
+    EXPECT_EQ(child<QLabel>(w, "lblSource")->text(), path("RUN1.ZKD"));
+    EXPECT_EQ(w.logic().sourceBaseName(), "RUN1");
+}
+
+TEST_F(QtCommands, AnIncompatibleFileGetsTheWarningAndTheWindowStaysIdle) {
+    std::string bytes = steadyRecording(10);
+    bytes[2 * 20 + 19] = 'S';
+    std::ofstream(data_ / "old.zkd", std::ios::binary) << bytes;
+    QtMainWindow& w = start();
+    w.show();
+    chooseInFileDialog(path("old.zkd"));
+    QString text, title, lblSource;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    // The message comes up once the open dialog has gone.
+    QTimer::singleShot(0, [&] {
+        whenModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            text = box->text();
+            title = box->windowTitle();
+            icon = box->icon();
+            lblSource = child<QLabel>(w, "lblSource")->text();
+            box->accept();
+        });
+    });
+    child<QPushButton>(w, "cmdLoad")->click();
+    EXPECT_EQ(text, "This file is corrupt or needs to be converted to version 2 format.");
+    EXPECT_EQ(title, "Incompatible file format");
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_EQ(lblSource, path("old.zkd"));
+    EXPECT_EQ(child<QLabel>(w, "lblSource")->text(), "");
+    EXPECT_EQ(child<QPushButton>(w, "cmdLoad")->text(), "Load File");
+    EXPECT_FALSE(child(w, "cmdExport")->isEnabled());
+}
+
+TEST_F(QtCommands, TheSaveDialogAsksBeforeReplacingAFile) {
+    QtMainWindow& w = startLoaded("run1.zkd", steadyRecording(100));
+    const fs::path out = root_ / "run1.csv";
+    std::ofstream(out) << "earlier";
+    QString question;
+    chooseInFileDialog(QString::fromStdString(out.string()));
+    // The question comes up inside the save dialog's accept.
+    QTimer::singleShot(0, [&] {
+        whenModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            question = box->text();
+            box->button(QMessageBox::Yes)->click();
+        });
+    });
+    child<QPushButton>(w, "cmdExport")->click();
+    EXPECT_TRUE(question.contains("already exists")) << question.toStdString();
+    EXPECT_EQ(readFile(out).rfind("Time(msec),Data(16 bit)\r\r\n", 0), 0u);
+}
+
+TEST_F(QtCommands, CancelInTheProgressDialogLeavesNoFileAndTheWindowLoaded) {
+    QtMainWindow& w = startLoaded("long.zkd", steadyRecording(300000));
+    const fs::path out = root_ / "long.csv";
+    std::ofstream(out) << "earlier";
+    chooseInFileDialog(QString::fromStdString(out.string()));
+    QTimer::singleShot(0, [&] {
+        // From here on the export runs; this fires at its first progress report.
+        QTimer::singleShot(0, [&] {
+            auto* progress = child<QProgressDialog>(w, "dlgProgress");
+            ASSERT_NE(progress, nullptr);
+            EXPECT_TRUE(progress->labelText().contains(path("long.zkd")));
+            EXPECT_EQ(progress->maximum(), 1000);
+            EXPECT_FALSE(child(w, "Frame1")->isEnabled());
+            // The window takes no input but the dialog's.
+            QTest::mouseClick(child(w, "cmdLoad"), Qt::LeftButton);
+            progress->cancel();
+        });
+        // The replace question.
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->button(QMessageBox::Yes)->click();
+        }
+    });
+    child<QPushButton>(w, "cmdExport")->click();
+    EXPECT_EQ(readFile(out), "earlier");
+    EXPECT_EQ(child<QPushButton>(w, "cmdLoad")->text(), "Cancel");
+    EXPECT_TRUE(child(w, "cmdExport")->isEnabled());
+    EXPECT_TRUE(child(w, "Frame1")->isEnabled());
+    EXPECT_TRUE(child(w, "Frame2")->isEnabled());
+    EXPECT_TRUE(w.logic().sourceOpen());
+    EXPECT_EQ(child(w, "dlgProgress"), nullptr);
+    EXPECT_TRUE(child<QLabel>(w, "lblStatus")->text().startsWith("Export cancelled"));
+}
+
+TEST_F(QtCommands, ClosingDuringTheExportSavesTheSettingsAndLeavesNoFile) {
+    QtMainWindow& w = startLoaded("long.zkd", steadyRecording(300000));
+    child<QCheckBox>(w, "chkBase")->click();
+    const fs::path out = root_ / "out" / "long.csv";
+    fs::create_directories(out.parent_path());
+    chooseInFileDialog(QString::fromStdString(out.string()));
+    QTimer::singleShot(0, [&] { QTimer::singleShot(0, [&] { w.close(); }); });
+    child<QPushButton>(w, "cmdExport")->click();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(fs::is_empty(out.parent_path()));
+    EXPECT_FALSE(w.logic().sourceOpen());
+    ExportSettings expected;
+    expected.SourceDir = data_.string() + "/";
+    expected.DestDir = out.parent_path().string() + "/";
+    expected.IncludeBaseline = true;
+    EXPECT_EQ(readFile(configFile_), zk::configFileText(expected));
+}
+
+TEST_F(QtCommands, AnExportThatFailsSaysWhyAndLeavesTheWindowLoaded) {
+    QtMainWindow& w = startLoaded("run1.zkd", steadyRecording(100));
+    const QString out = QString::fromStdString((root_ / "missing" / "run1.csv").string());
+    chooseInFileDialog(out);
+    QString text;
+    QTimer::singleShot(0, [&] {
+        whenModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            text = box->text();
+            box->accept();
+        });
+    });
+    child<QPushButton>(w, "cmdExport")->click();
+    EXPECT_TRUE(text.contains(out + ": cannot create the output file")) << text.toStdString();
+    EXPECT_EQ(child<QPushButton>(w, "cmdLoad")->text(), "Cancel");
+    EXPECT_TRUE(child(w, "Frame2")->isEnabled());
+}
+
+TEST_F(QtCommands, ADroppedRecordingIsLoaded) {
+    std::ofstream(data_ / "run1.zkd", std::ios::binary) << steadyRecording(10);
+    QtMainWindow& w = start();
+    w.show();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path("run1.zkd"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(&w, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(&w, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(child<QLabel>(w, "lblSource")->text(), path("run1.zkd"));
+    EXPECT_EQ(child<QPushButton>(w, "cmdLoad")->text(), "Cancel");
+
+    QMimeData two;
+    two.setUrls({QUrl::fromLocalFile(path("run1.zkd")), QUrl::fromLocalFile(path("x.zkd"))});
+    QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &two, Qt::LeftButton, {});
+    QApplication::sendEvent(&w, &refused);
+    EXPECT_FALSE(refused.isAccepted());
 }
 
 class About : public QtWindow {};

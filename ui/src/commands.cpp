@@ -33,6 +33,9 @@ bool MainWindow::Accepts_Load() const {
 }
 
 void MainWindow::cmdLoad_Click() {
+    if (exporting_) {
+        return;  // the export reads the recording; the window takes no input meanwhile
+    }
     const std::string caption = toolkit_.caption(Control::cmdLoad);
     if (caption == kLoadCaption) {
         const auto chosen =
