@@ -1,0 +1,201 @@
+#!/usr/bin/env bash
+# Drives the real window on a virtual X display with keyboard and mouse events: loads a
+# recording through the open dialog, picks "5 per sec" and types a heading, exports through the
+# save dialog, and checks that the CSV is byte for byte the one zkexport writes for the same
+# settings. With --screenshots DIR it also takes docs/loaded.png, docs/incompatible.png and
+# docs/progress.png (the last from a recording of 20 million records).
+#
+# Usage: drive_window.sh ZKFILEEXPORT ZKEXPORT ZKGEN [--screenshots DIR]
+# Exit status 77 (skipped) when Xvfb, xvfb-run or xdotool is missing.
+set -euo pipefail
+
+if [[ $# -lt 3 ]]; then
+  echo "usage: $0 ZKFILEEXPORT ZKEXPORT ZKGEN [--screenshots DIR]" >&2
+  exit 2
+fi
+for tool in Xvfb xvfb-run xdotool; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "drive_window: $tool is not installed; skipped" >&2
+    exit 77
+  fi
+done
+
+# Start again inside a fresh virtual display of its own.
+if [[ -z ${ZK_DRIVE_IN_XVFB:-} ]]; then
+  ZK_DRIVE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
+fi
+
+window_program=$(realpath "$1")
+zkexport=$(realpath "$2")
+zkgen=$(realpath "$3")
+shots=""
+if [[ ${4:-} == --screenshots ]]; then
+  shots=$(realpath "${5:?--screenshots needs a folder}")
+  if ! command -v import >/dev/null; then
+    echo "drive_window: screenshots need ImageMagick's import" >&2
+    exit 2
+  fi
+fi
+
+work=$(mktemp -d /tmp/zk-window.XXXXXX)
+app_pid=""
+cleanup() {
+  if [[ -n $app_pid ]] && kill -0 "$app_pid" 2>/dev/null; then
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "drive_window: $*" >&2
+  exit 1
+}
+
+# A copy of the program in the scratch folder keeps its settings file there.
+mkdir -p "$work/bin" "$work/recordings" "$work/csv"
+cp "$window_program" "$work/bin/zkfileexport"
+"$zkgen" --records 3000 --tag-every 200 -o "$work/recordings/run1.zkd" >/dev/null
+
+export QT_QPA_PLATFORM=xcb
+# The same look wherever the script runs.
+export QT_STYLE_OVERRIDE=Fusion
+
+# Waits up to 10 s for a visible window whose title is exactly $1 (other than $2) and prints
+# its id.
+wait_window() {
+  local title=$1 except=${2:-} id
+  for _ in $(seq 200); do
+    for id in $(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null); do
+      if [[ $id != "$except" ]]; then
+        echo "$id"
+        return 0
+      fi
+    done
+    sleep 0.05
+  done
+  fail "no window \"$title\" came up"
+}
+
+# Waits up to 10 s until window $1 is gone.
+wait_gone() {
+  for _ in $(seq 100); do
+    if ! xdotool search --onlyvisible --name ".*" 2>/dev/null | grep -qx "$1"; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "window $1 did not go away"
+}
+
+# Clicks at x, y of window $1 (pixels from its top left corner).
+click_at() {
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+}
+
+# Types a path into the focused file dialog $1 and presses Return until the dialog has gone
+# (the first Return may only close the name completion list).
+choose_file() {
+  local dialog=$1 path=$2
+  xdotool windowfocus --sync "$dialog"
+  xdotool key --window "$dialog" ctrl+a
+  xdotool type --delay 2 "$path"
+  for _ in 1 2 3; do
+    xdotool key Return
+    for _ in $(seq 10); do
+      if ! xdotool search --onlyvisible --name ".*" 2>/dev/null | grep -qx "$dialog"; then
+        return 0
+      fi
+      sleep 0.1
+    done
+  done
+  fail "the file dialog did not take $path"
+}
+
+# The window's client area starts below the menu bar; controls are placed from there.
+menu_height=0
+control_at() {  # window, x, y in the client area
+  click_at "$1" "$2" $(($3 + menu_height))
+}
+
+start_window() {
+  "$work/bin/zkfileexport" "$@" &
+  app_pid=$!
+  main=$(wait_window "zk File Export")
+  xdotool windowfocus --sync "$main"
+  # The menu bar's height: the window's height less the client area (302) and status line.
+  local height
+  height=$(xdotool getwindowgeometry --shell "$main" | sed -n 's/^HEIGHT=//p')
+  menu_height=$(((height - 302) / 2))
+}
+
+stop_window() {
+  kill "$app_pid"
+  wait "$app_pid" 2>/dev/null || true
+  app_pid=""
+}
+
+# Screenshot of the whole screen, trimmed to the windows on it.
+screen_shot() {
+  import -window root png:- | convert - -trim +repage "$1"
+}
+
+# ---- The round trip: load, settings, export ----
+start_window
+control_at "$main" 76 68  # cmdLoad, "Load File"
+dialog=$(wait_window "Choose source file")
+choose_file "$dialog" "$work/recordings/run1.zkd"
+control_at "$main" 280 108 # Option2, "5 per sec"
+control_at "$main" 196 260 # txtHeading
+xdotool type --delay 2 "Run 1"
+if [[ -n $shots ]]; then
+  sleep 0.3  # let the window repaint
+  import -window "$main" "$shots/loaded.png"
+fi
+control_at "$main" 76 116  # cmdExport
+dialog=$(wait_window "Save As")
+choose_file "$dialog" "$work/csv/run1.csv"
+for _ in $(seq 100); do
+  [[ -f $work/csv/run1.csv ]] && break
+  sleep 0.1
+done
+[[ -f $work/csv/run1.csv ]] || fail "the window wrote no CSV file"
+
+"$zkexport" -q -p 10 --heading "Run 1" -o "$work/csv/zkexport.csv" "$work/recordings/run1.zkd"
+if ! cmp "$work/csv/run1.csv" "$work/csv/zkexport.csv"; then
+  fail "the window's CSV differs from zkexport's"
+fi
+stop_window
+echo "drive_window: the window's CSV is byte for byte zkexport's ($(wc -c <"$work/csv/run1.csv") bytes)"
+
+[[ -z $shots ]] && exit 0
+
+# ---- Screenshots: the validation message and the progress dialog ----
+head -c 200 /dev/zero >"$work/recordings/old.zkd"
+start_window "$work/recordings/old.zkd"
+message=$(wait_window "Incompatible file format")
+sleep 0.3
+screen_shot "$shots/incompatible.png"
+xdotool windowfocus --sync "$message"
+xdotool key Return
+wait_gone "$message"
+stop_window
+
+"$zkgen" --records 20000000 --profile sweep -o "$work/recordings/day.zkd" >/dev/null
+start_window "$work/recordings/day.zkd"
+# Every column, so that the export runs long enough to be seen.
+control_at "$main" 424 172 # chkBase
+control_at "$main" 424 204 # chkRes
+control_at "$main" 424 236 # chkTags
+control_at "$main" 76 116  # cmdExport
+dialog=$(wait_window "Save As")
+choose_file "$dialog" "$work/csv/day.csv"
+progress=$(wait_window "zk File Export" "$main")
+sleep 0.3 # let it paint
+screen_shot "$shots/progress.png"
+xdotool key --window "$progress" Escape # Cancel
+wait_gone "$progress"
+[[ ! -e $work/csv/day.csv ]] || fail "a cancelled export left its file"
+stop_window
+echo "drive_window: screenshots in $shots"
