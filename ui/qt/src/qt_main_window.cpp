@@ -442,6 +442,9 @@ std::optional<std::string> QtMainWindow::saveFileDialog(const std::string& filte
 ExportResult QtMainWindow::runWithProgress(const std::string& label, const ui::ExportJob& job) {
     QProgressDialog dialog(qt(label), "Cancel", 0, kProgressSteps, this);
     dialog.setObjectName("dlgProgress");
+    auto* text = new QLabel(qt(label));
+    text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    dialog.setLabel(text);
     dialog.setWindowTitle(ui::MainWindow::kCaption);
     dialog.setWindowModality(Qt::WindowModal);
     dialog.setMinimumDuration(500);
