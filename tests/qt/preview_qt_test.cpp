@@ -185,6 +185,27 @@ TEST_F(Preview, RendersTheTraceAndATagMarkPerTag) {
     EXPECT_GT(countColour(withTags, PreviewPlot::kRowColour), 60 * 4);
 }
 
+TEST_F(Preview, DenseTagsBecomeShortMarksThatLeaveTheTraceVisible) {
+    std::vector<std::size_t> every4;
+    for (std::size_t i = 0; i < 3000; i += 4) {
+        every4.push_back(i);
+    }
+    const fs::path dense = writeRecording("dense.zkd", 3000, 40000, every4);
+    RecordingPreview preview;
+    ASSERT_TRUE(preview.open(q(dense), 1));
+    const QImage whole = preview.renderImage(QSize(800, 400));
+    // 750 tags on about 700 pixels: marks along the top edge only, no lines through the plot.
+    EXPECT_GT(countColour(whole.copy(0, 0, 800, 80), PreviewPlot::kTagColour), 600);
+    EXPECT_EQ(countColour(whole.copy(0, 80, 800, 320), PreviewPlot::kTagColour), 0);
+    for (int i = 0; i < 4; ++i) {
+        preview.plot()->zoom(2.0);
+    }
+    // About 47 tags in view: each has its line down the plot again.
+    EXPECT_GT(countColour(preview.renderImage(QSize(800, 400)).copy(0, 80, 800, 320),
+                          PreviewPlot::kTagColour),
+              40 * 100);
+}
+
 TEST_F(Preview, RowMarksAppearOnlyWhenFewRowsAreInView) {
     RecordingPreview preview;
     ASSERT_TRUE(preview.open(kSample, 1));  // 30,000 rows: too many to mark

@@ -38,6 +38,8 @@ const QColor kHover(120, 126, 136);
 constexpr double kSampleLineMinPixels = 2.0;
 // Rows are marked when at least this many pixels lie between two of them.
 constexpr double kRowMarkMinPixels = 8.0;
+// Fewer pixels than this between tags, on average, and they are drawn as short marks.
+constexpr int kDenseTagPixels = 6;
 // Two samples further apart than this are not joined: the recording paused between them.
 constexpr double kPauseMs = 100.0;
 
@@ -259,14 +261,21 @@ void PreviewPlot::paint(QPainter& p, const QRect& area) const {
     QFont bold = font();
     bold.setBold(true);
     const QFontMetrics bfm(bold);
-    for (; tag != tags.end() && tag->sample < last; ++tag) {
+    // Tags closer together than a few pixels (a day's recording at full view) would hide the
+    // trace behind their lines: then each gets a short mark along the top edge instead, without
+    // its number.
+    const auto tagsEnd = std::lower_bound(
+        tag, tags.end(), last, [](const ui::PreviewTag& t, std::size_t s) { return t.sample < s; });
+    const bool dense = (tagsEnd - tag) * kDenseTagPixels > plot.width();
+    for (; tag != tagsEnd; ++tag) {
         const double x = std::round(m.px(data.x(tag->sample))) + 0.5;
         p.setClipRect(plot);
-        p.setPen(tagPen);
-        p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        p.setPen(dense ? QPen(kTagColour, 1) : tagPen);
+        p.drawLine(QPointF(x, plot.top()), QPointF(x, dense ? plot.top() + 7 : plot.bottom()));
         const QString text = QString::number(tag->number);
         const int w = bfm.horizontalAdvance(text) + 8;
-        const int row = static_cast<int>(x) - w / 2 > rowRight[0] + 2   ? 0
+        const int row = dense                                           ? -1
+                        : static_cast<int>(x) - w / 2 > rowRight[0] + 2 ? 0
                         : static_cast<int>(x) - w / 2 > rowRight[1] + 2 ? 1
                                                                         : -1;
         if (row >= 0) {
