@@ -161,7 +161,7 @@ class RowSchedule {
     std::size_t size_ = 0;
     std::size_t rows_ = 0;
     std::vector<std::uint64_t> bits_;
-    std::vector<std::size_t> ranks_;  // rows made before each 64-sample word
+    std::vector<std::size_t> ranks_ = {0};  // rows made before each 64-sample word
 };
 
 /// The texts that the preview shows for one sample, made by the same conversions as the CSV.
