@@ -20,6 +20,10 @@ struct Target {
     void (*run)(const std::uint8_t*, std::size_t);
 };
 
+void PrintTo(const Target& t, std::ostream* os) {
+    *os << t.corpus;
+}
+
 class FuzzReplay : public ::testing::TestWithParam<Target> {};
 
 TEST_P(FuzzReplay, EveryCorpusFileKeepsItsProperties) {
