@@ -258,23 +258,27 @@ TEST_F(QtWindow, TabOrderFollowsTheDesign) {
 
 TEST_F(QtWindow, MenusHavePlainCaptionsAndNoShortcuts) {
     QtMainWindow& w = start();
-    auto* mnuFile = child<QMenu>(w, "mnuFile");
-    auto* mnuHelp = child<QMenu>(w, "mnuHelp");
-    ASSERT_TRUE(mnuFile && mnuHelp);
-    EXPECT_EQ(mnuFile->title(), "File");
-    EXPECT_EQ(mnuHelp->title(), "Help");
+    struct Item {
+        const char* menu;
+        const char* title;
+        const char* action;
+        const char* text;
+    };
+    const Item items[] = {{"mnuFile", "File", "mnuFileExit", "Exit"},
+                          {"mnuView", "View", "mnuViewPreview", "Recording Preview"},
+                          {"mnuHelp", "Help", "mnuHelpAbout", "About"}};
     const QList<QAction*> top = w.menuBar()->actions();
-    ASSERT_EQ(top.size(), 2);
-    EXPECT_EQ(top[0]->menu(), mnuFile);
-    EXPECT_EQ(top[1]->menu(), mnuHelp);
-    ASSERT_EQ(mnuFile->actions().size(), 1);
-    ASSERT_EQ(mnuHelp->actions().size(), 1);
-    EXPECT_EQ(mnuFile->actions()[0]->objectName(), "mnuFileExit");
-    EXPECT_EQ(mnuFile->actions()[0]->text(), "Exit");
-    EXPECT_EQ(mnuHelp->actions()[0]->objectName(), "mnuHelpAbout");
-    EXPECT_EQ(mnuHelp->actions()[0]->text(), "About");
-    for (QAction* a : {mnuFile->actions()[0], mnuHelp->actions()[0]}) {
-        EXPECT_TRUE(a->shortcut().isEmpty());
+    ASSERT_EQ(top.size(), 3);
+    for (std::size_t i = 0; i < std::size(items); ++i) {
+        auto* menu = child<QMenu>(w, items[i].menu);
+        ASSERT_NE(menu, nullptr) << items[i].menu;
+        EXPECT_EQ(menu->title(), items[i].title);
+        EXPECT_EQ(top[static_cast<int>(i)]->menu(), menu);
+        ASSERT_EQ(menu->actions().size(), 1);
+        QAction* action = menu->actions()[0];
+        EXPECT_EQ(action->objectName(), items[i].action);
+        EXPECT_EQ(action->text(), items[i].text);
+        EXPECT_TRUE(action->shortcut().isEmpty()) << items[i].action;
     }
 }
 
@@ -640,6 +644,24 @@ TEST_F(QtCommands, ADroppedRecordingIsLoaded) {
     QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &two, Qt::LeftButton, {});
     QApplication::sendEvent(&w, &refused);
     EXPECT_FALSE(refused.isAccepted());
+}
+
+TEST_F(QtCommands, ThePreviewIsOfferedExactlyWhileARecordingIsLoaded) {
+    QtMainWindow& w = startLoaded("run1.zkd", steadyRecording(3000));
+    auto* preview = w.findChild<QAction*>("mnuViewPreview");
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->isEnabled());
+
+    preview->trigger();
+    QCoreApplication::processEvents();
+    auto* window = w.findChild<QWidget*>("frmPreview");
+    ASSERT_NE(window, nullptr) << "View > Recording Preview opened no preview";
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+
+    child<QPushButton>(w, "cmdLoad")->click();  // Cancel: the recording is let go
+    EXPECT_EQ(child<QPushButton>(w, "cmdLoad")->text(), "Load File");
+    EXPECT_FALSE(preview->isEnabled());
 }
 
 class About : public QtWindow {};

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -24,6 +25,7 @@
 #include <algorithm>
 
 #include "zk/ui_qt/about_dialog.hpp"
+#include "zk/ui_qt/preview_window.hpp"
 #include "zk/ui_qt/program_icon.hpp"
 #include "zk/ui_qt/twips.hpp"
 
@@ -202,6 +204,16 @@ void QtMainWindow::buildMenus() {
     mnuFileExit->setObjectName("mnuFileExit");
     connect(mnuFileExit, &QAction::triggered, this, [this] { logic_.mnuFileExit_Click(); });
 
+    QMenu* mnuView = menuBar()->addMenu("View");
+    mnuView->setObjectName("mnuView");
+    mnuViewPreview_ = mnuView->addAction("Recording Preview");
+    mnuViewPreview_->setObjectName("mnuViewPreview");
+    mnuViewPreview_->setEnabled(false);
+    connect(mnuViewPreview_, &QAction::triggered, this, [this] {
+        preview_ = RecordingPreview::showPreview(
+            this, QFile::decodeName(logic_.sourcePath().c_str()), logic_.settings().UpdatePeriod);
+    });
+
     QMenu* mnuHelp = menuBar()->addMenu("Help");
     mnuHelp->setObjectName("mnuHelp");
     QAction* mnuHelpAbout = mnuHelp->addAction("About");
@@ -278,6 +290,16 @@ void QtMainWindow::connectHandlers() {
     option(Control::Option2, &ui::MainWindow::Option2_Click);
     option(Control::Option3, &ui::MainWindow::Option3_Click);
     option(Control::Option4, &ui::MainWindow::Option4_Click);
+    // An open preview marks the rows of the rate chosen now.
+    for (const Control c :
+         {Control::Option1, Control::Option2, Control::Option3, Control::Option4}) {
+        connect(static_cast<QRadioButton*>(widget(c)), &QRadioButton::toggled, this,
+                [this](bool on) {
+                    if (on && preview_) {
+                        preview_->setUpdatePeriod(logic_.settings().UpdatePeriod);
+                    }
+                });
+    }
 
     auto box = [this](Control c, void (ui::MainWindow::*handler)()) {
         connect(static_cast<QCheckBox*>(widget(c)), &QCheckBox::stateChanged, this,
@@ -386,6 +408,10 @@ void QtMainWindow::setCaption(Control control, const std::string& caption) {
 
 void QtMainWindow::setEnabled(Control control, bool enabled) {
     widget(control)->setEnabled(enabled);
+    // Export is enabled exactly while a recording is loaded: so is its preview.
+    if (control == Control::cmdExport) {
+        mnuViewPreview_->setEnabled(enabled);
+    }
 }
 
 void QtMainWindow::showMessage(const std::string& text, const std::string& title,

@@ -118,6 +118,8 @@ class MainWindow {
     const std::string& outputPath() const noexcept { return OutputPath_; }
     /// True while a recording is open.
     bool sourceOpen() const noexcept { return source_.has_value(); }
+    /// The open recording's path, as it was loaded; empty while none is open.
+    std::string sourcePath() const { return source_ ? source_->name() : std::string(); }
     /// True from the start of cmdExport_Click to its end.
     bool exporting() const noexcept { return exporting_; }
 

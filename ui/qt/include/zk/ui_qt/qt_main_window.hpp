@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <array>
 #include <filesystem>
 #include <optional>
@@ -16,6 +17,8 @@ namespace zk::ui_qt {
 /// frmMain in Qt 6 Widgets: builds the fixed-size window and its controls from their design
 /// (positions in twips, scaled with the screen's logical DPI), implements ConverterSession for
 /// the toolkit-free logic, and forwards every event to that logic in one line.
+class RecordingPreview;
+
 class QtMainWindow : public QMainWindow, public ui::ConverterSession {
     Q_OBJECT
   public:
@@ -77,6 +80,8 @@ class QtMainWindow : public QMainWindow, public ui::ConverterSession {
     ui::MainWindow logic_;
     std::array<QWidget*, static_cast<std::size_t>(ui::Control::cmdExport) + 1> widgets_{};
     QLabel* lblStatus_ = nullptr;
+    QAction* mnuViewPreview_ = nullptr;  // enabled exactly while a recording is loaded
+    QPointer<RecordingPreview> preview_;
     // The folder that the last open dialog started in: the save dialog starts there too while
     // its suggested name holds no folder, as the two share one dialog object.
     QString dialogDir_;
