@@ -7,7 +7,8 @@ packages=(cmake g++ make pkg-config libcli11-dev)
 for arg in "$@"; do
   case "$arg" in
     --gui) packages+=(qt6-base-dev libgl-dev) ;;
-    --test) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool x11-utils) ;;
+    --test) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool x11-utils
+                       dpkg-dev file desktop-file-utils) ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
 done
