@@ -52,14 +52,18 @@ class Scan {
           result_(result),
           step_(rowStep(settings)),
           includeTags_(settings.IncludeTags),
-          rows_(settings) {
+          rows_(settings),
+          buffers_(2 * kInputBytes + 2 * kOutputBytes) {
+        char* p = buffers_.data();
         for (auto& buffer : input_) {
-            buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlockRecords * kRecordSize);
+            buffer = reinterpret_cast<unsigned char*>(p);
+            p += kInputBytes;
         }
         for (auto& buffer : output_) {
-            buffer = std::make_unique_for_overwrite<char[]>(kFlushBytes + kOutputSlack);
+            buffer = p;
+            p += kOutputBytes;
         }
-        lineEnd_ = heldRow_ = output_[0].get();
+        lineEnd_ = heldRow_ = output_[0];
     }
 
     void run() {
@@ -114,7 +118,7 @@ class Scan {
         ahead.buffer = 1 - scanned_;
         ahead.got = 0;
         ahead.ticket = io_.submit([this, &ahead] {
-            ahead.got = source_.readAt(ahead.first * kRecordSize, input_[ahead.buffer].get(),
+            ahead.got = source_.readAt(ahead.first * kRecordSize, input_[ahead.buffer],
                                        ahead.count * kRecordSize);
         });
         ahead.active = true;
@@ -134,7 +138,7 @@ class Scan {
             throw truncated(first);
         }
         scanned_ = ahead_.buffer;
-        return input_[scanned_].get();
+        return input_[scanned_];
     }
 
     void scanBlock(const unsigned char* record, std::uint64_t count, std::uint64_t first) {
@@ -150,15 +154,14 @@ class Scan {
             }
             if (detail::loadLe32(record + record_offset::TimeMs) >= next) {
                 finishHeldRow();
-                if (lineEnd_ - output_[filling_].get() >=
-                    static_cast<std::ptrdiff_t>(kFlushBytes)) {
+                if (lineEnd_ - output_[filling_] >= static_cast<std::ptrdiff_t>(kFlushBytes)) {
                     flush();
                 }
                 heldRow_ =
                     rows_.write(lineEnd_, next, detail::loadLe16(record + record_offset::RawValue));
                 if (__builtin_add_overflow(next, step, &next)) {
                     const auto index = first + static_cast<std::uint64_t>(
-                                                   (record - input_[scanned_].get()) / kRecordSize);
+                                                   (record - input_[scanned_]) / kRecordSize);
                     throw Error(ErrorCode::ScheduleOverflow,
                                 "the row schedule passes the largest time of 2147483647 ms at "
                                 "record " +
@@ -193,7 +196,7 @@ class Scan {
     // Queues the complete lines for writing and carries on in the other output buffer, once
     // its last write is done. Called only when no row is held.
     void flush() {
-        char* const begin = output_[filling_].get();
+        char* const begin = output_[filling_];
         const auto n = static_cast<std::size_t>(lineEnd_ - begin);
         if (n > 0) {
             lastWrite_ = writes_[filling_] =
@@ -201,7 +204,7 @@ class Scan {
             filling_ = 1 - filling_;
             io_.wait(writes_[filling_]);
         }
-        lineEnd_ = heldRow_ = output_[filling_].get();
+        lineEnd_ = heldRow_ = output_[filling_];
     }
 
     void report(std::uint64_t done, std::uint64_t known) {
@@ -235,8 +238,11 @@ class Scan {
     RowTable rows_;
     // Two buffers each way: one is scanned or filled here while the I/O thread reads into or
     // writes from the other.
-    std::unique_ptr<unsigned char[]> input_[2];
-    std::unique_ptr<char[]> output_[2];
+    static constexpr std::size_t kInputBytes = kBlockRecords * kRecordSize;
+    static constexpr std::size_t kOutputBytes = kFlushBytes + kOutputSlack;
+    LargeBuffer buffers_;
+    unsigned char* input_[2] = {};
+    char* output_[2] = {};
     int scanned_ = 0;  // input_ being scanned
     int filling_ = 0;  // output_ being filled
     Pending ahead_;

@@ -55,11 +55,11 @@ RowTable::RowTable(const ExportSettings& settings)
     : includeTime_(settings.IncludeTime),
       rowsEmpty_(!settings.IncludeTime && !settings.IncludeData && !settings.IncludeBaseline &&
                  !settings.IncludeResistance),
-      entries_(new Entry[65536]) {
+      entries_(65536 * sizeof(Entry)) {
     // The same fields as appendSampleFields, written straight into the entries: the table is
     // built at the start of every export, so it has to be quick.
     for (std::int32_t v = 0; v < 65536; ++v) {
-        char* const begin = entries_[v].text;
+        char* const begin = entries()[v].text;
         char* p = begin;
         bool first = !settings.IncludeTime;
         if (settings.IncludeData) {

@@ -3,10 +3,10 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 
 #include "zk/engine/conversions.hpp"
+#include "zk/engine/large_buffer.hpp"
 #include "zk/settings/export_settings.hpp"
 
 namespace zk {
@@ -36,7 +36,7 @@ class RowTable {
         if (includeTime_) {
             out = writeTime(out, NextOutputTime);
         }
-        const Entry& e = entries_[UnsignedValue];
+        const Entry& e = entries()[UnsignedValue];
         // A fixed-size copy is cheaper than one of the exact length; the bytes past the text
         // are overwritten by whatever follows.
         std::memcpy(out, e.text, kEntrySize);
@@ -85,7 +85,9 @@ class RowTable {
 
     bool includeTime_;
     bool rowsEmpty_;
-    std::unique_ptr<Entry[]> entries_;       // 65,536 entries, 2 MiB
+    Entry* entries() const noexcept { return reinterpret_cast<Entry*>(entries_.data()); }
+
+    LargeBuffer entries_;                    // 65,536 entries, 2 MiB
     std::uint32_t cachedHigh_ = UINT32_MAX;  // the leading digits that highText_ holds
     std::size_t highLength_ = 0;
     char highText_[16] = {};
