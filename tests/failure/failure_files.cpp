@@ -146,7 +146,45 @@ Finished runProgram(const std::string& program, const std::vector<std::string>& 
     return f;
 }
 
+namespace {
+
+// Another user may not reach the build folder (a clone in a private temporary folder, say), so
+// runs as that user take a copy of zkexport from a folder that everybody can read.
+class SharedProgramCopy {
+  public:
+    SharedProgramCopy() {
+        std::string pattern = (fs::temp_directory_path() / "zk_failure_bin.XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        folder_ = pattern;
+        fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+        path_ = (folder_ / "zkexport").string();
+        fs::copy_file(ZKEXPORT_PATH, path_);
+        fs::permissions(path_, fs::perms::owner_all | fs::perms::group_read |
+                                   fs::perms::group_exec | fs::perms::others_read |
+                                   fs::perms::others_exec);
+    }
+    ~SharedProgramCopy() {
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    fs::path folder_;
+    std::string path_;
+};
+
+}  // namespace
+
 Finished runZkexport(const std::vector<std::string>& args, std::optional<uid_t> uid) {
+    if (uid) {
+        static const SharedProgramCopy copy;
+        return runProgram(copy.path(), args, uid);
+    }
     return runProgram(ZKEXPORT_PATH, args, uid);
 }
 
