@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <utility>
 
@@ -12,9 +13,31 @@ namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
+// Under AddressSanitizer the buffers come from the ordinary allocator, so that a write past a
+// row's room or a block's end is caught there; mapped memory has no guard zones.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPlainAllocation = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kPlainAllocation = true;
+#else
+constexpr bool kPlainAllocation = false;
+#endif
+#else
+constexpr bool kPlainAllocation = false;
+#endif
+
 }  // namespace
 
 LargeBuffer::LargeBuffer(std::size_t bytes) {
+    if constexpr (kPlainAllocation) {
+        size_ = bytes;
+        data_ = static_cast<char*>(std::calloc(bytes, 1));
+        if (data_ == nullptr) {
+            throw std::bad_alloc();
+        }
+        return;
+    }
     size_ = (bytes + kHugePage - 1) / kHugePage * kHugePage;
     // Map a huge page more than needed, then trim, so that the buffer starts on a 2 MiB
     // boundary: only whole aligned 2 MiB pieces can become huge pages.
@@ -36,14 +59,27 @@ LargeBuffer::LargeBuffer(std::size_t bytes) {
     ::madvise(data_, size_, MADV_HUGEPAGE);  // advice only: fine if refused
 }
 
+namespace {
+
+void release(char* data, std::size_t size) noexcept {
+    if (data == nullptr) {
+        return;
+    }
+    if constexpr (kPlainAllocation) {
+        std::free(data);
+    } else {
+        ::munmap(data, size);
+    }
+}
+
+}  // namespace
+
 LargeBuffer::LargeBuffer(LargeBuffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
 
 LargeBuffer& LargeBuffer::operator=(LargeBuffer&& other) noexcept {
     if (this != &other) {
-        if (data_ != nullptr) {
-            ::munmap(data_, size_);
-        }
+        release(data_, size_);
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
     }
@@ -51,9 +87,7 @@ LargeBuffer& LargeBuffer::operator=(LargeBuffer&& other) noexcept {
 }
 
 LargeBuffer::~LargeBuffer() {
-    if (data_ != nullptr) {
-        ::munmap(data_, size_);
-    }
+    release(data_, size_);
 }
 
 }  // namespace zk
