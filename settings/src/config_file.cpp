@@ -239,12 +239,22 @@ bool Load_Config(ExportSettings& settings, const std::filesystem::path& file) {
     if (!in) {
         return false;
     }
-    std::string text(static_cast<std::size_t>(kMaxBytesRead), '\0');
-    in.read(text.data(), kMaxBytesRead);
+    // Read in pieces up to the limit: the file is normally 90 bytes.
+    std::string text;
+    char piece[4096];
+    while (static_cast<std::streamsize>(text.size()) < kMaxBytesRead) {
+        in.read(piece, sizeof piece);
+        text.append(piece, static_cast<std::size_t>(in.gcount()));
+        if (!in) {
+            break;
+        }
+    }
     if (in.bad()) {
         return false;
     }
-    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (static_cast<std::streamsize>(text.size()) > kMaxBytesRead) {
+        text.resize(static_cast<std::size_t>(kMaxBytesRead));
+    }
     const std::optional<ExportSettings> read = parseConfigText(text);
     if (!read) {
         return false;
