@@ -11,37 +11,13 @@
 #include <iterator>
 #include <string>
 
+#include "test_recording.hpp"
 #include "zk/engine/record.hpp"
 
 namespace zk::cli::test {
 
-/// One record of a test recording: type 'P' unless given, a tag when `tag` is not negative.
-struct Rec {
-    std::int32_t timeMs;
-    std::uint16_t raw;
-    int tag = -1;
-    char type = 'P';
-};
-
-/// The bytes of a recording holding `records`.
-inline std::string recordingBytes(std::initializer_list<Rec> records) {
-    std::string bytes;
-    for (const Rec& r : records) {
-        unsigned char block[kRecordSize] = {};
-        SampleRecord s;
-        s.TimeMs = r.timeMs;
-        s.RawValue = r.raw;
-        if (r.tag >= 0) {
-            s.TagMarker = 'T';
-            s.TagLow = static_cast<std::uint8_t>(r.tag & 0xFF);
-            s.TagHigh = static_cast<std::uint8_t>(r.tag >> 8);
-        }
-        s.RecordType = static_cast<std::uint8_t>(r.type);
-        s.encodeInto(block);
-        bytes.append(reinterpret_cast<const char*>(block), sizeof block);
-    }
-    return bytes;
-}
+using zk::test::Rec;
+using zk::test::recordingBytes;
 
 /// Five records 20 ms apart with the samples first, first + 1, ..., first + 4.
 inline std::string fiveRecords(std::uint16_t first = 1000) {

@@ -48,26 +48,6 @@ std::vector<std::string> TempDir::leftovers(const fs::path& folder) const {
     return names;
 }
 
-std::string recordingBytes(const std::vector<Rec>& records) {
-    std::string bytes;
-    bytes.reserve(records.size() * kRecordSize);
-    for (const Rec& r : records) {
-        unsigned char block[kRecordSize] = {};
-        SampleRecord s;
-        s.TimeMs = r.timeMs;
-        s.RawValue = r.raw;
-        if (r.tag >= 0) {
-            s.TagMarker = 'T';
-            s.TagLow = static_cast<std::uint8_t>(r.tag & 0xFF);
-            s.TagHigh = static_cast<std::uint8_t>(r.tag >> 8);
-        }
-        s.RecordType = static_cast<std::uint8_t>(r.type);
-        s.encodeInto(block);
-        bytes.append(reinterpret_cast<const char*>(block), sizeof block);
-    }
-    return bytes;
-}
-
 std::string steadyRecording(std::size_t count) {
     std::vector<Rec> records;
     records.reserve(count);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "test_recording.hpp"
+
 namespace zk::failure {
 
 namespace fs = std::filesystem;
@@ -37,16 +39,8 @@ class TempDir {
     fs::path path_;
 };
 
-/// One record of a test recording; type 'P' unless given, a tag when `tag` is not negative.
-struct Rec {
-    std::int32_t timeMs;
-    std::uint16_t raw;
-    int tag = -1;
-    char type = 'P';
-};
-
-/// The bytes of a recording holding `records`.
-std::string recordingBytes(const std::vector<Rec>& records);
+using zk::test::Rec;
+using zk::test::recordingBytes;
 
 /// `count` records of type P, 20 ms apart from time 0, with raw values that vary.
 std::string steadyRecording(std::size_t count);
