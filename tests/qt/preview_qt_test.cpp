@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "qt_application.hpp"
 #include "zk/engine/record.hpp"
 #include "zk/engine/recording.hpp"
 #include "zk/ui_qt/preview_window.hpp"
@@ -20,29 +21,9 @@ namespace fs = std::filesystem;
 using zk::ui_qt::PreviewPlot;
 using zk::ui_qt::RecordingPreview;
 
+using zk::test::app;
+
 namespace {
-
-QApplication* gApp = nullptr;
-
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "preview_qt_test";
-    static char* argv[] = {name, nullptr};
-    if (!gApp) {
-        gApp = new QApplication(argc, argv);
-    }
-    return *gApp;
-}
-
-class QtEnvironment : public ::testing::Environment {
-  public:
-    void TearDown() override {
-        delete gApp;
-        gApp = nullptr;
-    }
-};
-
-const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 const QString kSample = QString::fromUtf8(ZK_SOURCE_DIR "/examples/sample.zkd");
 

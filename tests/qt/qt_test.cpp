@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "qt_application.hpp"
 #include "zk/settings/config_file.hpp"
 #include "zk/ui_qt/about_dialog.hpp"
 #include "zk/ui_qt/qt_main_window.hpp"
@@ -42,31 +43,9 @@ using zk::ExportSettings;
 using zk::ui_qt::AboutDialog;
 using zk::ui_qt::QtMainWindow;
 
+using zk::test::app;
+
 namespace {
-
-QApplication* gApp = nullptr;
-
-// Made when the first test needs it (not while the tests are only being listed), and gone
-// before the program's static objects are, as Qt requires.
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "qt_test";
-    static char* argv[] = {name, nullptr};
-    if (!gApp) {
-        gApp = new QApplication(argc, argv);
-    }
-    return *gApp;
-}
-
-class QtEnvironment : public ::testing::Environment {
-  public:
-    void TearDown() override {
-        delete gApp;
-        gApp = nullptr;
-    }
-};
-
-const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 std::string readFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
