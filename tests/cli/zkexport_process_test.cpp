@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.hpp"
 #include "cli_files.hpp"
 
 namespace zk::cli {
@@ -21,70 +22,16 @@ using test::fiveRecordsCsv;
 using test::TempDir;
 using test::writeFile;
 
-struct Process {
-    pid_t pid = -1;
-    int out = -1;  // read ends of its standard output and error
-    int err = -1;
-};
+using zk::test::Finished;
+using zk::test::finishProcess;
+using zk::test::Process;
 
 Process start(const std::vector<std::string>& args) {
-    int out[2], err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0) {
-        std::abort();
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        ::close(out[0]);
-        ::close(err[0]);
-        std::vector<char*> argv{const_cast<char*>(ZKEXPORT_PATH)};
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(ZKEXPORT_PATH, argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    return {pid, out[0], err[0]};
+    return zk::test::startProcess(ZKEXPORT_PATH, args);
 }
 
-struct Finished {
-    int status = -1;  // exit status, or -signal when killed
-    std::string out, err;
-};
-
-// Reads both pipes to their end; `onOutput` is told each time standard output brings data.
 Finished finish(Process p, const std::function<void(const std::string&)>& onOutput = {}) {
-    Finished f;
-    pollfd fds[2] = {{p.out, POLLIN, 0}, {p.err, POLLIN, 0}};
-    int open = 2;
-    char buffer[65536];
-    while (open > 0) {
-        ::poll(fds, 2, -1);
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? f.out : f.err).append(buffer, static_cast<std::size_t>(n));
-            if (i == 0 && onOutput) {
-                onOutput(f.out);
-            }
-        }
-    }
-    int status = 0;
-    ::waitpid(p.pid, &status, 0);
-    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    return f;
+    return finishProcess(p, onOutput);
 }
 
 TEST(ZkExportProcess, ExitStatusesAndStreamsOfTheProgram) {

@@ -74,56 +74,7 @@ std::string readFile(const std::string& path) {
 
 Finished runProgram(const std::string& program, const std::vector<std::string>& args,
                     std::optional<uid_t> uid) {
-    int out[2], err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        ::close(out[0]);
-        ::close(err[0]);
-        if (uid && (::setgroups(0, nullptr) != 0 || ::setgid(*uid) != 0 || ::setuid(*uid) != 0)) {
-            ::_exit(126);
-        }
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    Finished f;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    char buffer[65536];
-    while (open > 0) {
-        ::poll(fds, 2, -1);
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? f.out : f.err).append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    return f;
+    return zk::test::runProcess(program, args, uid);
 }
 
 namespace {

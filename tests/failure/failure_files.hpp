@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.hpp"
 #include "test_recording.hpp"
 
 namespace zk::failure {
@@ -49,14 +50,8 @@ void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 
 /// A finished process: its exit status (or -signal), standard output and standard error.
-struct Finished {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using zk::test::Finished;
 
-/// Runs `program` with `args` and waits for it; as the user `uid` when given (the caller must
-/// be root for that).
 Finished runProgram(const std::string& program, const std::vector<std::string>& args,
                     std::optional<uid_t> uid = std::nullopt);
 
