@@ -3,12 +3,12 @@
 # Silent when everything is already there. Usage: tools/install-deps.sh [--gui] [--test]
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libcli11-dev)
+# What the default build (programs, tests and micro-benchmarks) needs.
+packages=(cmake g++ make pkg-config libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev)
 for arg in "$@"; do
   case "$arg" in
     --gui) packages+=(qt6-base-dev libgl-dev) ;;
-    --test) packages+=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool x11-utils
-                       dpkg-dev file desktop-file-utils) ;;
+    --test) packages+=(xvfb xauth xdotool x11-utils dpkg-dev file desktop-file-utils) ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
 done
