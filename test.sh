@@ -5,17 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# Runs a build step with its output in a log, and shows the log's end only when it fails.
-quietly() {
-  local log=$1
-  shift
-  mkdir -p "$(dirname "$log")"
-  if ! "$@" >"$log" 2>&1; then
-    tail -n 80 "$log" >&2
-    echo "test.sh: '$*' failed; the whole log is in $log" >&2
-    return 1
-  fi
-}
+source tools/quietly.sh
 
 tools/install-deps.sh --gui --test
 quietly build/configure.log cmake --preset dev
