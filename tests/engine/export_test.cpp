@@ -14,21 +14,9 @@
 namespace zk {
 namespace {
 
+using test::columns;
 using test::RecordingBuilder;
 using test::visible;
-
-ExportSettings columns(bool time, bool data, bool base, bool res, bool tags,
-                       std::int16_t period = 1, bool headers = true) {
-    ExportSettings s;
-    s.IncludeHeaders = headers;
-    s.IncludeTime = time;
-    s.IncludeData = data;
-    s.IncludeBaseline = base;
-    s.IncludeResistance = res;
-    s.IncludeTags = tags;
-    s.UpdatePeriod = period;
-    return s;
-}
 
 struct Exported {
     std::string text;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "zk/engine/record.hpp"
+#include "zk/settings/export_settings.hpp"
 
 namespace zk::test {
 
@@ -51,6 +52,20 @@ class RecordingBuilder {
   private:
     std::vector<unsigned char> bytes_;
 };
+
+/// Settings with the given columns, period and headers.
+inline ExportSettings columns(bool time, bool data, bool base, bool res, bool tags,
+                              std::int16_t period = 1, bool headers = true) {
+    ExportSettings s;
+    s.IncludeHeaders = headers;
+    s.IncludeTime = time;
+    s.IncludeData = data;
+    s.IncludeBaseline = base;
+    s.IncludeResistance = res;
+    s.IncludeTags = tags;
+    s.UpdatePeriod = period;
+    return s;
+}
 
 /// Shows line ends, so that a failing comparison of CSV text can be read.
 inline std::string visible(const std::string& text) {

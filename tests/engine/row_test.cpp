@@ -4,18 +4,12 @@
 
 #include <string>
 
+#include "recording_builder.hpp"
+
 namespace zk {
 namespace {
 
-ExportSettings columns(bool time, bool data, bool base, bool res, bool tags) {
-    ExportSettings s;
-    s.IncludeTime = time;
-    s.IncludeData = data;
-    s.IncludeBaseline = base;
-    s.IncludeResistance = res;
-    s.IncludeTags = tags;
-    return s;
-}
+using test::columns;
 
 struct RowCase {
     const char* name;

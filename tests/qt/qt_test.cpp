@@ -34,23 +34,21 @@
 #include <vector>
 
 #include "qt_application.hpp"
+#include "test_files.hpp"
 #include "zk/settings/config_file.hpp"
 #include "zk/ui_qt/about_dialog.hpp"
 #include "zk/ui_qt/qt_main_window.hpp"
 
 namespace fs = std::filesystem;
 using zk::ExportSettings;
+using zk::test::readFile;
+using zk::test::writeFile;
 using zk::ui_qt::AboutDialog;
 using zk::ui_qt::QtMainWindow;
 
 using zk::test::app;
 
 namespace {
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 template <class T = QWidget>
 T* child(QObject& root, const char* name) {
@@ -62,14 +60,7 @@ class QtWindow : public ::testing::Test {
     static void SetUpTestSuite() { app(); }
 
     void SetUp() override {
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : name) {
-            if (c == '/') {
-                c = '_';
-            }
-        }
-        root_ =
-            fs::temp_directory_path() / ("zk_qt_test_" + std::to_string(::getpid()) + "_" + name);
+        root_ = zk::test::scratchFolderForThisTest("zk_qt_test");
         fs::remove_all(root_);
         programDir_ = root_ / "bin";
         fs::create_directories(programDir_);

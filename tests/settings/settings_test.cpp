@@ -6,12 +6,15 @@
 #include <iterator>
 #include <string>
 
+#include "test_files.hpp"
 #include "zk/settings/config_file.hpp"
 #include "zk/settings/config_location.hpp"
 #include "zk/settings/export_settings.hpp"
 
 namespace fs = std::filesystem;
 using zk::ExportSettings;
+using zk::test::readFile;
+using zk::test::writeFile;
 
 namespace {
 
@@ -32,16 +35,6 @@ ExportSettings changedSettings() {
     s.IncludeResistance = true;
     s.IncludeTags = true;
     return s;
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }
 
 // The 16 lines for the given nine settings lines, joined with `end`.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "full_device.hpp"
+#include "test_files.hpp"
 #include "zk/engine/byte_sink.hpp"
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/export.hpp"
@@ -25,6 +26,8 @@
 
 namespace fs = std::filesystem;
 using zk::ExportSettings;
+using zk::test::readFile;
+using zk::test::writeFile;
 using zk::ui::CheckValue;
 using zk::ui::Control;
 using zk::ui::MainWindow;
@@ -214,16 +217,6 @@ class FakeToolkit : public zk::ui::ConverterSession {
     MainWindow* logic_ = nullptr;
 };
 
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
 // Sets an environment variable for one test and puts the old value back after it.
 class ScopedEnv {
   public:
@@ -249,14 +242,7 @@ class ScopedEnv {
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : name) {
-            if (c == '/') {
-                c = '_';
-            }
-        }
-        root_ =
-            fs::temp_directory_path() / ("zk_ui_test_" + std::to_string(::getpid()) + "_" + name);
+        root_ = zk::test::scratchFolderForThisTest("zk_ui_test");
         fs::remove_all(root_);
         programDir_ = root_ / "bin";
         fs::create_directories(programDir_);
