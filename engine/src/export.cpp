@@ -1,11 +1,15 @@
 #include "zk/engine/export.hpp"
 
+#include <algorithm>
 #include <array>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
-#include <memory>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
 
-#include "io_worker.hpp"
 #include "little_endian.hpp"
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/record.hpp"
@@ -15,10 +19,17 @@ namespace zk {
 
 namespace {
 
-constexpr std::size_t kBlockRecords = 64 * 1024;  // 1.25 MiB of recording per read
-constexpr std::size_t kFlushBytes = 1 << 20;      // output handed to the sink in 1 MiB blocks
-// Room behind the flush mark: a held row, its tag text and its line end.
-constexpr std::size_t kOutputSlack = RowTable::kMaxRowLength + kMaxNumberFieldLength + 2;
+// The recording is scanned in chunks of this many records. Each chunk is read, formatted and
+// written by one lane (thread); lanes take turns chunk by chunk.
+constexpr std::size_t kChunkRecords = 32 * 1024;  // 640 KiB of recording
+// Each due record ends the row before it (a tag text of at most 6 characters and the line end)
+// and writes its own row.
+constexpr std::size_t kMaxTagText = 6;
+constexpr std::size_t kMaxBytesPerRecord = kMaxTagText + 2 + RowTable::kMaxRowText;
+// A chunk's output at most, with room for the last row's fixed-size copies and the line that
+// ends the export.
+constexpr std::size_t kChunkOutputBytes =
+    kChunkRecords * kMaxBytesPerRecord + RowTable::kMaxRowLength + kMaxTagText + 2;
 
 constexpr std::array<bool, 256> kExportTypes = [] {
     std::array<bool, 256> table{};
@@ -42,10 +53,26 @@ std::int32_t rowStep(const ExportSettings& settings) {
     return step;
 }
 
+// Thrown in a lane that is told to stop because another lane has failed or was cancelled.
+struct Stopped {};
+
+// The scan of the recording into rows.
+//
+// The scan is split into lanes: the caller's thread and, on a machine with more than one core,
+// a helper thread. A lane reads a chunk of the recording, formats its rows into its own output
+// buffer and writes that buffer to the sink, so the bytes it writes are still in its own core's
+// cache. Only the scan's state (the next row time, a pending tag, an open row) passes from
+// chunk to chunk, so formatting goes in order and is handed from lane to lane; writes are
+// handed on the same way, so the sink receives the chunks in order. While one lane formats, the
+// other writes its last chunk and reads its next one.
+//
+// A row is held open until the next due record (or the end) because a tag met before then is
+// appended to it; the open row's text may be written with one chunk and its tag and line end
+// with the next.
 class Scan {
   public:
     Scan(ByteSource& source, ByteSink& sink, const ExportSettings& settings,
-         const ProgressFn& progress, ExportResult& result)
+         const ProgressFn& progress, ExportResult& result, unsigned lanes)
         : source_(source),
           sink_(sink),
           progress_(progress),
@@ -53,115 +80,212 @@ class Scan {
           step_(rowStep(settings)),
           includeTags_(settings.IncludeTags),
           rows_(settings),
-          buffers_(2 * kInputBytes + 2 * kOutputBytes) {
+          laneCount_(std::max(1U, lanes)),
+          buffers_(laneCount_ * (kInputBytes + kChunkOutputBytes)) {
         char* p = buffers_.data();
-        for (auto& buffer : input_) {
-            buffer = reinterpret_cast<unsigned char*>(p);
-            p += kInputBytes;
+        lanes_.reserve(laneCount_);
+        for (unsigned i = 0; i < laneCount_; ++i) {
+            lanes_.emplace_back(rows_, reinterpret_cast<unsigned char*>(p), p + kInputBytes);
+            p += kInputBytes + kChunkOutputBytes;
         }
-        for (auto& buffer : output_) {
-            buffer = p;
-            p += kOutputBytes;
-        }
-        lineEnd_ = heldRow_ = output_[0];
     }
 
+    Scan(const Scan&) = delete;
+    Scan& operator=(const Scan&) = delete;
+
+    ~Scan() { stopHelpers(); }
+
     void run() {
-        std::uint64_t known = source_.size() / kRecordSize;
-        std::uint64_t done = 0;
-        report(done, known);
-        for (;;) {
-            if (done == known) {
-                // Out of known records: the recording may have grown meanwhile.
-                const std::uint64_t now = source_.size() / kRecordSize;
-                if (now < known) {
-                    throw truncated(done);
-                }
-                if (now == known) {
-                    break;
-                }
-                known = now;
+        try {
+            state_.known = sourceSize() / kRecordSize;
+            reported_ = 0;
+            report(0, state_.known);
+            for (unsigned i = 1; i < laneCount_; ++i) {
+                helpers_.emplace_back([this, i] { runHelper(i); });
             }
-            if (done >= static_cast<std::uint64_t>(INT32_MAX)) {
-                throw Error(ErrorCode::RecordIndexOverflow,
-                            "the recording holds more than 2147483647 records", source_.name(),
-                            done * kRecordSize);
+            runLane(0);
+            // The scan ends on this thread. The helpers finish by themselves: each with its
+            // last write, or on finding the scan ended.
+            joinHelpers();
+            if (failure_) {
+                std::rethrow_exception(failure_);
             }
-            const std::uint64_t count = blockAt(done, known);
-            const unsigned char* block = read(done, count);
-            // Read the next block while this one is scanned.
-            if (done + count < known) {
-                readAhead(done + count, blockAt(done + count, known));
-            }
-            scanBlock(block, count, done);
-            done += count;
-            result_.recordsRead = done;
-            report(done, known);
+        } catch (...) {
+            stopHelpers();
+            finishResult();
+            throw;
         }
-        // The last row takes any tag still pending.
-        finishHeldRow();
-        flush();
-        io_.wait(lastWrite_);
+        finishResult();
     }
 
   private:
+    struct Lane {
+        Lane(const RowTable& table, unsigned char* in, char* out)
+            : rows(table), input(in), output(out) {}
+
+        RowTable::Writer rows;
+        unsigned char* input;
+        char* output;
+        // What the input buffer holds: `inputRecords` records from record `inputFirst`, of
+        // which `inputBytes` bytes were read.
+        std::uint64_t inputFirst = 0;
+        std::uint64_t inputRecords = 0;
+        std::size_t inputBytes = 0;
+        std::uint64_t rowsWritten = 0;
+    };
+
+    // The scan's state between chunks, handed from lane to lane with the turn to format.
+    struct State {
+        std::uint64_t done = 0;   // records scanned
+        std::uint64_t known = 0;  // records known to be in the recording
+        std::int32_t next = 0;    // the time at which the next row is due
+        std::uint16_t tagNumber = 0;
+        bool tagPending = false;  // a tag waits for the open row
+        bool rowOpen = false;     // a row's text has been written, its line end not yet
+        bool ended = false;       // the scan is complete
+    };
+
     static std::uint64_t blockAt(std::uint64_t first, std::uint64_t known) {
-        return std::min<std::uint64_t>({kBlockRecords, known - first, INT32_MAX - first});
+        return std::min<std::uint64_t>({kChunkRecords, known - first, INT32_MAX - first});
     }
 
-    // Queues the read of `count` records from record `first` into the input buffer that is not
-    // being scanned.
-    void readAhead(std::uint64_t first, std::uint64_t count) {
-        Pending& ahead = ahead_;
-        ahead.first = first;
-        ahead.count = count;
-        ahead.buffer = 1 - scanned_;
-        ahead.got = 0;
-        ahead.ticket = io_.submit([this, &ahead] {
-            ahead.got = source_.readAt(ahead.first * kRecordSize, input_[ahead.buffer],
-                                       ahead.count * kRecordSize);
-        });
-        ahead.active = true;
-    }
-
-    // The block of `count` records from record `first`: read ahead already, or read now.
-    const unsigned char* read(std::uint64_t first, std::uint64_t count) {
-        if (!ahead_.active || ahead_.first != first || ahead_.count != count) {
-            if (ahead_.active) {
-                io_.wait(ahead_.ticket);  // a read of another range: let it finish, unused
+    void runHelper(unsigned index) noexcept {
+        try {
+            runLane(index);
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            if (!failure_ && !stop_) {
+                failure_ = std::current_exception();
             }
-            readAhead(first, count);
+            changed_.notify_all();
         }
-        io_.wait(ahead_.ticket);
-        ahead_.active = false;
-        if (ahead_.got < count * kRecordSize) {
+    }
+
+    // Lane `index` takes chunks index, index + lanes, index + 2 × lanes, ... in the scan's
+    // order, until the scan ends.
+    void runLane(unsigned index) {
+        Lane& lane = lanes_[index];
+        for (std::uint64_t turn = index;; turn += laneCount_) {
+            State s = awaitFormatTurn(turn);
+            if (s.ended) {
+                return;
+            }
+            char* out = lane.output;
+            if (s.done == s.known) {
+                // Out of known records. Only the caller's thread asks the length again, once it
+                // has reported them all: a recording that grows or shrinks by then is seen to.
+                if (index != 0) {
+                    passFormatTurn(turn + 1, s);
+                    awaitWriteTurn(turn);
+                    passWriteTurn(turn + 1);
+                    continue;
+                }
+                if (s.done > reported_) {
+                    report(s.done, s.known);
+                }
+                const std::uint64_t now = sourceSize() / kRecordSize;
+                if (now < s.known) {
+                    throw truncated(s.done);
+                }
+                s.known = now;
+                s.ended = now == s.done;
+            }
+            if (s.ended) {
+                // The last row takes any tag still pending.
+                out = endRow(out, out, s, lane);
+            } else {
+                if (s.done >= static_cast<std::uint64_t>(INT32_MAX)) {
+                    throw Error(ErrorCode::RecordIndexOverflow,
+                                "the recording holds more than 2147483647 records", source_.name(),
+                                s.done * kRecordSize);
+                }
+                const std::uint64_t count = blockAt(s.done, s.known);
+                out = scanChunk(lane, chunk(lane, s.done, count), count, s);
+                s.done += count;
+            }
+            passFormatTurn(turn + 1, s);
+
+            awaitWriteTurn(turn);
+            if (out != lane.output) {
+                sink_.write(lane.output, static_cast<std::size_t>(out - lane.output));
+            }
+            passWriteTurn(turn + 1);
+            if (s.ended) {
+                return;
+            }
+            readAhead(lane, s);
+            if (index == 0) {
+                report(s.done, s.known);
+            }
+        }
+    }
+
+    // Reads the chunk this lane will take next, as far as it can be foreseen: the lanes
+    // between take one chunk each, and the recording's length is asked again only at its end.
+    void readAhead(Lane& lane, const State& s) {
+        std::uint64_t first = s.done;
+        for (unsigned i = 1; i < laneCount_ && first < s.known; ++i) {
+            first += blockAt(first, s.known);
+        }
+        if (first < s.known && first < static_cast<std::uint64_t>(INT32_MAX)) {
+            read(lane, first, blockAt(first, s.known));
+        }
+    }
+
+    void read(Lane& lane, std::uint64_t first, std::uint64_t count) {
+        lane.inputFirst = first;
+        lane.inputRecords = count;
+        std::lock_guard lock(sourceMutex_);
+        lane.inputBytes = source_.readAt(first * kRecordSize, lane.input, count * kRecordSize);
+    }
+
+    // The chunk of `count` records from record `first`: read ahead already, or read now.
+    const unsigned char* chunk(Lane& lane, std::uint64_t first, std::uint64_t count) {
+        if (lane.inputFirst != first || lane.inputRecords != count || lane.inputBytes == 0) {
+            read(lane, first, count);
+        }
+        if (lane.inputBytes < count * kRecordSize) {
             throw truncated(first);
         }
-        scanned_ = ahead_.buffer;
-        return input_[scanned_];
+        return lane.input;
     }
 
-    void scanBlock(const unsigned char* record, std::uint64_t count, std::uint64_t first) {
+    // Scans `count` records at `record` and writes their rows to the lane's output; returns the
+    // end of the output, which includes the text of the row left open.
+    char* scanChunk(Lane& lane, const unsigned char* record, std::uint64_t count, State& s) {
         // The scan state lives in locals here: the compiler can't keep members in registers
         // across the character stores into the output buffer.
+        const unsigned char* const begin = record;
         const unsigned char* const end = record + count * kRecordSize;
         const std::int32_t step = step_;
         const bool includeTags = includeTags_;
-        std::int32_t next = nextOutputTime_;
+        RowTable::Writer rows = lane.rows;
+        std::int32_t next = s.next;
+        std::uint64_t rowsWritten = 0;
+        // The open row's text runs from lineEnd to rowEnd (or lies in an earlier chunk).
+        char* lineEnd = lane.output;
+        char* rowEnd = lineEnd;
         for (; record != end; record += kRecordSize) {
             if (!kExportTypes[record[record_offset::RecordType]]) {
                 continue;  // neither a row nor a tag
             }
             if (detail::loadLe32(record + record_offset::TimeMs) >= next) {
-                finishHeldRow();
-                if (lineEnd_ - output_[filling_] >= static_cast<std::ptrdiff_t>(kFlushBytes)) {
-                    flush();
+                char* p = rowEnd;
+                if (s.tagPending) {
+                    p = writeNumberField(p, static_cast<std::int32_t>(s.tagNumber));
+                    s.tagPending = false;
                 }
-                heldRow_ =
-                    rows_.write(lineEnd_, next, detail::loadLe16(record + record_offset::RawValue));
+                if (p != lineEnd || s.rowOpen) {
+                    *p++ = '\r';
+                    *p++ = '\n';
+                    ++rowsWritten;
+                }
+                lineEnd = p;
+                rowEnd = rows.write(p, next, detail::loadLe16(record + record_offset::RawValue));
+                s.rowOpen = rowEnd != lineEnd;
                 if (__builtin_add_overflow(next, step, &next)) {
-                    const auto index = first + static_cast<std::uint64_t>(
-                                                   (record - input_[scanned_]) / kRecordSize);
+                    const auto index =
+                        s.done + static_cast<std::uint64_t>(record - begin) / kRecordSize;
                     throw Error(ErrorCode::ScheduleOverflow,
                                 "the row schedule passes the largest time of 2147483647 ms at "
                                 "record " +
@@ -170,44 +294,108 @@ class Scan {
                 }
             }
             if (record[record_offset::TagMarker] == 'T' && includeTags) {
-                tagNumber_ = static_cast<std::uint16_t>(record[record_offset::TagLow] |
-                                                        (record[record_offset::TagHigh] << 8));
-                tagPending_ = true;
+                s.tagNumber = static_cast<std::uint16_t>(record[record_offset::TagLow] |
+                                                         (record[record_offset::TagHigh] << 8));
+                s.tagPending = true;
             }
         }
-        nextOutputTime_ = next;
+        s.next = next;
+        lane.rows = rows;
+        lane.rowsWritten += rowsWritten;
+        return rowEnd;
     }
 
-    // Ends the held row: appends the pending tag, and the line end unless the row is empty.
-    void finishHeldRow() noexcept {
-        char* p = heldRow_;
-        if (tagPending_) {
-            p = writeNumberField(p, static_cast<std::int32_t>(tagNumber_));
-            tagPending_ = false;
+    // Ends the open row at `out`, where its text ends (`lineEnd` where the line began in this
+    // buffer): appends the pending tag, and the line end unless the row is empty.
+    static char* endRow(char* out, const char* lineEnd, State& s, Lane& lane) noexcept {
+        if (s.tagPending) {
+            out = writeNumberField(out, static_cast<std::int32_t>(s.tagNumber));
+            s.tagPending = false;
         }
-        if (p != lineEnd_) {
-            *p++ = '\r';
-            *p++ = '\n';
-            ++result_.rowsWritten;
+        if (out != lineEnd || s.rowOpen) {
+            *out++ = '\r';
+            *out++ = '\n';
+            ++lane.rowsWritten;
         }
-        lineEnd_ = heldRow_ = p;
+        s.rowOpen = false;
+        return out;
     }
 
-    // Queues the complete lines for writing and carries on in the other output buffer, once
-    // its last write is done. Called only when no row is held.
-    void flush() {
-        char* const begin = output_[filling_];
-        const auto n = static_cast<std::size_t>(lineEnd_ - begin);
-        if (n > 0) {
-            lastWrite_ = writes_[filling_] =
-                io_.submit([this, begin, n] { sink_.write(begin, n); });
-            filling_ = 1 - filling_;
-            io_.wait(writes_[filling_]);
-        }
-        lineEnd_ = heldRow_ = output_[filling_];
+    State awaitFormatTurn(std::uint64_t turn) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock,
+                      [&] { return formatTurn_ == turn || state_.ended || failure_ || stop_; });
+        throwIfStopped();
+        return state_;
     }
 
+    void passFormatTurn(std::uint64_t turn, const State& s) {
+        {
+            std::lock_guard lock(mutex_);
+            state_ = s;
+            formatTurn_ = turn;
+        }
+        changed_.notify_all();
+    }
+
+    void awaitWriteTurn(std::uint64_t turn) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return writeTurn_ == turn || failure_ || stop_; });
+        throwIfStopped();
+    }
+
+    void passWriteTurn(std::uint64_t turn) {
+        {
+            std::lock_guard lock(mutex_);
+            writeTurn_ = turn;
+        }
+        changed_.notify_all();
+    }
+
+    // Called with mutex_ held.
+    void throwIfStopped() {
+        if (failure_) {
+            std::rethrow_exception(failure_);
+        }
+        if (stop_) {
+            throw Stopped{};
+        }
+    }
+
+    // Stops the helpers at their next wait, after a failure or a cancel.
+    void stopHelpers() noexcept {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        joinHelpers();
+    }
+
+    void joinHelpers() noexcept {
+        for (auto& helper : helpers_) {
+            helper.join();
+        }
+        helpers_.clear();
+    }
+
+    // Once every lane has stopped.
+    void finishResult() {
+        result_.recordsRead = state_.done;
+        result_.rowsWritten = 0;
+        for (const Lane& lane : lanes_) {
+            result_.rowsWritten += lane.rowsWritten;
+        }
+    }
+
+    std::uint64_t sourceSize() {
+        std::lock_guard lock(sourceMutex_);
+        return source_.size();
+    }
+
+    // On the caller's thread only.
     void report(std::uint64_t done, std::uint64_t known) {
+        reported_ = done;
         if (progress_ && !progress_(done, known)) {
             throw Error(ErrorCode::Cancelled, "the export was cancelled", sink_.name());
         }
@@ -219,15 +407,7 @@ class Scan {
                      done * kRecordSize);
     }
 
-    // A read of the recording queued on the I/O thread.
-    struct Pending {
-        std::uint64_t first = 0;  // first record
-        std::uint64_t count = 0;  // records
-        int buffer = 0;           // into input_[buffer]
-        std::size_t got = 0;      // bytes read, once done
-        detail::IoWorker::Ticket ticket = 0;
-        bool active = false;
-    };
+    static constexpr std::size_t kInputBytes = kChunkRecords * kRecordSize;
 
     ByteSource& source_;
     ByteSink& sink_;
@@ -235,29 +415,30 @@ class Scan {
     ExportResult& result_;
     const std::int32_t step_;
     const bool includeTags_;
-    RowTable rows_;
-    // Two buffers each way: one is scanned or filled here while the I/O thread reads into or
-    // writes from the other.
-    static constexpr std::size_t kInputBytes = kBlockRecords * kRecordSize;
-    static constexpr std::size_t kOutputBytes = kFlushBytes + kOutputSlack;
-    LargeBuffer buffers_;
-    unsigned char* input_[2] = {};
-    char* output_[2] = {};
-    int scanned_ = 0;  // input_ being scanned
-    int filling_ = 0;  // output_ being filled
-    Pending ahead_;
-    detail::IoWorker::Ticket writes_[2] = {0, 0};  // the last write from each output buffer
-    detail::IoWorker::Ticket lastWrite_ = 0;
-    // Complete lines end at lineEnd_; the held row (the last due record's row, waiting for the
-    // next due record or the end) runs from there to heldRow_.
-    char* lineEnd_ = nullptr;
-    char* heldRow_ = nullptr;
-    std::int32_t nextOutputTime_ = 0;
-    std::uint16_t tagNumber_ = 0;
-    bool tagPending_ = false;
-    // Last, so that it is destroyed first: its thread uses the buffers above.
-    detail::IoWorker io_;
+    const RowTable rows_;
+    const unsigned laneCount_;
+    LargeBuffer buffers_;  // each lane's input and output buffers
+    std::vector<Lane> lanes_;
+    std::uint64_t reported_ = 0;  // the last progress reported
+
+    std::mutex sourceMutex_;  // the source is used by one lane at a time
+
+    // Shared by the lanes, under mutex_.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t formatTurn_ = 0;  // the chunk that may be formatted now
+    std::uint64_t writeTurn_ = 0;   // the chunk that may be written now
+    State state_;                   // as the last chunk formatted left it
+    std::exception_ptr failure_;    // a helper's failure
+    bool stop_ = false;
+
+    std::vector<std::thread> helpers_;
 };
+
+unsigned exportLanes() {
+    // More lanes than two don't help: formatting and writing each go one chunk at a time.
+    return std::thread::hardware_concurrency() > 1 ? 2 : 1;
+}
 
 }  // namespace
 
@@ -292,6 +473,12 @@ std::string columnHeaderText(const ExportSettings& settings) {
 
 ExportResult Export(ByteSource& source, ByteSink& sink, const ExportSettings& settings,
                     std::string_view HeadingText, const ProgressFn& progress) {
+    return detail::exportInLanes(source, sink, settings, HeadingText, progress, exportLanes());
+}
+
+ExportResult detail::exportInLanes(ByteSource& source, ByteSink& sink,
+                                   const ExportSettings& settings, std::string_view HeadingText,
+                                   const ProgressFn& progress, unsigned lanes) {
     ExportResult result;
     try {
         rowStep(settings);  // refuse a bad period before anything is written
@@ -304,7 +491,7 @@ ExportResult Export(ByteSource& source, ByteSink& sink, const ExportSettings& se
             header.append(columnHeaderText(settings)).append("\r\r\n");
             sink.write(header.data(), header.size());
         }
-        Scan(source, sink, settings, progress, result).run();
+        Scan(source, sink, settings, progress, result, lanes).run();
     } catch (const Error& e) {
         result.error = e;
     }

@@ -6,6 +6,7 @@
 
 #include <random>
 #include <string>
+#include <thread>
 
 #include "full_device.hpp"
 #include "recording_builder.hpp"
@@ -28,6 +29,14 @@ Exported exportBytes(const std::vector<unsigned char>& bytes, const ExportSettin
     MemorySource source(bytes, "run1.zkd");
     StringSink sink;
     ExportResult result = Export(source, sink, s, heading);
+    return {sink.text(), result};
+}
+
+Exported exportInLanes(const std::vector<unsigned char>& bytes, const ExportSettings& s,
+                       std::string_view heading, unsigned lanes) {
+    MemorySource source(bytes, "run1.zkd");
+    StringSink sink;
+    ExportResult result = detail::exportInLanes(source, sink, s, heading, {}, lanes);
     return {sink.text(), result};
 }
 
@@ -237,7 +246,7 @@ class ScriptedSource : public ByteSource {
     std::string name_ = "live.zkd";
 };
 
-constexpr int kBlock = 64 * 1024;  // records per read of the export
+constexpr int kBlock = 32 * 1024;  // records per read of the export
 
 TEST(Export, RecordingThatGrowsIsReadToItsEnd) {
     RecordingBuilder b;
@@ -327,14 +336,17 @@ TEST(Export, WriteFailureIsReportedNotSwallowed) {
 }
 
 // The fast export against the plain model, on random recordings (mostly in-order time stamps
-// with jumps, odd record types, tags) and random settings, across block boundaries.
+// with jumps, odd record types, tags) and random settings, across chunk boundaries, with the
+// chunks shared out among one, two and three threads.
 TEST(Export, MatchesThePlainModelOnRandomRecordings) {
     std::mt19937 random(20261206);
     const char types[] = {'P', 'P', 'P', 'P', 'O', 'S', 'T', 'X', 'p', '\0'};
-    for (int round = 0; round < 60; ++round) {
+    for (int round = 0; round < 66; ++round) {
         RecordingBuilder b;
-        const int records = round < 50 ? static_cast<int>(random() % 3000)
-                                       : kBlock + static_cast<int>(random() % 5000);
+        // Mostly short recordings; then some of two to four chunks.
+        const int records =
+            round < 50 ? static_cast<int>(random() % 3000)
+                       : (1 + round % 4) * kBlock - 2500 + static_cast<int>(random() % 5000);
         std::int32_t t = static_cast<std::int32_t>(random() % 200) - 100;
         for (int i = 0; i < records; ++i) {
             const auto r = random();
@@ -355,9 +367,105 @@ TEST(Export, MatchesThePlainModelOnRandomRecordings) {
 
         const auto expected = test::referenceExport(b.bytes(), s, heading);
         ASSERT_TRUE(expected.has_value());
-        const auto out = exportBytes(b.bytes(), s, heading);
-        ASSERT_TRUE(out.result.ok()) << "round " << round;
-        ASSERT_EQ(out.text, *expected) << "round " << round;
+        for (const unsigned lanes : {1U, 2U, 3U}) {
+            const auto out = exportInLanes(b.bytes(), s, heading, lanes);
+            ASSERT_TRUE(out.result.ok()) << "round " << round << ", " << lanes << " lanes";
+            ASSERT_EQ(out.text, *expected) << "round " << round << ", " << lanes << " lanes";
+        }
+    }
+}
+
+// A row whose text falls in one chunk and whose tag and line end fall in the next, however the
+// chunks are shared out.
+TEST(Export, RowOpenAcrossAChunkBoundaryTakesTheNextChunksTag) {
+    RecordingBuilder b;
+    b.addRun(0, kBlock, 100);             // rows at 0, 20, ... up to the chunk's end
+    b.add(kBlock * 20 - 10, 5, 42, 'T');  // first of the next chunk: a tag, not yet due
+    b.add(kBlock * 20, 6);                // the next row
+    const auto s = columns(true, true, false, false, true);
+    const std::string tail = " " + std::to_string((kBlock - 1) * 20) + ", 100, 42\r\n " +
+                             std::to_string(kBlock * 20) + ", 6,\r\n";
+    for (const unsigned lanes : {1U, 2U, 3U}) {
+        const auto out = exportInLanes(b.bytes(), s, {}, lanes);
+        ASSERT_TRUE(out.result.ok());
+        EXPECT_EQ(out.result.rowsWritten, static_cast<std::uint64_t>(kBlock) + 1) << lanes;
+        ASSERT_GE(out.text.size(), tail.size());
+        EXPECT_EQ(out.text.substr(out.text.size() - tail.size()), tail) << lanes << " lanes";
+    }
+}
+
+// A sink that fails on its n-th write, and keeps what came before.
+class FailingSink : public ByteSink {
+  public:
+    explicit FailingSink(int failAt) : failAt_(failAt) {}
+    void write(const char* data, std::size_t size) override {
+        if (++writes_ == failAt_) {
+            throw Error(ErrorCode::WriteFailed, "cannot write the CSV file: disk full", name_);
+        }
+        text_.append(data, size);
+    }
+    const std::string& name() const override { return name_; }
+    const std::string& text() const { return text_; }
+    int writes() const { return writes_; }
+
+  private:
+    int failAt_;
+    int writes_ = 0;
+    std::string text_;
+    std::string name_ = "out.csv";
+};
+
+// A write that fails on either thread ends the export with that failure, and nothing is
+// written after it.
+TEST(Export, WriteFailureOnAnyChunkStopsTheExport) {
+    RecordingBuilder b;
+    b.addRun(0, 5 * kBlock + 10);
+    const auto s = columns(true, true, true, true, true);
+    const auto whole = exportInLanes(b.bytes(), s, {}, 1);
+    ASSERT_TRUE(whole.result.ok());
+    // Write 1 is the header; writes 2 to 7 are the chunks, taken in turn by the threads.
+    for (const unsigned lanes : {1U, 2U, 3U}) {
+        for (int failAt = 1; failAt <= 7; ++failAt) {
+            MemorySource source(b.bytes());
+            FailingSink sink(failAt);
+            const auto result = detail::exportInLanes(source, sink, s, {}, {}, lanes);
+            ASSERT_FALSE(result.ok()) << lanes << " lanes, write " << failAt;
+            EXPECT_EQ(result.error->code(), ErrorCode::WriteFailed);
+            EXPECT_EQ(sink.writes(), failAt) << lanes << " lanes";
+            EXPECT_EQ(whole.text.compare(0, sink.text().size(), sink.text()), 0)
+                << lanes << " lanes, write " << failAt;
+        }
+    }
+}
+
+// Progress comes on the caller's thread, and a cancel at any call stops the export with a
+// prefix of the whole output.
+TEST(Export, ProgressOnTheCallersThreadAndCancelAtAnyCall) {
+    RecordingBuilder b;
+    b.addRun(0, 6 * kBlock + 3);
+    const auto s = columns(true, true, false, false, false);
+    const auto whole = exportInLanes(b.bytes(), s, {}, 1);
+    for (const unsigned lanes : {1U, 2U}) {
+        for (int cancelAt = 1; cancelAt <= 4; ++cancelAt) {
+            MemorySource source(b.bytes());
+            StringSink sink;
+            int calls = 0;
+            bool otherThread = false;
+            const auto caller = std::this_thread::get_id();
+            const auto result = detail::exportInLanes(
+                source, sink, s, {},
+                [&](std::uint64_t, std::uint64_t) {
+                    otherThread = otherThread || std::this_thread::get_id() != caller;
+                    return ++calls < cancelAt;
+                },
+                lanes);
+            ASSERT_FALSE(result.ok());
+            EXPECT_EQ(result.error->code(), ErrorCode::Cancelled);
+            EXPECT_EQ(calls, cancelAt);
+            EXPECT_FALSE(otherThread);
+            EXPECT_EQ(whole.text.compare(0, sink.text().size(), sink.text()), 0);
+            EXPECT_LT(sink.text().size(), whole.text.size()) << lanes << " lanes, " << cancelAt;
+        }
     }
 }
 

@@ -49,14 +49,15 @@ TEST(RowTable, MatchesAssembleRecordForEveryColumnChoice) {
                                     5173, 5174, 32767, 32768, 36055, 65264, 65534, 65535};
     for (int mask = 0; mask < 32; ++mask) {
         const ExportSettings s = columns(mask & 1, mask & 2, mask & 4, mask & 8, mask & 16);
-        RowTable table(s);
+        const RowTable table(s);
+        RowTable::Writer writer(table);
         EXPECT_EQ(table.rowsEmpty(), (mask & 15) == 0) << "mask " << mask;
         std::string expected;
         char buffer[RowTable::kMaxRowLength];
         for (const auto t : times) {
             for (const auto v : samples) {
                 Assemble_Record(expected, s, t, v);
-                const char* end = table.write(buffer, t, static_cast<std::uint16_t>(v));
+                const char* end = writer.write(buffer, t, static_cast<std::uint16_t>(v));
                 ASSERT_EQ(std::string(static_cast<const char*>(buffer), end), expected)
                     << "mask " << mask << ", t " << t << ", v " << v;
             }
@@ -66,12 +67,13 @@ TEST(RowTable, MatchesAssembleRecordForEveryColumnChoice) {
 
 TEST(RowTable, EverySampleMatchesWithAllColumns) {
     const ExportSettings s = columns(true, true, true, true, true);
-    RowTable table(s);
+    const RowTable table(s);
+    RowTable::Writer writer(table);
     std::string expected;
     char buffer[RowTable::kMaxRowLength];
     for (std::int32_t v = 0; v <= 65535; ++v) {
         Assemble_Record(expected, s, v * 20, v);
-        const char* end = table.write(buffer, v * 20, static_cast<std::uint16_t>(v));
+        const char* end = writer.write(buffer, v * 20, static_cast<std::uint16_t>(v));
         ASSERT_EQ(std::string(static_cast<const char*>(buffer), end), expected) << "v " << v;
     }
 }

@@ -9,8 +9,8 @@ namespace zk {
 
 /// Where the engine reads a recording from. The length is asked afresh whenever the engine has
 /// used up what it knew of, so that a recording that is still growing is read to its end.
-/// Export reads ahead on a second thread: readAt() may run there while size() is asked on the
-/// caller's thread (never two readAt() calls at once).
+/// Export may read on a second thread: readAt() may be called from either of its threads,
+/// size() on the caller's thread only, and never two calls at once.
 class ByteSource {
   public:
     virtual ~ByteSource() = default;

@@ -46,9 +46,11 @@ std::string columnHeaderText(const ExportSettings& settings);
 /// P, O, S or T whose TimeMs has reached the schedule makes the next row, which is written when
 /// the row after it falls due (or at the end) with the number of the last tag seen meanwhile.
 ///
-/// Reads the recording in large blocks and never holds more than one block and one buffer of
-/// output, so memory does not grow with the recording. When the records known run out the
-/// length is asked afresh, so a recording still being written is read to its end.
+/// Reads the recording in chunks of 32,768 records; on a machine with more than one core, two
+/// threads take turns reading, formatting and writing them. Memory does not grow with the
+/// recording. The progress function is called on the caller's thread. When the records known
+/// run out, and progress has reported them all, the length is asked afresh, so a recording
+/// still being written is read to its end.
 ///
 /// Never throws for a failure of the recording, the output or the settings: the result carries
 /// the Error (a recording that shrinks, a write that keeps failing, a schedule passing
@@ -56,5 +58,13 @@ std::string columnHeaderText(const ExportSettings& settings);
 /// stays there; OutputFile makes sure that a failed export leaves no file behind.
 ExportResult Export(ByteSource& source, ByteSink& sink, const ExportSettings& settings,
                     std::string_view HeadingText, const ProgressFn& progress = {});
+
+namespace detail {
+/// Export with the chunks shared out among `lanes` threads (the caller's and lanes − 1 more),
+/// for tests: the output is the same for any number.
+ExportResult exportInLanes(ByteSource& source, ByteSink& sink, const ExportSettings& settings,
+                           std::string_view HeadingText, const ProgressFn& progress,
+                           unsigned lanes);
+}  // namespace detail
 
 }  // namespace zk

@@ -21,51 +21,71 @@ void Assemble_Record(std::string& OutputLine, const ExportSettings& settings,
 
 /// The export's fast form of Assemble_Record: everything of a row that depends on the raw sample
 /// (the Data, Baseline and Resistance fields, the commas and the Tags comma) is built once for
-/// all 65,536 samples, so a row costs one time text and one copy.
+/// all 65,536 samples, so a row costs one time text and one copy. The table is read-only once
+/// built; rows are written through a Writer, one for each thread.
 class RowTable {
+    static constexpr std::size_t kEntrySize = 32;  // 31 characters and a length byte
+    struct Entry {
+        char text[kEntrySize];
+    };
+
   public:
-    /// Room a row needs at most at the output position: time text plus the longest entry,
-    /// plus the slack of the fixed-size copy.
+    /// A bound on the length of a row's text: a time text and the longest entry.
+    static constexpr std::size_t kMaxRowText = kMaxNumberFieldLength + kEntrySize - 1;
+    /// Room a row needs at the output position: the fixed-size copies may write past the text.
     static constexpr std::size_t kMaxRowLength = 64;
 
     explicit RowTable(const ExportSettings& settings);
 
-    /// Writes the row of Assemble_Record for this time and sample at `out` (room for
-    /// kMaxRowLength bytes) and returns the end of the row text.
-    char* write(char* out, std::int32_t NextOutputTime, std::uint16_t UnsignedValue) noexcept {
-        if (includeTime_) {
-            out = writeTime(out, NextOutputTime);
-        }
-        const Entry& e = entries()[UnsignedValue];
-        // A fixed-size copy is cheaper than one of the exact length; the bytes past the text
-        // are overwritten by whatever follows.
-        std::memcpy(out, e.text, kEntrySize);
-        return out + static_cast<unsigned char>(e.text[kEntrySize - 1]);
-    }
-
     /// True when every row is empty (no column, or Tags alone).
     bool rowsEmpty() const noexcept { return rowsEmpty_; }
 
-  private:
-    // The Time field. Successive rows share all but their last four digits, so the text of
-    // those leading digits is kept from row to row, and the last four come from a table.
-    char* writeTime(char* out, std::int32_t time) noexcept {
-        if (time < 10000) {
-            return writeNumberField(out, time);
-        }
-        const auto high = static_cast<std::uint32_t>(time) / 10000;
-        const auto low = static_cast<std::uint32_t>(time) - high * 10000;
-        if (high != cachedHigh_) {
-            cachedHigh_ = high;
-            highLength_ = static_cast<std::size_t>(
-                writeNumberField(highText_, static_cast<std::int32_t>(high)) - highText_);
-        }
-        std::memcpy(out, highText_, sizeof highText_);
-        out += highLength_;
-        std::memcpy(out, kFourDigits.data() + 4 * low, 4);
-        return out + 4;
-    }
+    /// Writes rows from the table. Successive rows share all but the last four digits of their
+    /// time, so the text of those leading digits is kept from row to row.
+    class Writer {
+      public:
+        explicit Writer(const RowTable& table) noexcept
+            : entries_(table.entries()), includeTime_(table.includeTime_) {}
 
+        /// Writes the row of Assemble_Record for this time and sample at `out` (room for
+        /// kMaxRowLength bytes) and returns the end of the row text.
+        char* write(char* out, std::int32_t NextOutputTime, std::uint16_t UnsignedValue) noexcept {
+            if (includeTime_) {
+                out = writeTime(out, NextOutputTime);
+            }
+            const Entry& e = entries_[UnsignedValue];
+            // A fixed-size copy is cheaper than one of the exact length; the bytes past the
+            // text are overwritten by whatever follows.
+            std::memcpy(out, e.text, kEntrySize);
+            return out + static_cast<unsigned char>(e.text[kEntrySize - 1]);
+        }
+
+      private:
+        char* writeTime(char* out, std::int32_t time) noexcept {
+            if (time < 10000) {
+                return writeNumberField(out, time);
+            }
+            const auto high = static_cast<std::uint32_t>(time) / 10000;
+            const auto low = static_cast<std::uint32_t>(time) - high * 10000;
+            if (high != cachedHigh_) {
+                cachedHigh_ = high;
+                highLength_ = static_cast<std::size_t>(
+                    writeNumberField(highText_, static_cast<std::int32_t>(high)) - highText_);
+            }
+            std::memcpy(out, highText_, sizeof highText_);
+            out += highLength_;
+            std::memcpy(out, kFourDigits.data() + 4 * low, 4);
+            return out + 4;
+        }
+
+        const Entry* entries_;
+        bool includeTime_;
+        std::uint32_t cachedHigh_ = UINT32_MAX;  // the leading digits that highText_ holds
+        std::size_t highLength_ = 0;
+        char highText_[kMaxNumberFieldLength] = {};
+    };
+
+  private:
     /// "0000" to "9999".
     static constexpr std::array<char, 40000> kFourDigits = [] {
         std::array<char, 40000> digits{};
@@ -78,19 +98,11 @@ class RowTable {
         return digits;
     }();
 
-    static constexpr std::size_t kEntrySize = 32;  // 31 characters and a length byte
-    struct Entry {
-        char text[kEntrySize];
-    };
+    Entry* entries() const noexcept { return reinterpret_cast<Entry*>(entries_.data()); }
 
     bool includeTime_;
     bool rowsEmpty_;
-    Entry* entries() const noexcept { return reinterpret_cast<Entry*>(entries_.data()); }
-
-    LargeBuffer entries_;                    // 65,536 entries, 2 MiB
-    std::uint32_t cachedHigh_ = UINT32_MAX;  // the leading digits that highText_ holds
-    std::size_t highLength_ = 0;
-    char highText_[16] = {};
+    LargeBuffer entries_;  // 65,536 entries, 2 MiB
 };
 
 }  // namespace zk
