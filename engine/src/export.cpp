@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -30,6 +31,9 @@ constexpr std::size_t kMaxBytesPerRecord = kMaxTagText + 2 + RowTable::kMaxRowTe
 // ends the export.
 constexpr std::size_t kChunkOutputBytes =
     kChunkRecords * kMaxBytesPerRecord + RowTable::kMaxRowLength + kMaxTagText + 2;
+
+// How far ahead of the row being written its table entry is fetched.
+constexpr std::size_t kPrefetchRecords = 32;
 
 constexpr std::array<bool, 256> kExportTypes = [] {
     std::array<bool, 256> table{};
@@ -61,10 +65,11 @@ struct Stopped {};
 // The scan is split into lanes: the caller's thread and, on a machine with more than one core,
 // a helper thread. A lane reads a chunk of the recording, formats its rows into its own output
 // buffer and writes that buffer to the sink, so the bytes it writes are still in its own core's
-// cache. Only the scan's state (the next row time, a pending tag, an open row) passes from
-// chunk to chunk, so formatting goes in order and is handed from lane to lane; writes are
-// handed on the same way, so the sink receives the chunks in order. While one lane formats, the
-// other writes its last chunk and reads its next one.
+// cache. Each chunk is scanned twice: first quickly, only to find the scan's state at its end
+// (the next row time, a pending tag, an open row), which is handed to the lane of the next
+// chunk; then again to format its rows. So the lanes format at the same time, and only the
+// quick scan goes one chunk after the other. Writes are handed from lane to lane in the same
+// order, so the sink receives the chunks in order.
 //
 // A row is held open until the next due record (or the end) because a tag met before then is
 // appended to it; the open row's text may be written with one chunk and its tag and line end
@@ -134,7 +139,7 @@ class Scan {
         std::uint64_t rowsWritten = 0;
     };
 
-    // The scan's state between chunks, handed from lane to lane with the turn to format.
+    // The scan's state between chunks, handed from lane to lane with the turn to scan.
     struct State {
         std::uint64_t done = 0;   // records scanned
         std::uint64_t known = 0;  // records known to be in the recording
@@ -166,16 +171,15 @@ class Scan {
     void runLane(unsigned index) {
         Lane& lane = lanes_[index];
         for (std::uint64_t turn = index;; turn += laneCount_) {
-            State s = awaitFormatTurn(turn);
+            State s = awaitScanTurn(turn);
             if (s.ended) {
                 return;
             }
-            char* out = lane.output;
             if (s.done == s.known) {
                 // Out of known records. Only the caller's thread asks the length again, once it
                 // has reported them all: a recording that grows or shrinks by then is seen to.
                 if (index != 0) {
-                    passFormatTurn(turn + 1, s);
+                    passScanTurn(turn + 1, s);
                     awaitWriteTurn(turn);
                     passWriteTurn(turn + 1);
                     continue;
@@ -190,9 +194,11 @@ class Scan {
                 s.known = now;
                 s.ended = now == s.done;
             }
+            char* out = lane.output;
             if (s.ended) {
                 // The last row takes any tag still pending.
                 out = endRow(out, out, s, lane);
+                passScanTurn(turn + 1, s);
             } else {
                 if (s.done >= static_cast<std::uint64_t>(INT32_MAX)) {
                     throw Error(ErrorCode::RecordIndexOverflow,
@@ -200,10 +206,15 @@ class Scan {
                                 s.done * kRecordSize);
                 }
                 const std::uint64_t count = blockAt(s.done, s.known);
-                out = scanChunk(lane, chunk(lane, s.done, count), count, s);
+                const unsigned char* const block = chunk(lane, s.done, count);
+                State rows = s;  // the state this chunk's rows start from
+                scanChunk<false>(lane, block, count, s);
                 s.done += count;
+                passScanTurn(turn + 1, s);
+                out = scanChunk<true>(lane, block, count, rows);
+                assert(rows.next == s.next && rows.tagPending == s.tagPending &&
+                       rows.tagNumber == s.tagNumber && rows.rowOpen == s.rowOpen);
             }
-            passFormatTurn(turn + 1, s);
 
             awaitWriteTurn(turn);
             if (out != lane.output) {
@@ -250,8 +261,10 @@ class Scan {
         return lane.input;
     }
 
-    // Scans `count` records at `record` and writes their rows to the lane's output; returns the
-    // end of the output, which includes the text of the row left open.
+    // Scans `count` records at `record`, advancing the scan state `s`. With kWrite, also
+    // writes their rows to the lane's output and returns the end of the output, which includes
+    // the text of the row left open.
+    template <bool kWrite>
     char* scanChunk(Lane& lane, const unsigned char* record, std::uint64_t count, State& s) {
         // The scan state lives in locals here: the compiler can't keep members in registers
         // across the character stores into the output buffer.
@@ -259,50 +272,71 @@ class Scan {
         const unsigned char* const end = record + count * kRecordSize;
         const std::int32_t step = step_;
         const bool includeTags = includeTags_;
+        const bool rowsEmpty = rows_.rowsEmpty();
         RowTable::Writer rows = lane.rows;
         std::int32_t next = s.next;
+        std::uint16_t tagNumber = s.tagNumber;
+        bool tagPending = s.tagPending;
+        bool rowOpen = s.rowOpen;
         std::uint64_t rowsWritten = 0;
         // The open row's text runs from lineEnd to rowEnd (or lies in an earlier chunk).
         char* lineEnd = lane.output;
         char* rowEnd = lineEnd;
         for (; record != end; record += kRecordSize) {
+            if constexpr (kWrite) {
+                // Table entries are looked up in the order of the samples, which may jump
+                // anywhere in the table: start loading the entry of a record further on.
+                const unsigned char* const ahead = record + kPrefetchRecords * kRecordSize;
+                rows.prefetch(
+                    detail::loadLe16((ahead < end ? ahead : record) + record_offset::RawValue));
+            }
             if (!kExportTypes[record[record_offset::RecordType]]) {
                 continue;  // neither a row nor a tag
             }
             if (detail::loadLe32(record + record_offset::TimeMs) >= next) {
-                char* p = rowEnd;
-                if (s.tagPending) {
-                    p = writeNumberField(p, static_cast<std::int32_t>(s.tagNumber));
-                    s.tagPending = false;
+                if constexpr (kWrite) {
+                    char* p = rowEnd;
+                    if (tagPending) {
+                        p = writeNumberField(p, static_cast<std::int32_t>(tagNumber));
+                    }
+                    if (p != lineEnd || rowOpen) {
+                        *p++ = '\r';
+                        *p++ = '\n';
+                        ++rowsWritten;
+                    }
+                    lineEnd = p;
+                    rowEnd =
+                        rows.write(p, next, detail::loadLe16(record + record_offset::RawValue));
                 }
-                if (p != lineEnd || s.rowOpen) {
-                    *p++ = '\r';
-                    *p++ = '\n';
-                    ++rowsWritten;
-                }
-                lineEnd = p;
-                rowEnd = rows.write(p, next, detail::loadLe16(record + record_offset::RawValue));
-                s.rowOpen = rowEnd != lineEnd;
+                tagPending = false;
+                rowOpen = !rowsEmpty;
                 if (__builtin_add_overflow(next, step, &next)) {
-                    const auto index =
-                        s.done + static_cast<std::uint64_t>(record - begin) / kRecordSize;
-                    throw Error(ErrorCode::ScheduleOverflow,
-                                "the row schedule passes the largest time of 2147483647 ms at "
-                                "record " +
-                                    std::to_string(index + 1),
-                                source_.name(), index * kRecordSize);
+                    throw scheduleOverflow(s.done + static_cast<std::uint64_t>(record - begin) /
+                                                        kRecordSize);
                 }
             }
             if (record[record_offset::TagMarker] == 'T' && includeTags) {
-                s.tagNumber = static_cast<std::uint16_t>(record[record_offset::TagLow] |
-                                                         (record[record_offset::TagHigh] << 8));
-                s.tagPending = true;
+                tagNumber = static_cast<std::uint16_t>(record[record_offset::TagLow] |
+                                                       (record[record_offset::TagHigh] << 8));
+                tagPending = true;
             }
         }
         s.next = next;
-        lane.rows = rows;
-        lane.rowsWritten += rowsWritten;
+        s.tagNumber = tagNumber;
+        s.tagPending = tagPending;
+        s.rowOpen = rowOpen;
+        if constexpr (kWrite) {
+            lane.rows = rows;
+            lane.rowsWritten += rowsWritten;
+        }
         return rowEnd;
+    }
+
+    Error scheduleOverflow(std::uint64_t index) const {
+        return Error(ErrorCode::ScheduleOverflow,
+                     "the row schedule passes the largest time of 2147483647 ms at record " +
+                         std::to_string(index + 1),
+                     source_.name(), index * kRecordSize);
     }
 
     // Ends the open row at `out`, where its text ends (`lineEnd` where the line began in this
@@ -321,19 +355,18 @@ class Scan {
         return out;
     }
 
-    State awaitFormatTurn(std::uint64_t turn) {
+    State awaitScanTurn(std::uint64_t turn) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock,
-                      [&] { return formatTurn_ == turn || state_.ended || failure_ || stop_; });
+        changed_.wait(lock, [&] { return scanTurn_ == turn || state_.ended || failure_ || stop_; });
         throwIfStopped();
         return state_;
     }
 
-    void passFormatTurn(std::uint64_t turn, const State& s) {
+    void passScanTurn(std::uint64_t turn, const State& s) {
         {
             std::lock_guard lock(mutex_);
             state_ = s;
-            formatTurn_ = turn;
+            scanTurn_ = turn;
         }
         changed_.notify_all();
     }
@@ -426,17 +459,18 @@ class Scan {
     // Shared by the lanes, under mutex_.
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::uint64_t formatTurn_ = 0;  // the chunk that may be formatted now
-    std::uint64_t writeTurn_ = 0;   // the chunk that may be written now
-    State state_;                   // as the last chunk formatted left it
-    std::exception_ptr failure_;    // a helper's failure
+    std::uint64_t scanTurn_ = 0;   // the chunk whose state at its end is to be found now
+    std::uint64_t writeTurn_ = 0;  // the chunk that may be written now
+    State state_;                  // at the end of the last chunk scanned
+    std::exception_ptr failure_;   // a helper's failure
     bool stop_ = false;
 
     std::vector<std::thread> helpers_;
 };
 
 unsigned exportLanes() {
-    // More lanes than two don't help: formatting and writing each go one chunk at a time.
+    // Two lanes: while one formats, the other writes. More would take more memory, for a gain
+    // bounded by the writes, which go one at a time.
     return std::thread::hardware_concurrency() > 1 ? 2 : 1;
 }
 

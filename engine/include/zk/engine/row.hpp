@@ -60,6 +60,11 @@ class RowTable {
             return out + static_cast<unsigned char>(e.text[kEntrySize - 1]);
         }
 
+        /// Starts loading the table entry of a sample that a later row will need.
+        void prefetch(std::uint16_t UnsignedValue) const noexcept {
+            __builtin_prefetch(&entries_[UnsignedValue]);
+        }
+
       private:
         char* writeTime(char* out, std::int32_t time) noexcept {
             if (time < 10000) {
