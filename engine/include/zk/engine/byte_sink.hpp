@@ -5,8 +5,8 @@
 
 namespace zk {
 
-/// Where the engine writes the CSV text. The engine hands over large blocks (about 1 MiB), in
-/// order and one at a time, from a second thread of the export.
+/// Where the engine writes the CSV text. The export hands over large blocks (the rows of 32,768
+/// records, up to about 1.6 MB), in order and one at a time, from either of its threads.
 class ByteSink {
   public:
     virtual ~ByteSink() = default;
