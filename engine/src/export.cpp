@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -105,9 +106,7 @@ class Scan {
             state_.known = sourceSize() / kRecordSize;
             reported_ = 0;
             report(0, state_.known);
-            for (unsigned i = 1; i < laneCount_; ++i) {
-                helpers_.emplace_back([this, i] { runHelper(i); });
-            }
+            startHelpers();
             runLane(0);
             // The scan ends on this thread. The helpers finish by themselves: each with its
             // last write, or on finding the scan ended.
@@ -152,6 +151,21 @@ class Scan {
 
     static std::uint64_t blockAt(std::uint64_t first, std::uint64_t known) {
         return std::min<std::uint64_t>({kChunkRecords, known - first, INT32_MAX - first});
+    }
+
+    // Starts the helper threads. Should the system refuse one (a limit on processes, say), the
+    // export goes on in the caller's thread alone.
+    void startHelpers() {
+        try {
+            for (unsigned i = 1; i < laneCount_; ++i) {
+                helpers_.emplace_back([this, i] { runHelper(i); });
+            }
+        } catch (const std::system_error&) {
+            stopHelpers();
+            std::lock_guard lock(mutex_);
+            stop_ = false;
+            laneCount_ = 1;
+        }
     }
 
     void runHelper(unsigned index) noexcept {
@@ -449,7 +463,7 @@ class Scan {
     const std::int32_t step_;
     const bool includeTags_;
     const RowTable rows_;
-    const unsigned laneCount_;
+    unsigned laneCount_;   // fixed once the helpers have started
     LargeBuffer buffers_;  // each lane's input and output buffers
     std::vector<Lane> lanes_;
     std::uint64_t reported_ = 0;  // the last progress reported
