@@ -104,7 +104,6 @@ class Scan {
     void run() {
         try {
             state_.known = sourceSize() / kRecordSize;
-            reported_ = 0;
             report(0, state_.known);
             startHelpers();
             runLane(0);
