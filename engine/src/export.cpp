@@ -64,13 +64,14 @@ struct Stopped {};
 // The scan of the recording into rows.
 //
 // The scan is split into lanes: the caller's thread and, on a machine with more than one core,
-// a helper thread. A lane reads a chunk of the recording, formats its rows into its own output
-// buffer and writes that buffer to the sink, so the bytes it writes are still in its own core's
-// cache. Each chunk is scanned twice: first quickly, only to find the scan's state at its end
-// (the next row time, a pending tag, an open row), which is handed to the lane of the next
-// chunk; then again to format its rows. So the lanes format at the same time, and only the
-// quick scan goes one chunk after the other. Writes are handed from lane to lane in the same
-// order, so the sink receives the chunks in order.
+// a helper thread. Whenever a lane is free it claims the next chunk of the recording, reads it,
+// formats its rows into its own output buffer and writes that buffer to the sink, so the bytes
+// it writes are still in its own core's cache. Each chunk is scanned twice: first quickly, only
+// to find the scan's state at its end (the next row time, a pending tag, an open row), which is
+// handed on to the next chunk's lane; then again to format its rows. So the lanes format at the
+// same time, and only the quick scan goes one chunk after the other, in the order the chunks
+// were claimed. Writes are handed on in the same order, so the sink receives the chunks in
+// order.
 //
 // A row is held open until the next due record (or the end) because a tag met before then is
 // appended to it; the open row's text may be written with one chunk and its tag and line end
@@ -103,7 +104,7 @@ class Scan {
 
     void run() {
         try {
-            state_.known = sourceSize() / kRecordSize;
+            state_.known = known_ = sourceSize() / kRecordSize;
             report(0, state_.known);
             startHelpers();
             runLane(0);
@@ -129,11 +130,6 @@ class Scan {
         RowTable::Writer rows;
         unsigned char* input;
         char* output;
-        // What the input buffer holds: `inputRecords` records from record `inputFirst`, of
-        // which `inputBytes` bytes were read.
-        std::uint64_t inputFirst = 0;
-        std::uint64_t inputRecords = 0;
-        std::size_t inputBytes = 0;
         std::uint64_t rowsWritten = 0;
     };
 
@@ -147,10 +143,6 @@ class Scan {
         bool rowOpen = false;     // a row's text has been written, its line end not yet
         bool ended = false;       // the scan is complete
     };
-
-    static std::uint64_t blockAt(std::uint64_t first, std::uint64_t known) {
-        return std::min<std::uint64_t>({kChunkRecords, known - first, INT32_MAX - first});
-    }
 
     // Starts the helper threads. Should the system refuse one (a limit on processes, say), the
     // export goes on in the caller's thread alone.
@@ -179,99 +171,125 @@ class Scan {
         }
     }
 
-    // Lane `index` takes chunks index, index + lanes, index + 2 × lanes, ... in the scan's
-    // order, until the scan ends.
+    // A chunk claimed by a lane: the turn it takes in the scan and in the writes, and its
+    // records. The check at the end of the known records is a turn of its own.
+    struct Claim {
+        std::uint64_t turn = 0;
+        std::uint64_t first = 0;  // first record
+        std::uint64_t count = 0;  // records
+        enum class Kind { Records, EndCheck, IndexOverflow } kind = Kind::Records;
+    };
+
+    // Claims the next chunk for lane `index`; false once the scan has ended. A lane claims a
+    // chunk whenever it is free, so a lane on a faster (or less busy) core takes more of them.
+    // Only the caller's thread claims the end check: it asks the recording's length again
+    // once it has reported every known record, so a recording that grows or shrinks by then
+    // is seen to; meanwhile the helpers wait for more records or the end.
+    bool claim(unsigned index, Claim& c) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            throwIfStopped();
+            if (ended_) {
+                return false;
+            }
+            if (claimed_ < known_) {
+                c.turn = turns_++;
+                c.first = claimed_;
+                if (claimed_ >= static_cast<std::uint64_t>(INT32_MAX)) {
+                    c.count = 0;
+                    c.kind = Claim::Kind::IndexOverflow;
+                    return true;
+                }
+                c.count = std::min<std::uint64_t>(
+                    {kChunkRecords, known_ - claimed_, INT32_MAX - claimed_});
+                c.kind = Claim::Kind::Records;
+                claimed_ += c.count;
+                return true;
+            }
+            if (index == 0 && !endCheckClaimed_) {
+                endCheckClaimed_ = true;
+                c.turn = turns_++;
+                c.first = claimed_;
+                c.count = 0;
+                c.kind = Claim::Kind::EndCheck;
+                return true;
+            }
+            changed_.wait(lock);
+        }
+    }
+
+    // Lane `index` claims chunks, reads, scans, formats and writes them, until the scan ends.
     void runLane(unsigned index) {
         Lane& lane = lanes_[index];
-        for (std::uint64_t turn = index;; turn += laneCount_) {
-            State s = awaitScanTurn(turn);
-            if (s.ended) {
-                return;
+        Claim c;
+        while (claim(index, c)) {
+            std::size_t got = 0;
+            if (c.count > 0) {
+                // Read while the chunks before this one are scanned.
+                std::lock_guard lock(sourceMutex_);
+                got = source_.readAt(c.first * kRecordSize, lane.input, c.count * kRecordSize);
             }
-            if (s.done == s.known) {
-                // Out of known records. Only the caller's thread asks the length again, once it
-                // has reported them all: a recording that grows or shrinks by then is seen to.
-                if (index != 0) {
-                    passScanTurn(turn + 1, s);
-                    awaitWriteTurn(turn);
-                    passWriteTurn(turn + 1);
-                    continue;
-                }
-                if (s.done > reported_) {
-                    report(s.done, s.known);
-                }
-                const std::uint64_t now = sourceSize() / kRecordSize;
-                if (now < s.known) {
-                    throw truncated(s.done);
-                }
-                s.known = now;
-                s.ended = now == s.done;
-            }
+            State s = awaitScanTurn(c.turn);
             char* out = lane.output;
-            if (s.ended) {
-                // The last row takes any tag still pending.
-                out = endRow(out, out, s, lane);
-                passScanTurn(turn + 1, s);
-            } else {
-                if (s.done >= static_cast<std::uint64_t>(INT32_MAX)) {
+            switch (c.kind) {
+                case Claim::Kind::IndexOverflow:
                     throw Error(ErrorCode::RecordIndexOverflow,
                                 "the recording holds more than 2147483647 records", source_.name(),
                                 s.done * kRecordSize);
+                case Claim::Kind::EndCheck:
+                    out = checkEnd(c.turn, s, lane);
+                    break;
+                case Claim::Kind::Records: {
+                    if (got < c.count * kRecordSize) {
+                        throw truncated(c.first);
+                    }
+                    State rows = s;  // the state this chunk's rows start from
+                    scanChunk<false>(lane, lane.input, c.count, s);
+                    s.done += c.count;
+                    passScanTurn(c.turn + 1, s);
+                    out = scanChunk<true>(lane, lane.input, c.count, rows);
+                    assert(rows.next == s.next && rows.tagPending == s.tagPending &&
+                           rows.tagNumber == s.tagNumber && rows.rowOpen == s.rowOpen);
+                    break;
                 }
-                const std::uint64_t count = blockAt(s.done, s.known);
-                const unsigned char* const block = chunk(lane, s.done, count);
-                State rows = s;  // the state this chunk's rows start from
-                scanChunk<false>(lane, block, count, s);
-                s.done += count;
-                passScanTurn(turn + 1, s);
-                out = scanChunk<true>(lane, block, count, rows);
-                assert(rows.next == s.next && rows.tagPending == s.tagPending &&
-                       rows.tagNumber == s.tagNumber && rows.rowOpen == s.rowOpen);
             }
-
-            awaitWriteTurn(turn);
+            awaitWriteTurn(c.turn);
             if (out != lane.output) {
                 sink_.write(lane.output, static_cast<std::size_t>(out - lane.output));
             }
-            passWriteTurn(turn + 1);
-            if (s.ended) {
-                return;
-            }
-            readAhead(lane, s);
-            if (index == 0) {
+            passWriteTurn(c.turn + 1);
+            if (index == 0 && c.kind == Claim::Kind::Records) {
                 report(s.done, s.known);
             }
         }
     }
 
-    // Reads the chunk this lane will take next, as far as it can be foreseen: the lanes
-    // between take one chunk each, and the recording's length is asked again only at its end.
-    void readAhead(Lane& lane, const State& s) {
-        std::uint64_t first = s.done;
-        for (unsigned i = 1; i < laneCount_ && first < s.known; ++i) {
-            first += blockAt(first, s.known);
+    // The end check, on the caller's thread once every known record is scanned: reports them
+    // and asks the length again. The recording may have grown (the scan goes on), stayed (the
+    // scan ends, and the last row takes any tag still pending) or shrunk (a failure).
+    char* checkEnd(std::uint64_t turn, State& s, Lane& lane) {
+        char* out = lane.output;
+        if (s.done > reported_) {
+            report(s.done, s.known);
         }
-        if (first < s.known && first < static_cast<std::uint64_t>(INT32_MAX)) {
-            read(lane, first, blockAt(first, s.known));
+        const std::uint64_t now = sourceSize() / kRecordSize;
+        if (now < s.known) {
+            throw truncated(s.done);
         }
-    }
-
-    void read(Lane& lane, std::uint64_t first, std::uint64_t count) {
-        lane.inputFirst = first;
-        lane.inputRecords = count;
-        std::lock_guard lock(sourceMutex_);
-        lane.inputBytes = source_.readAt(first * kRecordSize, lane.input, count * kRecordSize);
-    }
-
-    // The chunk of `count` records from record `first`: read ahead already, or read now.
-    const unsigned char* chunk(Lane& lane, std::uint64_t first, std::uint64_t count) {
-        if (lane.inputFirst != first || lane.inputRecords != count || lane.inputBytes == 0) {
-            read(lane, first, count);
+        if (now == s.done) {
+            out = endRow(out, out, s, lane);
+            s.ended = true;
         }
-        if (lane.inputBytes < count * kRecordSize) {
-            throw truncated(first);
+        s.known = now;
+        {
+            std::lock_guard lock(mutex_);
+            known_ = now;
+            ended_ = s.ended;
+            endCheckClaimed_ = false;
         }
-        return lane.input;
+        changed_.notify_all();
+        passScanTurn(turn + 1, s);
+        return out;
     }
 
     // Scans `count` records at `record`, advancing the scan state `s`. With kWrite, also
@@ -370,7 +388,7 @@ class Scan {
 
     State awaitScanTurn(std::uint64_t turn) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return scanTurn_ == turn || state_.ended || failure_ || stop_; });
+        changed_.wait(lock, [&] { return scanTurn_ == turn || failure_ || stop_; });
         throwIfStopped();
         return state_;
     }
@@ -472,6 +490,11 @@ class Scan {
     // Shared by the lanes, under mutex_.
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::uint64_t known_ = 0;    // records known to be in the recording
+    std::uint64_t claimed_ = 0;  // records claimed by the lanes
+    std::uint64_t turns_ = 0;    // turns claimed
+    bool endCheckClaimed_ = false;
+    bool ended_ = false;
     std::uint64_t scanTurn_ = 0;   // the chunk whose state at its end is to be found now
     std::uint64_t writeTurn_ = 0;  // the chunk that may be written now
     State state_;                  // at the end of the last chunk scanned
