@@ -22,7 +22,7 @@ namespace zk {
 namespace {
 
 // The recording is scanned in chunks of this many records. Each chunk is read, formatted and
-// written by one lane (thread); lanes take turns chunk by chunk.
+// written by the lane (thread) that claims it.
 constexpr std::size_t kChunkRecords = 32 * 1024;  // 640 KiB of recording
 // Each due record ends the row before it (a tag text of at most 6 characters and the line end)
 // and writes its own row.
@@ -91,6 +91,7 @@ class Scan {
           buffers_(laneCount_ * (kInputBytes + kChunkOutputBytes)) {
         char* p = buffers_.data();
         lanes_.reserve(laneCount_);
+        helpers_.reserve(laneCount_ - 1);
         for (unsigned i = 0; i < laneCount_; ++i) {
             lanes_.emplace_back(rows_, reinterpret_cast<unsigned char*>(p), p + kInputBytes);
             p += kInputBytes + kChunkOutputBytes;
@@ -145,17 +146,15 @@ class Scan {
     };
 
     // Starts the helper threads. Should the system refuse one (a limit on processes, say), the
-    // export goes on in the caller's thread alone.
+    // export goes on with the lanes it has, the caller's thread at least: lanes claim their
+    // chunks as they come free, so any number of them will do.
     void startHelpers() {
-        try {
-            for (unsigned i = 1; i < laneCount_; ++i) {
+        for (unsigned i = 1; i < laneCount_; ++i) {
+            try {
                 helpers_.emplace_back([this, i] { runHelper(i); });
+            } catch (const std::system_error&) {
+                return;
             }
-        } catch (const std::system_error&) {
-            stopHelpers();
-            std::lock_guard lock(mutex_);
-            stop_ = false;
-            laneCount_ = 1;
         }
     }
 
@@ -480,7 +479,7 @@ class Scan {
     const std::int32_t step_;
     const bool includeTags_;
     const RowTable rows_;
-    unsigned laneCount_;   // fixed once the helpers have started
+    const unsigned laneCount_;
     LargeBuffer buffers_;  // each lane's input and output buffers
     std::vector<Lane> lanes_;
     std::uint64_t reported_ = 0;  // the last progress reported

@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "failure_files.hpp"
 #include "zk/engine/byte_sink.hpp"
@@ -239,35 +241,62 @@ int asNobody(const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Where the system refuses a second thread, the export runs in the caller's thread alone.
-TEST(ThreadLimit, ExportThatCannotStartItsSecondThreadStillCompletes) {
+// How many threads more than the caller's can be started at once.
+int threadsThatStart(int most) {
+    std::atomic<bool> release{false};
+    std::vector<std::thread> started;
+    for (int i = 0; i < most; ++i) {
+        try {
+            started.emplace_back([&release] {
+                while (!release) {
+                    std::this_thread::yield();
+                }
+            });
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    release = true;
+    for (auto& t : started) {
+        t.join();
+    }
+    return static_cast<int>(started.size());
+}
+
+// Where the system refuses some of the threads an export would use, it goes on with those it
+// has, the caller's at least.
+TEST(ThreadLimit, ExportThatCannotStartAllItsThreadsStillCompletes) {
     if (!isRoot()) {
         GTEST_SKIP() << "needs root to run as another user with a limit on its processes";
     }
     const std::string bytes = steadyRecording(3 * kBlock + 5);
     const std::string expected = exportOf(bytes, allColumns());
-    // 0: the whole CSV; 1: the export failed; 2: its CSV differs; 3: the limit didn't hold.
-    EXPECT_EQ(asNobody([&] {
-                  const rlimit one{1, 1};
-                  if (::setrlimit(RLIMIT_NPROC, &one) != 0) {
-                      return 3;
-                  }
-                  try {
-                      std::thread([] {}).join();
-                      return 3;
-                  } catch (const std::system_error&) {
-                  }
-                  MemorySource source(
-                      {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
-                  StringSink sink;
-                  const ExportResult r =
-                      detail::exportInLanes(source, sink, allColumns(), {}, {}, 2);
-                  if (!r.ok()) {
-                      return 1;
-                  }
-                  return sink.text() == expected ? 0 : 2;
-              }),
-              0);
+    const struct {
+        rlim_t tasks;  // the caller's thread and this many less one helpers
+        unsigned lanes;
+    } cases[] = {{1, 2}, {2, 3}};
+    for (const auto& c : cases) {
+        // 0: the whole CSV; 1: the export failed; 2: its CSV differs; 3: the limit didn't hold.
+        EXPECT_EQ(
+            asNobody([&] {
+                const rlimit limit{c.tasks, c.tasks};
+                if (::setrlimit(RLIMIT_NPROC, &limit) != 0 ||
+                    threadsThatStart(static_cast<int>(c.lanes)) != static_cast<int>(c.tasks) - 1) {
+                    return 3;
+                }
+                MemorySource source(
+                    {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+                StringSink sink;
+                const ExportResult r =
+                    detail::exportInLanes(source, sink, allColumns(), {}, {}, c.lanes);
+                if (!r.ok()) {
+                    return 1;
+                }
+                return sink.text() == expected ? 0 : 2;
+            }),
+            0)
+            << c.tasks << " tasks, " << c.lanes << " lanes";
+    }
 }
 
 TEST(ConfigFaults, ReadOnlyFolderFailsTheSaveAndKeepsTheEarlierFile) {
