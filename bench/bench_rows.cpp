@@ -3,6 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -202,6 +204,53 @@ BENCHMARK(BM_Export)
     ->Args({1, 10, 0})
     ->UseRealTime()  // the export uses a second thread: CPU time of this one would be too low
     ->Unit(benchmark::kMillisecond);
+
+// The cost of the progress callback (and its cancel check), paired: each iteration exports
+// the same recording without and with a callback, so that a change in the machine's load falls
+// on both alike. Reports both times and the callback's cost in per cent.
+void BM_ProgressCost(benchmark::State& state) {
+    constexpr std::size_t kRecords = 1'000'000;
+    static const std::vector<unsigned char> bytes = recording(kRecords);
+    const auto settings = columns(state.range(0) != 0);
+    std::uint64_t calls = 0;
+    const zk::ProgressFn progress = [&calls](std::uint64_t done, std::uint64_t known) {
+        calls += done <= known ? 1 : 2;
+        return true;
+    };
+    const auto timeOne = [&](const zk::ProgressFn& fn) {
+        zk::MemorySource source(bytes);
+        DiscardSink sink;
+        const auto start = std::chrono::steady_clock::now();
+        const zk::ExportResult result = zk::Export(source, sink, settings, "", fn);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        if (!result.ok()) {
+            state.SkipWithError(result.error->describe().c_str());
+        }
+        return took.count();
+    };
+    std::vector<double> without, with;
+    bool withFirst = false;
+    for (auto _ : state) {
+        // Which goes first alternates: the second export of a pair finds warmer caches.
+        if (withFirst) {
+            with.push_back(timeOne(progress));
+            without.push_back(timeOne({}));
+        } else {
+            without.push_back(timeOne({}));
+            with.push_back(timeOne(progress));
+        }
+        withFirst = !withFirst;
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    benchmark::DoNotOptimize(calls);
+    state.counters["without_ms"] = 1e3 * median(without);
+    state.counters["with_ms"] = 1e3 * median(with);
+    state.counters["cost_pct"] = 100 * (median(with) / median(without) - 1);
+}
+BENCHMARK(BM_ProgressCost)->ArgName("all_five")->Arg(1)->Arg(0)->Iterations(101)->UseRealTime();
 
 }  // namespace
 
