@@ -272,16 +272,17 @@ TEST(ThreadLimit, ExportThatCannotStartAllItsThreadsStillCompletes) {
     const std::string bytes = steadyRecording(3 * kBlock + 5);
     const std::string expected = exportOf(bytes, allColumns());
     const struct {
-        rlim_t tasks;  // the caller's thread and this many less one helpers
+        rlim_t tasks;  // room for the caller's thread and this many less one more
         unsigned lanes;
     } cases[] = {{1, 2}, {2, 3}};
     for (const auto& c : cases) {
-        // 0: the whole CSV; 1: the export failed; 2: its CSV differs; 3: the limit didn't hold.
+        // 0: the whole CSV; 1: the export failed; 2: its CSV differs; 3: the limit didn't refuse
+        // any of the export's threads. (A sanitizer's own thread may take one of the tasks.)
         EXPECT_EQ(
             asNobody([&] {
                 const rlimit limit{c.tasks, c.tasks};
                 if (::setrlimit(RLIMIT_NPROC, &limit) != 0 ||
-                    threadsThatStart(static_cast<int>(c.lanes)) != static_cast<int>(c.tasks) - 1) {
+                    threadsThatStart(static_cast<int>(c.lanes)) >= static_cast<int>(c.lanes) - 1) {
                     return 3;
                 }
                 MemorySource source(
