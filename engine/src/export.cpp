@@ -105,8 +105,8 @@ class Scan {
 
     void run() {
         try {
-            state_.known = known_ = sourceSize() / kRecordSize;
-            report(0, state_.known);
+            known_ = sourceSize() / kRecordSize;
+            report(0, known_);
             startHelpers();
             runLane(0);
             // The scan ends on this thread. The helpers finish by themselves: each with its
@@ -136,9 +136,8 @@ class Scan {
 
     // The scan's state between chunks, handed from lane to lane with the turn to scan.
     struct State {
-        std::uint64_t done = 0;   // records scanned
-        std::uint64_t known = 0;  // records known to be in the recording
-        std::int32_t next = 0;    // the time at which the next row is due
+        std::uint64_t done = 0;  // records scanned
+        std::int32_t next = 0;   // the time at which the next row is due
         std::uint16_t tagNumber = 0;
         bool tagPending = false;  // a tag waits for the open row
         bool rowOpen = false;     // a row's text has been written, its line end not yet
@@ -258,7 +257,7 @@ class Scan {
             }
             passWriteTurn(c.turn + 1);
             if (index == 0 && c.kind == Claim::Kind::Records) {
-                report(s.done, s.known);
+                report(s.done, known_);  // known_ changes on this thread only
             }
         }
     }
@@ -269,17 +268,17 @@ class Scan {
     char* checkEnd(std::uint64_t turn, State& s, Lane& lane) {
         char* out = lane.output;
         if (s.done > reported_) {
-            report(s.done, s.known);
+            report(s.done, known_);
         }
         const std::uint64_t now = sourceSize() / kRecordSize;
-        if (now < s.known) {
+        if (now < known_) {
             throw truncated(s.done);
         }
         if (now == s.done) {
-            out = endRow(out, out, s, lane);
+            out = endRow(out, out, s.rowOpen, s.tagPending, s.tagNumber, lane.rowsWritten);
+            s.tagPending = s.rowOpen = false;
             s.ended = true;
         }
-        s.known = now;
         {
             std::lock_guard lock(mutex_);
             known_ = now;
@@ -325,18 +324,9 @@ class Scan {
             }
             if (detail::loadLe32(record + record_offset::TimeMs) >= next) {
                 if constexpr (kWrite) {
-                    char* p = rowEnd;
-                    if (tagPending) {
-                        p = writeNumberField(p, static_cast<std::int32_t>(tagNumber));
-                    }
-                    if (p != lineEnd || rowOpen) {
-                        *p++ = '\r';
-                        *p++ = '\n';
-                        ++rowsWritten;
-                    }
-                    lineEnd = p;
-                    rowEnd =
-                        rows.write(p, next, detail::loadLe16(record + record_offset::RawValue));
+                    lineEnd = endRow(rowEnd, lineEnd, rowOpen, tagPending, tagNumber, rowsWritten);
+                    rowEnd = rows.write(lineEnd, next,
+                                        detail::loadLe16(record + record_offset::RawValue));
                 }
                 tagPending = false;
                 rowOpen = !rowsEmpty;
@@ -369,19 +359,19 @@ class Scan {
                      source_.name(), index * kRecordSize);
     }
 
-    // Ends the open row at `out`, where its text ends (`lineEnd` where the line began in this
-    // buffer): appends the pending tag, and the line end unless the row is empty.
-    static char* endRow(char* out, const char* lineEnd, State& s, Lane& lane) noexcept {
-        if (s.tagPending) {
-            out = writeNumberField(out, static_cast<std::int32_t>(s.tagNumber));
-            s.tagPending = false;
+    // Ends the open row whose text ends at `out`, its line having begun at `lineEnd` in this
+    // buffer (or in an earlier chunk's, when `rowOpen`): appends the pending tag, and the line
+    // end unless the row is empty. Returns where the next line begins.
+    static char* endRow(char* out, const char* lineEnd, bool rowOpen, bool tagPending,
+                        std::uint16_t tagNumber, std::uint64_t& rowsWritten) noexcept {
+        if (tagPending) {
+            out = writeNumberField(out, static_cast<std::int32_t>(tagNumber));
         }
-        if (out != lineEnd || s.rowOpen) {
+        if (out != lineEnd || rowOpen) {
             *out++ = '\r';
             *out++ = '\n';
-            ++lane.rowsWritten;
+            ++rowsWritten;
         }
-        s.rowOpen = false;
         return out;
     }
 
@@ -489,7 +479,9 @@ class Scan {
     // Shared by the lanes, under mutex_.
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::uint64_t known_ = 0;    // records known to be in the recording
+    // Records known to be in the recording; written on the caller's thread only (at the start
+    // and in the end check), so that thread reads it without the lock.
+    std::uint64_t known_ = 0;
     std::uint64_t claimed_ = 0;  // records claimed by the lanes
     std::uint64_t turns_ = 0;    // turns claimed
     bool endCheckClaimed_ = false;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -24,19 +25,13 @@ struct Exported {
     ExportResult result;
 };
 
+// With `lanes`, the export shares its chunks among that many threads; otherwise it chooses.
 Exported exportBytes(const std::vector<unsigned char>& bytes, const ExportSettings& s,
-                     std::string_view heading = {}) {
+                     std::string_view heading = {}, std::optional<unsigned> lanes = {}) {
     MemorySource source(bytes, "run1.zkd");
     StringSink sink;
-    ExportResult result = Export(source, sink, s, heading);
-    return {sink.text(), result};
-}
-
-Exported exportInLanes(const std::vector<unsigned char>& bytes, const ExportSettings& s,
-                       std::string_view heading, unsigned lanes) {
-    MemorySource source(bytes, "run1.zkd");
-    StringSink sink;
-    ExportResult result = detail::exportInLanes(source, sink, s, heading, {}, lanes);
+    ExportResult result = lanes ? detail::exportInLanes(source, sink, s, heading, {}, *lanes)
+                                : Export(source, sink, s, heading);
     return {sink.text(), result};
 }
 
@@ -369,7 +364,7 @@ TEST(Export, MatchesThePlainModelOnRandomRecordings) {
         const auto expected = test::referenceExport(b.bytes(), s, heading);
         ASSERT_TRUE(expected.has_value());
         for (const unsigned lanes : {1U, 2U, 3U}) {
-            const auto out = exportInLanes(b.bytes(), s, heading, lanes);
+            const auto out = exportBytes(b.bytes(), s, heading, lanes);
             ASSERT_TRUE(out.result.ok()) << "round " << round << ", " << lanes << " lanes";
             ASSERT_EQ(out.text, *expected) << "round " << round << ", " << lanes << " lanes";
         }
@@ -387,7 +382,7 @@ TEST(Export, RowOpenAcrossAChunkBoundaryTakesTheNextChunksTag) {
     const std::string tail = " " + std::to_string((kBlock - 1) * 20) + ", 100, 42\r\n " +
                              std::to_string(kBlock * 20) + ", 6,\r\n";
     for (const unsigned lanes : {1U, 2U, 3U}) {
-        const auto out = exportInLanes(b.bytes(), s, {}, lanes);
+        const auto out = exportBytes(b.bytes(), s, {}, lanes);
         ASSERT_TRUE(out.result.ok());
         EXPECT_EQ(out.result.rowsWritten, static_cast<std::uint64_t>(kBlock) + 1) << lanes;
         ASSERT_GE(out.text.size(), tail.size());
@@ -422,7 +417,7 @@ TEST(Export, WriteFailureOnAnyChunkStopsTheExport) {
     RecordingBuilder b;
     b.addRun(0, 5 * kBlock + 10);
     const auto s = columns(true, true, true, true, true);
-    const auto whole = exportInLanes(b.bytes(), s, {}, 1);
+    const auto whole = exportBytes(b.bytes(), s, {}, 1);
     ASSERT_TRUE(whole.result.ok());
     // Write 1 is the header; writes 2 to 7 are the chunks, taken in turn by the threads.
     for (const unsigned lanes : {1U, 2U, 3U}) {
@@ -445,7 +440,7 @@ TEST(Export, ProgressOnTheCallersThreadAndCancelAtAnyPoint) {
     RecordingBuilder b;
     b.addRun(0, 6 * kBlock + 3);
     const auto s = columns(true, true, false, false, false);
-    const auto whole = exportInLanes(b.bytes(), s, {}, 1);
+    const auto whole = exportBytes(b.bytes(), s, {}, 1);
     // Cancel at the first call, or once this many records are done; the last call reports
     // them all.
     for (const std::uint64_t cancelAt : {0U, 1U, 3U * kBlock, 6U * kBlock + 3}) {
