@@ -113,6 +113,31 @@ choose_file() {
   fail "the file dialog did not take $path"
 }
 
+# The windows on the screen when the main window came up (the root among them).
+screen_windows=""
+
+# Waits until no window but the main one and those of the screen has been up for 0.3 s,
+# closing any other with Escape: a file dialog's completion list can come up late, as its
+# folder is read, and would swallow the next click.
+settle() {
+  local quiet=0 id others
+  for _ in $(seq 100); do
+    others=""
+    for id in $(xdotool search --onlyvisible --name ".*" 2>/dev/null); do
+      [[ $id == "$main" || " $screen_windows " == *" $id "* ]] || others+=" $id"
+    done
+    if [[ -z $others ]]; then
+      quiet=$((quiet + 1))
+      ((quiet < 3)) || return 0
+    else
+      quiet=0
+      xdotool key Escape
+    fi
+    sleep 0.1
+  done
+  fail "windows$others stay over the main window"
+}
+
 # The window's client area starts below the menu bar; controls are placed from there.
 menu_height=0
 control_at() {  # window, x, y in the client area
@@ -123,6 +148,7 @@ start_window() {
   "$work/bin/zkfileexport" "$@" &
   app_pid=$!
   main=$(wait_window "zk File Export")
+  screen_windows=$(xdotool search --onlyvisible --name ".*" 2>/dev/null | grep -vx "$main" | tr '\n' ' ')
   xdotool windowfocus --sync "$main"
   # The menu bar's height: the window's height less the client area (302) and status line.
   local height
@@ -156,7 +182,12 @@ start_window
 control_at "$main" 76 68  # cmdLoad, "Load File"
 dialog=$(wait_window "Choose source file")
 choose_file "$dialog" "$work/recordings/run1.zkd"
-control_at "$main" 280 108 # Option2, "5 per sec"
+settle
+# Option2, "5 per sec"; a second click on a chosen option changes nothing, and makes the choice
+# even if something the first click met swallowed it.
+control_at "$main" 280 108
+sleep 0.1
+control_at "$main" 280 108
 control_at "$main" 196 260 # txtHeading
 xdotool type --delay 2 "Run 1"
 if [[ -n $shots ]]; then
@@ -174,6 +205,10 @@ done
 
 "$zkexport" -q -p 10 --heading "Run 1" -o "$work/csv/zkexport.csv" "$work/recordings/run1.zkd"
 if ! cmp "$work/csv/run1.csv" "$work/csv/zkexport.csv"; then
+  for csv in run1.csv zkexport.csv; do
+    echo "--- the first lines of $csv" >&2
+    head -n 5 "$work/csv/$csv" >&2
+  done
   fail "the window's CSV differs from zkexport's"
 fi
 close_window
