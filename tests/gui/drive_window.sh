@@ -20,9 +20,11 @@ for tool in Xvfb xvfb-run xdotool; do
   fi
 done
 
-# Start again inside a fresh virtual display of its own.
+# Start again inside a fresh virtual display of its own. -noreset: by default the display
+# resets when its last client leaves, as when the first window closes, and a program that
+# connects during the reset fails to start.
 if [[ -z ${ZK_DRIVE_IN_XVFB:-} ]]; then
-  ZK_DRIVE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" "$@"
+  ZK_DRIVE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp -noreset" "$0" "$@"
 fi
 
 window_program=$(realpath "$1")
