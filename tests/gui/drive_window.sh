@@ -96,20 +96,24 @@ click_at() {
   xdotool mousemove --window "$1" "$2" "$3" click 1
 }
 
-# Types a path into the focused file dialog $1 and presses Return until the dialog has gone
-# (the first Return may only close the name completion list).
+# Types a path into file dialog $1 and presses Return until the dialog has gone (the first
+# Return may only close the name completion list). On a busy machine the dialog can lose what
+# was typed: it may take the folder part as the folder to show and clear the name box after
+# more was typed. The name is then typed again.
 choose_file() {
   local dialog=$1 path=$2
-  xdotool windowfocus --sync "$dialog"
-  xdotool key --window "$dialog" ctrl+a
-  xdotool type --delay 2 "$path"
   for _ in 1 2 3; do
-    xdotool key Return
-    for _ in $(seq 10); do
-      if ! xdotool search --onlyvisible --name ".*" 2>/dev/null | grep -qx "$dialog"; then
-        return 0
-      fi
-      sleep 0.1
+    xdotool windowfocus --sync "$dialog" 2>/dev/null || true
+    xdotool key --window "$dialog" ctrl+a
+    xdotool type --delay 2 "$path"
+    for _ in 1 2; do
+      xdotool key Return
+      for _ in $(seq 25); do
+        if ! xdotool search --onlyvisible --name ".*" 2>/dev/null | grep -qx "$dialog"; then
+          return 0
+        fi
+        sleep 0.1
+      done
     done
   done
   fail "the file dialog did not take $path"
