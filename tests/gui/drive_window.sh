@@ -165,12 +165,24 @@ start_window() {
 
 # File > Exit, by mouse and keyboard; the window saves its settings as it closes.
 close_window() {
-  click_at "$main" 20 $((menu_height / 2)) # File
-  sleep 0.3                                 # the menu opens
-  xdotool key Down Return                   # Exit
-  wait_gone "$main"
-  wait "$app_pid" || fail "the program ended with status $?"
-  app_pid=""
+  local id
+  for _ in 1 2 3; do
+    click_at "$main" 20 $((menu_height / 2)) # File
+    # Waits up to 3 s for the menu: the one window up beside the main window and the screen's.
+    for _ in $(seq 30); do
+      for id in $(xdotool search --onlyvisible --name ".*" 2>/dev/null); do
+        if [[ $id != "$main" && " $screen_windows " != *" $id "* ]]; then
+          xdotool key Down Return # Exit
+          wait_gone "$main"
+          wait "$app_pid" || fail "the program ended with status $?"
+          app_pid=""
+          return 0
+        fi
+      done
+      sleep 0.1
+    done
+  done
+  fail "the File menu did not open"
 }
 
 stop_window() {
