@@ -173,7 +173,7 @@ class Scan {
     // records. The check at the end of the known records is a turn of its own.
     struct Claim {
         std::uint64_t turn = 0;
-        std::uint64_t first = 0;  // first record
+        std::uint64_t first = 0;  // first record (of a chunk of records)
         std::uint64_t count = 0;  // records
         enum class Kind { Records, EndCheck, IndexOverflow } kind = Kind::Records;
     };
@@ -207,7 +207,6 @@ class Scan {
             if (index == 0 && !endCheckClaimed_) {
                 endCheckClaimed_ = true;
                 c.turn = turns_++;
-                c.first = claimed_;
                 c.count = 0;
                 c.kind = Claim::Kind::EndCheck;
                 return true;
