@@ -80,15 +80,25 @@ wait_window() {
   fail "no window \"$title\" came up"
 }
 
-# Waits up to 10 s until window $1 is gone.
-wait_gone() {
-  for _ in $(seq 100); do
-    if ! xdotool search --onlyvisible --name ".*" 2>/dev/null | grep -qx "$1"; then
+# The ids of the visible windows, one a line.
+visible_windows() {
+  xdotool search --onlyvisible --name ".*" 2>/dev/null || true
+}
+
+# True once window $2 is gone, within $1 tenths of a second.
+gone_within() {
+  for _ in $(seq "$1"); do
+    if ! visible_windows | grep -x "$2" >/dev/null; then
       return 0
     fi
     sleep 0.1
   done
-  fail "window $1 did not go away"
+  return 1
+}
+
+# Waits up to 10 s until window $1 is gone.
+wait_gone() {
+  gone_within 100 "$1" || fail "window $1 did not go away"
 }
 
 # Clicks at x, y of window $1 (pixels from its top left corner).
@@ -108,12 +118,7 @@ choose_file() {
     xdotool type --delay 2 "$path"
     for _ in 1 2; do
       xdotool key Return
-      for _ in $(seq 25); do
-        if ! xdotool search --onlyvisible --name ".*" 2>/dev/null | grep -qx "$dialog"; then
-          return 0
-        fi
-        sleep 0.1
-      done
+      gone_within 25 "$dialog" && return 0
     done
   done
   fail "the file dialog did not take $path"
@@ -122,16 +127,21 @@ choose_file() {
 # The windows on the screen when the main window came up (the root among them).
 screen_windows=""
 
+# The visible windows besides the main one and the screen's (dialogs, menus, popups).
+other_windows() {
+  local id
+  for id in $(visible_windows); do
+    [[ $id == "$main" || " $screen_windows " == *" $id "* ]] || echo "$id"
+  done
+}
+
 # Waits until no window but the main one and those of the screen has been up for 0.3 s,
 # closing any other with Escape: a file dialog's completion list can come up late, as its
 # folder is read, and would swallow the next click.
 settle() {
-  local quiet=0 id others
+  local quiet=0 others
   for _ in $(seq 100); do
-    others=""
-    for id in $(xdotool search --onlyvisible --name ".*" 2>/dev/null); do
-      [[ $id == "$main" || " $screen_windows " == *" $id "* ]] || others+=" $id"
-    done
+    others=$(other_windows | tr '\n' ' ')
     if [[ -z $others ]]; then
       quiet=$((quiet + 1))
       ((quiet < 3)) || return 0
@@ -142,7 +152,7 @@ settle() {
     sleep 0.1
   done
   # Not itself a failure: the CSV comparison shows whether a click was lost.
-  echo "drive_window: windows$others stay up beside the main window" >&2
+  echo "drive_window: windows $others stay up beside the main window" >&2
 }
 
 # The window's client area starts below the menu bar; controls are placed from there.
@@ -155,7 +165,7 @@ start_window() {
   "$work/bin/zkfileexport" "$@" &
   app_pid=$!
   main=$(wait_window "zk File Export")
-  screen_windows=$(xdotool search --onlyvisible --name ".*" 2>/dev/null | grep -vx "$main" | tr '\n' ' ')
+  screen_windows=$(visible_windows | grep -vx "$main" | tr '\n' ' ' || true)
   xdotool windowfocus --sync "$main"
   # The menu bar's height: the window's height less the client area (302) and status line.
   local height
@@ -165,20 +175,17 @@ start_window() {
 
 # File > Exit, by mouse and keyboard; the window saves its settings as it closes.
 close_window() {
-  local id
   for _ in 1 2 3; do
     click_at "$main" 20 $((menu_height / 2)) # File
     # Waits up to 3 s for the menu: the one window up beside the main window and the screen's.
     for _ in $(seq 30); do
-      for id in $(xdotool search --onlyvisible --name ".*" 2>/dev/null); do
-        if [[ $id != "$main" && " $screen_windows " != *" $id "* ]]; then
-          xdotool key Down Return # Exit
-          wait_gone "$main"
-          wait "$app_pid" || fail "the program ended with status $?"
-          app_pid=""
-          return 0
-        fi
-      done
+      if [[ -n $(other_windows) ]]; then
+        xdotool key Down Return # Exit
+        wait_gone "$main"
+        wait "$app_pid" || fail "the program ended with status $?"
+        app_pid=""
+        return 0
+      fi
       sleep 0.1
     done
   done
