@@ -1,8 +1,9 @@
 # Shared helpers for the project's own targets.
 
-# Strict warnings on our own code; third-party headers come in as SYSTEM.
+# Strict warnings on our own code; third-party headers come in as SYSTEM. Errors only with
+# ZK_WERROR.
 function(zk_strict_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic $<$<BOOL:${ZK_WERROR}>:-Werror>)
 endfunction()
 
 # zk_add_library(<name> <alias> SOURCES ... [DEPS ...])
