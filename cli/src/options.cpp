@@ -35,19 +35,7 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::optional<std::string> parseColumns(std::string_view list, ExportSettings& settings) {
-    struct Column {
-        std::string_view name;
-        bool ExportSettings::*flag;
-    };
-    static constexpr std::array<Column, 5> kColumns{{
-        {"time", &ExportSettings::IncludeTime},
-        {"data", &ExportSettings::IncludeData},
-        {"baseline", &ExportSettings::IncludeBaseline},
-        {"resistance", &ExportSettings::IncludeResistance},
-        {"tags", &ExportSettings::IncludeTags},
-    }};
-
+std::optional<std::string> parseColumns(std::string_view list, ExportOptions& options) {
     if (trim(list).empty()) {
         return "the column list is empty (use \"none\" for no column)";
     }
@@ -67,13 +55,16 @@ std::optional<std::string> parseColumns(std::string_view list, ExportSettings& s
         } else {
             bool known = false;
             for (std::size_t i = 0; i < kColumns.size(); ++i) {
-                if (equalsIgnoringCase(name, kColumns[i].name)) {
+                if (equalsIgnoringCase(name, kColumns[i].key)) {
                     chosen[i] = known = anyColumn = true;
                 }
             }
             if (!known) {
-                return "unknown column \"" + std::string(name) +
-                       "\" (known: time, data, baseline, resistance, tags, none)";
+                std::string names;
+                for (const Column& column : kColumns) {
+                    names.append(column.key).append(", ");
+                }
+                return "unknown column \"" + std::string(name) + "\" (known: " + names + "none)";
             }
         }
         if (comma == std::string_view::npos) {
@@ -85,7 +76,7 @@ std::optional<std::string> parseColumns(std::string_view list, ExportSettings& s
         return "\"none\" cannot be combined with column names";
     }
     for (std::size_t i = 0; i < kColumns.size(); ++i) {
-        settings.*kColumns[i].flag = chosen[i];
+        options.*kColumns[i].flag = chosen[i];
     }
     return std::nullopt;
 }
@@ -96,34 +87,10 @@ std::optional<int> parsePeriod(std::string_view text) {
     }
     int value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxPeriod) {
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxUpdatePeriod) {
         return std::nullopt;
     }
     return value;
-}
-
-std::optional<std::string> defaultOutputName(std::string_view recordingPath) {
-    const auto slash = recordingPath.rfind('/');
-    std::string_view name =
-        slash == std::string_view::npos ? recordingPath : recordingPath.substr(slash + 1);
-    // Drop four characters from the end; a UTF-8 continuation byte (10xxxxxx) belongs to the
-    // character before it.
-    for (int dropped = 0; dropped < 4; ++dropped) {
-        if (name.empty()) {
-            return std::nullopt;
-        }
-        std::size_t cut = name.size() - 1;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
-            --cut;
-        }
-        name = name.substr(0, cut);
-    }
-    return std::string(name) + ".csv";
-}
-
-std::string folderPart(std::string_view path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
 }
 
 }  // namespace zk::cli

@@ -15,11 +15,8 @@
 #include <vector>
 
 #include "zk/cli/options.hpp"
-#include "zk/engine/byte_source.hpp"
-#include "zk/engine/error.hpp"
-#include "zk/engine/export.hpp"
-#include "zk/engine/output_file.hpp"
-#include "zk/engine/record.hpp"
+#include "zk/engine/export_file.hpp"
+#include "zk/engine/paths.hpp"
 #include "zk/engine/recording.hpp"
 
 namespace zk::cli {
@@ -32,8 +29,7 @@ struct Options {
     std::vector<std::string> recordings;
     std::optional<std::string> output;     // -o; "-" is standard output
     std::optional<std::string> outputDir;  // -d
-    ExportSettings settings;
-    std::string heading;  // the heading line, already quoted; empty for none
+    ExportOptions options;
     bool force = false;
     bool check = false;
     bool quiet = false;
@@ -84,18 +80,18 @@ Parsed parseArguments(std::span<const std::string> args, Console& console) {
         if (!value) {
             return {std::nullopt, usageError(console, "--period: \"" + period +
                                                           "\" is not a whole number from 1 to " +
-                                                          std::to_string(kMaxPeriod))};
+                                                          std::to_string(kMaxUpdatePeriod))};
         }
-        o.settings.UpdatePeriod = static_cast<std::int16_t>(*value);
+        o.options.UpdatePeriod = static_cast<std::int16_t>(*value);
     }
     if (columnsOpt->count() > 0) {
-        if (auto problem = parseColumns(columns, o.settings)) {
+        if (auto problem = parseColumns(columns, o.options)) {
             return {std::nullopt, usageError(console, "--columns: " + *problem)};
         }
     }
-    o.settings.IncludeHeaders = !noHeaders;
+    o.options.IncludeHeaders = !noHeaders;
     if (headingOpt->count() > 0) {
-        o.heading = Quote_Heading(heading);
+        o.options.heading = quoteHeading(heading);
     }
     if (outputOpt->count() > 0) {
         if (output.empty()) {
@@ -162,14 +158,7 @@ enum class Outcome { Done, Invalid, Failed, Stopped };
 
 class Run {
   public:
-    Run(const Options& options, Console& console) : o_(options), console_(console) {
-        // Every recording of the run, so that no output lands on one of them.
-        for (const auto& recording : o_.recordings) {
-            if (auto id = fileIdOf(recording)) {
-                recordingIds_.emplace(*id, recording);
-            }
-        }
-    }
+    Run(const Options& options, Console& console) : o_(options), console_(console) {}
 
     int run() {
         if (!o_.check && o_.outputDir) {
@@ -227,86 +216,45 @@ class Run {
             fail(recording, std::string("not converted: stopped by ") + signalName(stopSignal()));
             return Outcome::Stopped;
         }
-        std::optional<FileSource> source;
-        try {
-            source.emplace(recording);
-            if (!Verify_zkd_Format(*source)) {
-                fail(recording, kIncompatibleFileMessage);
-                return Outcome::Invalid;
-            }
-        } catch (const Error& e) {
-            fail(e);
-            return Outcome::Failed;
+        Result<FileSource> source = openRecording(recording);
+        if (!source) {
+            fail(source.error());
+            return source.error().code() == ErrorCode::NotARecording ? Outcome::Invalid
+                                                                      : Outcome::Failed;
         }
         if (o_.check) {
             return check(*source);
         }
 
         const bool toStdout = o_.output && *o_.output == "-";
-        std::string outputPath;
+        OutputTarget target;
+        target.existing = o_.force ? OutputFile::Existing::Replace : OutputFile::Existing::Refuse;
         if (toStdout) {
-            outputPath = console_.csvOut ? console_.csvOut->name() : "standard output";
             if (console_.csvOut == nullptr) {
-                fail(outputPath, "cannot be written here");
+                fail("standard output", "cannot be written here");
                 return Outcome::Failed;
             }
-            struct stat st {};
-            if (console_.csvOutFd >= 0 && ::fstat(console_.csvOutFd, &st) == 0 &&
-                S_ISREG(st.st_mode)) {
-                if (auto it = recordingIds_.find({st.st_dev, st.st_ino});
-                    it != recordingIds_.end()) {
-                    fail(outputPath, "is the recording " + it->second +
-                                         " itself; it would be written while it is read");
-                    return Outcome::Failed;
-                }
-            }
+            target.path = console_.csvOut->name();
+            target.stream = console_.csvOut;
+            target.streamFd = console_.csvOutFd;
         } else if (o_.output) {
-            outputPath = *o_.output;
+            target.path = *o_.output;
         } else {
-            const auto name = defaultOutputName(recording);
-            if (!name) {
+            const auto path = defaultOutputPath(recording, ".csv", o_.outputDir);
+            if (!path) {
                 fail(recording,
                      "the file name has fewer than four characters, so no output name can be made "
                      "from it; give one with --output");
                 return Outcome::Failed;
             }
-            if (o_.outputDir) {
-                outputPath = *o_.outputDir;
-                if (outputPath.back() != '/') {
-                    outputPath += '/';
-                }
-                outputPath += *name;
-            } else {
-                outputPath = folderPart(recording) + *name;
-            }
+            target.path = *path;
         }
-
         if (!toStdout) {
-            if (auto id = fileIdOf(outputPath)) {
-                if (auto it = recordingIds_.find(*id); it != recordingIds_.end()) {
-                    fail(outputPath, "is the recording " + it->second +
-                                         "; it is not overwritten with its export");
-                    return Outcome::Failed;
-                }
-                if (auto it = written_.find(*id); it != written_.end()) {
-                    fail(outputPath, "was already written from " + it->second +
-                                         " in this run; not overwriting it with " + recording);
-                    return Outcome::Failed;
-                }
+            if (auto id = fileIdOf(target.path); id && written_.contains(*id)) {
+                fail(target.path, "was already written from " + written_[*id] +
+                                      " in this run; not overwriting it with " + recording);
+                return Outcome::Failed;
             }
-        }
-
-        std::optional<OutputFile> file;
-        ByteSink* sink = console_.csvOut;
-        try {
-            if (!toStdout) {
-                file.emplace(outputPath, o_.force ? OutputFile::Existing::Replace
-                                                  : OutputFile::Existing::Refuse);
-                sink = &file->sink();
-            }
-        } catch (const Error& e) {
-            fail(e);
-            return Outcome::Failed;
         }
 
         std::optional<ProgressBar> bar;
@@ -316,7 +264,35 @@ class Run {
         if (showProgress() && !csvOnTerminal) {
             bar.emplace(console_.err, recording, console_.now);
         }
-        const ProgressFn progress = [&](std::uint64_t done, std::uint64_t known) {
+        const ExportResult result =
+            exportToFile(*source, target, o_.options, progressFor(bar), o_.recordings);
+        if (bar) {
+            bar->finish();
+        }
+        if (!result.ok()) {
+            if (result.error->code() == ErrorCode::Cancelled && stopSignal() != 0) {
+                fail(recording, std::string("export stopped by ") + signalName(stopSignal()) +
+                                    (toStdout ? "" : "; " + target.path + " was not written"));
+                return Outcome::Stopped;
+            }
+            fail(*result.error);
+            return Outcome::Failed;
+        }
+        if (!toStdout) {
+            if (auto id = fileIdOf(target.path)) {
+                written_.emplace(*id, recording);
+            }
+        }
+        if (showProgress() && !toStdout) {
+            console_.err << kProgram << ": " << target.path << ": " << result.rowsWritten
+                         << " rows written from " << recording << "\n";
+        }
+        return Outcome::Done;
+    }
+
+    // Stops the export when a signal came; draws the progress bar, if there is one.
+    ProgressFn progressFor(std::optional<ProgressBar>& bar) {
+        return [this, &bar](std::uint64_t done, std::uint64_t known) {
             if (stopSignal() != 0) {
                 return false;
             }
@@ -325,61 +301,31 @@ class Run {
             }
             return true;
         };
-        const ExportResult result = Export(*source, *sink, o_.settings, o_.heading, progress);
-        if (bar) {
-            bar->finish();
-        }
+    }
 
+    // The export's own verdict, without writing anything: a recording that the export would
+    // refuse (a schedule passing its limit, too many records) fails here too.
+    Outcome check(FileSource& source) {
+        std::optional<ProgressBar> noBar;
+        NullSink nowhere;
+        const ExportResult result = Export(source, nowhere, o_.options, progressFor(noBar));
         if (!result.ok()) {
-            if (file) {
-                file->discard();
-            }
             if (result.error->code() == ErrorCode::Cancelled && stopSignal() != 0) {
-                fail(recording, std::string("export stopped by ") + signalName(stopSignal()) +
-                                    (toStdout ? "" : "; " + outputPath + " was not written"));
                 return Outcome::Stopped;
             }
             fail(*result.error);
             return Outcome::Failed;
         }
-        if (file) {
-            try {
-                file->commit();
-            } catch (const Error& e) {
-                fail(e);
-                return Outcome::Failed;
-            }
-            struct stat st {};
-            if (::stat(outputPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-                written_.emplace(FileId{st.st_dev, st.st_ino}, recording);
-            }
-        }
-        if (showProgress() && !toStdout) {
-            console_.err << kProgram << ": " << outputPath << ": " << result.rowsWritten
-                         << " rows written from " << recording << "\n";
-        }
-        return Outcome::Done;
-    }
-
-    Outcome check(FileSource& source) {
-        std::uint64_t records = 0;
-        try {
-            records = source.size() / kRecordSize;
-        } catch (const Error& e) {
-            fail(e);
-            return Outcome::Failed;
-        }
         if (!o_.quiet) {
             // One record every 20 ms.
-            console_.out << source.name() << ": OK (" << records << " records, "
-                         << formatDuration(records / 50) << " of recording)\n";
+            console_.out << source.name() << ": OK (" << result.recordsRead << " records, "
+                         << formatDuration(result.recordsRead / 50) << " of recording)\n";
         }
         return Outcome::Done;
     }
 
     const Options& o_;
     Console& console_;
-    std::map<FileId, std::string> recordingIds_;
     std::map<FileId, std::string> written_;
 };
 

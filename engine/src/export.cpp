@@ -44,18 +44,16 @@ constexpr std::array<bool, 256> kExportTypes = [] {
     return table;
 }();
 
-const char* const kColumnNames[] = {"Time(msec)", "Data(16 bit)", "Baseline", "Resistance(kOhm)",
-                                    "Tag Number"};
-
-std::int32_t rowStep(const ExportSettings& settings) {
-    // The schedule's step is 20 ms × UpdatePeriod, a 16-bit quantity.
-    const int step = settings.UpdatePeriod * 20;
-    if (step < SHRT_MIN || step > SHRT_MAX) {
+std::int32_t rowStep(const ExportOptions& options) {
+    const auto step = rowStepMs(options.UpdatePeriod);
+    if (!step) {
         throw Error(ErrorCode::InvalidSettings,
-                    "the update period " + std::to_string(settings.UpdatePeriod) +
-                        " is out of range: it must lie between -1638 and 1638 samples");
+                    "the update period " + std::to_string(options.UpdatePeriod) +
+                        " is out of range: it must lie between -" +
+                        std::to_string(kMaxUpdatePeriod) + " and " +
+                        std::to_string(kMaxUpdatePeriod) + " samples");
     }
-    return step;
+    return *step;
 }
 
 // Thrown in a lane that is told to stop because another lane has failed or was cancelled.
@@ -78,15 +76,15 @@ struct Stopped {};
 // with the next.
 class Scan {
   public:
-    Scan(ByteSource& source, ByteSink& sink, const ExportSettings& settings,
+    Scan(ByteSource& source, ByteSink& sink, const ExportOptions& options,
          const ProgressFn& progress, ExportResult& result, unsigned lanes)
         : source_(source),
           sink_(sink),
           progress_(progress),
           result_(result),
-          step_(rowStep(settings)),
-          includeTags_(settings.IncludeTags),
-          rows_(settings),
+          step_(rowStep(options)),
+          includeTags_(options.IncludeTags),
+          rows_(options),
           laneCount_(std::max(1U, lanes)),
           buffers_(laneCount_ * (kInputBytes + kChunkOutputBytes)) {
         char* p = buffers_.data();
@@ -302,7 +300,7 @@ class Scan {
         const bool includeTags = includeTags_;
         const bool rowsEmpty = rows_.rowsEmpty();
         RowTable::Writer rows = lane.rows;
-        std::int32_t next = s.next;
+        RowClock clock(step, s.next);
         std::uint16_t tagNumber = s.tagNumber;
         bool tagPending = s.tagPending;
         bool rowOpen = s.rowOpen;
@@ -321,15 +319,15 @@ class Scan {
             if (!kExportTypes[record[record_offset::RecordType]]) {
                 continue;  // neither a row nor a tag
             }
-            if (detail::loadLe32(record + record_offset::TimeMs) >= next) {
+            if (clock.due(detail::loadLe32(record + record_offset::TimeMs))) {
                 if constexpr (kWrite) {
                     lineEnd = endRow(rowEnd, lineEnd, rowOpen, tagPending, tagNumber, rowsWritten);
-                    rowEnd = rows.write(lineEnd, next,
+                    rowEnd = rows.write(lineEnd, clock.next(),
                                         detail::loadLe16(record + record_offset::RawValue));
                 }
                 tagPending = false;
                 rowOpen = !rowsEmpty;
-                if (__builtin_add_overflow(next, step, &next)) {
+                if (!clock.advance()) {
                     throw scheduleOverflow(s.done + static_cast<std::uint64_t>(record - begin) /
                                                         kRecordSize);
                 }
@@ -340,7 +338,7 @@ class Scan {
                 tagPending = true;
             }
         }
-        s.next = next;
+        s.next = clock.next();
         s.tagNumber = tagNumber;
         s.tagPending = tagPending;
         s.rowOpen = rowOpen;
@@ -502,7 +500,7 @@ unsigned exportLanes() {
 
 }  // namespace
 
-std::string Quote_Heading(std::string_view text) {
+std::string quoteHeading(std::string_view text) {
     std::string quoted;
     quoted.reserve(text.size() + 2);
     quoted += '"';
@@ -516,42 +514,39 @@ std::string Quote_Heading(std::string_view text) {
     return quoted;
 }
 
-std::string columnHeaderText(const ExportSettings& settings) {
-    const bool flags[] = {settings.IncludeTime, settings.IncludeData, settings.IncludeBaseline,
-                          settings.IncludeResistance, settings.IncludeTags};
+std::string columnHeaderText(const ExportOptions& options) {
     std::string line;
-    for (std::size_t i = 0; i < std::size(flags); ++i) {
-        if (flags[i]) {
+    for (const Column& column : kColumns) {
+        if (options.*column.flag) {
             if (!line.empty()) {
                 line += ',';
             }
-            line += kColumnNames[i];
+            line += column.header;
         }
     }
     return line;
 }
 
-ExportResult Export(ByteSource& source, ByteSink& sink, const ExportSettings& settings,
-                    std::string_view HeadingText, const ProgressFn& progress) {
-    return detail::exportInLanes(source, sink, settings, HeadingText, progress, exportLanes());
+ExportResult Export(ByteSource& source, ByteSink& sink, const ExportOptions& options,
+                    const ProgressFn& progress) {
+    return detail::exportInLanes(source, sink, options, progress, exportLanes());
 }
 
-ExportResult detail::exportInLanes(ByteSource& source, ByteSink& sink,
-                                   const ExportSettings& settings, std::string_view HeadingText,
+ExportResult detail::exportInLanes(ByteSource& source, ByteSink& sink, const ExportOptions& options,
                                    const ProgressFn& progress, unsigned lanes) {
     ExportResult result;
     try {
-        rowStep(settings);  // refuse a bad period before anything is written
-        if (settings.IncludeHeaders) {
+        rowStep(options);  // refuse a bad period before anything is written
+        if (options.IncludeHeaders) {
             std::string header;
-            if (!HeadingText.empty()) {
-                header.append(HeadingText).append("\r\n");
+            if (!options.heading.empty()) {
+                header.append(options.heading).append("\r\n");
             }
             // The column-header line ends in CR CR LF, unlike every other line.
-            header.append(columnHeaderText(settings)).append("\r\r\n");
+            header.append(columnHeaderText(options)).append("\r\r\n");
             sink.write(header.data(), header.size());
         }
-        Scan(source, sink, settings, progress, result, lanes).run();
+        Scan(source, sink, options, progress, result, lanes).run();
     } catch (const Error& e) {
         result.error = e;
     }

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string folderOf(const std::string& path) {
+std::string folderPathOf(const std::string& path) {
     const fs::path parent = fs::path(path).parent_path();
     return parent.empty() ? std::string(".") : parent.string();
 }
@@ -92,7 +92,7 @@ OutputFile::OutputFile(const std::string& path, Existing existing)
 
     // Preferably an unnamed file in the target's folder: if the program is killed, nothing is
     // left behind. File systems without that get a hidden temporary file instead.
-    const std::string folder = folderOf(target_);
+    const std::string folder = folderPathOf(target_);
     fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd_ < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         throw systemError(ErrorCode::OpenFailed, "cannot create the output file", errno, path_);

@@ -22,4 +22,16 @@ bool Verify_zkd_Format(ByteSource& source) {
     return valid;
 }
 
+Result<FileSource> openRecording(const std::string& path) {
+    try {
+        FileSource source(path);
+        if (!Verify_zkd_Format(source)) {
+            return Error(ErrorCode::NotARecording, kIncompatibleFileMessage, path);
+        }
+        return source;
+    } catch (const Error& e) {
+        return e;
+    }
+}
+
 }  // namespace zk

@@ -11,16 +11,16 @@ namespace {
 
 // Writes the fields that follow the Time field at `out` and returns the end; `first` tells
 // whether a field has been written before them. At most RowTable's entry size less one.
-char* writeSampleFields(char* out, const ExportSettings& settings, bool first,
+char* writeSampleFields(char* out, const ExportOptions& options, bool first,
                         std::int32_t UnsignedValue) noexcept {
-    if (settings.IncludeData) {
+    if (options.IncludeData) {
         if (!first) {
             *out++ = ',';
         }
         out = writeNumberField(out, UnsignedValue);
         first = false;
     }
-    if (settings.IncludeBaseline) {
+    if (options.IncludeBaseline) {
         if (!first) {
             *out++ = ',';
         }
@@ -29,7 +29,7 @@ char* writeSampleFields(char* out, const ExportSettings& settings, bool first,
         out += base.size();
         first = false;
     }
-    if (settings.IncludeResistance) {
+    if (options.IncludeResistance) {
         if (!first) {
             *out++ = ',';
         }
@@ -37,7 +37,7 @@ char* writeSampleFields(char* out, const ExportSettings& settings, bool first,
         first = false;
     }
     // The Tags column's comma; the tag number itself is appended when the line is written.
-    if (settings.IncludeTags && !first) {
+    if (options.IncludeTags && !first) {
         *out++ = ',';
     }
     return out;
@@ -45,25 +45,25 @@ char* writeSampleFields(char* out, const ExportSettings& settings, bool first,
 
 }  // namespace
 
-void Assemble_Record(std::string& OutputLine, const ExportSettings& settings,
+void Assemble_Record(std::string& OutputLine, const ExportOptions& options,
                      std::int32_t NextOutputTime, std::int32_t UnsignedValue) {
     char line[RowTable::kMaxRowLength];
     char* end = line;
-    if (settings.IncludeTime) {
+    if (options.IncludeTime) {
         end = writeNumberField(end, NextOutputTime);
     }
-    end = writeSampleFields(end, settings, !settings.IncludeTime, UnsignedValue);
+    end = writeSampleFields(end, options, !options.IncludeTime, UnsignedValue);
     OutputLine.assign(line, end);
 }
 
-RowTable::RowTable(const ExportSettings& settings)
-    : includeTime_(settings.IncludeTime),
-      rowsEmpty_(!settings.IncludeTime && !settings.IncludeData && !settings.IncludeBaseline &&
-                 !settings.IncludeResistance),
+RowTable::RowTable(const ExportOptions& options)
+    : includeTime_(options.IncludeTime),
+      rowsEmpty_(!options.IncludeTime && !options.IncludeData && !options.IncludeBaseline &&
+                 !options.IncludeResistance),
       entries_(65536 * sizeof(Entry)) {
     for (std::int32_t v = 0; v < 65536; ++v) {
         char* const begin = entries()[v].text;
-        char* const p = writeSampleFields(begin, settings, !settings.IncludeTime, v);
+        char* const p = writeSampleFields(begin, options, !options.IncludeTime, v);
         assert(p - begin < static_cast<std::ptrdiff_t>(kEntrySize));
         begin[kEntrySize - 1] = static_cast<char>(p - begin);
     }

@@ -1,10 +1,25 @@
+// The main window's logic: start-up and close, the settings controls, and the two commands,
+// Load File/Cancel and Export, with loading a recording by path (a dropped file, the program's
+// argument) and the preview.
 #include "zk/ui/main_window.hpp"
 
-#include "zk/engine/export.hpp"
+#include "zk/engine/export_file.hpp"
+#include "zk/engine/paths.hpp"
+#include "zk/engine/recording.hpp"
 #include "zk/settings/config_file.hpp"
 #include "zk/settings/config_location.hpp"
 
 namespace zk::ui {
+
+std::string rateCaption(int UpdatePeriod) {
+    for (const RateOption& rate : kRateOptions) {
+        if (rate.UpdatePeriod == UpdatePeriod) {
+            return rate.caption;
+        }
+    }
+    return "one row every " + std::to_string(UpdatePeriod) + " samples (" +
+           std::to_string(UpdatePeriod * 20) + " ms)";
+}
 
 void MainWindow::Form_Load() {
     const SizeTwips screen = toolkit_.screenSize();
@@ -14,31 +29,27 @@ void MainWindow::Form_Load() {
     // The file's place is settled once, so a save at close goes to the same file whatever
     // directory the file dialogs visited meanwhile.
     configPath_ = configFilePath(toolkit_.programDirectory());
-    if (!Load_Config(settings_, configPath_)) {
+    if (!Load_Config(session_.Settings, configPath_)) {
         saveSettings();
     }
+    std::int16_t& period = session_.Settings.UpdatePeriod;
+    if (period < 1 || period > kMaxUpdatePeriod) {
+        period = 1;  // damaged: no export could use it, and 0 or less would write wrong times
+    }
     Restore_Settings();
+    if (rateCaption(period).find("every") != std::string::npos) {
+        toolkit_.setStatus("Rate from the settings: " + rateCaption(period));
+    }
 }
 
 void MainWindow::Restore_Settings() {
     // Copied first: with a toolkit that raises click handlers while the controls are set,
     // those handlers write the settings being restored.
-    const ExportSettings s = settings_;
-    switch (s.UpdatePeriod) {
-        case 1:
-            toolkit_.selectOption(Control::Option1);
-            break;
-        case 10:
-            toolkit_.selectOption(Control::Option2);
-            break;
-        case 50:
-            toolkit_.selectOption(Control::Option3);
-            break;
-        case 250:
-            toolkit_.selectOption(Control::Option4);
-            break;
-        default:
-            break;
+    const ExportSettings s = session_.Settings;
+    for (const RateOption& rate : kRateOptions) {
+        if (rate.UpdatePeriod == s.UpdatePeriod) {
+            toolkit_.selectOption(rate.option);
+        }
     }
     if (s.IncludeHeaders) {
         toolkit_.setChecked(Control::chkHeader);
@@ -63,7 +74,7 @@ void MainWindow::Form_QueryUnload() {
     // A running export still reads the recording; it stops at its next progress report and
     // closes the recording and removes its unfinished file as it unwinds.
     if (!exporting_) {
-        source_.reset();
+        session_.Close_Source();
     }
 }
 
@@ -76,49 +87,61 @@ void MainWindow::mnuHelpAbout_Click() {
 }
 
 void MainWindow::Option1_Click() {
-    settings_.UpdatePeriod = 1;
+    chooseRate(Control::Option1);
 }
 
 void MainWindow::Option2_Click() {
-    settings_.UpdatePeriod = 10;
+    chooseRate(Control::Option2);
 }
 
 void MainWindow::Option3_Click() {
-    settings_.UpdatePeriod = 50;
+    chooseRate(Control::Option3);
 }
 
 void MainWindow::Option4_Click() {
-    settings_.UpdatePeriod = 250;
+    chooseRate(Control::Option4);
+}
+
+void MainWindow::chooseRate(Control option) {
+    for (const RateOption& rate : kRateOptions) {
+        if (rate.option == option) {
+            session_.Settings.UpdatePeriod = rate.UpdatePeriod;
+        }
+    }
+    if (preview_) {
+        toolkit_.setPreviewRows(
+            std::make_shared<const RowSchedule>(*preview_, session_.Settings.UpdatePeriod));
+    }
 }
 
 void MainWindow::chkHeader_Click() {
-    settings_.IncludeHeaders = flagFrom(Control::chkHeader);
-    toolkit_.setVisible(Control::txtHeading, settings_.IncludeHeaders);
-    toolkit_.setVisible(Control::lblHeading, settings_.IncludeHeaders);
+    session_.Settings.IncludeHeaders = flagFrom(Control::chkHeader);
+    toolkit_.setVisible(Control::txtHeading, session_.Settings.IncludeHeaders);
+    toolkit_.setVisible(Control::lblHeading, session_.Settings.IncludeHeaders);
 }
 
 void MainWindow::chkTime_Click() {
-    settings_.IncludeTime = flagFrom(Control::chkTime);
+    session_.Settings.IncludeTime = flagFrom(Control::chkTime);
 }
 
 void MainWindow::chkData_Click() {
-    settings_.IncludeData = flagFrom(Control::chkData);
+    session_.Settings.IncludeData = flagFrom(Control::chkData);
 }
 
 void MainWindow::chkBase_Click() {
-    settings_.IncludeBaseline = flagFrom(Control::chkBase);
+    session_.Settings.IncludeBaseline = flagFrom(Control::chkBase);
 }
 
 void MainWindow::chkRes_Click() {
-    settings_.IncludeResistance = flagFrom(Control::chkRes);
+    session_.Settings.IncludeResistance = flagFrom(Control::chkRes);
 }
 
 void MainWindow::chkTags_Click() {
-    settings_.IncludeTags = flagFrom(Control::chkTags);
+    session_.Settings.IncludeTags = flagFrom(Control::chkTags);
 }
 
 void MainWindow::txtHeading_Change() {
-    headingText_ = Quote_Heading(toolkit_.text(Control::txtHeading));
+    session_.HeadingText = quoteHeading(toolkit_.text(Control::txtHeading));
 }
 
 bool MainWindow::flagFrom(Control box) const {
@@ -126,9 +149,176 @@ bool MainWindow::flagFrom(Control box) const {
 }
 
 void MainWindow::saveSettings() {
-    if (!Save_Config(settings_, configPath_)) {
+    if (!Save_Config(session_.Settings, configPath_)) {
         toolkit_.showMessage(kSaveErrorMessage, kSaveErrorTitle, MessageIcon::Critical);
     }
+}
+
+bool MainWindow::acceptsLoad() const {
+    return !exporting_ && !closed_;
+}
+
+void MainWindow::cmdLoad_Click() {
+    if (exporting_) {
+        return;  // the export reads the recording; the window takes no input meanwhile
+    }
+    const std::string caption = toolkit_.caption(Control::cmdLoad);
+    if (caption == kLoadCaption) {
+        const auto chosen =
+            toolkit_.openFileDialog(kOpenTitle, kOpenFilter, "", session_.Settings.SourceDir);
+        if (!chosen) {
+            loadFailed();  // a cancel is the user's choice: no message
+            return;
+        }
+        loadChosen(chosen->path, chosen->name);
+    } else if (caption == kCancelCaption) {
+        toolkit_.setCaption(Control::lblSource, "");
+        toolkit_.setEnabled(Control::cmdExport, false);
+        session_.Close_Source();
+        toolkit_.setCaption(Control::cmdLoad, kLoadCaption);
+    }
+}
+
+void MainWindow::loadRecording(const std::string& path) {
+    if (!acceptsLoad()) {
+        return;
+    }
+    loadChosen(path, std::string(fileNameOf(path)));
+}
+
+void MainWindow::loadChosen(const std::string& path, const std::string& name) {
+    if (closed_) {
+        return;  // the window closed while the dialog was up
+    }
+    toolkit_.setStatus("");
+    const auto base = baseNameOf(name);
+    std::optional<Error> error;
+    if (!base) {
+        error = Error(ErrorCode::OpenFailed, "the file name has fewer than four characters", path);
+    } else {
+        session_.SourceBaseName = *base;
+        session_.Settings.SourceDir = folderOf(path);
+        // Any recording loaded before goes first, also when this one can't be opened.
+        error = session_.Open_Source(path);
+    }
+    if (!error) {
+        toolkit_.setCaption(Control::lblSource, path);
+        toolkit_.setCaption(Control::cmdLoad, kCancelCaption);
+        toolkit_.setEnabled(Control::cmdExport, true);
+        return;
+    }
+    if (error->code() != ErrorCode::NotARecording) {
+        toolkit_.showMessage("The recording could not be loaded.\n\n" + error->describe(),
+                             kLoadFailedTitle, MessageIcon::Warning);
+        loadFailed();
+        return;
+    }
+    // The file was read but is not a recording of this format; lblSource names it while the
+    // message is up.
+    toolkit_.setCaption(Control::lblSource, path);
+    toolkit_.showMessage(kIncompatibleFileMessage, kIncompatibleTitle, MessageIcon::Warning);
+    toolkit_.setCaption(Control::lblSource, "");
+    becomeIdle();
+}
+
+void MainWindow::loadFailed() {
+    toolkit_.setCaption(Control::lblSource, "");
+    toolkit_.setCaption(Control::cmdLoad, kLoadCaption);
+    toolkit_.setEnabled(Control::cmdExport, false);
+    session_.Close_Source();
+}
+
+void MainWindow::becomeIdle() {
+    toolkit_.setCaption(Control::cmdLoad, kLoadCaption);
+    toolkit_.setEnabled(Control::cmdExport, false);
+}
+
+void MainWindow::cmdExport_Click() {
+    if (!session_.Source || exporting_ || closed_) {
+        return;  // the button is disabled then; nothing to export
+    }
+    exporting_ = true;
+    toolkit_.setEnabled(Control::Frame1, false);
+    toolkit_.setEnabled(Control::Frame2, false);
+
+    const auto chosen = toolkit_.saveFileDialog(
+        kSaveFilter, session_.Settings.DestDir + session_.SourceBaseName + ".csv", true);
+    if (!chosen || closed_) {
+        exportFailed(std::nullopt);
+        return;
+    }
+    session_.Settings.DestDir = folderOf(*chosen);
+    session_.OutputPath = *chosen;
+
+    // The window takes no input while the export runs, but a copy keeps the options of this
+    // export fixed whatever happens meanwhile.
+    const ExportOptions options = exportOptions(session_.Settings, session_.HeadingText);
+    OutputTarget target;
+    target.path = session_.OutputPath;
+    target.existing = OutputFile::Existing::Replace;
+    const ExportJob job = [&](const ProgressFn& progress) {
+        return exportToFile(*session_.Source, target, options,
+                            [&](std::uint64_t done, std::uint64_t known) {
+                                return !closed_ && progress(done, known);
+                            });
+    };
+    const ExportResult result = toolkit_.runWithProgress(
+        "Exporting " + session_.Source->name() + "\nto " + session_.OutputPath, job);
+    if (!result.ok()) {
+        if (closed_) {
+            session_.Close_Source();
+            exporting_ = false;
+            return;
+        }
+        if (result.error->code() == ErrorCode::Cancelled) {
+            toolkit_.setStatus("Export cancelled; " + session_.OutputPath + " was not written.");
+            exportFailed(std::nullopt);
+        } else {
+            exportFailed(result.error);
+        }
+        return;
+    }
+    session_.Close_Source();
+    exporting_ = false;
+    toolkit_.setCaption(Control::cmdLoad, kLoadCaption);
+    toolkit_.setEnabled(Control::cmdExport, false);
+    toolkit_.setEnabled(Control::Frame1, true);
+    toolkit_.setEnabled(Control::Frame2, true);
+    toolkit_.setCaption(Control::lblSource, "");
+    toolkit_.setStatus(std::to_string(result.rowsWritten) +
+                       (result.rowsWritten == 1 ? " row" : " rows") + " written to " +
+                       session_.OutputPath);
+}
+
+void MainWindow::exportFailed(const std::optional<Error>& error) {
+    exporting_ = false;
+    if (closed_) {
+        session_.Close_Source();
+        return;
+    }
+    if (error) {
+        toolkit_.showMessage("The export failed.\n\n" + error->describe(), kExportFailedTitle,
+                             MessageIcon::Warning);
+        toolkit_.setStatus("Export failed; " + session_.OutputPath + " was not written.");
+    }
+    toolkit_.setEnabled(Control::Frame1, true);
+    toolkit_.setEnabled(Control::Frame2, true);
+}
+
+void MainWindow::mnuViewPreview_Click() {
+    if (!session_.Source || exporting_ || closed_) {
+        return;
+    }
+    Result<PreviewData> data = PreviewData::load(*session_.Source);
+    if (!data) {
+        toolkit_.showMessage("The recording could not be read.\n\n" + data.error().describe(),
+                             kLoadFailedTitle, MessageIcon::Warning);
+        return;
+    }
+    preview_ = std::make_shared<const PreviewData>(std::move(*data));
+    toolkit_.showPreview(
+        preview_, std::make_shared<const RowSchedule>(*preview_, session_.Settings.UpdatePeriod),
+        session_.Source->name());
 }
 
 }  // namespace zk::ui

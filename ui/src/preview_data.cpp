@@ -8,6 +8,7 @@
 
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/error.hpp"
+#include "zk/engine/export_options.hpp"
 #include "zk/engine/record.hpp"
 
 namespace zk::ui {
@@ -34,7 +35,7 @@ SampleRange scan(const SampleRange* v, std::size_t first, std::size_t last) noex
 
 }  // namespace
 
-PreviewData PreviewData::load(ByteSource& source, const Progress& progress) {
+Result<PreviewData> PreviewData::load(ByteSource& source, const Progress& progress) try {
     PreviewData data;
     const std::uint64_t total = source.size();
     const std::uint64_t records = total / kRecordSize;
@@ -70,6 +71,8 @@ PreviewData PreviewData::load(ByteSource& source, const Progress& progress) {
     data.decideAxis();
     data.buildPyramid();
     return data;
+} catch (const Error& e) {
+    return e;
 }
 
 PreviewData PreviewData::fromSamples(std::vector<std::uint16_t> raw,
@@ -194,18 +197,16 @@ std::vector<SampleRange> PreviewData::columns(double x0, double x1, int count) c
 
 RowSchedule::RowSchedule(const PreviewData& data, int updatePeriod)
     : period_(updatePeriod),
-      step_(updatePeriod * 20),
+      step_(rowStepMs(updatePeriod).value_or(20)),
       size_(data.size()),
       bits_((data.size() + 63) / 64),
       ranks_(bits_.size() + 1) {
-    // The export's scan: a sample whose TimeMs has reached the schedule is due, and each due
-    // sample moves the schedule on by one step.
-    std::int64_t next = 0;
+    // Every sample is of an export type: the others were left out when the data was read.
+    RowClock clock(step_);
     for (std::size_t i = 0; i < size_; ++i) {
-        if (data.timeMs(i) >= next) {
+        if (clock.due(data.timeMs(i))) {
             bits_[i / 64] |= std::uint64_t{1} << (i % 64);
-            next += step_;
-            if (next > INT32_MAX || next < INT32_MIN) {
+            if (!clock.advance()) {
                 break;
             }
         }

@@ -1,4 +1,4 @@
-#include "zk/ui/converter_session.hpp"
+#include "zk/ui/toolkit.hpp"
 
 namespace zk::ui {
 

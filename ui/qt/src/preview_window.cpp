@@ -1,5 +1,7 @@
 #include "zk/ui_qt/preview_window.hpp"
 
+#include "zk/ui/main_window.hpp"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -387,8 +389,8 @@ void PreviewPlot::setHovered(std::size_t sample) {
 
 RecordingPreview::RecordingPreview(QWidget* parent)
     : QWidget(parent, Qt::Window),
-      data_(std::make_unique<ui::PreviewData>()),
-      schedule_(std::make_unique<ui::RowSchedule>()) {
+      data_(std::make_shared<const ui::PreviewData>()),
+      schedule_(std::make_shared<const ui::RowSchedule>()) {
     setObjectName("frmPreview");
     setWindowTitle(tr("Recording Preview"));
     resize(960, 540);
@@ -422,58 +424,21 @@ RecordingPreview::RecordingPreview(QWidget* parent)
 
 RecordingPreview::~RecordingPreview() = default;
 
-bool RecordingPreview::open(const QString& path, int updatePeriod, QString* error) {
-    try {
-        FileSource source(QFile::encodeName(path).toStdString());
-        if (!Verify_zkd_Format(source)) {
-            if (error) {
-                *error = QString::fromUtf8(kIncompatibleFileMessage);
-            }
-            return false;
-        }
-        auto data = std::make_unique<ui::PreviewData>(ui::PreviewData::load(source));
-        auto schedule = std::make_unique<ui::RowSchedule>(*data, updatePeriod);
-        plot_->setData(data.get(), schedule.get());
-        data_ = std::move(data);
-        schedule_ = std::move(schedule);
-    } catch (const Error& e) {
-        if (error) {
-            *error = QString::fromStdString(e.describe());
-        }
-        return false;
-    } catch (const std::bad_alloc&) {
-        if (error) {
-            *error =
-                tr("%1: the recording is too large to preview in the memory available").arg(path);
-        }
-        return false;
-    }
-    fileName_ = QFileInfo(path).fileName();
-    setWindowTitle(tr("Recording Preview - %1").arg(fileName_));
+void RecordingPreview::show(std::shared_ptr<const ui::PreviewData> data,
+                            std::shared_ptr<const ui::RowSchedule> rows, const QString& name) {
+    plot_->setData(data.get(), rows.get());
+    data_ = std::move(data);
+    schedule_ = std::move(rows);
+    setWindowTitle(tr("Recording Preview - %1").arg(name));
     showReadout(SIZE_MAX);
-    return true;
+    QWidget::show();
+    plot_->setFocus();
 }
 
-void RecordingPreview::setUpdatePeriod(int updatePeriod) {
-    auto schedule = std::make_unique<ui::RowSchedule>(*data_, updatePeriod);
-    plot_->setSchedule(schedule.get());
-    schedule_ = std::move(schedule);
+void RecordingPreview::setRows(std::shared_ptr<const ui::RowSchedule> rows) {
+    plot_->setSchedule(rows.get());
+    schedule_ = std::move(rows);
     showReadout(plot_->hoveredSample());
-}
-
-RecordingPreview* RecordingPreview::showPreview(QWidget* parent, const QString& path,
-                                                int updatePeriod) {
-    auto* preview = new RecordingPreview(parent);
-    QString error;
-    if (!preview->open(path, updatePeriod, &error)) {
-        delete preview;
-        QMessageBox::warning(parent, tr("Recording Preview"), error);
-        return nullptr;
-    }
-    preview->setAttribute(Qt::WA_DeleteOnClose);
-    preview->show();
-    preview->plot_->setFocus();
-    return preview;
 }
 
 const ui::PreviewView& RecordingPreview::view() const noexcept {
@@ -486,21 +451,6 @@ QImage RecordingPreview::renderImage(const QSize& size) const {
     QPainter p(&image);
     plot_->paint(p, QRect(QPoint(0, 0), size));
     return image;
-}
-
-QString RecordingPreview::rateText(int updatePeriod) {
-    switch (updatePeriod) {
-        case 1:
-            return tr("50 per sec");
-        case 10:
-            return tr("5 per sec");
-        case 50:
-            return tr("1 sec");
-        case 250:
-            return tr("5 sec");
-        default:
-            return tr("every %1 samples").arg(updatePeriod);
-    }
 }
 
 void RecordingPreview::keyPressEvent(QKeyEvent* event) {
@@ -552,7 +502,7 @@ void RecordingPreview::showReadout(std::size_t sample) {
                 .arg(QString::fromStdString(ui::formatClock(
                     static_cast<std::int64_t>(data.lastX() - data.firstX()), false)))
                 .arg(c.toString(static_cast<qulonglong>(data.tags().size())))
-                .arg(rateText(schedule_->updatePeriod()))
+                .arg(QString::fromStdString(ui::rateCaption(schedule_->updatePeriod())))
                 .arg(c.toString(static_cast<qulonglong>(schedule_->rowCount()))));
         return;
     }

@@ -42,7 +42,7 @@ constexpr int kClientHeight = 4530;
 struct Design {
     Control control;
     Control container;  // Control::cmdLoad stands for the window itself
-    const char* caption;
+    const char* caption;  // nullptr: the rate option's caption (ui::kRateOptions)
     int left, top, width, height;
 };
 
@@ -51,10 +51,10 @@ constexpr Design kDesign[] = {
     {Control::cmdLoad, Control::cmdLoad, "Load File", 240, 720, 1815, 615},
     {Control::lblSource, Control::cmdLoad, "", 360, 120, 6735, 375},
     {Control::Frame1, Control::cmdLoad, "Update Rate", 3600, 660, 1815, 2595},
-    {Control::Option1, Control::Frame1, "50 per sec", 360, 240, 1215, 495},
-    {Control::Option2, Control::Frame1, "5 per sec", 360, 720, 1215, 495},
-    {Control::Option3, Control::Frame1, "1 sec", 360, 1200, 1215, 495},
-    {Control::Option4, Control::Frame1, "5 sec", 360, 1680, 1215, 495},
+    {Control::Option1, Control::Frame1, nullptr, 360, 240, 1215, 495},
+    {Control::Option2, Control::Frame1, nullptr, 360, 720, 1215, 495},
+    {Control::Option3, Control::Frame1, nullptr, 360, 1200, 1215, 495},
+    {Control::Option4, Control::Frame1, nullptr, 360, 1680, 1215, 495},
     {Control::Frame2, Control::cmdLoad, "Include", 5760, 660, 1935, 3495},
     {Control::chkData, Control::Frame2, "Data", 480, 1320, 1215, 255},
     {Control::chkTime, Control::Frame2, "Time", 480, 780, 975, 375},
@@ -209,10 +209,7 @@ void QtMainWindow::buildMenus() {
     mnuViewPreview_ = mnuView->addAction("Recording Preview");
     mnuViewPreview_->setObjectName("mnuViewPreview");
     mnuViewPreview_->setEnabled(false);
-    connect(mnuViewPreview_, &QAction::triggered, this, [this] {
-        preview_ = RecordingPreview::showPreview(
-            this, QFile::decodeName(logic_.sourcePath().c_str()), logic_.settings().UpdatePeriod);
-    });
+    connect(mnuViewPreview_, &QAction::triggered, this, [this] { logic_.mnuViewPreview_Click(); });
 
     QMenu* mnuHelp = menuBar()->addMenu("Help");
     mnuHelp->setObjectName("mnuHelp");
@@ -239,7 +236,11 @@ void QtMainWindow::buildControls() {
 
     for (const Design& d : kDesign) {
         QWidget* parent = d.container == Control::cmdLoad ? client : widgets_[index(d.container)];
-        QWidget* w = createControl(d.control, d.caption, parent);
+        const char* caption = d.caption;
+        for (const ui::RateOption& rate : ui::kRateOptions) {
+            caption = rate.option == d.control ? rate.caption : caption;
+        }
+        QWidget* w = createControl(d.control, caption, parent);
         w->setObjectName(ui::controlName(d.control));
         placeTwips(w, d.left, d.top, d.width, d.height);
         widgets_[index(d.control)] = w;
@@ -290,16 +291,6 @@ void QtMainWindow::connectHandlers() {
     option(Control::Option2, &ui::MainWindow::Option2_Click);
     option(Control::Option3, &ui::MainWindow::Option3_Click);
     option(Control::Option4, &ui::MainWindow::Option4_Click);
-    // An open preview marks the rows of the rate chosen now.
-    for (const Control c :
-         {Control::Option1, Control::Option2, Control::Option3, Control::Option4}) {
-        connect(static_cast<QRadioButton*>(widget(c)), &QRadioButton::toggled, this,
-                [this](bool on) {
-                    if (on && preview_) {
-                        preview_->setUpdatePeriod(logic_.settings().UpdatePeriod);
-                    }
-                });
-    }
 
     auto box = [this](Control c, void (ui::MainWindow::*handler)()) {
         connect(static_cast<QCheckBox*>(widget(c)), &QCheckBox::stateChanged, this,
@@ -322,7 +313,7 @@ void QtMainWindow::connectHandlers() {
 }
 
 void QtMainWindow::loadRecording(const QString& path) {
-    logic_.Load_Recording(path.toStdString());
+    logic_.loadRecording(path.toStdString());
 }
 
 QWidget* QtMainWindow::widget(Control control) const {
@@ -496,6 +487,24 @@ void QtMainWindow::setStatus(const std::string& text) {
     lblStatus_->setToolTip(qt(text));
 }
 
+void QtMainWindow::showPreview(std::shared_ptr<const ui::PreviewData> data,
+                               std::shared_ptr<const ui::RowSchedule> rows,
+                               const std::string& name) {
+    if (!preview_) {
+        preview_ = new RecordingPreview(this);
+        preview_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(preview_, &QObject::destroyed, this, [this] { logic_.previewClosed(); });
+    }
+    preview_->show(std::move(data), std::move(rows),
+                   QFileInfo(QFile::decodeName(name.c_str())).fileName());
+}
+
+void QtMainWindow::setPreviewRows(std::shared_ptr<const ui::RowSchedule> rows) {
+    if (preview_) {
+        preview_->setRows(std::move(rows));
+    }
+}
+
 void QtMainWindow::showAbout() {
     // No owner, as designed; application-modal, so the main window takes no input meanwhile.
     AboutDialog about;
@@ -513,14 +522,14 @@ void QtMainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void QtMainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (!droppedFile(event->mimeData()).isEmpty() && logic_.Accepts_Load()) {
+    if (!droppedFile(event->mimeData()).isEmpty() && logic_.acceptsLoad()) {
         event->acceptProposedAction();
     }
 }
 
 void QtMainWindow::dropEvent(QDropEvent* event) {
     const QString path = droppedFile(event->mimeData());
-    if (path.isEmpty() || !logic_.Accepts_Load()) {
+    if (path.isEmpty() || !logic_.acceptsLoad()) {
         return;
     }
     event->acceptProposedAction();

@@ -33,6 +33,19 @@ class StringSink final : public ByteSink {
     std::string name_;
 };
 
+/// Throws the text away, keeping only its length: for a run that checks what an export would
+/// do without writing it.
+class NullSink final : public ByteSink {
+  public:
+    void write(const char*, std::size_t count) override { bytes_ += count; }
+    const std::string& name() const override { return name_; }
+    std::size_t bytes() const noexcept { return bytes_; }
+
+  private:
+    std::size_t bytes_ = 0;
+    std::string name_ = "(nowhere)";
+};
+
 /// Writes to a file descriptor that someone else owns (standard output, an open file).
 /// Short writes are continued, interrupted ones repeated; a failing write is tried again a few
 /// times before Error(WriteFailed) is thrown.

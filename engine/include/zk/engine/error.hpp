@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <variant>
 
 namespace zk {
 
@@ -15,6 +17,7 @@ enum class ErrorCode {
     ScheduleOverflow,     ///< the row schedule (NextOutputTime) would pass 2147483647 ms
     RecordIndexOverflow,  ///< the recording holds more than 2147483647 records
     InvalidSettings,      ///< UpdatePeriod × 20 does not fit 16 bits
+    NotARecording,        ///< the file fails the recording check (Verify_zkd_Format)
     OutputExists,         ///< the output file exists and replacing it was not allowed
     Cancelled,            ///< the caller's progress callback asked to stop
 };
@@ -45,5 +48,25 @@ class Error : public std::runtime_error {
 /// Builds an Error whose message ends with the text of errno value `err`.
 Error systemError(ErrorCode code, const std::string& what, int err, const std::string& path,
                   std::uint64_t offset = Error::kNoOffset);
+
+/// A value or the Error that kept it from being made: how the engine's functions that open
+/// or create something report a failure.
+template <class T>
+class Result {
+  public:
+    Result(T value) : v_(std::move(value)) {}        // NOLINT: implicit by design
+    Result(Error error) : v_(std::move(error)) {}    // NOLINT: implicit by design
+
+    bool ok() const noexcept { return v_.index() == 0; }
+    explicit operator bool() const noexcept { return ok(); }
+    T& value() { return std::get<0>(v_); }
+    T* operator->() { return &std::get<0>(v_); }
+    T& operator*() { return std::get<0>(v_); }
+    /// The failure; only when !ok().
+    const Error& error() const { return std::get<1>(v_); }
+
+  private:
+    std::variant<T, Error> v_;
+};
 
 }  // namespace zk

@@ -9,7 +9,7 @@
 #include "zk/engine/byte_sink.hpp"
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/error.hpp"
-#include "zk/settings/export_settings.hpp"
+#include "zk/engine/export_options.hpp"
 
 namespace zk {
 
@@ -27,24 +27,12 @@ struct ExportResult {
     bool ok() const noexcept { return !error.has_value(); }
 };
 
-/// The heading line's text for what the user typed: between double quotes, with every double
-/// quote inside doubled, so the line is one CSV field. `say "hi"` gives `"say ""hi"""`; an
-/// empty text gives `""`.
-std::string Quote_Heading(std::string_view text);
-
-/// The column-header line's text (without its line end): the names of the included columns,
-/// "Time(msec)", "Data(16 bit)", "Baseline", "Resistance(kOhm)", "Tag Number", in this order,
-/// joined by ",".
-std::string columnHeaderText(const ExportSettings& settings);
-
 /// Writes the CSV text of the recording in `source` to `sink`.
 ///
-/// With IncludeHeaders on: `HeadingText` and CR LF when it isn't empty (callers pass
-/// Quote_Heading of the user's text, or nothing for no heading line), then the column-header
+/// With IncludeHeaders on: the heading and CR LF when it isn't empty, then the column-header
 /// line ending in CR CR LF. Then one data line per row, each ending in CR LF: the recording is
-/// thinned to one row per UpdatePeriod × 20 ms of a schedule that starts at 0; a record of type
-/// P, O, S or T whose TimeMs has reached the schedule makes the next row, which is written when
-/// the row after it falls due (or at the end) with the number of the last tag seen meanwhile.
+/// thinned to one row per UpdatePeriod × 20 ms by the RowClock; each row is written when the
+/// row after it falls due (or at the end) with the number of the last tag seen meanwhile.
 ///
 /// Reads the recording in chunks of 32,768 records; on a machine with more than one core, two
 /// threads take turns reading, formatting and writing them. Memory does not grow with the
@@ -55,16 +43,15 @@ std::string columnHeaderText(const ExportSettings& settings);
 /// Never throws for a failure of the recording, the output or the settings: the result carries
 /// the Error (a recording that shrinks, a write that keeps failing, a schedule passing
 /// 2147483647 ms, an UpdatePeriod beyond ±1638, a cancel). Output already handed to the sink
-/// stays there; OutputFile makes sure that a failed export leaves no file behind.
-ExportResult Export(ByteSource& source, ByteSink& sink, const ExportSettings& settings,
-                    std::string_view HeadingText, const ProgressFn& progress = {});
+/// stays there; exportToFile() makes sure that a failed export leaves no file behind.
+ExportResult Export(ByteSource& source, ByteSink& sink, const ExportOptions& options,
+                    const ProgressFn& progress = {});
 
 namespace detail {
 /// Export with the chunks shared out among `lanes` threads (the caller's and lanes − 1 more),
 /// for tests: the output is the same for any number.
-ExportResult exportInLanes(ByteSource& source, ByteSink& sink, const ExportSettings& settings,
-                           std::string_view HeadingText, const ProgressFn& progress,
-                           unsigned lanes);
+ExportResult exportInLanes(ByteSource& source, ByteSink& sink, const ExportOptions& options,
+                           const ProgressFn& progress, unsigned lanes);
 }  // namespace detail
 
 }  // namespace zk

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <string>
+
 #include "zk/engine/byte_source.hpp"
+#include "zk/engine/error.hpp"
 
 namespace zk {
 
@@ -13,5 +16,10 @@ bool Verify_zkd_Format(ByteSource& source);
 /// The message for a recording that fails Verify_zkd_Format.
 inline constexpr const char* kIncompatibleFileMessage =
     "This file is corrupt or needs to be converted to version 2 format.";
+
+/// Opens the recording at `path` for reading and checks it with Verify_zkd_Format. The error
+/// is OpenFailed (missing, no permission, a folder), ReadFailed, or NotARecording with
+/// kIncompatibleFileMessage; each names the path.
+Result<FileSource> openRecording(const std::string& path);
 
 }  // namespace zk

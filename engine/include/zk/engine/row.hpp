@@ -7,7 +7,7 @@
 
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/large_buffer.hpp"
-#include "zk/settings/export_settings.hpp"
+#include "zk/engine/export_options.hpp"
 
 namespace zk {
 
@@ -16,7 +16,7 @@ namespace zk {
 /// fields for absent columns. When IncludeTags is on and another column is, the row ends with
 /// "," so that a tag number can follow; with Tags alone, or no column, the row is empty.
 /// `NextOutputTime` is the row's scheduled time (ms), `UnsignedValue` the raw sample 0..65535.
-void Assemble_Record(std::string& OutputLine, const ExportSettings& settings,
+void Assemble_Record(std::string& OutputLine, const ExportOptions& options,
                      std::int32_t NextOutputTime, std::int32_t UnsignedValue);
 
 /// The export's fast form of Assemble_Record: everything of a row that depends on the raw sample
@@ -35,7 +35,7 @@ class RowTable {
     /// Room a row needs at the output position: the fixed-size copies may write past the text.
     static constexpr std::size_t kMaxRowLength = 64;
 
-    explicit RowTable(const ExportSettings& settings);
+    explicit RowTable(const ExportOptions& options);
 
     /// True when every row is empty (no column, or Tags alone).
     bool rowsEmpty() const noexcept { return rowsEmpty_; }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "zk/engine/export_options.hpp"
+
 namespace zk {
 
 /// The nine choices that survive between runs, in the order the configuration file holds them.
@@ -13,7 +15,7 @@ struct ExportSettings {
     /// Directory of the last CSV file chosen, ending with "/"; empty when none is known.
     std::string DestDir;
     /// Samples of 20 ms per output row. The window offers 1, 10, 50 and 250; the export accepts
-    /// -1638..1638 (beyond that, 20 × UpdatePeriod no longer fits 16 bits).
+    /// ±kMaxUpdatePeriod.
     std::int16_t UpdatePeriod = 1;
     /// Write the heading line (when there is a heading) and the column-header line.
     bool IncludeHeaders = true;
@@ -25,5 +27,18 @@ struct ExportSettings {
 
     friend bool operator==(const ExportSettings&, const ExportSettings&) = default;
 };
+
+/// The export that these settings describe, with `heading` as the heading line (already
+/// quoted; empty for none).
+inline ExportOptions exportOptions(const ExportSettings& s, std::string heading = {}) {
+    return {.UpdatePeriod = s.UpdatePeriod,
+            .IncludeHeaders = s.IncludeHeaders,
+            .IncludeTime = s.IncludeTime,
+            .IncludeData = s.IncludeData,
+            .IncludeBaseline = s.IncludeBaseline,
+            .IncludeResistance = s.IncludeResistance,
+            .IncludeTags = s.IncludeTags,
+            .heading = std::move(heading)};
+}
 
 }  // namespace zk

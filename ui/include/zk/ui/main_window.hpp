@@ -1,19 +1,39 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
-#include "zk/engine/byte_source.hpp"
-#include "zk/settings/export_settings.hpp"
 #include "zk/ui/converter_session.hpp"
+#include "zk/ui/preview_data.hpp"
+#include "zk/ui/toolkit.hpp"
 
 namespace zk::ui {
 
-/// The main window's logic: the session state it owns and the handlers of its controls,
-/// written against ConverterSession so that they run without a toolkit. One instance lives
-/// from the window's load to its close.
+/// A rate option of Frame1: its control, the UpdatePeriod it chooses and its caption.
+struct RateOption {
+    Control option;
+    std::int16_t UpdatePeriod;
+    const char* caption;
+};
+
+inline constexpr std::array<RateOption, 4> kRateOptions{{
+    {Control::Option1, 1, "50 per sec"},
+    {Control::Option2, 10, "5 per sec"},
+    {Control::Option3, 50, "1 sec"},
+    {Control::Option4, 250, "5 sec"},
+}};
+
+/// The caption of the rate option of an UpdatePeriod, or, for a period no option offers,
+/// "one row every N samples (M ms)".
+std::string rateCaption(int UpdatePeriod);
+
+/// The main window's logic: the ConverterSession it owns and the handlers of its controls,
+/// written against Toolkit so that they run without a toolkit. One instance lives from the
+/// window's load to its close.
 class MainWindow {
   public:
     /// The window's caption.
@@ -35,11 +55,13 @@ class MainWindow {
     static constexpr const char* kExportFailedTitle = "Export failed";
 
     /// The logic drives `toolkit`, which must outlive it.
-    explicit MainWindow(ConverterSession& toolkit) : toolkit_(toolkit) {}
+    explicit MainWindow(Toolkit& toolkit) : toolkit_(toolkit) {}
 
     /// Start-up, before the window is first shown: centres the window on the screen, finds the
     /// configuration file (configFilePath()), loads it, writes the defaults at once when that
-    /// failed (with the save message when that failed too), then Restore_Settings().
+    /// failed (with the save message when that failed too), then Restore_Settings(). A stored
+    /// UpdatePeriod outside 1..kMaxUpdatePeriod is a damaged value and becomes 1; one inside
+    /// that no option offers is kept, and the status line says which rate it is.
     void Form_Load();
 
     /// Puts the settings into the controls: selects the option of UpdatePeriod (1, 10, 50, 250;
@@ -54,7 +76,7 @@ class MainWindow {
     void Form_QueryUnload();
 
     /// cmdLoad. Caption "Load File": the open dialog (starting in SourceDir), then the steps of
-    /// Load_Recording; a cancelled dialog leaves the window Idle without a message. Caption
+    /// loadRecording(); a cancelled dialog leaves the window Idle without a message. Caption
     /// "Cancel": lets the recording go (lblSource emptied, cmdExport disabled, the recording
     /// closed, caption "Load File"). Any other caption: nothing.
     void cmdLoad_Click();
@@ -75,18 +97,27 @@ class MainWindow {
     /// Loaded. Fails validation: the incompatibility message, then Idle. Can't be opened or
     /// read: a message naming the file and the cause, then Idle with nothing open. A recording
     /// loaded before is let go first. Used for a dropped file and the program's argument; does
-    /// nothing unless Accepts_Load().
-    void Load_Recording(const std::string& path);
+    /// nothing unless acceptsLoad().
+    void loadRecording(const std::string& path);
 
     /// True when a recording may be loaded now (Idle or Loaded; not during an export).
-    bool Accepts_Load() const;
+    bool acceptsLoad() const;
+
+    /// View > Recording Preview, with a recording loaded: reads the recording and has the
+    /// toolkit show it with the rows of the chosen rate; a failure to read it is shown in a
+    /// message naming the file and the cause. Does nothing without a recording or during an
+    /// export.
+    void mnuViewPreview_Click();
+    /// The toolkit's word that the preview window has closed: its data is let go.
+    void previewClosed() noexcept { preview_.reset(); }
 
     /// File > Exit: closes the window, which raises Form_QueryUnload.
     void mnuFileExit_Click();
     /// Help > About: the About window, modally.
     void mnuHelpAbout_Click();
 
-    /// The rate options: UpdatePeriod becomes 1, 10, 50 or 250.
+    /// The rate options: UpdatePeriod becomes the option's (kRateOptions); an open preview
+    /// shows the rows of the new rate.
     void Option1_Click();
     void Option2_Click();
     void Option3_Click();
@@ -106,48 +137,34 @@ class MainWindow {
     /// with each double quote inside doubled. An emptied box gives `""`.
     void txtHeading_Change();
 
+    /// The window's working state.
+    const ConverterSession& session() const noexcept { return session_; }
     /// The nine remembered settings.
-    const ExportSettings& settings() const noexcept { return settings_; }
-    /// The heading line's text; empty until the heading box is first edited. Never saved.
-    const std::string& headingText() const noexcept { return headingText_; }
+    const ExportSettings& settings() const noexcept { return session_.Settings; }
     /// The configuration file used for this run; empty before Form_Load.
     const std::filesystem::path& configPath() const noexcept { return configPath_; }
-    /// The loaded recording's file name without its last four characters.
-    const std::string& sourceBaseName() const noexcept { return SourceBaseName_; }
-    /// The path chosen for the last export.
-    const std::string& outputPath() const noexcept { return OutputPath_; }
-    /// True while a recording is open.
-    bool sourceOpen() const noexcept { return source_.has_value(); }
     /// The open recording's path, as it was loaded; empty while none is open.
-    std::string sourcePath() const { return source_ ? source_->name() : std::string(); }
+    std::string sourcePath() const {
+        return session_.Source ? session_.Source->name() : std::string();
+    }
     /// True from the start of cmdExport_Click to its end.
     bool exporting() const noexcept { return exporting_; }
 
   private:
     bool flagFrom(Control box) const;
+    void chooseRate(Control option);
     void saveSettings();
     void loadChosen(const std::string& path, const std::string& name);
     void loadFailed();
     void becomeIdle();
     void exportFailed(const std::optional<Error>& error);
-    bool isTheRecording(const std::string& path) const;
 
-    ConverterSession& toolkit_;
-    ExportSettings settings_;
-    std::string headingText_;
+    Toolkit& toolkit_;
+    ConverterSession session_;
     std::filesystem::path configPath_;
-    std::string SourceBaseName_;
-    std::string OutputPath_;
-    std::optional<FileSource> source_;  // the loaded recording
+    std::shared_ptr<const PreviewData> preview_;  // what the open preview plots
     bool exporting_ = false;
     bool closed_ = false;  // Form_QueryUnload has run: the window is going
 };
-
-/// The file's name without its last four characters (Unicode characters of the UTF-8 text, not
-/// bytes): "run1.zkd" gives "run1", ".zkd" an empty name. Nothing for a name of fewer than four.
-std::optional<std::string> baseNameOf(const std::string& name);
-
-/// The path up to and including its last "/", or empty when it holds none.
-std::string folderOf(const std::string& path);
 
 }  // namespace zk::ui

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zk/engine/byte_source.hpp"
+#include "zk/engine/error.hpp"
 
 namespace zk::ui {
 
@@ -65,10 +66,10 @@ class PreviewData {
 
     PreviewData() = default;
 
-    /// Reads every whole record of `source` (a trailing partial record is left out). Throws
-    /// zk::Error(ReadFailed) when reading fails or the recording becomes shorter meanwhile, and
-    /// zk::Error(Cancelled) when `progress` returns false.
-    static PreviewData load(ByteSource& source, const Progress& progress = {});
+    /// Reads every whole record of `source` (a trailing partial record is left out). Fails with
+    /// ReadFailed when reading fails or the recording becomes shorter meanwhile, and with
+    /// Cancelled when `progress` returns false.
+    static Result<PreviewData> load(ByteSource& source, const Progress& progress = {});
 
     /// Builds the data from samples given directly, for tests: raw values, time stamps (as
     /// many as raw values) and tags (sample indices in range, in rising order).
@@ -122,10 +123,9 @@ class PreviewData {
     std::uint64_t recordCount_ = 0;
 };
 
-/// Which samples make the CSV rows for an UpdatePeriod, by the export's own rule: the schedule
-/// starts at 0 and moves by UpdatePeriod × 20 ms per row; a sample is due (makes a row) when its
-/// TimeMs has reached the schedule. Samples between two due samples belong to the row of the
-/// first (they can give it their tag, never their value).
+/// Which samples make the CSV rows for an UpdatePeriod, by the export's own RowClock. Samples
+/// between two due samples belong to the row of the first (they can give it their tag, never
+/// their value).
 class RowSchedule {
   public:
     /// Sentinel of rowOf(): the sample comes before the first row.

@@ -2,10 +2,12 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "zk/engine/export.hpp"
+#include "zk/ui/preview_data.hpp"
 
 namespace zk::ui {
 
@@ -67,9 +69,9 @@ struct SizeTwips {
 /// What the main window's logic needs of a windowing toolkit. The Qt window implements it;
 /// tests implement it with a fake that records the calls. Every operation runs on the window's
 /// thread; none of them calls back into the logic except as noted.
-class ConverterSession {
+class Toolkit {
   public:
-    virtual ~ConverterSession() = default;
+    virtual ~Toolkit() = default;
 
     /// The screen's size, in twips.
     virtual SizeTwips screenSize() const = 0;
@@ -124,6 +126,14 @@ class ConverterSession {
     virtual ExportResult runWithProgress(const std::string& label, const ExportJob& job) = 0;
     /// Sets the status line under the controls; empty clears it.
     virtual void setStatus(const std::string& text) = 0;
+
+    /// Opens the preview window of a recording named `name`, plotting `data` with the rows of
+    /// `rows`; it stays open, beside the main window, until the user closes it, and then the
+    /// toolkit calls MainWindow::previewClosed(). An open preview shows the new data instead.
+    virtual void showPreview(std::shared_ptr<const PreviewData> data,
+                             std::shared_ptr<const RowSchedule> rows, const std::string& name) = 0;
+    /// Shows the rows of another schedule in the open preview, keeping its view.
+    virtual void setPreviewRows(std::shared_ptr<const RowSchedule> rows) = 0;
 
     /// Shows the About window modally, with no owner; returns when it has closed.
     virtual void showAbout() = 0;

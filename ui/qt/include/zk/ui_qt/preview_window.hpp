@@ -78,25 +78,20 @@ class PreviewPlot : public QWidget {
 /// (lblHelp). Keys: + and - (or Up and Down) zoom, Left and Right pan, Home shows the whole
 /// recording.
 ///
-/// The recording is read once when opened; the window keeps no file open afterwards.
+/// The window only draws: the main window's logic reads the recording and makes the schedule
+/// of the rows (ui::MainWindow::mnuViewPreview_Click), and the window shares them.
 class RecordingPreview : public QWidget {
     Q_OBJECT
   public:
     explicit RecordingPreview(QWidget* parent = nullptr);
     ~RecordingPreview() override;
 
-    /// Reads the recording at `path` and shows it with the rows of `updatePeriod`. Returns
-    /// false and leaves the window as it was when the file can't be opened or read, or fails
-    /// the recording check (then `error`, if given, says why: "PATH: cause" or the
-    /// incompatible-file message).
-    bool open(const QString& path, int updatePeriod, QString* error = nullptr);
+    /// Shows `data` of the recording `name` with `rows`, from the whole recording.
+    void show(std::shared_ptr<const ui::PreviewData> data,
+              std::shared_ptr<const ui::RowSchedule> rows, const QString& name);
 
-    /// Shows the rows of another UpdatePeriod.
-    void setUpdatePeriod(int updatePeriod);
-
-    /// Opens a preview window of `path` and shows it; it deletes itself when closed. On a
-    /// failure it shows the reason in a message box over `parent` and returns nullptr.
-    static RecordingPreview* showPreview(QWidget* parent, const QString& path, int updatePeriod);
+    /// Shows the rows of another schedule for the same data, keeping the view.
+    void setRows(std::shared_ptr<const ui::RowSchedule> rows);
 
     const ui::PreviewData& data() const noexcept { return *data_; }
     const ui::RowSchedule& schedule() const noexcept { return *schedule_; }
@@ -106,19 +101,14 @@ class RecordingPreview : public QWidget {
     /// The plot drawn into an image of `size`, with the current view.
     QImage renderImage(const QSize& size) const;
 
-    /// The rate option's text for an UpdatePeriod ("50 per sec", "5 per sec", "1 sec",
-    /// "5 sec"), or "every N samples" for any other.
-    static QString rateText(int updatePeriod);
-
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void showReadout(std::size_t sample);
 
-    std::unique_ptr<ui::PreviewData> data_;
-    std::unique_ptr<ui::RowSchedule> schedule_;
-    QString fileName_;
+    std::shared_ptr<const ui::PreviewData> data_;
+    std::shared_ptr<const ui::RowSchedule> schedule_;
     PreviewPlot* plot_ = nullptr;
     QLabel* readout_ = nullptr;
 };

@@ -9,17 +9,16 @@
 
 class QLabel;
 
-#include "zk/ui/converter_session.hpp"
 #include "zk/ui/main_window.hpp"
 
 namespace zk::ui_qt {
 
 /// frmMain in Qt 6 Widgets: builds the fixed-size window and its controls from their design
-/// (positions in twips, scaled with the screen's logical DPI), implements ConverterSession for
-/// the toolkit-free logic, and forwards every event to that logic in one line.
+/// (positions in twips, scaled with the screen's logical DPI), implements Toolkit for the
+/// toolkit-free logic, and forwards every event to that logic in one line.
 class RecordingPreview;
 
-class QtMainWindow : public QMainWindow, public ui::ConverterSession {
+class QtMainWindow : public QMainWindow, public ui::Toolkit {
     Q_OBJECT
   public:
     /// Builds the window and runs Form_Load, so the window is centred and shows the remembered
@@ -27,7 +26,7 @@ class QtMainWindow : public QMainWindow, public ui::ConverterSession {
     explicit QtMainWindow(std::filesystem::path programDir, QWidget* parent = nullptr);
 
     // QWidget's own setVisible(bool) and setEnabled(bool) stay usable beside the
-    // ConverterSession operations of the same names.
+    // Toolkit operations of the same names.
     using QMainWindow::setEnabled;
     using QMainWindow::setVisible;
 
@@ -63,6 +62,9 @@ class QtMainWindow : public QMainWindow, public ui::ConverterSession {
                                               bool confirmReplace) override;
     ExportResult runWithProgress(const std::string& label, const ui::ExportJob& job) override;
     void setStatus(const std::string& text) override;
+    void showPreview(std::shared_ptr<const ui::PreviewData> data,
+                     std::shared_ptr<const ui::RowSchedule> rows, const std::string& name) override;
+    void setPreviewRows(std::shared_ptr<const ui::RowSchedule> rows) override;
     void showAbout() override;
     void closeWindow() override;
 

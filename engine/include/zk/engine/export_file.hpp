@@ -1,0 +1,40 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "zk/engine/byte_sink.hpp"
+#include "zk/engine/byte_source.hpp"
+#include "zk/engine/export.hpp"
+#include "zk/engine/output_file.hpp"
+
+namespace zk {
+
+/// Where an export goes: a file, created by path, or a stream that the caller holds open.
+struct OutputTarget {
+    /// The file to write; for a stream, its name in messages ("standard output").
+    std::string path;
+    /// What to do when the file exists (ignored for a stream).
+    OutputFile::Existing existing = OutputFile::Existing::Refuse;
+    /// Write into this sink instead of creating `path` (zkexport's "-o -"). Not owned.
+    ByteSink* stream = nullptr;
+    /// The descriptor behind `stream`, for the check that it is not a recording; -1 if none.
+    int streamFd = -1;
+};
+
+/// The export transaction, used by every front end: opens the output beside its target,
+/// exports `source` into it and puts it in place only when the export is whole (an earlier file
+/// of that name stays untouched otherwise, and nothing is left behind); or exports into the
+/// target's stream.
+///
+/// Before anything is created or written, refuses (OpenFailed, "is the recording ...") an
+/// output that is `source` itself or one of `otherRecordings` (by file identity, whatever the
+/// path's spelling: a link, "..", a stream redirected into the file), so that no recording is
+/// ever destroyed by an export. Every failure comes back in the result: OpenFailed or
+/// OutputExists for the output, the failures of Export() (Cancelled included), and
+/// WriteFailed or OutputExists from putting the file in place.
+ExportResult exportToFile(FileSource& source, const OutputTarget& target,
+                          const ExportOptions& options, const ProgressFn& progress = {},
+                          std::span<const std::string> otherRecordings = {});
+
+}  // namespace zk

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zk {
+
+/// Largest UpdatePeriod, either sign: the schedule's step, 20 ms × UpdatePeriod, must fit a
+/// signed 16-bit number.
+inline constexpr int kMaxUpdatePeriod = 1638;
+
+/// What one export writes: the rate, the header lines and the columns. The defaults are those
+/// of a first start: headers, time and data, one row per sample.
+struct ExportOptions {
+    /// Samples of 20 ms per output row, -kMaxUpdatePeriod..kMaxUpdatePeriod (the window offers
+    /// 1, 10, 50 and 250). The export refuses anything else before it writes a byte.
+    std::int16_t UpdatePeriod = 1;
+    /// Write the heading line (when `heading` isn't empty) and the column-header line.
+    bool IncludeHeaders = true;
+    bool IncludeTime = true;         ///< "Time(msec)": the row's scheduled time
+    bool IncludeData = true;         ///< "Data(16 bit)": the raw sample, 0..65535
+    bool IncludeBaseline = false;    ///< "Baseline": 0.5 .. 6.5 in steps of 0.05
+    bool IncludeResistance = false;  ///< "Resistance(kOhm)"
+    bool IncludeTags = false;        ///< "Tag Number": the last tag since the row before
+    /// The heading line exactly as written, without its line end (quoteHeading() of what the
+    /// user typed); empty for no heading line.
+    std::string heading;
+
+    friend bool operator==(const ExportOptions&, const ExportOptions&) = default;
+};
+
+/// One column of the CSV: its name on the command line, its name in the column-header line and
+/// the flag that includes it. In the order the columns are written.
+struct Column {
+    std::string_view key;
+    std::string_view header;
+    bool ExportOptions::*flag;
+};
+
+inline constexpr std::array<Column, 5> kColumns{{
+    {"time", "Time(msec)", &ExportOptions::IncludeTime},
+    {"data", "Data(16 bit)", &ExportOptions::IncludeData},
+    {"baseline", "Baseline", &ExportOptions::IncludeBaseline},
+    {"resistance", "Resistance(kOhm)", &ExportOptions::IncludeResistance},
+    {"tags", "Tag Number", &ExportOptions::IncludeTags},
+}};
+
+/// The column-header line's text (without its line end): the header names of the included
+/// columns, in the order of kColumns, joined by ",".
+std::string columnHeaderText(const ExportOptions& options);
+
+/// The heading line's text for what the user typed: between double quotes, with every double
+/// quote inside doubled, so the line is one CSV field. `say "hi"` gives `"say ""hi"""`; an
+/// empty text gives `""`.
+std::string quoteHeading(std::string_view text);
+
+/// The step of the row schedule for an UpdatePeriod, 20 ms × period; nothing when the period
+/// lies beyond ±kMaxUpdatePeriod.
+constexpr std::optional<std::int32_t> rowStepMs(int UpdatePeriod) noexcept {
+    if (UpdatePeriod < -kMaxUpdatePeriod || UpdatePeriod > kMaxUpdatePeriod) {
+        return std::nullopt;
+    }
+    return UpdatePeriod * 20;
+}
+
+/// The row schedule, the one rule by which records become rows. It starts at 0; a record of
+/// an export type (isExportType) whose TimeMs has reached the schedule makes the next row, and
+/// each row moves the schedule on by one step. Records between two rows belong to the first:
+/// they can give it their tag, never their value.
+class RowClock {
+  public:
+    explicit constexpr RowClock(std::int32_t stepMs, std::int32_t next = 0) noexcept
+        : step_(stepMs), next_(next) {}
+
+    /// The time at which the next row falls due, ms.
+    constexpr std::int32_t next() const noexcept { return next_; }
+    constexpr std::int32_t step() const noexcept { return step_; }
+
+    /// True when a record of an export type with this time stamp makes the next row.
+    constexpr bool due(std::int32_t TimeMs) const noexcept { return TimeMs >= next_; }
+
+    /// Moves the schedule on by one step. Returns false, leaving it as it was, when that would
+    /// pass 2147483647 ms: the export then fails with ScheduleOverflow.
+    bool advance() noexcept {
+        std::int32_t moved = 0;
+        if (__builtin_add_overflow(next_, step_, &moved)) {
+            return false;
+        }
+        next_ = moved;
+        return true;
+    }
+
+  private:
+    std::int32_t step_;
+    std::int32_t next_;
+};
+
+}  // namespace zk

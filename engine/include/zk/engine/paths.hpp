@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zk {
+
+/// The file name of `path`: what follows its last "/" (all of it when it has none).
+std::string_view fileNameOf(std::string_view path) noexcept;
+
+/// The folder of `path`, up to and including its last "/"; empty when it has none.
+std::string folderOf(std::string_view path);
+
+/// A file name without its last four characters (UTF-8 characters, not bytes, so "größe" loses
+/// whole letters): "run1.zkd" gives "run1", ".zkd" an empty name. Nothing when the name has
+/// fewer than four characters.
+std::optional<std::string> baseNameOf(std::string_view name);
+
+/// The default output for a recording: its base name (baseNameOf() of its file name) and
+/// `extension`, in `folder` when that is given (a "/" is put between them when missing), else
+/// beside the recording. "data/run1.zkd" gives "data/run1.csv". Nothing when the file name has
+/// fewer than four characters.
+std::optional<std::string> defaultOutputPath(std::string_view recordingPath,
+                                             std::string_view extension = ".csv",
+                                             std::optional<std::string_view> folder = {});
+
+}  // namespace zk
