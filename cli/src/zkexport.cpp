@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -47,7 +48,31 @@ int usageError(Console& console, const std::string& message) {
     return kExitUsage;
 }
 
-Parsed parseArguments(std::span<const std::string> args, Console& console) {
+// The options that take a value, as "--name" (CLI11's own names for them).
+constexpr std::string_view kValueOptions[] = {"--output", "--output-dir", "--period", "--columns",
+                                              "--heading"};
+
+Parsed parseArguments(std::span<const std::string> given, Console& console) {
+    // "--name=" with nothing after the "=" means the empty value. CLI11 would take the next
+    // argument instead, a recording perhaps, and write onto it.
+    std::vector<std::string> args;
+    bool emptyHeading = false;
+    bool optionsEnded = false;
+    for (const std::string& arg : given) {
+        optionsEnded = optionsEnded || arg == "--";
+        const std::string_view name = std::string_view(arg).substr(0, arg.size() - 1);
+        const bool emptyValue = !optionsEnded && arg.ends_with("=") &&
+                                std::ranges::find(kValueOptions, name) != std::end(kValueOptions);
+        if (!emptyValue) {
+            args.push_back(arg);
+        } else if (name == "--heading") {
+            emptyHeading = true;
+        } else {
+            return {std::nullopt,
+                    usageError(console, std::string(name) + ": the value is empty")};
+        }
+    }
+
     CLI::App app{"", kProgram};
     app.set_help_flag("-h,--help");
     Options o;
@@ -72,7 +97,18 @@ Parsed parseArguments(std::span<const std::string> args, Console& console) {
         console.out << helpText() << std::flush;
         return {std::nullopt, kExitOk};
     } catch (const CLI::ParseError& e) {
-        return {std::nullopt, usageError(console, e.what())};
+        std::string message = e.what();
+        if (o.recordings.empty() && message.find("RECORDING") != std::string::npos) {
+            for (const std::string& arg : args) {
+                if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-') {
+                    message += " (\"" + arg +
+                               "\" was read as options; a recording whose name starts with \"-\" "
+                               "goes after \"--\": zkexport -- " + arg + ")";
+                    break;
+                }
+            }
+        }
+        return {std::nullopt, usageError(console, message)};
     }
 
     if (periodOpt->count() > 0) {
@@ -90,7 +126,12 @@ Parsed parseArguments(std::span<const std::string> args, Console& console) {
         }
     }
     o.options.IncludeHeaders = !noHeaders;
-    if (headingOpt->count() > 0) {
+    if (emptyHeading) {
+        o.options.heading = quoteHeading("");
+    } else if (headingOpt->count() > 0) {
+        if (!isUtf8(heading)) {
+            return {std::nullopt, usageError(console, "--heading: the text is not valid UTF-8")};
+        }
         o.options.heading = quoteHeading(heading);
     }
     if (outputOpt->count() > 0) {
@@ -226,12 +267,15 @@ class Run {
             return check(*source);
         }
 
-        const bool toStdout = o_.output && *o_.output == "-";
+        // "/dev/stdout" and its other names are standard output, written as "-o -" does.
+        const bool toStdout =
+            o_.output && (*o_.output == "-" || streamDescriptorOf(*o_.output) == STDOUT_FILENO);
         OutputTarget target;
         target.existing = o_.force ? OutputFile::Existing::Replace : OutputFile::Existing::Refuse;
+        target.stop = console_.stopSignal;
         if (toStdout) {
             if (console_.csvOut == nullptr) {
-                fail("standard output", "cannot be written here");
+                fail("standard output", "is closed");
                 return Outcome::Failed;
             }
             target.path = console_.csvOut->name();
@@ -270,7 +314,7 @@ class Run {
             bar->finish();
         }
         if (!result.ok()) {
-            if (result.error->code() == ErrorCode::Cancelled && stopSignal() != 0) {
+            if (stopSignal() != 0) {
                 fail(recording, std::string("export stopped by ") + signalName(stopSignal()) +
                                     (toStdout ? "" : "; " + target.path + " was not written"));
                 return Outcome::Stopped;
@@ -310,7 +354,7 @@ class Run {
         NullSink nowhere;
         const ExportResult result = Export(source, nowhere, o_.options, progressFor(noBar));
         if (!result.ok()) {
-            if (result.error->code() == ErrorCode::Cancelled && stopSignal() != 0) {
+            if (stopSignal() != 0) {
                 return Outcome::Stopped;
             }
             fail(*result.error);
@@ -329,12 +373,30 @@ class Run {
     std::map<FileId, std::string> written_;
 };
 
+// --help and the reports of --check are the output: a failure to write them is a failure.
+bool outputWritten(Console& console) {
+    console.out.flush();
+    if (console.out) {
+        return true;
+    }
+    console.err << kProgram << ": standard output: cannot write the output\n";
+    return false;
+}
+
 std::atomic<int>* gStopSignal = nullptr;
 
 extern "C" void onStopSignal(int signal) {
-    if (gStopSignal != nullptr) {
-        gStopSignal->store(signal);
+    if (gStopSignal == nullptr || gStopSignal->load() == 0) {
+        if (gStopSignal != nullptr) {
+            gStopSignal->store(signal);
+        }
+        return;
     }
+    // The second signal ends the program at once, but first removes the hidden file of the
+    // output under way, which a file system without unnamed files has.
+    removeTemporaryFiles();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
 }
 
 }  // namespace
@@ -342,11 +404,10 @@ extern "C" void onStopSignal(int signal) {
 int runZkExport(std::span<const std::string> args, Console& console) {
     Parsed parsed = parseArguments(args, console);
     if (!parsed.options) {
-        return parsed.exitStatus;
+        return outputWritten(console) ? parsed.exitStatus : kExitFailure;
     }
     const int status = Run(*parsed.options, console).run();
-    console.out.flush();
-    return status;
+    return outputWritten(console) ? status : kExitFailure;
 }
 
 void installStopHandlers(std::atomic<int>& stopSignal) {
@@ -354,8 +415,9 @@ void installStopHandlers(std::atomic<int>& stopSignal) {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    // The first signal asks the export to stop; a second one ends the program at once.
-    action.sa_flags = SA_RESETHAND;
+    // The first signal asks the export to stop; a second one ends the program at once. No
+    // SA_RESTART: a wait for a pipe's reader ends with the signal.
+    action.sa_flags = 0;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 }

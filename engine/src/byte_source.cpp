@@ -27,15 +27,29 @@ std::size_t MemorySource::readAt(std::uint64_t offset, void* buffer, std::size_t
 }
 
 FileSource::FileSource(std::string path) : path_(std::move(path)) {
+    if (path_.empty()) {
+        throw Error(ErrorCode::OpenFailed, "the recording's name is empty", "\"\"");
+    }
     fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         throw systemError(ErrorCode::OpenFailed, "cannot open the recording", errno, path_);
     }
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
-        const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    const bool statted = ::fstat(fd_, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
+        const int err = errno;
         ::close(fd_);
         fd_ = -1;
+        if (statted && S_ISDIR(st.st_mode)) {
+            throw systemError(ErrorCode::OpenFailed, "cannot open the recording", EISDIR, path_);
+        }
+        if (statted) {
+            // The export reads a recording at any position, and asks its length as it grows.
+            throw Error(ErrorCode::OpenFailed,
+                        "is not a file but a pipe, a terminal or a device; a recording is read "
+                        "from a file",
+                        path_);
+        }
         throw systemError(ErrorCode::OpenFailed, "cannot open the recording", err, path_);
     }
     // The export reads the file once from start to end.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -549,6 +550,9 @@ ExportResult detail::exportInLanes(ByteSource& source, ByteSink& sink, const Exp
         Scan(source, sink, options, progress, result, lanes).run();
     } catch (const Error& e) {
         result.error = e;
+    } catch (const std::bad_alloc&) {
+        result.error = Error(ErrorCode::OutOfMemory, "not enough memory for the export",
+                             source.name());
     }
     return result;
 }

@@ -1,8 +1,11 @@
 #include "zk/engine/export_file.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <optional>
+
+#include "zk/engine/paths.hpp"
 
 namespace zk {
 
@@ -46,9 +49,21 @@ std::optional<std::string> recordingUnder(const OutputTarget& target, FileSource
 
 }  // namespace
 
-ExportResult exportToFile(FileSource& source, const OutputTarget& target,
+ExportResult exportToFile(FileSource& source, const OutputTarget& given,
                           const ExportOptions& options, const ProgressFn& progress,
                           std::span<const std::string> otherRecordings) {
+    OutputTarget target = given;
+    std::optional<FdSink> stream;
+    if (target.stream == nullptr) {
+        if (const auto fd = streamDescriptorOf(target.path)) {
+            if (::fcntl(*fd, F_GETFD) < 0) {
+                return {.error = Error(ErrorCode::OpenFailed, "is not open", target.path)};
+            }
+            stream.emplace(*fd, target.path, target.stop);
+            target.stream = &*stream;
+            target.streamFd = *fd;
+        }
+    }
     if (auto recording = recordingUnder(target, source, otherRecordings)) {
         return {.error = Error(ErrorCode::OpenFailed,
                                "is the recording " + *recording +
@@ -60,7 +75,7 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& target,
     }
     std::optional<OutputFile> file;
     try {
-        file.emplace(target.path, target.existing);
+        file.emplace(target.path, target.existing, target.stop);
     } catch (const Error& e) {
         return {.error = e};
     }

@@ -25,6 +25,9 @@ auto retryIo(Call&& call) {
         if (errno == EINTR) {
             continue;
         }
+        if (errno == ECANCELED) {
+            return result;  // the caller was asked to stop: no second try
+        }
         if (++failures >= kIoAttempts) {
             return result;
         }

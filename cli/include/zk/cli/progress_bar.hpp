@@ -5,6 +5,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace zk::cli {
 
@@ -23,8 +24,10 @@ class ProgressBar {
     /// The line never grows beyond this many characters, so it fits an 80-column terminal.
     static constexpr std::size_t kWidth = 79;
 
-    /// Starts timing now. `label` (usually the recording's name) is shortened from the left
-    /// when it would not fit. `now` defaults to the steady clock.
+    /// Starts timing now. `label` (usually the recording's name) is shortened from the left, at
+    /// a character boundary, when it would not fit; its control characters (escape sequences
+    /// included) and bytes that are not UTF-8 are shown as "\xNN" and never reach the terminal.
+    /// `now` defaults to the steady clock.
     ProgressBar(std::ostream& out, std::string label, NowFn now = {});
 
     /// Records `done` out of `known`; draws when due. A `known` of 0 counts as nothing to do.
@@ -41,7 +44,7 @@ class ProgressBar {
 
   private:
     std::ostream& out_;
-    std::string label_;
+    std::vector<std::string> label_;  // one printable character (or escape) each
     NowFn now_;
     Clock::time_point start_;
     Clock::time_point lastDraw_;

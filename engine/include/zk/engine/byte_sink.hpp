@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -49,16 +50,27 @@ class NullSink final : public ByteSink {
 /// Writes to a file descriptor that someone else owns (standard output, an open file).
 /// Short writes are continued, interrupted ones repeated; a failing write is tried again a few
 /// times before Error(WriteFailed) is thrown.
+///
+/// With a `stop` flag, a pipe, terminal or device that takes no data (a reader that stalls) is
+/// waited for only until the flag is set (a signal handler sets it): the write then fails with
+/// Error(Cancelled). Into a pipe it writes no more than the pipe has room for, so no write
+/// blocks.
 class FdSink final : public ByteSink {
   public:
-    FdSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+    FdSink(int fd, std::string name, const std::atomic<int>* stop = nullptr)
+        : fd_(fd), name_(std::move(name)), stop_(stop) {}
 
     void write(const char* data, std::size_t count) override;
     const std::string& name() const override { return name_; }
 
   private:
+    bool stopped() const noexcept { return stop_ != nullptr && stop_->load() != 0; }
+    std::size_t waitForRoom(std::size_t count);
+
     int fd_;
     std::string name_;
+    const std::atomic<int>* stop_;
+    int kind_ = -1;  // unknown; then 0: a regular file, 1: a pipe, 2: anything else
 };
 
 }  // namespace zk

@@ -20,6 +20,7 @@ enum class ErrorCode {
     NotARecording,        ///< the file fails the recording check (Verify_zkd_Format)
     OutputExists,         ///< the output file exists and replacing it was not allowed
     Cancelled,            ///< the caller's progress callback asked to stop
+    OutOfMemory,          ///< the system refused the memory the export needs
 };
 
 /// A failure of the engine: a code, a message that says why, and the file (and, where it

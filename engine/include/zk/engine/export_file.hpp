@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <span>
 #include <string>
 
@@ -20,12 +21,16 @@ struct OutputTarget {
     ByteSink* stream = nullptr;
     /// The descriptor behind `stream`, for the check that it is not a recording; -1 if none.
     int streamFd = -1;
+    /// Set (by a signal handler) when the export should stop: also ends the wait for a pipe's
+    /// reader or for a stalled one. May be null.
+    const std::atomic<int>* stop = nullptr;
 };
 
 /// The export transaction, used by every front end: opens the output beside its target,
 /// exports `source` into it and puts it in place only when the export is whole (an earlier file
 /// of that name stays untouched otherwise, and nothing is left behind); or exports into the
-/// target's stream.
+/// target's stream. A path that names an open stream ("/dev/stdout", "/dev/fd/N", see
+/// streamDescriptorOf()) is written as that stream, never replaced.
 ///
 /// Before anything is created or written, refuses (OpenFailed, "is the recording ...") an
 /// output that is `source` itself or one of `otherRecordings` (by file identity, whatever the

@@ -25,4 +25,13 @@ std::optional<std::string> defaultOutputPath(std::string_view recordingPath,
                                              std::string_view extension = ".csv",
                                              std::optional<std::string_view> folder = {});
 
+/// True when `text` is well-formed UTF-8 (no overlong forms, surrogates or values past
+/// U+10FFFF).
+bool isUtf8(std::string_view text) noexcept;
+
+/// The descriptor that a stream's name stands for: 1 for "/dev/stdout", 2 for "/dev/stderr",
+/// N for "/dev/fd/N" and "/proc/self/fd/N"; nothing for any other path. An output of such a
+/// name is written into the open stream, never replaced by a new file.
+std::optional<int> streamDescriptorOf(std::string_view path) noexcept;
+
 }  // namespace zk
