@@ -1,9 +1,17 @@
 #include "zk/settings/config_file.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
+#include <random>
 #include <system_error>
+
+#include "zk/engine/paths.hpp"
 
 namespace zk {
 namespace {
@@ -16,44 +24,6 @@ constexpr int kSpareItems = 7;
 // The file is 16 short items; anything this far in lies beyond them, so a huge file (or a
 // device posing as one) is never read whole.
 constexpr std::streamsize kMaxBytesRead = 1 << 20;
-
-bool isUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int extra = 0;
-        char32_t code = 0;
-        char32_t least = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1, code = lead & 0x1F, least = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2, code = lead & 0x0F, least = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3, code = lead & 0x07, least = 0x10000;
-        } else {
-            return false;
-        }
-        if (text.size() - i <= static_cast<std::size_t>(extra)) {
-            return false;
-        }
-        for (int k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3F);
-        }
-        // Overlong forms, UTF-16 surrogates and values past U+10FFFF are not UTF-8.
-        if (code < least || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
-            return false;
-        }
-        i += static_cast<std::size_t>(extra) + 1;
-    }
-    return true;
-}
 
 // A directory is written between quotes with no escaping, one item per line, so these
 // characters would end it early or split the file.
@@ -212,6 +182,10 @@ std::optional<ExportSettings> parseConfigText(std::string_view text) {
     if (text.find('\0') != std::string_view::npos) {
         return std::nullopt;
     }
+    // Editors on some systems start a UTF-8 text with a byte-order mark.
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    }
     ItemReader reader(text);
     ExportSettings s;
     bool ok = readDirectory(reader, s.SourceDir) && readDirectory(reader, s.DestDir) &&
@@ -263,40 +237,75 @@ bool Load_Config(ExportSettings& settings, const std::filesystem::path& file) {
     return true;
 }
 
-bool Save_Config(const ExportSettings& settings, const std::filesystem::path& file) {
+std::optional<std::filesystem::path> createExclusively(const std::filesystem::path& dir,
+                                                       const std::string& prefix, int& fd) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".%016llx",
+                      static_cast<unsigned long long>(random()));
+        const std::filesystem::path name = dir / (prefix + suffix);
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            return name;
+        }
+        if (errno != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+bool Save_Config(const ExportSettings& settings, const std::filesystem::path& file,
+                 std::string* why) {
     namespace fs = std::filesystem;
+    const auto failed = [why](const std::string& reason, int err) {
+        if (why != nullptr) {
+            *why = reason + ": " + std::strerror(err);
+        }
+        return false;
+    };
     std::error_code ec;
     fs::path target = file;
     // Replace what a symbolic link points to, not the link itself.
     if (fs::is_symlink(target, ec)) {
         target = fs::weakly_canonical(target, ec);
         if (ec) {
-            return false;
+            return failed("cannot follow the link", ec.value());
         }
     }
-    if (target.has_parent_path()) {
-        fs::create_directories(target.parent_path(), ec);
-        if (ec) {
-            return false;
-        }
+    if (fs::is_directory(target, ec)) {
+        return failed("is a folder", EISDIR);
     }
-    fs::path temp = target;
-    temp += ".tmp";
+    // A file the user has made read-only is not replaced behind their back.
+    if (fs::exists(fs::symlink_status(target, ec)) && ::access(target.c_str(), W_OK) != 0) {
+        return failed("the file may not be written", errno);
+    }
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    fs::create_directories(dir, ec);
+    if (ec) {
+        return failed("cannot create the folder " + dir.string(), ec.value());
+    }
+    // A new file of a name nobody can know beforehand, never one that exists or a link.
+    int fd = -1;
+    const auto temp = createExclusively(dir, "." + target.filename().string(), fd);
+    if (!temp) {
+        return failed("cannot create a file in " + dir.string(), errno);
+    }
     const std::string text = configFileText(settings);
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            fs::remove(temp, ec);
-            return false;
-        }
+    const bool written = ::write(fd, text.data(), text.size()) ==
+                             static_cast<ssize_t>(text.size()) &&
+                         ::fsync(fd) == 0;
+    const int writeErr = errno;
+    if (::close(fd) != 0 || !written) {
+        fs::remove(*temp, ec);
+        return failed("cannot write the file", written ? errno : writeErr);
     }
-    fs::rename(temp, target, ec);
+    fs::rename(*temp, target, ec);
     if (ec) {
         std::error_code ignored;
-        fs::remove(temp, ignored);
-        return false;
+        fs::remove(*temp, ignored);
+        return failed("cannot replace the file", ec.value());
     }
     return true;
 }

@@ -1,7 +1,9 @@
 #include "zk/settings/config_location.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
-#include <fstream>
 #include <system_error>
 
 #include "zk/settings/config_file.hpp"
@@ -18,17 +20,20 @@ bool canWriteConfig(const std::filesystem::path& file) {
     // counts is whether a file can be created in that directory. Trying it is the one test
     // that also sees read-only mounts and the rights of the user running the program.
     const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    fs::path probe = dir / kConfigFileName;
-    probe += ".probe";
-    bool created = false;
-    {
-        std::ofstream out(probe, std::ios::binary | std::ios::trunc);
-        created = out.is_open();
+    // A file without a name where the system has them, else a new one of a name nobody can
+    // guess: never one that exists, never through a link.
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
     }
-    if (created) {
-        fs::remove(probe, ec);
+    const auto probe = createExclusively(dir, std::string(".") + kConfigFileName + ".probe", fd);
+    if (!probe) {
+        return false;
     }
-    return created;
+    ::close(fd);
+    fs::remove(*probe, ec);
+    return true;
 }
 
 std::filesystem::path configFilePath(const std::filesystem::path& programDir,

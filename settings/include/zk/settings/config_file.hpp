@@ -25,7 +25,8 @@ inline constexpr const char* kSaveErrorTitle = "Save Parameters";
 /// forgotten): one holding a double quote, a CR, an LF or a NUL, or one that is not UTF-8.
 std::string configFileText(const ExportSettings& settings);
 
-/// Reads the text of a configuration file. Items end at a line end (CR LF or LF alone) or at a
+/// Reads the text of a configuration file (a UTF-8 byte-order mark at its start is passed
+/// over). Items end at a line end (CR LF or LF alone) or at a
 /// comma outside double quotes; a quoted item is taken without its quotes. Needs 16 items:
 /// two directories (quoted, or unquoted and then trimmed of blanks), UpdatePeriod as an
 /// integer from -32768 to 32767, six flags "#TRUE#"/"#FALSE#", and seven spare items whose
@@ -41,9 +42,18 @@ std::optional<ExportSettings> parseConfigText(std::string_view text);
 bool Load_Config(ExportSettings& settings, const std::filesystem::path& file);
 
 /// Writes configFileText(settings) to `file`, creating the directory that holds it when
-/// missing. The text goes to a temporary file beside it that is then renamed onto `file`, so a
-/// failed save leaves any earlier file as it was. Returns false when any step failed; the
-/// caller shows kSaveErrorMessage. Shows nothing itself.
-bool Save_Config(const ExportSettings& settings, const std::filesystem::path& file);
+/// missing. The text goes to a new file of an unguessable name beside it (created exclusively,
+/// never through a link), reaches the disk, and is then renamed onto `file`, so a failed save
+/// leaves any earlier file as it was. A file the user may not write is not replaced. Returns
+/// false when any step failed, with the cause in `why` when given; the caller shows
+/// kSaveErrorMessage. Shows nothing itself.
+bool Save_Config(const ExportSettings& settings, const std::filesystem::path& file,
+                 std::string* why = nullptr);
+
+/// Creates a new file in `dir` named `prefix` and a random suffix, exclusively and never
+/// through a symbolic link; `fd` is then open for writing. Nothing when it can't be created
+/// (errno says why).
+std::optional<std::filesystem::path> createExclusively(const std::filesystem::path& dir,
+                                                       const std::string& prefix, int& fd);
 
 }  // namespace zk
