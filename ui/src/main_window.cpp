@@ -3,6 +3,8 @@
 // argument) and the preview.
 #include "zk/ui/main_window.hpp"
 
+#include <cstdlib>
+
 #include "zk/engine/export_file.hpp"
 #include "zk/engine/paths.hpp"
 #include "zk/engine/recording.hpp"
@@ -10,6 +12,14 @@
 #include "zk/settings/config_location.hpp"
 
 namespace zk::ui {
+
+std::string formatCount(std::uint64_t count) {
+    std::string digits = std::to_string(count);
+    for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3) {
+        digits.insert(static_cast<std::size_t>(i), ",");
+    }
+    return digits;
+}
 
 std::string rateCaption(int UpdatePeriod) {
     for (const RateOption& rate : kRateOptions) {
@@ -149,8 +159,12 @@ bool MainWindow::flagFrom(Control box) const {
 }
 
 void MainWindow::saveSettings() {
-    if (!Save_Config(session_.Settings, configPath_)) {
-        toolkit_.showMessage(kSaveErrorMessage, kSaveErrorTitle, MessageIcon::Critical);
+    std::string why;
+    if (!Save_Config(session_.Settings, configPath_, &why) && !saveFailureShown_) {
+        saveFailureShown_ = true;  // said once: the next save would fail for the same reason
+        toolkit_.showMessage(std::string(kSaveErrorMessage) + "\n\n" + configPath_.string() +
+                                 ": " + why,
+                             kSaveErrorTitle, MessageIcon::Critical);
     }
 }
 
@@ -164,8 +178,13 @@ void MainWindow::cmdLoad_Click() {
     }
     const std::string caption = toolkit_.caption(Control::cmdLoad);
     if (caption == kLoadCaption) {
-        const auto chosen =
-            toolkit_.openFileDialog(kOpenTitle, kOpenFilter, "", session_.Settings.SourceDir);
+        // With no folder remembered yet, the user's home folder, not wherever the program was
+        // started from.
+        std::string dir = session_.Settings.SourceDir;
+        if (const char* home = std::getenv("HOME"); dir.empty() && home != nullptr) {
+            dir = home;
+        }
+        const auto chosen = toolkit_.openFileDialog(kOpenTitle, kOpenFilter, "", dir);
         if (!chosen) {
             loadFailed();  // a cancel is the user's choice: no message
             return;
@@ -241,8 +260,11 @@ void MainWindow::cmdExport_Click() {
     toolkit_.setEnabled(Control::Frame1, false);
     toolkit_.setEnabled(Control::Frame2, false);
 
+    // With no output folder remembered yet, beside the recording.
+    const std::string& dir = session_.Settings.DestDir;
     const auto chosen = toolkit_.saveFileDialog(
-        kSaveFilter, session_.Settings.DestDir + session_.SourceBaseName + ".csv", true);
+        kSaveFilter,
+        (dir.empty() ? folderOf(sourcePath()) : dir) + session_.SourceBaseName + ".csv", true);
     if (!chosen || closed_) {
         exportFailed(std::nullopt);
         return;
@@ -285,7 +307,7 @@ void MainWindow::cmdExport_Click() {
     toolkit_.setEnabled(Control::Frame1, true);
     toolkit_.setEnabled(Control::Frame2, true);
     toolkit_.setCaption(Control::lblSource, "");
-    toolkit_.setStatus(std::to_string(result.rowsWritten) +
+    toolkit_.setStatus(formatCount(result.rowsWritten) +
                        (result.rowsWritten == 1 ? " row" : " rows") + " written to " +
                        session_.OutputPath);
 }

@@ -27,6 +27,9 @@ inline constexpr std::array<RateOption, 4> kRateOptions{{
     {Control::Option4, 250, "5 sec"},
 }};
 
+/// A count as the window writes it, with digit groups: 4320000 gives "4,320,000".
+std::string formatCount(std::uint64_t count);
+
 /// The caption of the rate option of an UpdatePeriod, or, for a period no option offers,
 /// "one row every N samples (M ms)".
 std::string rateCaption(int UpdatePeriod);
@@ -70,19 +73,21 @@ class MainWindow {
     void Restore_Settings();
 
     /// Any request to close the window: saves the settings (showing "Error Saving Session
-    /// Config File" when that fails) and closes the loaded recording. During an export it asks
+    /// Config File" with the file and the cause when that fails, once a run) and closes the loaded recording. During an export it asks
     /// the export to stop; the export then removes its unfinished file and closes the recording
     /// as it unwinds. The close always goes on.
     void Form_QueryUnload();
 
-    /// cmdLoad. Caption "Load File": the open dialog (starting in SourceDir), then the steps of
+    /// cmdLoad. Caption "Load File": the open dialog (starting in SourceDir, or in the home
+    /// folder while none is known), then the steps of
     /// loadRecording(); a cancelled dialog leaves the window Idle without a message. Caption
     /// "Cancel": lets the recording go (lblSource emptied, cmdExport disabled, the recording
     /// closed, caption "Load File"). Any other caption: nothing.
     void cmdLoad_Click();
 
     /// cmdExport, with a recording loaded: disables Frame1 and Frame2, shows the save dialog
-    /// suggesting DestDir + SourceBaseName + ".csv", sets DestDir and OutputPath from the path
+    /// suggesting DestDir (or, while none is known, the recording's folder) + SourceBaseName +
+    /// ".csv", sets DestDir and OutputPath from the path
     /// chosen, and exports into it with progress. Success: the file is in place, the recording
     /// closed, the window Idle and the status line says how many rows went to which file.
     /// Cancelled dialog, cancelled export or failure: no file is left (an earlier file of that
@@ -165,6 +170,7 @@ class MainWindow {
     std::shared_ptr<const PreviewData> preview_;  // what the open preview plots
     bool exporting_ = false;
     bool closed_ = false;  // Form_QueryUnload has run: the window is going
+    bool saveFailureShown_ = false;
 };
 
 }  // namespace zk::ui
