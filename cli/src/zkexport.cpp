@@ -19,6 +19,7 @@
 #include "zk/engine/export_file.hpp"
 #include "zk/engine/paths.hpp"
 #include "zk/engine/recording.hpp"
+#include "zk/engine/report.hpp"
 
 namespace zk::cli {
 
@@ -33,6 +34,8 @@ struct Options {
     ExportOptions options;
     bool force = false;
     bool check = false;
+    bool info = false;
+    bool json = false;
     bool quiet = false;
 };
 
@@ -86,6 +89,8 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
     auto* headingOpt = app.add_option("--heading", heading);
     app.add_flag("-f,--force", o.force);
     app.add_flag("--check", o.check);
+    app.add_flag("--info", o.info);
+    app.add_flag("--json", o.json);
     app.add_flag("-q,--quiet", o.quiet);
     app.add_option("RECORDING", o.recordings)->required();
 
@@ -133,6 +138,9 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
             return {std::nullopt, usageError(console, "--heading: the text is not valid UTF-8")};
         }
         o.options.heading = quoteHeading(heading);
+    }
+    if (o.json && !o.info) {
+        return {std::nullopt, usageError(console, "--json goes with --info")};
     }
     if (outputOpt->count() > 0) {
         if (output.empty()) {
@@ -257,6 +265,9 @@ class Run {
             fail(recording, std::string("not converted: stopped by ") + signalName(stopSignal()));
             return Outcome::Stopped;
         }
+        if (o_.info) {
+            return info(recording);
+        }
         Result<FileSource> source = openRecording(recording);
         if (!source) {
             fail(source.error());
@@ -345,6 +356,26 @@ class Run {
             }
             return true;
         };
+    }
+
+    // The report on what is in the recording, also for one that the export refuses.
+    Outcome info(const std::string& recording) {
+        Result<RecordingReport> report =
+            reportRecording(recording, o_.options.UpdatePeriod,
+                            [this](std::uint64_t, std::uint64_t) { return stopSignal() == 0; });
+        if (!report) {
+            if (stopSignal() != 0) {
+                return Outcome::Stopped;
+            }
+            fail(report.error());
+            return Outcome::Failed;
+        }
+        console_.out << (o_.json ? reportJson(*report) + "\n" : reportText(*report));
+        if (!report->verdict) {
+            return Outcome::Done;
+        }
+        return report->verdict->code() == ErrorCode::NotARecording ? Outcome::Invalid
+                                                                    : Outcome::Failed;
     }
 
     // The export's own verdict, without writing anything: a recording that the export would
@@ -437,7 +468,10 @@ Options:
       --no-headers       write neither the heading line nor the column-header line
       --heading TEXT     heading line text; without it there is no heading line
   -f, --force            replace an existing output file (without it, an existing file is an error)
-      --check            only validate the recordings; write nothing
+      --check            only validate the recordings (the export's verdict); write nothing
+      --info             report what is in each recording: length, time stamps, record types,
+                         tags and their CSV rows at --period, stretches without skin contact
+      --json             with --info: one JSON object per recording, one per line
   -q, --quiet            no progress display
   -h, --help             show this text
 
@@ -457,6 +491,7 @@ Examples:
   zkexport -d csv/ --force *.zkd                          every recording into csv/, replacing
   zkexport -o - run1.zkd | head                           the first lines on the terminal
   zkexport --check *.zkd                                  validate only
+  zkexport --info -p 10 run1.zkd                          what is in run1.zkd; tag rows at 5/s
 
 Exit status:
   0  every recording was converted (or, with --check, is valid)

@@ -1,0 +1,462 @@
+#include "zk/engine/report.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <type_traits>
+
+#include "little_endian.hpp"
+#include "zk/engine/conversions.hpp"
+#include "zk/engine/export_options.hpp"
+#include "zk/engine/record.hpp"
+#include "zk/engine/recording.hpp"
+
+namespace zk {
+
+namespace {
+
+constexpr std::size_t kBlockRecords = 64 * 1024;
+constexpr std::int64_t kNominalStepMs = 20;
+// The largest raw sample whose resistance is not positive: no skin is measured.
+constexpr std::uint16_t kNoContactRaw = 4888;
+// A stretch without contact is listed when it lasts longer than a second (50 samples).
+constexpr std::uint64_t kListedNoContactSamples = 50;
+
+// The rows of one rate: the export's RowClock, counted until the schedule would pass its end
+// (where the export fails).
+struct RateCount {
+    explicit RateCount(int period) : clock(rowStepMs(period).value_or(0)) {}
+    RowClock clock;
+    std::uint64_t rows = 0;
+    bool overflowed = false;
+
+    bool step(std::int32_t timeMs) {
+        if (overflowed || !clock.due(timeMs)) {
+            return false;
+        }
+        ++rows;
+        overflowed = !clock.advance();
+        return true;
+    }
+};
+
+// Follows a run of records for which a condition holds, listing the long ones.
+struct StretchTracker {
+    std::optional<Stretch> open;
+
+    void extend(std::uint64_t record, std::int32_t timeMs) {
+        if (!open) {
+            open = Stretch{record, 0, timeMs, timeMs};
+        }
+        ++open->records;
+        open->lastTimeMs = timeMs;
+    }
+    // Ends the run; returns it when it is at least `least` records long.
+    std::optional<Stretch> close(std::uint64_t least) {
+        std::optional<Stretch> done;
+        if (open && open->records >= least) {
+            done = open;
+        }
+        open.reset();
+        return done;
+    }
+};
+
+std::string number(float value) {
+    std::string text = Format_Number_Field(value);
+    return text.substr(text.find_first_not_of(' '));
+}
+
+std::string typeName(std::size_t type) {
+    if (type > 0x20 && type < 0x7F && type != '"' && type != '\\') {
+        return std::string(1, static_cast<char>(type));
+    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02zX", type);
+    return hex;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", u);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string formatClock(std::int64_t ms, bool millis) {
+    std::string out;
+    std::uint64_t m = 0;
+    if (ms < 0) {
+        out += '-';
+        m = static_cast<std::uint64_t>(-(ms + 1)) + 1;
+    } else {
+        m = static_cast<std::uint64_t>(ms);
+    }
+    char text[48];
+    if (millis) {
+        std::snprintf(text, sizeof text, "%llu:%02u:%02u.%03u",
+                      static_cast<unsigned long long>(m / 3'600'000),
+                      static_cast<unsigned>(m / 60'000 % 60), static_cast<unsigned>(m / 1000 % 60),
+                      static_cast<unsigned>(m % 1000));
+    } else {
+        std::snprintf(text, sizeof text, "%llu:%02u:%02u",
+                      static_cast<unsigned long long>(m / 3'600'000),
+                      static_cast<unsigned>(m / 60'000 % 60), static_cast<unsigned>(m / 1000 % 60));
+    }
+    return out + text;
+}
+
+Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
+                                        const ReportProgress& progress) try {
+    RecordingReport r;
+    r.path = source.name();
+    r.updatePeriod = UpdatePeriod;
+    r.fileBytes = source.size();
+    r.records = r.fileBytes / kRecordSize;
+    r.trailingBytes = r.fileBytes % kRecordSize;
+    if (!Verify_zkd_Format(source)) {
+        r.verdict = Error(ErrorCode::NotARecording, kIncompatibleFileMessage, r.path);
+    } else if (!rowStepMs(UpdatePeriod)) {
+        r.verdict = Error(ErrorCode::InvalidSettings,
+                          "the update period " + std::to_string(UpdatePeriod) + " is out of range",
+                          r.path);
+    } else if (r.records > static_cast<std::uint64_t>(INT32_MAX)) {
+        r.verdict = Error(ErrorCode::RecordIndexOverflow,
+                          "the recording holds more than 2147483647 records", r.path);
+    }
+
+    std::array<RateCount, 4> rates{RateCount(1), RateCount(10), RateCount(50), RateCount(250)};
+    RateCount chosen(UpdatePeriod);
+    bool tagLineFirst = false;  // a tag came before the first row: it has a line of its own
+    StretchTracker standing, noContact;
+    std::optional<std::int32_t> previous;
+
+    const auto block = std::make_unique<unsigned char[]>(kBlockRecords * kRecordSize);
+    for (std::uint64_t done = 0; done < r.records;) {
+        const std::uint64_t count = std::min<std::uint64_t>(kBlockRecords, r.records - done);
+        const std::size_t bytes = count * kRecordSize;
+        if (source.readAt(done * kRecordSize, block.get(), bytes) < bytes) {
+            return Error(ErrorCode::SourceTruncated,
+                         "the recording became shorter while it was read", r.path,
+                         done * kRecordSize);
+        }
+        for (std::uint64_t k = 0; k < count; ++k) {
+            const unsigned char* rec = block.get() + k * kRecordSize;
+            const std::uint64_t i = done + k;
+            const std::uint8_t type = rec[record_offset::RecordType];
+            const std::int32_t t = detail::loadLe32(rec + record_offset::TimeMs);
+            const bool tagged = rec[record_offset::TagMarker] == 'T';
+            ++r.recordTypes[type];
+            r.taggedRecords += tagged ? 1 : 0;
+            if (!r.firstTimeMs) {
+                r.firstTimeMs = t;
+            }
+            r.lastTimeMs = t;
+
+            if (previous) {
+                const std::int64_t step = static_cast<std::int64_t>(t) - *previous;
+                if (step != kNominalStepMs) {
+                    ++r.irregularSteps;
+                    r.backwardSteps += step < 0 ? 1 : 0;
+                    if (step > 0 && (!r.largestStep || step > r.largestStep->stepMs)) {
+                        r.largestStep = TimeStep{i, t, step};
+                    }
+                    if (r.firstIrregular.size() < RecordingReport::kListed) {
+                        r.firstIrregular.push_back({i, t, step});
+                    }
+                }
+                if (step == 0) {
+                    if (!standing.open) {
+                        standing.extend(i - 1, *previous);
+                    }
+                    standing.extend(i, t);
+                } else if (auto s = standing.close(2)) {
+                    ++r.standingStretches;
+                    if (r.standing.size() < RecordingReport::kListed) {
+                        r.standing.push_back(*s);
+                    }
+                }
+            }
+            previous = t;
+
+            if (!isExportType(type)) {
+                continue;
+            }
+            ++r.samples;
+            for (RateCount& rate : rates) {
+                rate.step(t);
+            }
+            if (chosen.step(t) && chosen.overflowed && !r.verdict) {
+                r.verdict = Error(ErrorCode::ScheduleOverflow,
+                                  "the row schedule passes the largest time of 2147483647 ms at "
+                                  "record " + std::to_string(i + 1),
+                                  r.path, i * kRecordSize);
+            }
+            if (tagged) {
+                tagLineFirst = tagLineFirst || chosen.rows == 0;
+                const std::uint64_t row = chosen.rows == 0 ? 0 : chosen.rows - 1 + tagLineFirst;
+                r.tags.push_back({static_cast<std::uint16_t>(rec[record_offset::TagLow] |
+                                                             rec[record_offset::TagHigh] << 8),
+                                  i, t, row});
+            }
+            const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
+            if (raw <= kNoContactRaw) {
+                ++r.noContactSamples;
+                noContact.extend(i, t);
+                continue;
+            }
+            if (auto s = noContact.close(kListedNoContactSamples + 1)) {
+                ++r.noContactStretches;
+                if (r.noContact.size() < RecordingReport::kListed) {
+                    r.noContact.push_back(*s);
+                }
+            }
+            const float kOhm = Calc_Resistance(raw);
+            r.minResistance = std::min(r.minResistance.value_or(kOhm), kOhm);
+            r.maxResistance = std::max(r.maxResistance.value_or(kOhm), kOhm);
+        }
+        done += count;
+        if (progress && !progress(done * kRecordSize, r.fileBytes)) {
+            return Error(ErrorCode::Cancelled, "the report was cancelled", r.path);
+        }
+    }
+    if (auto s = standing.close(2)) {
+        ++r.standingStretches;
+        if (r.standing.size() < RecordingReport::kListed) {
+            r.standing.push_back(*s);
+        }
+    }
+    if (auto s = noContact.close(kListedNoContactSamples + 1)) {
+        ++r.noContactStretches;
+        if (r.noContact.size() < RecordingReport::kListed) {
+            r.noContact.push_back(*s);
+        }
+    }
+    for (std::size_t k = 0; k < rates.size(); ++k) {
+        r.rowsAtRate[k] = rates[k].rows;
+    }
+    r.rows = chosen.rows;
+    // The resistance rises with the raw sample, so the conductance falls with it.
+    if (r.maxResistance) {
+        r.minConductance = static_cast<float>(1000.0 / *r.maxResistance);
+        r.maxConductance = static_cast<float>(1000.0 / *r.minResistance);
+    }
+    return r;
+} catch (const Error& e) {
+    return e;
+}
+
+Result<RecordingReport> reportRecording(const std::string& path, int UpdatePeriod,
+                                        const ReportProgress& progress) try {
+    FileSource source(path);
+    return reportRecording(source, UpdatePeriod, progress);
+} catch (const Error& e) {
+    return e;
+}
+
+std::string reportText(const RecordingReport& r) {
+    std::string out = r.path + "\n";
+    const auto line = [&out](const char* label, const std::string& text) {
+        char head[32];
+        std::snprintf(head, sizeof head, "  %-17s", label);
+        out += head + text + "\n";
+    };
+    line("Verdict:", r.verdict ? "refused: " + std::string(r.verdict->what())
+                               : std::string("valid: the export accepts it"));
+    line("File:", std::to_string(r.fileBytes) + " bytes, " + std::to_string(r.records) +
+                      " whole records" +
+                      (r.trailingBytes ? ", and " + std::to_string(r.trailingBytes) +
+                                             " trailing bytes that are not a whole record"
+                                       : std::string()));
+    if (r.firstTimeMs) {
+        line("Time:", formatClock(*r.firstTimeMs, true) + " to " + formatClock(*r.lastTimeMs, true) +
+                          " (TimeMs " + std::to_string(*r.firstTimeMs) + " to " +
+                          std::to_string(*r.lastTimeMs) + "), duration " +
+                          formatClock(std::int64_t{*r.lastTimeMs} - *r.firstTimeMs, true));
+    }
+    static constexpr const char* kRateNames[] = {"50 per sec", "5 per sec", "1 sec", "5 sec"};
+    std::string rows;
+    for (std::size_t k = 0; k < r.rowsAtRate.size(); ++k) {
+        rows += (k ? ", " : "") + std::to_string(r.rowsAtRate[k]) + " at " + kRateNames[k];
+    }
+    line("Rows:", rows);
+    std::string types;
+    for (std::size_t t = 0; t < r.recordTypes.size(); ++t) {
+        if (r.recordTypes[t] != 0) {
+            types += (types.empty() ? "" : ", ") + typeName(t) + " " +
+                     std::to_string(r.recordTypes[t]);
+        }
+    }
+    line("Record types:", types.empty() ? "none" : types);
+    line("Tag markers:", std::to_string(r.taggedRecords) + " records");
+    if (r.irregularSteps == 0) {
+        line("Time stamps:", "every step is 20 ms");
+    } else {
+        std::string text = std::to_string(r.irregularSteps) + " steps other than 20 ms, " +
+                           std::to_string(r.backwardSteps) + " of them backwards";
+        if (r.largestStep) {
+            text += "; the largest " + std::to_string(r.largestStep->stepMs) + " ms at record " +
+                    std::to_string(r.largestStep->record) + " (" +
+                    formatClock(r.largestStep->timeMs, true) + ")";
+        }
+        line("Time stamps:", text);
+        for (const TimeStep& s : r.firstIrregular) {
+            line("", "record " + std::to_string(s.record) + " (TimeMs " +
+                         std::to_string(s.timeMs) + "): step " + std::to_string(s.stepMs) + " ms");
+        }
+        if (r.standingStretches != 0) {
+            line("Standing still:", std::to_string(r.standingStretches) +
+                                        " stretches where the time stamp does not move");
+            for (const Stretch& s : r.standing) {
+                line("", "records " + std::to_string(s.firstRecord) + " to " +
+                             std::to_string(s.firstRecord + s.records - 1) + " at TimeMs " +
+                             std::to_string(s.firstTimeMs));
+            }
+        }
+    }
+    line("No skin contact:",
+         std::to_string(r.noContactSamples) + " of " + std::to_string(r.samples) +
+             " samples (raw up to 4888), " + std::to_string(r.noContactStretches) +
+             " stretches longer than 1 s");
+    for (const Stretch& s : r.noContact) {
+        line("", formatClock(s.firstTimeMs, true) + " to " + formatClock(s.lastTimeMs, true) +
+                     " (records " + std::to_string(s.firstRecord) + " to " +
+                     std::to_string(s.firstRecord + s.records - 1) + ")");
+    }
+    if (r.minResistance) {
+        line("Resistance:", number(*r.minResistance) + " to " + number(*r.maxResistance) +
+                                " kOhm; conductance " + number(*r.minConductance) + " to " +
+                                number(*r.maxConductance) + " uS");
+    }
+    line("Tags:", std::to_string(r.tags.size()) + (r.tags.empty() ? "" : " (CSV data rows at an "
+                                                                        "update period of " +
+                                                                            std::to_string(
+                                                                                r.updatePeriod) +
+                                                                            ", counted from 1)"));
+    for (const TagMark& t : r.tags) {
+        char text[128];
+        std::snprintf(text, sizeof text, "    tag %5u  TimeMs %10d  %s  row %llu\n", t.number,
+                      t.timeMs, formatClock(t.timeMs, true).c_str(),
+                      static_cast<unsigned long long>(t.row + 1));
+        out += text;
+    }
+    return out;
+}
+
+std::string reportJson(const RecordingReport& r) {
+    std::string out = "{";
+    const auto key = [&out](const char* name) {
+        if (out.size() > 1) {
+            out += ",";
+        }
+        out += "\"";
+        out += name;
+        out += "\":";
+    };
+    const auto stretches = [](const std::vector<Stretch>& list) {
+        std::string s = "[";
+        for (const Stretch& x : list) {
+            s += (s.size() > 1 ? "," : "") + std::string("{\"first_record\":") +
+                 std::to_string(x.firstRecord) + ",\"records\":" + std::to_string(x.records) +
+                 ",\"first_time_ms\":" + std::to_string(x.firstTimeMs) +
+                 ",\"last_time_ms\":" + std::to_string(x.lastTimeMs) + "}";
+        }
+        return s + "]";
+    };
+    const auto optionalNumber = [](const auto& v) {
+        if (!v) {
+            return std::string("null");
+        }
+        if constexpr (std::is_same_v<std::decay_t<decltype(*v)>, float>) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.7g", static_cast<double>(*v));
+            return std::string(text);
+        } else {
+            return std::to_string(*v);
+        }
+    };
+    key("path"), out += jsonString(r.path);
+    key("valid"), out += r.verdict ? "false" : "true";
+    key("message"), out += r.verdict ? jsonString(r.verdict->what()) : "null";
+    key("file_bytes"), out += std::to_string(r.fileBytes);
+    key("records"), out += std::to_string(r.records);
+    key("trailing_bytes"), out += std::to_string(r.trailingBytes);
+    key("first_time_ms"), out += optionalNumber(r.firstTimeMs);
+    key("last_time_ms"), out += optionalNumber(r.lastTimeMs);
+    key("duration_ms");
+    out += r.firstTimeMs ? std::to_string(std::int64_t{*r.lastTimeMs} - *r.firstTimeMs) : "null";
+    key("rows_at_period");
+    out += "{";
+    for (std::size_t k = 0; k < r.rowsAtRate.size(); ++k) {
+        out += (k ? ",\"" : "\"") + std::to_string(RecordingReport::kRates[k]) +
+               "\":" + std::to_string(r.rowsAtRate[k]);
+    }
+    out += "}";
+    key("record_types");
+    out += "{";
+    bool first = true;
+    for (std::size_t t = 0; t < r.recordTypes.size(); ++t) {
+        if (r.recordTypes[t] != 0) {
+            out += (first ? "" : ",") + jsonString(typeName(t)) + ":" +
+                   std::to_string(r.recordTypes[t]);
+            first = false;
+        }
+    }
+    out += "}";
+    key("tagged_records"), out += std::to_string(r.taggedRecords);
+    key("irregular_steps"), out += std::to_string(r.irregularSteps);
+    key("backward_steps"), out += std::to_string(r.backwardSteps);
+    key("largest_step");
+    out += r.largestStep ? "{\"record\":" + std::to_string(r.largestStep->record) +
+                               ",\"time_ms\":" + std::to_string(r.largestStep->timeMs) +
+                               ",\"step_ms\":" + std::to_string(r.largestStep->stepMs) + "}"
+                         : std::string("null");
+    key("first_irregular_steps");
+    out += "[";
+    for (const TimeStep& s : r.firstIrregular) {
+        out += (out.back() == '[' ? "" : ",") + std::string("{\"record\":") +
+               std::to_string(s.record) + ",\"time_ms\":" + std::to_string(s.timeMs) +
+               ",\"step_ms\":" + std::to_string(s.stepMs) + "}";
+    }
+    out += "]";
+    key("standing_stretches"), out += std::to_string(r.standingStretches);
+    key("standing"), out += stretches(r.standing);
+    key("samples"), out += std::to_string(r.samples);
+    key("no_contact_samples"), out += std::to_string(r.noContactSamples);
+    key("no_contact_stretches"), out += std::to_string(r.noContactStretches);
+    key("no_contact"), out += stretches(r.noContact);
+    key("resistance_kohm");
+    out += "{\"min\":" + optionalNumber(r.minResistance) +
+           ",\"max\":" + optionalNumber(r.maxResistance) + "}";
+    key("conductance_us");
+    out += "{\"min\":" + optionalNumber(r.minConductance) +
+           ",\"max\":" + optionalNumber(r.maxConductance) + "}";
+    key("update_period"), out += std::to_string(r.updatePeriod);
+    key("rows"), out += std::to_string(r.rows);
+    key("tags");
+    out += "[";
+    for (const TagMark& t : r.tags) {
+        out += (out.back() == '[' ? "" : ",") + std::string("{\"number\":") +
+               std::to_string(t.number) + ",\"record\":" + std::to_string(t.record) +
+               ",\"time_ms\":" + std::to_string(t.timeMs) +
+               ",\"row\":" + std::to_string(t.row + 1) + "}";
+    }
+    out += "]}";
+    return out;
+}
+
+}  // namespace zk
