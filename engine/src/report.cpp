@@ -139,11 +139,56 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
                           "the recording holds more than 2147483647 records", r.path);
     }
 
-    std::array<RateCount, 4> rates{RateCount(1), RateCount(10), RateCount(50), RateCount(250)};
-    RateCount chosen(UpdatePeriod);
+    // The four rates of the window and the report's own, counted as the export makes rows, until
+    // a schedule would pass its end (where the export fails).
+    std::array<RateCount, 5> rates{RateCount(1), RateCount(10), RateCount(50), RateCount(250),
+                                   RateCount(UpdatePeriod)};
+    RateCount& chosen = rates[4];
     bool tagLineFirst = false;  // a tag came before the first row: it has a line of its own
     StretchTracker standing, noContact;
-    std::optional<std::int32_t> previous;
+    std::int32_t previous = 0;
+    std::uint16_t minRaw = UINT16_MAX;
+    std::uint16_t maxRaw = 0;
+    // Kept in locals: the compiler can't keep the report's members in registers.
+    std::array<std::uint64_t, 256> types{};
+    std::uint64_t taggedRecords = 0, samples = 0, noContactSamples = 0;
+
+    // The rare cases, out of the loop's way.
+    const auto endStanding = [&] {
+        if (auto stretch = standing.close(2)) {
+            ++r.standingStretches;
+            if (r.standing.size() < RecordingReport::kListed) {
+                r.standing.push_back(*stretch);
+            }
+        }
+    };
+    const auto irregular = [&](std::uint64_t i, std::int32_t t) {
+        const std::int64_t step = static_cast<std::int64_t>(t) - previous;
+        ++r.irregularSteps;
+        r.backwardSteps += step < 0 ? 1 : 0;
+        if (step > 0 && (!r.largestStep || step > r.largestStep->stepMs)) {
+            r.largestStep = TimeStep{i, t, step};
+        }
+        if (r.firstIrregular.size() < RecordingReport::kListed) {
+            r.firstIrregular.push_back({i, t, step});
+        }
+        if (step != 0) {
+            endStanding();
+            return;
+        }
+        if (!standing.open) {
+            standing.extend(i - 1, previous);
+        }
+        standing.extend(i, t);
+    };
+    const auto endNoContact = [&] {
+        if (auto stretch = noContact.close(kListedNoContactSamples + 1)) {
+            ++r.noContactStretches;
+            if (r.noContact.size() < RecordingReport::kListed) {
+                r.noContact.push_back(*stretch);
+            }
+        }
+    };
 
     const auto block = std::make_unique<unsigned char[]>(kBlockRecords * kRecordSize);
     for (std::uint64_t done = 0; done < r.records;) {
@@ -154,104 +199,80 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
                          "the recording became shorter while it was read", r.path,
                          done * kRecordSize);
         }
+        if (done == 0) {
+            r.firstTimeMs = previous = detail::loadLe32(block.get() + record_offset::TimeMs);
+            previous -= kNominalStepMs;  // the first record has no step before it
+        }
         for (std::uint64_t k = 0; k < count; ++k) {
             const unsigned char* rec = block.get() + k * kRecordSize;
-            const std::uint64_t i = done + k;
             const std::uint8_t type = rec[record_offset::RecordType];
             const std::int32_t t = detail::loadLe32(rec + record_offset::TimeMs);
             const bool tagged = rec[record_offset::TagMarker] == 'T';
-            ++r.recordTypes[type];
-            r.taggedRecords += tagged ? 1 : 0;
-            if (!r.firstTimeMs) {
-                r.firstTimeMs = t;
-            }
-            r.lastTimeMs = t;
-
-            if (previous) {
-                const std::int64_t step = static_cast<std::int64_t>(t) - *previous;
-                if (step != kNominalStepMs) {
-                    ++r.irregularSteps;
-                    r.backwardSteps += step < 0 ? 1 : 0;
-                    if (step > 0 && (!r.largestStep || step > r.largestStep->stepMs)) {
-                        r.largestStep = TimeStep{i, t, step};
-                    }
-                    if (r.firstIrregular.size() < RecordingReport::kListed) {
-                        r.firstIrregular.push_back({i, t, step});
-                    }
-                }
-                if (step == 0) {
-                    if (!standing.open) {
-                        standing.extend(i - 1, *previous);
-                    }
-                    standing.extend(i, t);
-                } else if (auto s = standing.close(2)) {
-                    ++r.standingStretches;
-                    if (r.standing.size() < RecordingReport::kListed) {
-                        r.standing.push_back(*s);
-                    }
-                }
+            ++types[type];
+            taggedRecords += tagged ? 1 : 0;
+            if (static_cast<std::int64_t>(t) - previous != kNominalStepMs) [[unlikely]] {
+                irregular(done + k, t);
+            } else if (standing.open) [[unlikely]] {
+                endStanding();
             }
             previous = t;
 
             if (!isExportType(type)) {
                 continue;
             }
-            ++r.samples;
-            for (RateCount& rate : rates) {
-                rate.step(t);
+            ++samples;
+            for (std::size_t n = 0; n < 4; ++n) {
+                rates[n].step(t);
             }
-            if (chosen.step(t) && chosen.overflowed && !r.verdict) {
+            if (chosen.step(t) && chosen.overflowed && !r.verdict) [[unlikely]] {
+                const std::uint64_t i = done + k;
                 r.verdict = Error(ErrorCode::ScheduleOverflow,
                                   "the row schedule passes the largest time of 2147483647 ms at "
                                   "record " + std::to_string(i + 1),
                                   r.path, i * kRecordSize);
             }
-            if (tagged) {
+            if (tagged) [[unlikely]] {
                 tagLineFirst = tagLineFirst || chosen.rows == 0;
                 const std::uint64_t row = chosen.rows == 0 ? 0 : chosen.rows - 1 + tagLineFirst;
                 r.tags.push_back({static_cast<std::uint16_t>(rec[record_offset::TagLow] |
                                                              rec[record_offset::TagHigh] << 8),
-                                  i, t, row});
+                                  done + k, t, row});
             }
             const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
-            if (raw <= kNoContactRaw) {
-                ++r.noContactSamples;
-                noContact.extend(i, t);
+            if (raw <= kNoContactRaw) [[unlikely]] {
+                ++noContactSamples;
+                noContact.extend(done + k, t);
                 continue;
             }
-            if (auto s = noContact.close(kListedNoContactSamples + 1)) {
-                ++r.noContactStretches;
-                if (r.noContact.size() < RecordingReport::kListed) {
-                    r.noContact.push_back(*s);
-                }
+            if (noContact.open) [[unlikely]] {
+                endNoContact();
             }
-            const float kOhm = Calc_Resistance(raw);
-            r.minResistance = std::min(r.minResistance.value_or(kOhm), kOhm);
-            r.maxResistance = std::max(r.maxResistance.value_or(kOhm), kOhm);
+            // The resistance rises with the raw sample: its range is that of the samples.
+            minRaw = std::min(minRaw, raw);
+            maxRaw = std::max(maxRaw, raw);
         }
         done += count;
         if (progress && !progress(done * kRecordSize, r.fileBytes)) {
             return Error(ErrorCode::Cancelled, "the report was cancelled", r.path);
         }
     }
-    if (auto s = standing.close(2)) {
-        ++r.standingStretches;
-        if (r.standing.size() < RecordingReport::kListed) {
-            r.standing.push_back(*s);
-        }
+    if (r.records > 0) {
+        r.lastTimeMs = previous;
     }
-    if (auto s = noContact.close(kListedNoContactSamples + 1)) {
-        ++r.noContactStretches;
-        if (r.noContact.size() < RecordingReport::kListed) {
-            r.noContact.push_back(*s);
-        }
-    }
-    for (std::size_t k = 0; k < rates.size(); ++k) {
-        r.rowsAtRate[k] = rates[k].rows;
+    endStanding();
+    endNoContact();
+    r.recordTypes = types;
+    r.taggedRecords = taggedRecords;
+    r.samples = samples;
+    r.noContactSamples = noContactSamples;
+    for (std::size_t n = 0; n < r.rowsAtRate.size(); ++n) {
+        r.rowsAtRate[n] = rates[n].rows;
     }
     r.rows = chosen.rows;
-    // The resistance rises with the raw sample, so the conductance falls with it.
-    if (r.maxResistance) {
+    // The conductance falls as the resistance rises.
+    if (minRaw <= maxRaw) {
+        r.minResistance = Calc_Resistance(minRaw);
+        r.maxResistance = Calc_Resistance(maxRaw);
         r.minConductance = static_cast<float>(1000.0 / *r.maxResistance);
         r.maxConductance = static_cast<float>(1000.0 / *r.minResistance);
     }
