@@ -327,6 +327,20 @@ void MainWindow::exportFailed(const std::optional<Error>& error) {
     toolkit_.setEnabled(Control::Frame2, true);
 }
 
+void MainWindow::mnuViewReport_Click() {
+    if (!session_.Source || exporting_ || closed_) {
+        return;
+    }
+    const Result<RecordingReport> report =
+        reportRecording(*session_.Source, session_.Settings.UpdatePeriod);
+    if (!report.ok()) {
+        toolkit_.showMessage("The recording could not be read.\n\n" + report.error().describe(),
+                             kLoadFailedTitle, MessageIcon::Warning);
+        return;
+    }
+    toolkit_.showReport(*report);
+}
+
 void MainWindow::mnuViewPreview_Click() {
     if (!session_.Source || exporting_ || closed_) {
         return;

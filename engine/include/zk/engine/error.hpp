@@ -61,8 +61,11 @@ class Result {
     bool ok() const noexcept { return v_.index() == 0; }
     explicit operator bool() const noexcept { return ok(); }
     T& value() { return std::get<0>(v_); }
+    const T& value() const { return std::get<0>(v_); }
     T* operator->() { return &std::get<0>(v_); }
+    const T* operator->() const { return &std::get<0>(v_); }
     T& operator*() { return std::get<0>(v_); }
+    const T& operator*() const { return std::get<0>(v_); }
     /// The failure; only when !ok().
     const Error& error() const { return std::get<1>(v_); }
 

@@ -113,6 +113,11 @@ class MainWindow {
     /// message naming the file and the cause. Does nothing without a recording or during an
     /// export.
     void mnuViewPreview_Click();
+    /// View > Recording Report, with a recording loaded: reads the recording once and has the
+    /// toolkit show what is in it (reportRecording(), with the tags' rows at the chosen rate);
+    /// a failure to read it is shown in a message naming the file and the cause. Does nothing
+    /// without a recording or during an export.
+    void mnuViewReport_Click();
     /// The toolkit's word that the preview window has closed: its data is let go.
     void previewClosed() noexcept { preview_.reset(); }
 

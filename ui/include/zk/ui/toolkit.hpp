@@ -7,6 +7,7 @@
 #include <string>
 
 #include "zk/engine/export.hpp"
+#include "zk/engine/report.hpp"
 #include "zk/ui/preview_data.hpp"
 
 namespace zk::ui {
@@ -134,6 +135,10 @@ class Toolkit {
                              std::shared_ptr<const RowSchedule> rows, const std::string& name) = 0;
     /// Shows the rows of another schedule in the open preview, keeping its view.
     virtual void setPreviewRows(std::shared_ptr<const RowSchedule> rows) = 0;
+
+    /// Shows the report on the loaded recording in a window of its own, read-only, with the tags
+    /// as a table and the text available to copy. It stays open beside the main window.
+    virtual void showReport(const RecordingReport& report) = 0;
 
     /// Shows the About window modally, with no owner; returns when it has closed.
     virtual void showAbout() = 0;
