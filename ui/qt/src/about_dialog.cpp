@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QShowEvent>
+#include <algorithm>
 
 #include "zk/ui/about.hpp"
 #include "zk/ui_qt/program_icon.hpp"
@@ -106,7 +108,33 @@ AboutDialog::AboutDialog(QWidget* parent)
     lblDisclaimer->setWordWrap(true);
     setTextColour(lblDisclaimer, QColor(0, 0, 0));
 
+    fitTexts();
     cmdOK->setFocus();
+}
+
+void AboutDialog::fitTexts() {
+    // The designed boxes are too small for some texts in this toolkit's fonts, more so at a
+    // larger scale: each label keeps its place and grows to what its text needs (the wrapped
+    // disclaimer downwards, to all its lines; a one-line text to its width as far as the window
+    // allows), and the window grows downwards to keep its designed margin under the lowest.
+    const int margin = twipsToPixels(120, logicalDpi(this));
+    int bottom = height();
+    for (QLabel* l : findChildren<QLabel*>()) {
+        if (l->wordWrap()) {
+            l->resize(l->width(), std::max(l->height(), l->heightForWidth(l->width())));
+        } else if (l->pixmap().isNull()) {
+            const int room = width() - margin - l->x();
+            l->resize(std::max(l->width(), std::min(l->sizeHint().width(), room)),
+                      std::max(l->height(), l->sizeHint().height()));
+        }
+        bottom = std::max(bottom, l->geometry().bottom() + 1 + margin);
+    }
+    setFixedHeight(bottom);
+}
+
+void AboutDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    setAttribute(Qt::WA_KeyboardFocusChange);  // OK's focus is marked from the start
 }
 
 }  // namespace zk::ui_qt

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -35,9 +34,11 @@ const QColor kFrame(160, 166, 176);
 const QColor kText(60, 64, 72);
 const QColor kHover(120, 126, 136);
 
-// Below this many pixels per sample the trace is drawn through the samples themselves; above
-// it, as the min/max of each pixel column.
-constexpr double kSampleLineMinPixels = 2.0;
+// From this many pixels per sample on (no more than two samples to a pixel column) the trace is
+// a line through the samples themselves; with more samples, the min/max of each pixel column.
+// Zoomed in further, columns without a sample of their own would break the min/max trace up
+// into dots.
+constexpr double kSampleLineMinPixels = 0.5;
 // Rows are marked when at least this many pixels lie between two of them.
 constexpr double kRowMarkMinPixels = 8.0;
 // Fewer pixels than this between tags, on average, and they are drawn as short marks.
@@ -403,7 +404,7 @@ RecordingPreview::RecordingPreview(QWidget* parent)
     readout_->setMinimumHeight(readout_->fontMetrics().height() + 4);
     auto* help = new QLabel(
         tr("Wheel or + and -: zoom   Drag or Left and Right: move   Double-click or Home: the "
-           "whole recording"),
+           "whole recording   Escape: close"),
         this);
     help->setObjectName("lblHelp");
     QPalette pal = help->palette();
@@ -479,6 +480,9 @@ void RecordingPreview::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Home:
             plot_->resetView();
             break;
+        case Qt::Key_Escape:
+            close();
+            break;
         default:
             QWidget::keyPressEvent(event);
             return;
@@ -493,17 +497,18 @@ void RecordingPreview::showReadout(std::size_t sample) {
             readout_->setText({});
             return;
         }
-        // Digit groups make the counts of a long recording readable.
-        const QLocale c(QLocale::English, QLocale::UnitedStates);
+        // Counts with digit groups, as the main window writes them: the counts of a long
+        // recording stay readable.
+        const auto count = [](std::size_t n) { return QString::fromStdString(ui::formatCount(n)); };
         readout_->setText(
             tr("%1 samples over %2, %3 tags   CSV rows at %4: %5   Point at the trace for its "
                "values")
-                .arg(c.toString(static_cast<qulonglong>(data.size())))
+                .arg(count(data.size()))
                 .arg(QString::fromStdString(ui::formatClock(
                     static_cast<std::int64_t>(data.lastX() - data.firstX()), false)))
-                .arg(c.toString(static_cast<qulonglong>(data.tags().size())))
+                .arg(count(data.tags().size()))
                 .arg(QString::fromStdString(ui::rateCaption(schedule_->updatePeriod())))
-                .arg(c.toString(static_cast<qulonglong>(schedule_->rowCount()))));
+                .arg(count(schedule_->rowCount())));
         return;
     }
     const ui::SampleReadout r = ui::readoutOf(data, *schedule_, sample);

@@ -15,18 +15,24 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMoveEvent>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
+#include <QVariant>
 #include <QWindow>
 #include <algorithm>
+#include <cmath>
 
 #include "zk/ui_qt/about_dialog.hpp"
 #include "zk/ui_qt/preview_window.hpp"
 #include "zk/ui_qt/program_icon.hpp"
+#include "zk/ui_qt/report_window.hpp"
 #include "zk/ui_qt/twips.hpp"
 
 namespace zk::ui_qt {
@@ -107,6 +113,82 @@ QString qt(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// Paths go between the logic and Qt as the file system's own bytes: QFile's encoding of file
+// names, not plain UTF-8, so that a name that is not valid UTF-8 comes back as it went.
+QString displayPath(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+std::string nativePath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// lblSource and the status line show texts with a path, which may be wider than the label: the
+// text is elided in the middle so that the file name stays in view, and the whole text is the
+// tooltip. The text as it was set, byte for byte, stays in this property, so that caption()
+// gives it back unchanged.
+constexpr const char* kFullText = "fullText";
+
+// `text` elided to `room` pixels. Only what comes before the last file name gives way, in its
+// middle ("/home/…/recordings/run1.zkd"), so that the name and anything after it show whole;
+// when even those don't fit, the whole text is elided in its middle.
+QString elidePath(const QString& text, const QFontMetrics& fm, int room) {
+    if (fm.horizontalAdvance(text) <= room) {
+        return text;
+    }
+    const qsizetype slash = text.lastIndexOf('/');
+    if (slash >= 0) {
+        const QString tail = text.mid(slash + 1);
+        const int headRoom = room - fm.horizontalAdvance(tail);
+        if (headRoom > fm.horizontalAdvance(QStringLiteral("/\u2026/"))) {
+            const QString shown =
+                fm.elidedText(text.left(slash + 1), Qt::ElideMiddle, headRoom) + tail;
+            if (fm.horizontalAdvance(shown) <= room) {
+                return shown;
+            }
+        }
+    }
+    return fm.elidedText(text, Qt::ElideMiddle, room);
+}
+
+void showElided(QLabel* label) {
+    const QString full = displayPath(label->property(kFullText).toByteArray().toStdString());
+    const int room = std::max(0, label->contentsRect().width() - 2 * label->margin());
+    label->setText(elidePath(full, label->fontMetrics(), room));
+    label->setToolTip(full);
+}
+
+void setElided(QLabel* label, const std::string& text) {
+    label->setProperty(kFullText, QByteArray::fromStdString(text));
+    showElided(label);
+}
+
+// Elides again whenever a label's width or font changes.
+class Elider : public QObject {
+  public:
+    using QObject::QObject;
+
+    void watch(QLabel* label) {
+        label->setTextFormat(Qt::PlainText);  // a path is never markup
+        label->setProperty(kFullText, QByteArray());
+        label->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* target, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::Resize:
+            case QEvent::FontChange:
+            case QEvent::StyleChange:
+                showElided(static_cast<QLabel*>(target));
+                break;
+            default:
+                break;
+        }
+        return false;
+    }
+};
+
 // "description|pattern" in Qt's form: the description without its own pattern in brackets,
 // then the pattern and its upper-case form, so that RUN1.ZKD is offered beside run1.zkd.
 QString qtNameFilter(const std::string& filter) {
@@ -124,13 +206,19 @@ QString qtNameFilter(const std::string& filter) {
     return description + " (" + patterns + ")";
 }
 
-// The one local file of a drop, or nothing.
-QString droppedFile(const QMimeData* data) {
+// The one local file of a drop, as the file system's bytes, or nothing.
+std::string droppedFile(const QMimeData* data) {
     if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 ||
         !data->urls().first().isLocalFile()) {
         return {};
     }
-    return data->urls().first().toLocalFile();
+    const QUrl url = data->urls().first();
+    if (!url.host().isEmpty() && url.host() != QLatin1String("localhost")) {
+        return nativePath(url.toLocalFile());  // a share's name, "//host/path"
+    }
+    // A name that is not valid UTF-8 stays percent-encoded in the URL: decoding the encoded
+    // path gives back its bytes, where toLocalFile() would replace them.
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
 }
 
 // While an export runs, input of the mouse and the keyboard reaches the progress dialog only.
@@ -176,6 +264,26 @@ class InputBlocker : public QObject {
     QWidget* allowed_;
 };
 
+// Where a window of outer size `size` goes beside the window `owner` (its outer rectangle): to
+// its right where the screen `area` has room, else to its left, else centred on it; level with
+// its top, and always within the screen.
+QPoint besideWindow(const QRect& owner, const QSize& size, const QRect& area) {
+    constexpr int kGap = 8;
+    QRect place(QPoint(0, 0), size);
+    if (owner.right() + kGap + size.width() <= area.right()) {
+        place.moveTopLeft({owner.right() + 1 + kGap, owner.top()});
+    } else if (owner.left() - kGap - size.width() >= area.left()) {
+        place.moveTopLeft({owner.left() - kGap - size.width(), owner.top()});
+    } else {
+        place.moveCenter(owner.center());
+    }
+    const int left = std::clamp(place.left(), area.left(),
+                                std::max(area.left(), area.right() + 1 - size.width()));
+    const int top = std::clamp(place.top(), area.top(),
+                               std::max(area.top(), area.bottom() + 1 - size.height()));
+    return {left, top};
+}
+
 // Steps of the progress bar: a thousand, so a bar of any width moves smoothly.
 constexpr int kProgressSteps = 1000;
 
@@ -210,6 +318,10 @@ void QtMainWindow::buildMenus() {
     mnuViewPreview_->setObjectName("mnuViewPreview");
     mnuViewPreview_->setEnabled(false);
     connect(mnuViewPreview_, &QAction::triggered, this, [this] { logic_.mnuViewPreview_Click(); });
+    mnuViewReport_ = mnuView->addAction("Recording Report");
+    mnuViewReport_->setObjectName("mnuViewReport");
+    mnuViewReport_->setEnabled(false);
+    connect(mnuViewReport_, &QAction::triggered, this, [this] { logic_.mnuViewReport_Click(); });
 
     QMenu* mnuHelp = menuBar()->addMenu("Help");
     mnuHelp->setObjectName("mnuHelp");
@@ -229,6 +341,10 @@ void QtMainWindow::buildControls() {
     statusBar()->setSizeGripEnabled(false);
     lblStatus_ = new QLabel(statusBar());
     lblStatus_->setObjectName("lblStatus");
+    // As wide as the status bar whatever its text, which is elided to fit (a long text must not
+    // widen the fixed-size window).
+    lblStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblStatus_->setContentsMargins(6, 0, 6, 0);  // off the window's edge
     statusBar()->addWidget(lblStatus_, 1);
     // The window takes the size of its client area, menu bar and status line, and keeps it.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -261,6 +377,17 @@ void QtMainWindow::buildControls() {
     widget(Control::lblSource)->setFont(dialogFont(font(), true));
     static_cast<QLabel*>(widget(Control::lblHeading))->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     static_cast<QLabel*>(widget(Control::lblSource))->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* elider = new Elider(this);
+    elider->watch(static_cast<QLabel*>(widget(Control::lblSource)));
+    elider->watch(lblStatus_);
+    // A label lower than its text, as "Main Heading" is in this toolkit's fonts, would cut off
+    // the text's descenders: it keeps its place and grows to the size the text needs.
+    auto* heading = widget(Control::lblHeading);
+    heading->resize(heading->size().expandedTo(heading->sizeHint()));
+
+    // Enter, like Space, presses the push button that has the focus.
+    static_cast<QPushButton*>(widget(Control::cmdLoad))->setAutoDefault(true);
+    static_cast<QPushButton*>(widget(Control::cmdExport))->setAutoDefault(true);
 
     // The state as designed; Restore_Settings then checks and shows what the settings ask.
     static_cast<QRadioButton*>(widget(Control::Option1))->setChecked(true);
@@ -279,13 +406,30 @@ void QtMainWindow::buildControls() {
         }
         previous = w;
     }
+    followRateSelection();
     widget(Control::cmdLoad)->setFocus();
+}
+
+void QtMainWindow::followRateSelection() {
+    // The rate options are one stop of the tab order, at the selected option: only the checked
+    // option takes Tab, and the arrow keys move between them. Qt arranges this itself once an
+    // option has had the focus; kept here as the selection changes, so that Tab lands on the
+    // selected rate also after the settings chose it.
+    for (const ui::RateOption& rate : ui::kRateOptions) {
+        auto* option = static_cast<QRadioButton*>(widget(rate.option));
+        const Qt::FocusPolicy policy = option->focusPolicy();
+        option->setFocusPolicy(option->isChecked() ? Qt::FocusPolicy(policy | Qt::TabFocus)
+                                                   : Qt::FocusPolicy(policy & ~Qt::TabFocus));
+    }
 }
 
 void QtMainWindow::connectHandlers() {
     auto option = [this](Control c, void (ui::MainWindow::*handler)()) {
         connect(static_cast<QRadioButton*>(widget(c)), &QRadioButton::toggled, this,
-                [this, handler](bool on) { on ? (logic_.*handler)() : void(); });
+                [this, handler](bool on) {
+                    followRateSelection();
+                    on ? (logic_.*handler)() : void();
+                });
     };
     option(Control::Option1, &ui::MainWindow::Option1_Click);
     option(Control::Option2, &ui::MainWindow::Option2_Click);
@@ -313,7 +457,11 @@ void QtMainWindow::connectHandlers() {
 }
 
 void QtMainWindow::loadRecording(const QString& path) {
-    logic_.loadRecording(path.toStdString());
+    logic_.loadRecording(nativePath(path));
+}
+
+void QtMainWindow::loadRecordingPath(const std::filesystem::path& path) {
+    logic_.loadRecording(path.native());
 }
 
 QWidget* QtMainWindow::widget(Control control) const {
@@ -373,6 +521,9 @@ void QtMainWindow::setVisible(Control control, bool visible) {
 
 std::string QtMainWindow::caption(Control control) const {
     QWidget* w = widget(control);
+    if (const QVariant full = w->property(kFullText); full.isValid()) {
+        return full.toByteArray().toStdString();  // the caption as set, not as elided
+    }
     if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         return button->text().toStdString();
     }
@@ -388,7 +539,9 @@ std::string QtMainWindow::caption(Control control) const {
 void QtMainWindow::setCaption(Control control, const std::string& caption) {
     QWidget* w = widget(control);
     const QString text = QString::fromStdString(caption);
-    if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+    if (w->property(kFullText).isValid()) {
+        setElided(static_cast<QLabel*>(w), caption);  // a path
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         button->setText(text);
     } else if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(text);
@@ -402,6 +555,7 @@ void QtMainWindow::setEnabled(Control control, bool enabled) {
     // Export is enabled exactly while a recording is loaded: so is its preview.
     if (control == Control::cmdExport) {
         mnuViewPreview_->setEnabled(enabled);
+        mnuViewReport_->setEnabled(enabled);
     }
 }
 
@@ -409,7 +563,7 @@ void QtMainWindow::showMessage(const std::string& text, const std::string& title
                                ui::MessageIcon icon) {
     QMessageBox box(
         icon == ui::MessageIcon::Critical ? QMessageBox::Critical : QMessageBox::Warning,
-        QString::fromStdString(title), QString::fromStdString(text), QMessageBox::Ok, this);
+        QString::fromStdString(title), displayPath(text), QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -418,21 +572,21 @@ std::optional<ui::ChosenFile> QtMainWindow::openFileDialog(const std::string& ti
                                                            const std::string& initialName,
                                                            const std::string& initialDir) {
     // Qt's own dialog, the same on every desktop.
-    QFileDialog dialog(this, qt(title), qt(initialDir));
+    QFileDialog dialog(this, qt(title), displayPath(initialDir));
     dialog.setObjectName("cdlFile");
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(qtNameFilter(filter));
     if (!initialName.empty()) {
-        dialog.selectFile(qt(initialName));
+        dialog.selectFile(displayPath(initialName));
     }
-    dialogDir_ = qt(initialDir);
+    dialogDir_ = displayPath(initialDir);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
     const QString path = dialog.selectedFiles().first();
-    return ui::ChosenFile{path.toStdString(), QFileInfo(path).fileName().toStdString()};
+    return ui::ChosenFile{nativePath(path), nativePath(QFileInfo(path).fileName())};
 }
 
 std::optional<std::string> QtMainWindow::saveFileDialog(const std::string& filter,
@@ -445,7 +599,7 @@ std::optional<std::string> QtMainWindow::saveFileDialog(const std::string& filte
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(qtNameFilter(filter));
-    const QString name = qt(initialName);
+    const QString name = displayPath(initialName);
     if (!name.contains('/') && !dialogDir_.isEmpty()) {
         dialog.setDirectory(dialogDir_);
     }
@@ -453,13 +607,13 @@ std::optional<std::string> QtMainWindow::saveFileDialog(const std::string& filte
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
-    return dialog.selectedFiles().first().toStdString();
+    return nativePath(dialog.selectedFiles().first());
 }
 
 ExportResult QtMainWindow::runWithProgress(const std::string& label, const ui::ExportJob& job) {
-    QProgressDialog dialog(qt(label), "Cancel", 0, kProgressSteps, this);
+    QProgressDialog dialog(displayPath(label), "Cancel", 0, kProgressSteps, this);
     dialog.setObjectName("dlgProgress");
-    auto* text = new QLabel(qt(label));
+    auto* text = new QLabel(displayPath(label));
     text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     dialog.setLabel(text);
     dialog.setWindowTitle(ui::MainWindow::kCaption);
@@ -483,8 +637,17 @@ ExportResult QtMainWindow::runWithProgress(const std::string& label, const ui::E
 }
 
 void QtMainWindow::setStatus(const std::string& text) {
-    lblStatus_->setText(qt(text));
-    lblStatus_->setToolTip(qt(text));
+    setElided(lblStatus_, text);
+}
+
+void QtMainWindow::placeBeside(QWidget* window) {
+    // A new window opens beside this one; once open it stays where the user puts it.
+    const QScreen* s = screen();
+    const QRect area = s ? s->availableGeometry() : QRect(QPoint(0, 0), window->size());
+    // Its frame isn't known before it is shown: this window's is the best guess.
+    const QSize frame = frameGeometry().size() - size();
+    window->resize(window->size().boundedTo(area.size() - frame));
+    window->move(besideWindow(frameGeometry(), window->size() + frame, area));
 }
 
 void QtMainWindow::showPreview(std::shared_ptr<const ui::PreviewData> data,
@@ -494,6 +657,7 @@ void QtMainWindow::showPreview(std::shared_ptr<const ui::PreviewData> data,
         preview_ = new RecordingPreview(this);
         preview_->setAttribute(Qt::WA_DeleteOnClose);
         connect(preview_, &QObject::destroyed, this, [this] { logic_.previewClosed(); });
+        placeBeside(preview_);
     }
     preview_->show(std::move(data), std::move(rows),
                    QFileInfo(QFile::decodeName(name.c_str())).fileName());
@@ -503,6 +667,15 @@ void QtMainWindow::setPreviewRows(std::shared_ptr<const ui::RowSchedule> rows) {
     if (preview_) {
         preview_->setRows(std::move(rows));
     }
+}
+
+void QtMainWindow::showReport(const RecordingReport& report) {
+    if (!report_) {
+        report_ = new ReportWindow(this);
+        report_->setAttribute(Qt::WA_DeleteOnClose);
+        placeBeside(report_);
+    }
+    report_->showReport(report);
 }
 
 void QtMainWindow::showAbout() {
@@ -516,26 +689,57 @@ void QtMainWindow::closeWindow() {
     close();
 }
 
+void QtMainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shown_ || event->spontaneous()) {
+        return;
+    }
+    shown_ = true;
+    // The control with the focus is marked from the start, not only after the first key press.
+    setAttribute(Qt::WA_KeyboardFocusChange);
+    // Form_Load centred the window on its size without the window manager's frame, which is
+    // only known once the window is up: then it is centred once more, by the same rule, on its
+    // real outer size. Without a window manager there is no frame and nothing to correct.
+    centreOnFrame_ = true;
+    QTimer::singleShot(2000, this, [this] { centreOnFrame_ = false; });
+    centreOnFrame();
+}
+
+void QtMainWindow::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    centreOnFrame();
+}
+
+void QtMainWindow::centreOnFrame() {
+    if (!centreOnFrame_ || frameGeometry().size() == size()) {
+        return;  // done, or the frame isn't known yet
+    }
+    centreOnFrame_ = false;
+    const ui::SizeTwips screen = screenSize();
+    const ui::SizeTwips window = windowSize();
+    moveWindow((screen.width - window.width) / 2, (screen.height - window.height) / 2);
+}
+
 void QtMainWindow::closeEvent(QCloseEvent* event) {
     logic_.Form_QueryUnload();
     event->accept();
 }
 
 void QtMainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (!droppedFile(event->mimeData()).isEmpty() && logic_.acceptsLoad()) {
+    if (!droppedFile(event->mimeData()).empty() && logic_.acceptsLoad()) {
         event->acceptProposedAction();
     }
 }
 
 void QtMainWindow::dropEvent(QDropEvent* event) {
-    const QString path = droppedFile(event->mimeData());
-    if (path.isEmpty() || !logic_.acceptsLoad()) {
+    std::string path = droppedFile(event->mimeData());
+    if (path.empty() || !logic_.acceptsLoad()) {
         return;
     }
     event->acceptProposedAction();
     // Loaded once the drop has finished, so a message box doesn't hold up the program that
     // the file came from.
-    QTimer::singleShot(0, this, [this, path] { loadRecording(path); });
+    QTimer::singleShot(0, this, [this, path = std::move(path)] { logic_.loadRecording(path); });
 }
 
 }  // namespace zk::ui_qt

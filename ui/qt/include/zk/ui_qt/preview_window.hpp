@@ -76,7 +76,7 @@ class PreviewPlot : public QWidget {
 /// sample under the mouse (lblReadout: time, raw value, baseline, resistance, the CSV row it
 /// belongs to and its tag, by the export's own conversions) and a line on how to move about
 /// (lblHelp). Keys: + and - (or Up and Down) zoom, Left and Right pan, Home shows the whole
-/// recording.
+/// recording, Escape closes the window.
 ///
 /// The window only draws: the main window's logic reads the recording and makes the schedule
 /// of the rows (ui::MainWindow::mnuViewPreview_Click), and the window shares them.

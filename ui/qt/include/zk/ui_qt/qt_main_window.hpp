@@ -17,6 +17,7 @@ namespace zk::ui_qt {
 /// (positions in twips, scaled with the screen's logical DPI), implements Toolkit for the
 /// toolkit-free logic, and forwards every event to that logic in one line.
 class RecordingPreview;
+class ReportWindow;
 
 class QtMainWindow : public QMainWindow, public ui::Toolkit {
     Q_OBJECT
@@ -36,8 +37,11 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
     /// The widget of a control.
     QWidget* widget(ui::Control control) const;
 
-    /// Loads the recording at `path` as a dropped file is loaded (the program's argument).
+    /// Loads the recording at `path` as a dropped file is loaded.
     void loadRecording(const QString& path);
+    /// The same for a path given as the file system's own bytes (the program's argument),
+    /// which need not be valid UTF-8.
+    void loadRecordingPath(const std::filesystem::path& path);
 
     ui::SizeTwips screenSize() const override;
     ui::SizeTwips windowSize() const override;
@@ -65,10 +69,13 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
     void showPreview(std::shared_ptr<const ui::PreviewData> data,
                      std::shared_ptr<const ui::RowSchedule> rows, const std::string& name) override;
     void setPreviewRows(std::shared_ptr<const ui::RowSchedule> rows) override;
+    void showReport(const RecordingReport& report) override;
     void showAbout() override;
     void closeWindow() override;
 
   protected:
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -77,16 +84,25 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
     void buildMenus();
     void buildControls();
     void connectHandlers();
+    void placeBeside(QWidget* window);
+    void followRateSelection();
+    void centreOnFrame();
 
     std::filesystem::path programDir_;
     ui::MainWindow logic_;
     std::array<QWidget*, static_cast<std::size_t>(ui::Control::cmdExport) + 1> widgets_{};
     QLabel* lblStatus_ = nullptr;
     QAction* mnuViewPreview_ = nullptr;  // enabled exactly while a recording is loaded
+    QAction* mnuViewReport_ = nullptr;   // likewise
     QPointer<RecordingPreview> preview_;
+    QPointer<ReportWindow> report_;
     // The folder that the last open dialog started in: the save dialog starts there too while
     // its suggested name holds no folder, as the two share one dialog object.
     QString dialogDir_;
+    bool shown_ = false;
+    // Set from the first show until the window manager's frame is known: then the window is
+    // centred once more on its outer size, which Form_Load could only guess.
+    bool centreOnFrame_ = false;
 };
 
 }  // namespace zk::ui_qt
