@@ -1,13 +1,16 @@
 // zkgen: writes synthetic recordings (.zkd) for the examples, the tests and the benchmarks.
 //
-// Two profiles:
+// Three profiles:
 //   skin   a skin-resistance trace that drifts slowly between about 50 and 500 kilo-ohms, with
 //          noise and a short response after most tag marks (1-3 s after the stimulus the
 //          resistance falls a few percent over 1-2 s, then recovers over 5-10 s), plus a few
 //          spontaneous responses without a tag;
 //   sweep  the same kind of trace laid over slow sweeps of the raw sample across its whole
 //          range, 0..65535, so that every sample value, and so every table entry of the export,
-//          is used; for the benchmarks.
+//          is used; for the benchmarks;
+//   flat   a skin conductance held at --level microsiemens, with an optional steady --drift
+//          and --noise, and only the responses (--response) and tags (--tag-at) placed by hand:
+//          a trace whose responses are known, for testing a response detector.
 //
 // Records are 20 ms apart from TimeMs 0, tags are numbered 1, 2, 3... Almost every record has
 // the type "P"; after the first five records an occasional "S" or "O" appears. The unused bytes
@@ -41,7 +44,22 @@ constexpr std::uint64_t kRecordsPerMinute = 60'000 / kRecordMs;
 // TimeMs is a signed 32-bit count of milliseconds: the last record must stay within it.
 constexpr std::uint64_t kMaxRecords = std::numeric_limits<std::int32_t>::max() / kRecordMs + 1;
 
-enum class Profile { Skin, Sweep };
+enum class Profile { Skin, Sweep, Flat };
+
+/// A response placed by hand (flat profile): the conductance starts to rise at `onsetMs`, gains
+/// `amplitude` microsiemens over kRiseMs along a smooth S-curve, then falls back with a time
+/// constant of kDecayMs.
+struct PlacedResponse {
+    static constexpr double kRiseMs = 1000.0;
+    static constexpr double kDecayMs = 4000.0;
+    double onsetMs = 0;
+    double amplitude = 0;
+};
+
+struct PlacedTag {
+    double atMs = 0;
+    std::uint16_t number = 0;
+};
 
 struct Options {
     std::uint64_t records = 30'000;  // ten minutes
@@ -49,6 +67,12 @@ struct Options {
     std::uint32_t tagEvery = 1500;  // 30 s
     Profile profile = Profile::Skin;
     std::string output;
+    // The flat profile's trace, in microsiemens.
+    double level = 5.0;
+    double driftPerMinute = 0.0;
+    double noise = 0.0;
+    std::vector<PlacedResponse> responses;
+    std::vector<PlacedTag> tags;
 };
 
 /// xoshiro256** seeded through splitmix64: small, fast and the same everywhere, unlike the
@@ -219,6 +243,11 @@ class Generator {
         zk::SampleRecord r;
         r.TimeMs = static_cast<std::int32_t>(index_ * kRecordMs);
         r.RecordType = recordType();
+        if (options_.profile == Profile::Flat) {
+            placed(r);
+            ++index_;
+            return r;
+        }
 
         if (options_.tagEvery != 0 && --nextTag_ == 0) {
             ++tagNumber_;
@@ -252,6 +281,34 @@ class Generator {
         }
         ++index_;
         return r;
+    }
+
+    // The flat profile: the level, the drift, the placed responses and tags, and the noise.
+    void placed(zk::SampleRecord& r) noexcept {
+        const double t = static_cast<double>(index_ * kRecordMs);
+        double g = options_.level + options_.driftPerMinute * t / 60'000.0;
+        for (std::size_t k = 0; k < options_.responses.size(); ++k) {
+            const PlacedResponse& p = options_.responses[k];
+            if (t < p.onsetMs) {
+                continue;
+            }
+            if (t < p.onsetMs + PlacedResponse::kRiseMs) {
+                const double x = (t - p.onsetMs) / PlacedResponse::kRiseMs;
+                decay_[k] = p.amplitude * x * x * (3.0 - 2.0 * x);
+            } else {
+                decay_[k] *= 1.0 - kRecordMs / PlacedResponse::kDecayMs;
+            }
+            g += decay_[k];
+        }
+        g += options_.noise * rng_.gauss();
+        r.RawValue = rawFromResistance(1000.0 / std::max(g, 1e-3));
+        for (const PlacedTag& tag : options_.tags) {
+            if (t <= tag.atMs && tag.atMs < t + kRecordMs) {
+                r.TagMarker = 'T';
+                r.TagLow = static_cast<std::uint8_t>(tag.number & 0xFF);
+                r.TagHigh = static_cast<std::uint8_t>(tag.number >> 8);
+            }
+        }
     }
 
     std::uint8_t recordType() noexcept {
@@ -308,6 +365,7 @@ class Generator {
 
     Options options_;
     Rng rng_;
+    std::vector<double> decay_ = std::vector<double>(options_.responses.size(), 0.0);
     Responses responses_;
     std::uint64_t index_ = 0;
     std::uint32_t nextTag_ = 0;
@@ -331,12 +389,21 @@ Writes a synthetic skin-resistance recording: one 20-byte record every 20 ms.
   -s, --seed N           random seed (default 1); the same seed gives the same file
       --tag-every N      average records between tags (default 1500 = 30 s; 0 = no tags)
       --profile NAME     skin (default): 50-500 kilo-ohms with responses after tags;
-                         sweep: slow sweeps over the whole raw range 0..65535, for benchmarks
+                         sweep: slow sweeps over the whole raw range 0..65535, for benchmarks;
+                         flat: a conductance held at --level, with only the responses and
+                         tags placed below (every record of type "P")
+      --level US         flat: the conductance in microsiemens (default 5)
+      --drift US         flat: a steady change of the level per minute (default 0)
+      --noise US         flat: the standard deviation of noise added to each sample (default 0)
+      --response S:A     flat: a response rising from S seconds by A microsiemens over 1 s,
+                         falling back with a time constant of 4 s (repeatable)
+      --tag-at S[:N]     flat: tag number N (default: 1, 2, 3...) at S seconds (repeatable)
   -h, --help             this text
 
 Examples:
   zkgen --minutes 10 --seed 19 -o examples/sample.zkd
   zkgen --records 10000000 --profile sweep --tag-every 500 -o big.zkd
+  zkgen --profile flat --seconds 60 --tag-at 5 --response 7:0.2 -o one-response.zkd
 )";
 
 template <typename T>
@@ -422,8 +489,43 @@ Options parseOptions(int argc, char** argv) {
                 options.profile = Profile::Skin;
             } else if (name == "sweep") {
                 options.profile = Profile::Sweep;
+            } else if (name == "flat") {
+                options.profile = Profile::Flat;
             } else {
-                usageError("--profile: expected skin or sweep, got '" + std::string(name) + "'");
+                usageError("--profile: expected skin, sweep or flat, got '" + std::string(name) +
+                           "'");
+            }
+        } else if (arg == "--level" || arg == "--drift" || arg == "--noise") {
+            const std::string_view text = takeValue();
+            const auto v = parseNumber<double>(text);
+            if (!v || !(*v > -1e6 && *v < 1e6) || (arg != "--drift" && *v < 0)) {
+                usageError(std::string(arg) + ": expected a number of microsiemens, got '" +
+                           std::string(text) + "'");
+            }
+            (arg == "--level" ? options.level : arg == "--drift" ? options.driftPerMinute
+                                                                 : options.noise) = *v;
+        } else if (arg == "--response" || arg == "--tag-at") {
+            const std::string_view text = takeValue();
+            const auto colon = text.find(':');
+            const auto at = parseNumber<double>(text.substr(0, colon));
+            const std::string_view second =
+                colon == std::string_view::npos ? std::string_view() : text.substr(colon + 1);
+            if (arg == "--response") {
+                const auto amplitude = parseNumber<double>(second);
+                if (!at || !amplitude || !(*at >= 0) || !(*amplitude >= 0)) {
+                    usageError("--response: expected SECONDS:MICROSIEMENS, got '" +
+                               std::string(text) + "'");
+                }
+                options.responses.push_back({*at * 1000.0, *amplitude});
+            } else {
+                const auto number = colon == std::string_view::npos
+                                        ? std::optional<std::uint64_t>(options.tags.size() + 1)
+                                        : parseNumber<std::uint64_t>(second);
+                if (!at || !(*at >= 0) || !number || *number > 65535) {
+                    usageError("--tag-at: expected SECONDS or SECONDS:NUMBER, got '" +
+                               std::string(text) + "'");
+                }
+                options.tags.push_back({*at * 1000.0, static_cast<std::uint16_t>(*number)});
             }
         } else {
             usageError("unknown option '" + std::string(argv[i]) + "'");
