@@ -368,7 +368,7 @@ std::string reportText(const RecordingReport& r) {
                                                                             std::to_string(
                                                                                 r.updatePeriod) +
                                                                             ", counted from 1)"));
-    for (const TagMark& t : r.tags) {
+    for (const ReportTag& t : r.tags) {
         char text[128];
         std::snprintf(text, sizeof text, "    tag %5u  TimeMs %10d  %s  row %llu\n", t.number,
                       t.timeMs, formatClock(t.timeMs, true).c_str(),
@@ -470,7 +470,7 @@ std::string reportJson(const RecordingReport& r) {
     key("rows"), out += std::to_string(r.rows);
     key("tags");
     out += "[";
-    for (const TagMark& t : r.tags) {
+    for (const ReportTag& t : r.tags) {
         out += (out.back() == '[' ? "" : ",") + std::string("{\"number\":") +
                std::to_string(t.number) + ",\"record\":" + std::to_string(t.record) +
                ",\"time_ms\":" + std::to_string(t.timeMs) +

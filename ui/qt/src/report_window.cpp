@@ -54,7 +54,7 @@ void ReportWindow::showReport(const RecordingReport& report) {
     text_->setPlainText(QString::fromStdString(reportText(withoutTags)));
     tags_->setRowCount(static_cast<int>(report.tags.size()));
     int row = 0;
-    for (const TagMark& t : report.tags) {
+    for (const ReportTag& t : report.tags) {
         const QString cells[] = {QString::number(t.number), QString::number(t.timeMs),
                                  QString::fromStdString(formatClock(t.timeMs, true)),
                                  QString::number(t.row + 1)};

@@ -28,7 +28,7 @@ struct Stretch {
 };
 
 /// A record carrying a tag, and the CSV data row that carries the tag at the report's rate.
-struct TagMark {
+struct ReportTag {
     std::uint16_t number = 0;
     std::uint64_t record = 0;
     std::int32_t timeMs = 0;
@@ -67,7 +67,7 @@ struct RecordingReport {
     std::uint64_t standingStretches = 0;  ///< stretches whose time stamp stands still
     std::vector<Stretch> standing;
 
-    std::vector<TagMark> tags;  ///< every tag on a sample, in recording order
+    std::vector<ReportTag> tags;  ///< every tag on a sample, in recording order
 
     std::uint64_t samples = 0;
     std::uint64_t noContactSamples = 0;  ///< raw sample up to 4888: resistance not positive
