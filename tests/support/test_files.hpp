@@ -1,38 +1,166 @@
 #pragma once
 
-#include <gtest/gtest.h>
+// Files, scratch folders, a disk that is always full, and running the project's programs as
+// processes, as a user would, for the tests.
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace zk::test {
 
+namespace fs = std::filesystem;
+
 /// The whole content of a file; empty when it can't be read.
-inline std::string readFile(const std::filesystem::path& p) {
+inline std::string readFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-/// Writes `bytes` as the whole content of a file.
-inline void writeFile(const std::filesystem::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
+/// Writes `bytes` as the whole content of a file, making its folder when missing.
+inline void writeFile(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-/// A folder of its own for the running test, in the temporary folder, named after `prefix`, the
-/// process and the test (not created).
-inline std::filesystem::path scratchFolderForThisTest(const std::string& prefix) {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
+/// The words of `text`, split at single spaces: a command line.
+inline std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> out;
+    for (std::size_t at = 0, end = 0; !text.empty() && end != std::string::npos; at = end + 1) {
+        end = text.find(' ', at);
+        out.push_back(text.substr(at, end - at));
     }
-    return std::filesystem::temp_directory_path() /
-           (prefix + "_" + std::to_string(::getpid()) + "_" + name);
+    return out;
+}
+
+/// The names in a folder, sorted: compared with what must be there, they show a temporary file
+/// left behind.
+inline std::vector<std::string> listing(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+/// A fresh folder in the temporary folder, open to every user (so that a test can run a
+/// program as another user in it), removed with everything in it at the end.
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "zk_test.XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot make a scratch folder");
+        }
+        path_ = pattern;
+        fs::permissions(path_, fs::perms::all);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        // Folders that a test made read-only must be writable again before their files can go.
+        for (auto it = fs::recursive_directory_iterator(path_, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+  private:
+    fs::path path_;
+};
+
+/// A device on which every write fails with "No space left on device": /dev/full, or, where a
+/// container lacks it and the tests run as root, the same device made in the temporary folder.
+inline std::string fullDevice() {
+    const std::string made = "/tmp/zk_test_full_device";
+    if (!fs::is_character_file("/dev/full") && !fs::is_character_file(made)) {
+        ::mknod(made.c_str(), S_IFCHR | 0666, makedev(1, 7));
+    }
+    return fs::is_character_file("/dev/full") ? "/dev/full" : made;
+}
+
+/// A program started with its standard output and error going to pipes.
+struct Process {
+    pid_t pid;
+    int out, err;  // read ends of its standard output and error
+};
+
+/// How a program ended, and what it wrote.
+struct Finished {
+    int status;  // exit status, or -signal when killed; 126: could not become the user asked
+                 // for, 127: could not be started
+    std::string out, err;
+};
+
+/// Starts `program` with `args`, as the user `uid` when one is given (the caller is root).
+inline Process startProcess(const std::string& program, const std::vector<std::string>& args,
+                            std::optional<uid_t> uid = std::nullopt) {
+    int out[2], err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0) {
+        std::abort();
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        if (uid && (::setgroups(0, nullptr) != 0 || ::setgid(*uid) != 0 || ::setuid(*uid) != 0)) {
+            ::_exit(126);
+        }
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    return {pid, out[0], err[0]};
+}
+
+/// Reads the program's standard output to its end (`onOutput` is told each time data comes),
+/// then its standard error, which holds a few messages at most, and waits for the program.
+inline Finished finishProcess(Process p, const std::function<void()>& onOutput = {}) {
+    Finished f{-1, {}, {}};
+    char buffer[65536];
+    for (const int fd : {p.out, p.err}) {
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+            (fd == p.out ? f.out : f.err).append(buffer, static_cast<std::size_t>(n));
+            if (fd == p.out && onOutput) {
+                onOutput();
+            }
+        }
+        ::close(fd);
+    }
+    int status = 0;
+    ::waitpid(p.pid, &status, 0);
+    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return f;
+}
+
+/// Runs `program` to its end.
+inline Finished runProcess(const std::string& program, const std::vector<std::string>& args,
+                           std::optional<uid_t> uid = std::nullopt) {
+    return finishProcess(startProcess(program, args, uid));
 }
 
 }  // namespace zk::test

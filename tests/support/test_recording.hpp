@@ -1,11 +1,14 @@
 #pragma once
 
-#include <cstdint>
+// Recordings and settings for the tests.
+
 #include <initializer_list>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "zk/engine/record.hpp"
+#include "zk/engine/export_options.hpp"
 
 namespace zk::test {
 
@@ -18,28 +21,58 @@ struct Rec {
 };
 
 /// The bytes of a recording holding `records`; the unused bytes are zero.
-inline std::string recordingBytes(std::span<const Rec> records) {
-    std::string bytes;
-    bytes.reserve(records.size() * kRecordSize);
-    for (const Rec& r : records) {
-        unsigned char block[kRecordSize] = {};
-        SampleRecord s;
-        s.TimeMs = r.timeMs;
-        s.RawValue = r.raw;
+inline std::string recordingBytes(const std::vector<Rec>& records) {
+    std::string bytes(records.size() * kRecordSize, '\0');
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const Rec& r = records[i];
+        SampleRecord s{r.timeMs, r.raw, 0, 0, 0, static_cast<std::uint8_t>(r.type)};
         if (r.tag >= 0) {
             s.TagMarker = 'T';
             s.TagLow = static_cast<std::uint8_t>(r.tag & 0xFF);
             s.TagHigh = static_cast<std::uint8_t>(r.tag >> 8);
         }
-        s.RecordType = static_cast<std::uint8_t>(r.type);
-        s.encodeInto(block);
-        bytes.append(reinterpret_cast<const char*>(block), sizeof block);
+        s.encodeInto(reinterpret_cast<unsigned char*>(bytes.data()) + i * kRecordSize);
     }
     return bytes;
 }
 
-inline std::string recordingBytes(std::initializer_list<Rec> records) {
-    return recordingBytes(std::span<const Rec>(records.begin(), records.size()));
+/// `count` records of type P, 20 ms apart from 0, with samples that vary and a tag (numbered
+/// 1, 2, ...) on every thousandth record.
+inline std::string steadyRecording(std::size_t count) {
+    std::vector<Rec> records;
+    for (std::size_t i = 0; i < count; ++i) {
+        records.push_back({static_cast<std::int32_t>(20 * i),
+                           static_cast<std::uint16_t>(3000 + i * 7919 % 40000),
+                           i % 1000 == 500 ? static_cast<int>(i / 1000 + 1) : -1});
+    }
+    return recordingBytes(records);
+}
+
+/// A recording's bytes as the engine's sources take them.
+inline std::span<const unsigned char> bytesOf(const std::string& bytes) {
+    return {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
+}
+
+/// Export options with these columns, period, headers and heading line.
+inline ExportOptions settingsWith(bool time, bool data, bool base, bool res, bool tags,
+                                  std::int16_t period = 1, bool headers = true,
+                                  std::string heading = {}) {
+    ExportOptions o;
+    o.UpdatePeriod = period;
+    o.IncludeHeaders = headers;
+    o.IncludeTime = time;
+    o.IncludeData = data;
+    o.IncludeBaseline = base;
+    o.IncludeResistance = res;
+    o.IncludeTags = tags;
+    o.heading = std::move(heading);
+    return o;
+}
+
+/// `options` with `heading` as the heading line.
+inline ExportOptions withHeading(ExportOptions options, std::string_view heading) {
+    options.heading = std::string(heading);
+    return options;
 }
 
 }  // namespace zk::test

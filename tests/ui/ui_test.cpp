@@ -1,27 +1,16 @@
+// The main window's logic, driven through a fake toolkit that keeps the controls' state as
+// designed and records what the logic asks of it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <deque>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <map>
-#include <optional>
-#include <string>
-#include <vector>
 
-#include "full_device.hpp"
 #include "test_files.hpp"
-#include "zk/engine/byte_sink.hpp"
-#include "zk/engine/byte_source.hpp"
+#include "test_recording.hpp"
 #include "zk/engine/export.hpp"
+#include "zk/engine/recording.hpp"
 #include "zk/settings/config_file.hpp"
-#include "zk/ui/about.hpp"
-#include "zk/ui/converter_session.hpp"
+#include "zk/engine/paths.hpp"
 #include "zk/ui/main_window.hpp"
 
 namespace fs = std::filesystem;
@@ -31,1047 +20,417 @@ using zk::test::writeFile;
 using zk::ui::CheckValue;
 using zk::ui::Control;
 using zk::ui::MainWindow;
-using zk::ui::MessageIcon;
+using Names = std::vector<std::string>;
 
 namespace {
 
-const std::string kDefaultFile =
-    "\"\"\r\n\"\"\r\n1\r\n#TRUE#\r\n#TRUE#\r\n#TRUE#\r\n#FALSE#\r\n#FALSE#\r\n#FALSE#\r\n"
-    "\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n\"\"\r\n";
+// Remembered settings with these columns, period and headers.
+ExportSettings settingsWith(bool time, bool data, bool base, bool res, bool tags,
+                            std::int16_t period = 1, bool headers = true) {
+    return {"", "", period, headers, time, data, base, res, tags};
+}
 
 struct Message {
-    std::string text;
-    std::string title;
-    MessageIcon icon;
+    std::string text, title;
+    zk::ui::MessageIcon icon;
     std::string lblSource;  // its caption while the message was up
 };
 
-struct OpenCall {
-    std::string title, filter, initialName, initialDir;
-};
-
-struct SaveCall {
-    std::string filter, initialName;
-    bool confirmReplace;
-    bool framesEnabled;  // Frame1 or Frame2 enabled while the dialog was up
-};
-
-// A toolkit that keeps the controls' state as designed and records what the logic does.
-class FakeToolkit : public zk::ui::ConverterSession {
+class FakeToolkit : public zk::ui::Toolkit {
   public:
-    explicit FakeToolkit(fs::path programDir) : programDir_(std::move(programDir)) {
-        selected = Control::Option1;  // as designed
-        visible[Control::txtHeading] = false;
-        visible[Control::lblHeading] = false;
-        captions[Control::cmdLoad] = "Load File";
-        captions[Control::lblSource] = "";
-        enabled[Control::cmdExport] = false;
-        enabled[Control::Frame1] = true;
-        enabled[Control::Frame2] = true;
-    }
+    explicit FakeToolkit(fs::path programDir) : programDir_(std::move(programDir)) {}
 
-    void attach(MainWindow& logic) { logic_ = &logic; }
-
-    // Like a toolkit that raises a control's click handler when code changes it.
-    bool raisesClickHandlers = false;
-
-    zk::ui::SizeTwips screen{19200, 10800};
-    zk::ui::SizeTwips window{8250, 5400};
-    std::optional<std::pair<float, float>> movedTo;
-    Control selected;
-    std::vector<Control> selectCalls;
+    MainWindow logic{*this};
+    bool raisesClickHandlers = false;  // as a toolkit that runs a handler when code sets a box
+    std::pair<float, float> movedTo{-1, -1};
+    Control selected = Control::Option1;  // as designed
     std::map<Control, CheckValue> checks;
-    std::map<Control, bool> visible;
-    std::string heading;
+    std::map<Control, bool> visible{{Control::txtHeading, false}, {Control::lblHeading, false}};
+    std::map<Control, std::string> captions{{Control::cmdLoad, "Load File"}};
+    std::map<Control, bool> enabled{{Control::Frame1, true}, {Control::Frame2, true}};
+    std::string heading, status;
     std::vector<Message> messages;
-    int aboutShown = 0;
-    int closeRequests = 0;
+    // The user's answers to the file dialogs (nothing: cancelled), and what the dialogs were
+    // given: the open dialog's folder, the save dialog's suggested name and its question.
+    std::deque<std::optional<zk::ui::ChosenFile>> openAnswers;
+    std::deque<std::optional<std::string>> saveAnswers;
+    Names openDirs, saveNames;
+    bool confirmReplace = false, framesEnabledMeanwhile = false;
+    // Cancel is clicked at this progress report (1 = the first); `duringExport` runs at the
+    // first report, as a close request or a click that arrives while the export runs.
+    int cancelAtReport = 0, progressReports = 0;
+    std::function<void()> duringExport;
+    std::shared_ptr<const zk::ui::PreviewData> preview;
+    std::shared_ptr<const zk::ui::RowSchedule> previewRows;
+    std::optional<zk::RecordingReport> report;
 
-    zk::ui::SizeTwips screenSize() const override { return screen; }
-    zk::ui::SizeTwips windowSize() const override { return window; }
+    zk::ui::SizeTwips screenSize() const override { return {19215, 10815}; }
+    zk::ui::SizeTwips windowSize() const override { return {8250, 5400}; }
     void moveWindow(float left, float top) override { movedTo = {left, top}; }
     fs::path programDirectory() const override { return programDir_; }
     CheckValue checkValue(Control box) const override {
-        const auto it = checks.find(box);
-        return it == checks.end() ? CheckValue::Unchecked : it->second;
+        return checks.contains(box) ? checks.at(box) : CheckValue::Unchecked;
     }
     void setChecked(Control box) override {
-        checks[box] = CheckValue::Checked;
-        if (raisesClickHandlers) {
-            click(box);
-        }
+        userSets(box, CheckValue::Checked, raisesClickHandlers);
     }
     void selectOption(Control option) override {
         selected = option;
-        selectCalls.push_back(option);
-        if (raisesClickHandlers) {
-            click(option);
-        }
+        raisesClickHandlers ? click(option) : void();
     }
     std::string text(Control) const override { return heading; }
     void setVisible(Control c, bool on) override { visible[c] = on; }
     std::string caption(Control c) const override { return captions.at(c); }
     void setCaption(Control c, const std::string& text) override { captions[c] = text; }
     void setEnabled(Control c, bool on) override { enabled[c] = on; }
-    void showMessage(const std::string& text, const std::string& title, MessageIcon icon) override {
+    void showMessage(const std::string& text, const std::string& title,
+                     zk::ui::MessageIcon icon) override {
         messages.push_back({text, title, icon, captions[Control::lblSource]});
     }
-
-    // The user's answers to the file dialogs, in order; nothing is a cancel.
-    std::deque<std::optional<zk::ui::ChosenFile>> openAnswers;
-    std::deque<std::optional<std::string>> saveAnswers;
-    std::vector<OpenCall> openCalls;
-    std::vector<SaveCall> saveCalls;
-    // The export: Cancel is clicked at this progress report (1 = the first), and this runs at
-    // the first report, like a close request arriving while the export runs.
-    int cancelAtReport = 0;
-    std::function<void()> duringExport;
-    int progressReports = 0;
-    std::vector<std::string> progressLabels;
-    bool framesEnabledDuringExport = false;
-    std::string status;
-
-    std::optional<zk::ui::ChosenFile> openFileDialog(const std::string& title,
-                                                     const std::string& filter,
-                                                     const std::string& initialName,
-                                                     const std::string& initialDir) override {
-        openCalls.push_back({title, filter, initialName, initialDir});
-        if (openAnswers.empty()) {
-            ADD_FAILURE() << "unexpected open dialog";
-            return std::nullopt;
-        }
-        auto answer = openAnswers.front();
-        openAnswers.pop_front();
-        return answer;
+    std::optional<zk::ui::ChosenFile> openFileDialog(const std::string&, const std::string&,
+                                                     const std::string&,
+                                                     const std::string& dir) override {
+        openDirs.push_back(dir);
+        return next(openAnswers);
     }
-    std::optional<std::string> saveFileDialog(const std::string& filter,
-                                              const std::string& initialName,
-                                              bool confirmReplace) override {
-        saveCalls.push_back({filter, initialName, confirmReplace,
-                             enabled[Control::Frame1] || enabled[Control::Frame2]});
-        if (saveAnswers.empty()) {
-            ADD_FAILURE() << "unexpected save dialog";
-            return std::nullopt;
-        }
-        auto answer = saveAnswers.front();
-        saveAnswers.pop_front();
-        return answer;
+    std::optional<std::string> saveFileDialog(const std::string&, const std::string& name,
+                                              bool confirm) override {
+        saveNames.push_back(name);
+        confirmReplace = confirm;
+        framesEnabledMeanwhile |= enabled[Control::Frame1] || enabled[Control::Frame2];
+        return next(saveAnswers);
     }
-    zk::ExportResult runWithProgress(const std::string& label,
-                                     const zk::ui::ExportJob& job) override {
-        progressLabels.push_back(label);
-        framesEnabledDuringExport = enabled[Control::Frame1] || enabled[Control::Frame2];
+    zk::ExportResult runWithProgress(const std::string&, const zk::ui::ExportJob& job) override {
+        framesEnabledMeanwhile |= enabled[Control::Frame1] || enabled[Control::Frame2];
         return job([this](std::uint64_t, std::uint64_t) {
-            ++progressReports;
-            if (progressReports == 1 && duringExport) {
+            if (++progressReports == 1 && duringExport) {
                 duringExport();
             }
             return progressReports != cancelAtReport;
         });
     }
     void setStatus(const std::string& text) override { status = text; }
-    void showAbout() override { ++aboutShown; }
-    void closeWindow() override {
-        ++closeRequests;
-        logic_->Form_QueryUnload();  // what the toolkit raises before the window goes
+    void showPreview(std::shared_ptr<const zk::ui::PreviewData> data,
+                     std::shared_ptr<const zk::ui::RowSchedule> rows, const std::string&) override {
+        preview = std::move(data);
+        previewRows = std::move(rows);
     }
+    void setPreviewRows(std::shared_ptr<const zk::ui::RowSchedule> rows) override {
+        previewRows = std::move(rows);
+    }
+    void showReport(const zk::RecordingReport& r) override { report = r; }
+    void showAbout() override {}
+    void closeWindow() override { logic.Form_QueryUnload(); }  // raised before the window goes
 
     // A user's click: the value changes, then the handler runs.
-    void userSets(Control box, CheckValue value) {
+    void userSets(Control box, CheckValue value, bool runHandler = true) {
         checks[box] = value;
-        click(box);
+        runHandler ? click(box) : void();
     }
-
     void click(Control c) {
-        switch (c) {
-            case Control::Option1:
-                return logic_->Option1_Click();
-            case Control::Option2:
-                return logic_->Option2_Click();
-            case Control::Option3:
-                return logic_->Option3_Click();
-            case Control::Option4:
-                return logic_->Option4_Click();
-            case Control::chkHeader:
-                return logic_->chkHeader_Click();
-            case Control::chkTime:
-                return logic_->chkTime_Click();
-            case Control::chkData:
-                return logic_->chkData_Click();
-            case Control::chkBase:
-                return logic_->chkBase_Click();
-            case Control::chkRes:
-                return logic_->chkRes_Click();
-            case Control::chkTags:
-                return logic_->chkTags_Click();
-            default:
-                FAIL() << "no click handler for " << zk::ui::controlName(c);
-        }
+        using M = MainWindow;
+        const std::map<Control, void (M::*)()> handlers = {
+            {Control::Option1, &M::Option1_Click},     {Control::Option2, &M::Option2_Click},
+            {Control::Option3, &M::Option3_Click},     {Control::Option4, &M::Option4_Click},
+            {Control::chkHeader, &M::chkHeader_Click}, {Control::chkTime, &M::chkTime_Click},
+            {Control::chkData, &M::chkData_Click},     {Control::chkBase, &M::chkBase_Click},
+            {Control::chkRes, &M::chkRes_Click},       {Control::chkTags, &M::chkTags_Click}};
+        (logic.*handlers.at(c))();
+    }
+    void load(const std::string& path) {
+        openAnswers.push_back(zk::ui::ChosenFile{path, fs::path(path).filename()});
+        logic.cmdLoad_Click();
     }
 
-    std::map<Control, std::string> captions;
-    std::map<Control, bool> enabled;
-
   private:
+    template <class T>
+    static T next(std::deque<T>& answers) {
+        EXPECT_FALSE(answers.empty()) << "a dialog that the test did not expect";
+        T answer = answers.empty() ? T{} : answers.front();
+        answers.empty() ? void() : answers.pop_front();
+        return answer;
+    }
     fs::path programDir_;
-    MainWindow* logic_ = nullptr;
 };
 
-// Sets an environment variable for one test and puts the old value back after it.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
+// The check boxes and the flags they set, in the file's order; the options and their periods.
+const std::pair<Control, bool ExportSettings::*> kBoxes[] = {
+    {Control::chkHeader, &ExportSettings::IncludeHeaders},
+    {Control::chkTime, &ExportSettings::IncludeTime},
+    {Control::chkData, &ExportSettings::IncludeData},
+    {Control::chkBase, &ExportSettings::IncludeBaseline},
+    {Control::chkRes, &ExportSettings::IncludeResistance},
+    {Control::chkTags, &ExportSettings::IncludeTags}};
+const std::pair<Control, std::int16_t> kOptions[] = {
+    {Control::Option1, 1}, {Control::Option2, 10}, {Control::Option3, 50}, {Control::Option4, 250}};
 
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
+// A program folder in a scratch folder, and a per-user folder that can't be used, so that
+// nothing leaks into the real one.
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ = zk::test::scratchFolderForThisTest("zk_ui_test");
-        fs::remove_all(root_);
-        programDir_ = root_ / "bin";
-        fs::create_directories(programDir_);
-        configFile_ = programDir_ / "zkFileExport.cfg";
-        // A per-user folder that can't be used, so nothing leaks into the real one.
-        writeFile(root_ / "plain", "");
-        xdg_.emplace("XDG_CONFIG_HOME", (root_ / "plain" / "cfg").string());
-        toolkit_.emplace(programDir_);
-        logic_.emplace(*toolkit_);
-        toolkit_->attach(*logic_);
+        writeFile(root / "plain", "");
+        fs::create_directories(root / "bin");
+        ::setenv("XDG_CONFIG_HOME", (root / "plain/cfg").c_str(), 1);
     }
-    void TearDown() override {
-        xdg_.reset();
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
+    void saveFile(const ExportSettings& s) { writeFile(configFile, zk::configFileText(s)); }
 
-    void saveFile(const ExportSettings& s) { writeFile(configFile_, zk::configFileText(s)); }
-
-    fs::path root_;
-    fs::path programDir_;
-    fs::path configFile_;
-    std::optional<ScopedEnv> xdg_;
-    std::optional<FakeToolkit> toolkit_;
-    std::optional<MainWindow> logic_;
+    zk::test::TempDir root;
+    const fs::path configFile = root.path() / "bin/zkFileExport.cfg";
+    FakeToolkit toolkit{root.path() / "bin"};
+    MainWindow& logic = toolkit.logic;
 };
 
-TEST_F(WindowTest, FirstStartShowsTheDefaultsAndLeavesTheDefaultFile) {
-    logic_->Form_Load();
-    EXPECT_EQ(readFile(configFile_), kDefaultFile);
-    EXPECT_EQ(logic_->configPath(), configFile_);
-    EXPECT_EQ(logic_->settings(), ExportSettings{});
-    EXPECT_EQ(toolkit_->selected, Control::Option1);
-    EXPECT_EQ(toolkit_->checkValue(Control::chkHeader), CheckValue::Checked);
-    EXPECT_EQ(toolkit_->checkValue(Control::chkTime), CheckValue::Checked);
-    EXPECT_EQ(toolkit_->checkValue(Control::chkData), CheckValue::Checked);
-    EXPECT_EQ(toolkit_->checkValue(Control::chkBase), CheckValue::Unchecked);
-    EXPECT_EQ(toolkit_->checkValue(Control::chkRes), CheckValue::Unchecked);
-    EXPECT_EQ(toolkit_->checkValue(Control::chkTags), CheckValue::Unchecked);
-    EXPECT_TRUE(toolkit_->visible[Control::txtHeading]);
-    EXPECT_TRUE(toolkit_->visible[Control::lblHeading]);
-    EXPECT_TRUE(logic_->headingText().empty());
-    EXPECT_TRUE(toolkit_->messages.empty());
-}
-
-struct Centring {
-    const char* label;
-    zk::ui::SizeTwips screen;
-    zk::ui::SizeTwips window;
-    float left;
-    float top;
-};
-
-void PrintTo(const Centring& c, std::ostream* os) {
-    *os << c.label;
-}
-
-class CentringTest : public WindowTest, public ::testing::WithParamInterface<Centring> {};
-
-TEST_P(CentringTest, StartUpCentresTheOuterWindowWithoutRounding) {
-    toolkit_->screen = GetParam().screen;
-    toolkit_->window = GetParam().window;
-    logic_->Form_Load();
-    ASSERT_TRUE(toolkit_->movedTo.has_value());
-    EXPECT_FLOAT_EQ(toolkit_->movedTo->first, GetParam().left);
-    EXPECT_FLOAT_EQ(toolkit_->movedTo->second, GetParam().top);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Screens, CentringTest,
-    ::testing::Values(Centring{"full_hd", {28800, 16200}, {8250, 5400}, 10275, 5400},
-                      Centring{"half_twips", {19215, 10815}, {8250, 5400}, 5482.5f, 2707.5f},
-                      Centring{
-                          "window_larger_than_screen", {6000, 4000}, {8250, 5400}, -1125, -700}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-struct Restore {
-    const char* label;
-    ExportSettings settings;
-    std::optional<Control> option;  // the option restore selects; nothing for none
-    std::vector<Control> checked;
-};
-
-void PrintTo(const Restore& c, std::ostream* os) {
-    *os << c.label;
-}
-
-ExportSettings noFlags(std::int16_t period) {
-    ExportSettings s;
-    s.UpdatePeriod = period;
-    s.IncludeHeaders = s.IncludeTime = s.IncludeData = false;
-    return s;
-}
-
-ExportSettings oneFlag(bool ExportSettings::*flag) {
-    ExportSettings s = noFlags(1);
-    s.*flag = true;
-    return s;
-}
-
-class RestoreTest : public WindowTest, public ::testing::WithParamInterface<Restore> {};
-
-TEST_P(RestoreTest, PutsTheSavedSettingIntoTheControlsAndKeepsTheFile) {
-    const Restore& c = GetParam();
-    saveFile(c.settings);
-    logic_->Form_Load();
-    EXPECT_EQ(logic_->settings(), c.settings);
-    if (c.option) {
-        EXPECT_EQ(toolkit_->selectCalls, std::vector<Control>{*c.option});
-    } else {
-        EXPECT_TRUE(toolkit_->selectCalls.empty());
+// Restore_Settings selects the option of the saved period and checks the boxes of the true
+// flags; it ends the same when the toolkit raises the click handlers meanwhile. A first start
+// writes the defaults at once; a file that loaded is not written. A saved period that no export
+// could use (0 or below, beyond 1638) is damaged and becomes 1; one that no option offers is
+// kept and named on the status line.
+TEST_F(WindowTest, StartUpCentresTheWindowAndPutsTheSavedSettingsIntoTheControls) {
+    std::vector<std::optional<ExportSettings>> cases = {std::nullopt};
+    for (const std::int16_t period : {1, 10, 50, 250, 7, 1638, 0, -10, 1639}) {
+        cases.push_back(settingsWith(false, false, false, false, false, period, false));
+        cases.back()->SourceDir = "/rec/";
     }
-    EXPECT_EQ(toolkit_->selected, c.option.value_or(Control::Option1));
-    for (Control box : {Control::chkHeader, Control::chkTime, Control::chkData, Control::chkBase,
-                        Control::chkRes, Control::chkTags}) {
-        const bool expected = std::find(c.checked.begin(), c.checked.end(), box) != c.checked.end();
-        EXPECT_EQ(toolkit_->checkValue(box) == CheckValue::Checked, expected)
-            << zk::ui::controlName(box);
+    for (const auto& [box, flag] : kBoxes) {
+        cases.push_back(settingsWith(false, false, false, false, false, 50, false));
+        *cases.back().*flag = true;
     }
-    EXPECT_EQ(toolkit_->visible[Control::txtHeading], c.settings.IncludeHeaders);
-    EXPECT_EQ(toolkit_->visible[Control::lblHeading], c.settings.IncludeHeaders);
-    // A file that loaded is not written at start-up.
-    EXPECT_EQ(readFile(configFile_), zk::configFileText(c.settings));
-}
-
-ExportSettings dirs() {
-    ExportSettings s;
-    s.SourceDir = "/rec/";
-    s.DestDir = "/csv/";
-    return s;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Settings, RestoreTest,
-    ::testing::Values(
-        Restore{"period_1", noFlags(1), Control::Option1, {}},
-        Restore{"period_10", noFlags(10), Control::Option2, {}},
-        Restore{"period_50", noFlags(50), Control::Option3, {}},
-        Restore{"period_250", noFlags(250), Control::Option4, {}},
-        Restore{"period_7_selects_none", noFlags(7), std::nullopt, {}},
-        Restore{"period_negative_selects_none", noFlags(-10), std::nullopt, {}},
-        Restore{"headers",
-                oneFlag(&ExportSettings::IncludeHeaders),
-                Control::Option1,
-                {Control::chkHeader}},
-        Restore{
-            "time", oneFlag(&ExportSettings::IncludeTime), Control::Option1, {Control::chkTime}},
-        Restore{
-            "data", oneFlag(&ExportSettings::IncludeData), Control::Option1, {Control::chkData}},
-        Restore{"baseline",
-                oneFlag(&ExportSettings::IncludeBaseline),
-                Control::Option1,
-                {Control::chkBase}},
-        Restore{"resistance",
-                oneFlag(&ExportSettings::IncludeResistance),
-                Control::Option1,
-                {Control::chkRes}},
-        Restore{
-            "tags", oneFlag(&ExportSettings::IncludeTags), Control::Option1, {Control::chkTags}},
-        Restore{"directories",
-                dirs(),
-                Control::Option1,
-                {Control::chkHeader, Control::chkTime, Control::chkData}}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-TEST_F(WindowTest, RestoreEndsTheSameWhenTheToolkitRaisesClickHandlers) {
-    ExportSettings s;
-    s.UpdatePeriod = 50;
-    s.IncludeBaseline = s.IncludeResistance = s.IncludeTags = true;
-    s.IncludeData = false;
-    saveFile(s);
-    toolkit_->raisesClickHandlers = true;
-    logic_->Form_Load();
-    EXPECT_EQ(logic_->settings(), s);
-    EXPECT_EQ(toolkit_->selected, Control::Option3);
-    EXPECT_EQ(toolkit_->checkValue(Control::chkData), CheckValue::Unchecked);
-}
-
-TEST_F(WindowTest, HeadingBoxAndLabelFollowTheHeadersBoxAndTheTextStays) {
-    saveFile(noFlags(1));
-    logic_->Form_Load();
-    EXPECT_FALSE(toolkit_->visible[Control::txtHeading]);
-    EXPECT_FALSE(toolkit_->visible[Control::lblHeading]);
-
-    toolkit_->heading = "Trial 3";
-    logic_->txtHeading_Change();
-    const struct {
-        CheckValue value;
-        bool shown;
-    } steps[] = {{CheckValue::Checked, true},
-                 {CheckValue::Unchecked, false},
-                 {CheckValue::Grayed, true},
-                 {CheckValue::Unchecked, false}};
-    for (const auto& step : steps) {
-        toolkit_->userSets(Control::chkHeader, step.value);
-        EXPECT_EQ(logic_->settings().IncludeHeaders, step.shown);
-        EXPECT_EQ(toolkit_->visible[Control::txtHeading], step.shown);
-        EXPECT_EQ(toolkit_->visible[Control::lblHeading], step.shown);
-        EXPECT_EQ(logic_->headingText(), "\"Trial 3\"");
-    }
-}
-
-struct HeadingCase {
-    const char* label;
-    std::string typed;
-    std::string headingText;
-};
-
-void PrintTo(const HeadingCase& c, std::ostream* os) {
-    *os << c.label;
-}
-
-class HeadingTextTest : public WindowTest, public ::testing::WithParamInterface<HeadingCase> {};
-
-TEST_P(HeadingTextTest, IsTheBoxTextAsOneQuotedField) {
-    logic_->Form_Load();
-    toolkit_->heading = GetParam().typed;
-    logic_->txtHeading_Change();
-    EXPECT_EQ(logic_->headingText(), GetParam().headingText);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, HeadingTextTest,
-    ::testing::Values(HeadingCase{"words", "Trial 3", "\"Trial 3\""},
-                      HeadingCase{"inner_quotes_doubled", "say \"hi\"", "\"say \"\"hi\"\"\""},
-                      HeadingCase{"cleared_box", "", "\"\""},
-                      HeadingCase{"comma_kept", "a, b", "\"a, b\""},
-                      HeadingCase{"non_ascii", "Messung ä 日本", "\"Messung ä 日本\""}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-TEST_F(WindowTest, HeadingTextIsNotRemembered) {
-    logic_->Form_Load();
-    toolkit_->heading = "Trial 3";
-    logic_->txtHeading_Change();
-    logic_->Form_QueryUnload();
-    EXPECT_EQ(readFile(configFile_), kDefaultFile);
-
-    FakeToolkit again(programDir_);
-    MainWindow next(again);
-    again.attach(next);
-    next.Form_Load();
-    EXPECT_TRUE(next.headingText().empty());
-}
-
-struct OptionCase {
-    Control option;
-    std::int16_t period;
-};
-
-class OptionClick : public WindowTest, public ::testing::WithParamInterface<OptionCase> {};
-
-TEST_P(OptionClick, SetsTheUpdatePeriodAtOnce) {
-    saveFile(noFlags(7));
-    logic_->Form_Load();
-    toolkit_->click(GetParam().option);
-    ExportSettings expected = noFlags(GetParam().period);
-    EXPECT_EQ(logic_->settings(), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Options, OptionClick,
-    ::testing::Values(OptionCase{Control::Option1, 1}, OptionCase{Control::Option2, 10},
-                      OptionCase{Control::Option3, 50}, OptionCase{Control::Option4, 250}),
-    [](const auto& info) { return std::string(zk::ui::controlName(info.param.option)); });
-
-struct BoxCase {
-    Control box;
-    bool ExportSettings::*flag;
-};
-
-class CheckBoxClick : public WindowTest, public ::testing::WithParamInterface<BoxCase> {};
-
-TEST_P(CheckBoxClick, SetsItsOwnFlagOnly) {
-    logic_->Form_Load();
-    const struct {
-        CheckValue value;
-        bool flag;
-    } steps[] = {{CheckValue::Unchecked, false},
-                 {CheckValue::Checked, true},
-                 {CheckValue::Unchecked, false},
-                 {CheckValue::Grayed, true}};
-    for (const auto& step : steps) {
-        toolkit_->userSets(GetParam().box, step.value);
-        ExportSettings expected;
-        expected.*GetParam().flag = step.flag;
-        EXPECT_EQ(logic_->settings(), expected);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Boxes, CheckBoxClick,
-    ::testing::Values(BoxCase{Control::chkHeader, &ExportSettings::IncludeHeaders},
-                      BoxCase{Control::chkTime, &ExportSettings::IncludeTime},
-                      BoxCase{Control::chkData, &ExportSettings::IncludeData},
-                      BoxCase{Control::chkBase, &ExportSettings::IncludeBaseline},
-                      BoxCase{Control::chkRes, &ExportSettings::IncludeResistance},
-                      BoxCase{Control::chkTags, &ExportSettings::IncludeTags}),
-    [](const auto& info) { return std::string(zk::ui::controlName(info.param.box)); });
-
-TEST_F(WindowTest, CloseSavesTheChangedSettings) {
-    logic_->Form_Load();
-    toolkit_->userSets(Control::chkTags, CheckValue::Checked);
-    toolkit_->click(Control::Option3);
-    logic_->Form_QueryUnload();
-    ExportSettings expected;
-    expected.IncludeTags = true;
-    expected.UpdatePeriod = 50;
-    EXPECT_EQ(readFile(configFile_), zk::configFileText(expected));
-    EXPECT_TRUE(toolkit_->messages.empty());
-}
-
-TEST_F(WindowTest, FileExitClosesTheWindowWhichSaves) {
-    logic_->Form_Load();
-    toolkit_->userSets(Control::chkTime, CheckValue::Unchecked);
-    logic_->mnuFileExit_Click();
-    EXPECT_EQ(toolkit_->closeRequests, 1);
-    ExportSettings expected;
-    expected.IncludeTime = false;
-    EXPECT_EQ(readFile(configFile_), zk::configFileText(expected));
-}
-
-TEST_F(WindowTest, CloseSavesBesideTheProgramWhateverTheCurrentDirectory) {
-    const fs::path before = fs::current_path();
-    logic_->Form_Load();
-    fs::create_directories(root_ / "elsewhere");
-    fs::current_path(root_ / "elsewhere");
-    toolkit_->userSets(Control::chkBase, CheckValue::Checked);
-    logic_->Form_QueryUnload();
-    fs::current_path(before);
-    EXPECT_FALSE(fs::exists(root_ / "elsewhere" / "zkFileExport.cfg"));
-    EXPECT_TRUE(readFile(configFile_).find("#TRUE#\r\n#TRUE#\r\n#TRUE#\r\n#TRUE#\r\n") !=
-                std::string::npos);
-}
-
-TEST_F(WindowTest, AnInstalledCopyKeepsItsFileInThePerUserFolderWithoutAMessage) {
-    const fs::path xdg = root_ / "home" / "config";
-    ScopedEnv env("XDG_CONFIG_HOME", xdg.string());
-    FakeToolkit installed(root_ / "plain" / "bin");  // can't be written, even by root
-    MainWindow logic(installed);
-    installed.attach(logic);
-    logic.Form_Load();
-    EXPECT_TRUE(installed.messages.empty());
-    EXPECT_EQ(readFile(xdg / "zkFileExport" / "zkFileExport.cfg"), kDefaultFile);
-}
-
-TEST_F(WindowTest, NowhereToWriteShowsTheSaveMessageAtStartAndAtClose) {
-    FakeToolkit nowhere(root_ / "plain" / "bin");
-    MainWindow logic(nowhere);
-    nowhere.attach(logic);
-    logic.Form_Load();
-    ASSERT_EQ(nowhere.messages.size(), 1u);
-    EXPECT_EQ(nowhere.messages[0].text, "Error Saving Session Config File");
-    EXPECT_EQ(nowhere.messages[0].title, "Save Parameters");
-    EXPECT_EQ(nowhere.messages[0].icon, MessageIcon::Critical);
-    EXPECT_EQ(logic.settings(), ExportSettings{});
-    EXPECT_EQ(nowhere.selected, Control::Option1);  // start-up went on
-
-    logic.Form_QueryUnload();
-    EXPECT_EQ(nowhere.messages.size(), 2u);
-}
-
-TEST_F(WindowTest, AboutShowsTheWindowAndChangesNothing) {
-    saveFile(dirs());
-    logic_->Form_Load();
-    logic_->mnuHelpAbout_Click();
-    EXPECT_EQ(toolkit_->aboutShown, 1);
-    EXPECT_EQ(logic_->settings(), dirs());
-    EXPECT_EQ(toolkit_->closeRequests, 0);
-}
-
-TEST(About, CaptionNamesTheApplicationTitle) {
-    EXPECT_EQ(zk::ui::aboutCaption(), "About zk File Converter");
-}
-
-TEST(About, VersionIsPlainDecimalParts) {
-    EXPECT_EQ(zk::ui::versionText(2, 0, 0), "2.0.0");
-    EXPECT_EQ(zk::ui::versionText(2, 1, 12), "2.1.12");
-    EXPECT_EQ(zk::ui::versionText(10, 0, 7), "10.0.7");
-}
-
-TEST(About, ProgramVersionIsTheProjectVersion) {
-    EXPECT_EQ(zk::ui::programVersion(), ZK_PROJECT_VERSION);
-}
-
-TEST(About, DisclaimerStartsWithWarning) {
-    const std::string text = zk::ui::aboutDisclaimer();
-    EXPECT_EQ(text.rfind("Warning: ", 0), 0u);
-    EXPECT_NE(text.find("without warranty"), std::string::npos);
-}
-
-// ---- Load File / Cancel and Export ----
-
-// `count` records 20 ms apart from time 0 with varying samples and a tag on record 3; record 3
-// has type `third` (a type other than O, P and T fails validation).
-std::string recording(int count, char third = 'P') {
-    std::string bytes(static_cast<std::size_t>(count) * 20, '\0');
-    for (int i = 0; i < count; ++i) {
-        char* r = bytes.data() + i * 20;
-        const std::int32_t time = i * 20;
-        const auto raw = static_cast<std::uint16_t>(1000 + 37 * i);
-        std::memcpy(r, &time, 4);
-        std::memcpy(r + 4, &raw, 2);
-        r[19] = i == 2 ? third : 'P';
-        if (i == 2) {
-            r[13] = 7;
-            r[18] = 'T';
+    for (const bool raises : {false, true}) {
+        for (const auto& saved : cases) {
+            fs::remove(configFile);
+            saved ? saveFile(*saved) : void();
+            FakeToolkit tk(root.path() / "bin");
+            tk.raisesClickHandlers = raises;
+            tk.logic.Form_Load();
+            ExportSettings s = saved.value_or(ExportSettings{});
+            SCOPED_TRACE(zk::configFileText(s));
+            EXPECT_EQ(readFile(configFile), zk::configFileText(s));
+            const bool damaged = s.UpdatePeriod < 1 || s.UpdatePeriod > 1638;
+            s.UpdatePeriod = damaged ? 1 : s.UpdatePeriod;
+            EXPECT_EQ(tk.movedTo, std::pair(5482.5F, 2707.5F));  // no rounding
+            EXPECT_EQ(tk.logic.settings(), s);
+            const std::string period = std::to_string(s.UpdatePeriod);
+            EXPECT_EQ(tk.status, s.UpdatePeriod == 7 || s.UpdatePeriod == 1638
+                                     ? "Rate from the settings: one row every " + period +
+                                           " samples (" + std::to_string(20 * s.UpdatePeriod) +
+                                           " ms)"
+                                     : "");
+            Control option = Control::Option1;  // as designed, for a period without an option
+            for (const auto& [control, period] : kOptions) {
+                option = period == s.UpdatePeriod ? control : option;
+            }
+            EXPECT_EQ(tk.selected, option);
+            for (const auto& [box, flag] : kBoxes) {
+                EXPECT_EQ(tk.checkValue(box) == CheckValue::Checked, s.*flag);
+            }
+            EXPECT_EQ(tk.visible[Control::txtHeading] + tk.visible[Control::lblHeading],
+                      2 * s.IncludeHeaders);
+            EXPECT_TRUE(tk.messages.empty() && tk.logic.session().HeadingText.empty());
         }
     }
-    return bytes;
 }
 
-// What the engine writes for these bytes, settings and heading: the CSV that zkexport makes.
-std::string engineCsv(const std::string& bytes, const ExportSettings& s,
-                      const std::string& heading) {
-    zk::MemorySource source({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
-    zk::StringSink sink;
-    EXPECT_TRUE(zk::Export(source, sink, s, heading).ok());
-    return sink.text();
-}
-
-// The files under `folder` that this process holds open, as the system lists them (an unnamed
-// temporary file shows as a name in its folder).
-std::vector<std::string> openFilesUnder(const fs::path& folder) {
-    std::vector<std::string> open;
-    const std::string prefix = fs::weakly_canonical(folder).string() + "/";
-    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        const std::string target = fs::read_symlink(fd.path(), ec).string();
-        if (!ec && target.rfind(prefix, 0) == 0) {
-            open.push_back(target);
+// Each option sets its period and each box its own flag at once (anything but unchecked is
+// true; Headers also shows or hides the heading). Closing saves them, but not the heading, to
+// the file found at start-up, whatever the current folder is then; where that can't be written,
+// a message says so at start and at close.
+TEST_F(WindowTest, TheControlsSetTheSettingsThatClosingSavesButNotTheHeading) {
+    logic.Form_Load();
+    toolkit.heading = "say \"hi\"";
+    logic.txtHeading_Change();
+    EXPECT_EQ(logic.session().HeadingText, "\"say \"\"hi\"\"\"");
+    ExportSettings expected;
+    for (const auto& [option, period] : kOptions) {
+        toolkit.click(option);
+        expected.UpdatePeriod = period;
+        EXPECT_EQ(logic.settings(), expected);
+    }
+    for (const auto& [box, flag] : kBoxes) {
+        for (const auto value : {CheckValue::Unchecked, CheckValue::Grayed}) {
+            toolkit.userSets(box, value);
+            expected.*flag = value != CheckValue::Unchecked;
+            EXPECT_EQ(logic.settings(), expected) << zk::ui::controlName(box);
+            EXPECT_EQ(toolkit.visible[Control::txtHeading] + toolkit.visible[Control::lblHeading],
+                      2 * expected.IncludeHeaders);
         }
     }
-    return open;
+    const fs::path cwd = fs::current_path();
+    fs::current_path(root.path());
+    logic.mnuFileExit_Click();
+    fs::current_path(cwd);
+    EXPECT_EQ(readFile(configFile), zk::configFileText(settingsWith(1, 1, 1, 1, 1, 250)));
+    EXPECT_EQ(zk::test::listing(root.path()), (Names{"bin", "plain"}));
+
+    FakeToolkit nowhere(root.path() / "plain/bin");  // can't be written, even by root
+    nowhere.logic.Form_Load();
+    nowhere.logic.Form_QueryUnload();
+    EXPECT_EQ(nowhere.logic.settings(), ExportSettings{});  // start-up went on
+    ASSERT_EQ(nowhere.messages.size(), 1U);  // once, though start-up and close both failed
+    EXPECT_EQ(nowhere.messages[0].icon, zk::ui::MessageIcon::Critical);
+    EXPECT_EQ(nowhere.messages[0].text,
+              std::string(zk::kSaveErrorMessage) + "\n\n" + nowhere.logic.configPath().string() +
+                  ": cannot create the folder " + (root / "plain/cfg/zkFileExport") +
+                  ": Not a directory");
 }
 
 class CommandTest : public WindowTest {
   protected:
     void SetUp() override {
         WindowTest::SetUp();
-        rec_ = root_ / "rec";
-        out_ = root_ / "out";
-        fs::create_directories(rec_);
-        fs::create_directories(out_);
-        ExportSettings s;
-        s.SourceDir = "/start/";
-        s.DestDir = "/csv/";
-        s.IncludeTags = true;
-        saveFile(s);
-        logic_->Form_Load();
-    }
-
-    std::string recPath(const std::string& name) const { return (rec_ / name).string(); }
-
-    // Chooses `name` in rec_ through the open dialog.
-    void load(const std::string& name) {
-        toolkit_->openAnswers.push_back(zk::ui::ChosenFile{recPath(name), name});
-        logic_->cmdLoad_Click();
-    }
-
-    void expectIdle() {
-        EXPECT_EQ(toolkit_->captions[Control::cmdLoad], "Load File");
-        EXPECT_FALSE(toolkit_->enabled[Control::cmdExport]);
-        EXPECT_EQ(toolkit_->captions[Control::lblSource], "");
-        EXPECT_FALSE(logic_->sourceOpen());
-        EXPECT_TRUE(openFilesUnder(rec_).empty());
-        EXPECT_TRUE(toolkit_->enabled[Control::Frame1]);
-        EXPECT_TRUE(toolkit_->enabled[Control::Frame2]);
-    }
-
-    void expectLoaded(const std::string& path) {
-        EXPECT_EQ(toolkit_->captions[Control::cmdLoad], "Cancel");
-        EXPECT_TRUE(toolkit_->enabled[Control::cmdExport]);
-        EXPECT_EQ(toolkit_->captions[Control::lblSource], path);
-        EXPECT_TRUE(logic_->sourceOpen());
-        EXPECT_EQ(openFilesUnder(rec_).size(), 1u);
-        EXPECT_TRUE(toolkit_->enabled[Control::Frame1]);
-        EXPECT_TRUE(toolkit_->enabled[Control::Frame2]);
-    }
-
-    fs::path rec_;
-    fs::path out_;
-};
-
-enum class Content { Valid, Incompatible, FourRecords, Missing, Folder };
-
-struct LoadCase {
-    const char* label;
-    std::optional<std::string> chosen;  // the name chosen in rec_; nothing: cancelled
-    Content content;
-    bool loaded;
-    std::string baseName;      // SourceBaseName afterwards
-    bool takesDir;             // SourceDir becomes rec_ + "/" (else stays "/start/")
-    std::string messageTitle;  // empty: no message
-    std::string messageHas;    // a piece of its text
-};
-
-void PrintTo(const LoadCase& c, std::ostream* os) {
-    *os << c.label;
-}
-
-class LoadTable : public CommandTest, public ::testing::WithParamInterface<LoadCase> {};
-
-TEST_P(LoadTable, LeavesTheStateTheCommandGives) {
-    const LoadCase& c = GetParam();
-    if (c.chosen) {
-        const std::string path = recPath(*c.chosen);
-        switch (c.content) {
-            case Content::Valid:
-                writeFile(path, recording(8));
-                break;
-            case Content::Incompatible:
-                writeFile(path, recording(8, 'S'));
-                break;
-            case Content::FourRecords:
-                writeFile(path, recording(4));
-                break;
-            case Content::Folder:
-                fs::create_directories(path);
-                break;
-            case Content::Missing:
-                break;
+        saveFile({"/start/", "/csv/", 1, true, true, true, false, false, true});
+        fs::create_directories(rec);
+        fs::create_directories(out);
+        for (const char* name : {"run1.zkd", "run2.zkd", ".zkd", "mesure.zkü", "日本語"}) {
+            writeFile(rec / name, good);
         }
-        toolkit_->openAnswers.push_back(zk::ui::ChosenFile{path, *c.chosen});
-    } else {
-        toolkit_->openAnswers.push_back(std::nullopt);
+        writeFile(rec / "bad.zkd", good.substr(0, 59) + "S" + good.substr(60));  // type S 3rd
+        writeFile(rec / "tiny.zkd", good.substr(0, 99));                         // four records
+        fs::create_directory(rec / "dir.zkd");
+        logic.Form_Load();
     }
-    logic_->cmdLoad_Click();
-
-    ASSERT_EQ(toolkit_->openCalls.size(), 1u);
-    EXPECT_EQ(toolkit_->openCalls[0].title, "Choose source file");
-    EXPECT_EQ(toolkit_->openCalls[0].filter, "zelkar Data File (*.zkd*)|*.zkd");
-    EXPECT_EQ(toolkit_->openCalls[0].initialName, "");
-    EXPECT_EQ(toolkit_->openCalls[0].initialDir, "/start/");
-
-    if (c.loaded) {
-        expectLoaded(recPath(*c.chosen));
-    } else {
-        expectIdle();
+    // Idle: nothing open, Export disabled. Loaded: the recording open and named, Export enabled.
+    void expectState(FakeToolkit& tk, const std::string& loaded) {
+        EXPECT_EQ(tk.captions[Control::cmdLoad], loaded.empty() ? "Load File" : "Cancel");
+        EXPECT_EQ(tk.enabled[Control::cmdExport], !loaded.empty());
+        EXPECT_EQ(tk.captions[Control::lblSource], loaded);
+        EXPECT_EQ(tk.logic.session().Source.has_value(), !loaded.empty());
+        EXPECT_TRUE(tk.enabled[Control::Frame1] && tk.enabled[Control::Frame2]);
     }
-    EXPECT_EQ(logic_->sourceBaseName(), c.baseName);
-    EXPECT_EQ(logic_->settings().SourceDir, c.takesDir ? rec_.string() + "/" : "/start/");
-    if (c.messageTitle.empty()) {
-        EXPECT_TRUE(toolkit_->messages.empty());
-    } else {
-        ASSERT_EQ(toolkit_->messages.size(), 1u);
-        const Message& m = toolkit_->messages[0];
-        EXPECT_EQ(m.title, c.messageTitle);
-        EXPECT_EQ(m.icon, MessageIcon::Warning);
-        EXPECT_NE(m.text.find(c.messageHas), std::string::npos) << m.text;
-    }
-}
 
-const std::string kIncompatible =
-    "This file is corrupt or needs to be converted to version 2 format.";
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, LoadTable,
-    ::testing::Values(
-        LoadCase{"dialog_cancelled", std::nullopt, Content::Valid, false, "", false, "", ""},
-        LoadCase{"valid", "run1.zkd", Content::Valid, true, "run1", true, "", ""},
-        LoadCase{"capitals", "RUN1.ZKD", Content::Valid, true, "RUN1", true, "", ""},
-        LoadCase{"four_characters_go_whatever_they_are", "run1.zk", Content::Valid, true, "run",
-                 true, "", ""},
-        LoadCase{"only_an_extension", ".zkd", Content::Valid, true, "", true, "", ""},
-        LoadCase{"characters_not_bytes", "mesure.zkü", Content::Valid, true, "mesure", true, "",
-                 ""},
-        LoadCase{"fails_validation", "bad.zkd", Content::Incompatible, false, "bad", true,
-                 "Incompatible file format", kIncompatible},
-        LoadCase{"fewer_than_five_records", "tiny.zkd", Content::FourRecords, false, "tiny", true,
-                 "Incompatible file format", kIncompatible},
-        LoadCase{"missing", "gone.zkd", Content::Missing, false, "gone", true, "Load failed",
-                 "gone.zkd: cannot open the recording: No such file or directory"},
-        LoadCase{"a_folder", "dir.zkd", Content::Folder, false, "dir", true, "Load failed",
-                 "dir.zkd: cannot open the recording: Is a directory"},
-        LoadCase{"name_of_three_characters", "a.z", Content::Valid, false, "", false, "Load failed",
-                 "a.z: the file name has fewer than four characters"},
-        LoadCase{"three_characters_in_nine_bytes", "日本語", Content::Valid, false, "", false,
-                 "Load failed", "fewer than four characters"}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-TEST_F(CommandTest, TheValidationMessageIsUpWhileLblSourceNamesTheFile) {
-    writeFile(recPath("bad.zkd"), recording(8, 'S'));
-    load("bad.zkd");
-    ASSERT_EQ(toolkit_->messages.size(), 1u);
-    EXPECT_EQ(toolkit_->messages[0].text, kIncompatible);
-    EXPECT_EQ(toolkit_->messages[0].lblSource, recPath("bad.zkd"));
-    expectIdle();
-}
-
-TEST_F(CommandTest, CancelLetsTheRecordingGoAndTheNextLoadStartsInSourceDir) {
-    writeFile(recPath("run1.zkd"), recording(8));
-    load("run1.zkd");
-    expectLoaded(recPath("run1.zkd"));
-    logic_->cmdLoad_Click();  // "Cancel"
-    expectIdle();
-    EXPECT_EQ(toolkit_->openCalls.size(), 1u);
-
-    toolkit_->openAnswers.push_back(std::nullopt);
-    logic_->cmdLoad_Click();
-    ASSERT_EQ(toolkit_->openCalls.size(), 2u);
-    EXPECT_EQ(toolkit_->openCalls[1].initialDir, rec_.string() + "/");
-    expectIdle();
-}
-
-TEST_F(CommandTest, ALoadThatFailsClosesTheRecordingLoadedBefore) {
-    writeFile(recPath("run1.zkd"), recording(8));
-    writeFile(recPath("bad.zkd"), recording(8, 'S'));
-    load("run1.zkd");
-    logic_->Load_Recording(recPath("gone.zkd"));
-    expectIdle();
-    load("run1.zkd");
-    logic_->Load_Recording(recPath("bad.zkd"));
-    expectIdle();
-    EXPECT_EQ(toolkit_->messages.size(), 2u);
-}
-
-TEST_F(CommandTest, ADroppedFileIsLoadedLikeAChosenOneAndReplacesTheLoadedOne) {
-    writeFile(recPath("run1.zkd"), recording(8));
-    writeFile(recPath("run2.zkd"), recording(9));
-    EXPECT_TRUE(logic_->Accepts_Load());
-    logic_->Load_Recording(recPath("run1.zkd"));
-    expectLoaded(recPath("run1.zkd"));
-    EXPECT_TRUE(logic_->Accepts_Load());
-    logic_->Load_Recording(recPath("run2.zkd"));
-    expectLoaded(recPath("run2.zkd"));
-    EXPECT_EQ(logic_->sourceBaseName(), "run2");
-    EXPECT_TRUE(toolkit_->openCalls.empty());
-    EXPECT_TRUE(toolkit_->messages.empty());
-}
-
-enum class Target { Cancel, NewFile, ExistingFile, MissingFolder, FullDisk, TheRecording };
-
-struct ExportCase {
-    const char* label;
-    Target target;
-    int cancelAtReport;   // 0: never
-    bool done;            // Idle with the CSV in place; else Loaded again
-    std::string message;  // a piece of the failure message; empty: none
-    std::string status;   // a piece of the status line afterwards
+    const fs::path rec = root.path() / "rec", out = root.path() / "out";
+    const std::string good = zk::test::steadyRecording(300);
 };
 
-void PrintTo(const ExportCase& c, std::ostream* os) {
-    *os << c.label;
-}
-
-class ExportTable : public CommandTest, public ::testing::WithParamInterface<ExportCase> {};
-
-TEST_P(ExportTable, LeavesTheStateTheCommandGives) {
-    const ExportCase& c = GetParam();
-    const std::string bytes = recording(300);
-    writeFile(recPath("run1.zkd"), bytes);
-    load("run1.zkd");
-    toolkit_->heading = "Trial \"3\"";
-    logic_->txtHeading_Change();
-
-    std::string path = (out_ / "run1.csv").string();
-    switch (c.target) {
-        case Target::Cancel:
-            break;
-        case Target::NewFile:
-            break;
-        case Target::ExistingFile:
-            writeFile(path, "earlier");
-            break;
-        case Target::MissingFolder:
-            path = (root_ / "nowhere" / "run1.csv").string();
-            break;
-        case Target::FullDisk: {
-            const auto device = zk::test::fullDevice();
-            if (!device) {
-                GTEST_SKIP() << "no device that reports a full disk";
-            }
-            path = *device;
-            break;
+TEST_F(CommandTest, LoadingLeavesTheWindowLoadedOrIdleWithTheReason) {
+    const std::string incompatible = zk::kIncompatibleFileMessage;
+    const struct {
+        std::string chosen;          // in rec; empty: the dialog was cancelled
+        const char* baseName;        // SourceBaseName afterwards; nullptr: not set
+        std::string title, message;  // the message's title and a piece of its text
+    } cases[] = {
+        {"", nullptr, "", ""},
+        {"run1.zkd", "run1", "", ""},
+        {".zkd", "", "", ""},
+        {"mesure.zkü", "mesure", "", ""},  // four characters, not four bytes
+        {"bad.zkd", "bad", "Incompatible file format", incompatible},
+        {"tiny.zkd", "tiny", "Incompatible file format", incompatible},
+        {"gone.zkd", "gone", "Load failed", "gone.zkd: cannot open the recording: No such"},
+        {"dir.zkd", "dir", "Load failed", "dir.zkd: cannot open the recording: Is a"},
+        {"日本語", nullptr, "Load failed", "日本語: the file name has fewer than four"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chosen);
+        toolkit.messages.clear();
+        c.chosen.empty() ? toolkit.openAnswers.push_back(std::nullopt) : void();
+        c.chosen.empty() ? logic.cmdLoad_Click() : toolkit.load(rec / c.chosen);
+        const bool loaded = !c.chosen.empty() && c.title.empty();
+        expectState(toolkit, loaded ? rec / c.chosen : "");
+        if (c.baseName) {
+            EXPECT_EQ(logic.session().SourceBaseName, c.baseName);
+            EXPECT_EQ(logic.settings().SourceDir, rec.string() + "/");
         }
-        case Target::TheRecording:
-            path = recPath("run1.zkd");
-            break;
+        ASSERT_EQ(toolkit.messages.size(), c.title.empty() ? 0U : 1U);
+        for (const auto& m : toolkit.messages) {
+            EXPECT_EQ(std::pair(m.title, m.icon), std::pair(c.title, zk::ui::MessageIcon::Warning));
+            EXPECT_NE(m.text.find(c.message), std::string::npos) << m.text;
+            // An incompatible file is named while its message is up.
+            EXPECT_EQ(m.lblSource, c.message == incompatible ? rec / c.chosen : "");
+        }
+        loaded ? logic.cmdLoad_Click() : void();  // "Cancel"
+        expectState(toolkit, "");
     }
-    if (c.target == Target::Cancel) {
-        toolkit_->saveAnswers.push_back(std::nullopt);
-    } else {
-        toolkit_->saveAnswers.push_back(path);
+    EXPECT_EQ(toolkit.openDirs.front(), "/start/");
+    EXPECT_EQ(toolkit.openDirs.back(), rec.string() + "/");
+    // A load by path (a dropped file, the program's argument) replaces the loaded recording;
+    // one that fails lets it go.
+    for (const char* next : {"run2.zkd", "gone.zkd", "bad.zkd"}) {
+        toolkit.load(rec / "run1.zkd");
+        EXPECT_TRUE(logic.acceptsLoad());
+        logic.loadRecording(rec / next);
+        expectState(toolkit, next == std::string("run2.zkd") ? rec / next : "");
     }
-    toolkit_->cancelAtReport = c.cancelAtReport;
-    logic_->cmdExport_Click();
-
-    ASSERT_EQ(toolkit_->saveCalls.size(), 1u);
-    EXPECT_EQ(toolkit_->saveCalls[0].filter, "CSV file (*.csv*)|*.csv");
-    EXPECT_EQ(toolkit_->saveCalls[0].initialName, "/csv/run1.csv");
-    EXPECT_TRUE(toolkit_->saveCalls[0].confirmReplace);
-    EXPECT_FALSE(toolkit_->saveCalls[0].framesEnabled);
-    if (!toolkit_->progressLabels.empty()) {
-        EXPECT_FALSE(toolkit_->framesEnabledDuringExport);
-    }
-    EXPECT_FALSE(logic_->exporting());
-
-    if (c.done) {
-        expectIdle();
-        EXPECT_EQ(readFile(path), engineCsv(bytes, logic_->settings(), "\"Trial \"\"3\"\"\""));
-    } else {
-        expectLoaded(recPath("run1.zkd"));
-    }
-    EXPECT_TRUE(openFilesUnder(out_).empty()) << "an output file was left open";
-    EXPECT_EQ(logic_->settings().DestDir,
-              c.target == Target::Cancel ? "/csv/" : zk::ui::folderOf(path));
-    EXPECT_EQ(logic_->outputPath(), c.target == Target::Cancel ? "" : path);
-    if (c.target == Target::ExistingFile && !c.done) {
-        EXPECT_EQ(readFile(path), "earlier");
-    }
-    if (c.target == Target::TheRecording) {
-        EXPECT_EQ(readFile(path), bytes);
-    }
-    if (c.target == Target::Cancel || c.target == Target::MissingFolder) {
-        EXPECT_TRUE(fs::is_empty(out_));
-    }
-    if (c.message.empty()) {
-        EXPECT_TRUE(toolkit_->messages.empty()) << toolkit_->messages[0].text;
-    } else {
-        ASSERT_EQ(toolkit_->messages.size(), 1u);
-        EXPECT_EQ(toolkit_->messages[0].title, "Export failed");
-        EXPECT_NE(toolkit_->messages[0].text.find(path + ": " + c.message), std::string::npos)
-            << toolkit_->messages[0].text;
-    }
-    EXPECT_NE(toolkit_->status.find(c.status), std::string::npos) << toolkit_->status;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, ExportTable,
-    ::testing::Values(ExportCase{"dialog_cancelled", Target::Cancel, 0, false, "", ""},
-                      ExportCase{"new_file", Target::NewFile, 0, true, "", "300 rows written to "},
-                      ExportCase{"existing_file_replaced", Target::ExistingFile, 0, true, "",
-                                 "300 rows written to "},
-                      ExportCase{"cancelled_while_running_keeps_the_earlier_file",
-                                 Target::ExistingFile, 1, false, "", "Export cancelled"},
-                      ExportCase{"folder_missing", Target::MissingFolder, 0, false,
-                                 "cannot create the output file: No such file or directory",
-                                 "Export failed"},
-                      ExportCase{"disk_full", Target::FullDisk, 0, false,
-                                 "cannot write the CSV file: No space left on device",
-                                 "Export failed"},
-                      ExportCase{"the_recording_itself", Target::TheRecording, 0, false,
-                                 "this is the loaded recording itself", "Export failed"}),
-    [](const auto& info) { return std::string(info.param.label); });
+TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
+    const std::string outPath = out / "run1.csv", full = zk::test::fullDevice();
+    const struct {
+        const char* name;
+        std::optional<std::string> path;  // nothing: the dialog was cancelled
+        int cancelAtReport;               // 0: never
+        bool done;                        // Idle with the CSV in place; else Loaded again
+        std::string message, status;      // pieces of the failure message and of the status line
+    } cases[] = {{"dialog cancelled", std::nullopt, 0, false, "", ""},
+                 {"existing file replaced", outPath, 0, true, "", "300 rows written to " + outPath},
+                 {"cancelled while running", outPath, 1, false, "", "Export cancelled"},
+                 {"folder missing", root / "nowhere/run1.csv", 0, false,
+                  "cannot create the output file: No such file or directory", "Export failed"},
+                 {"disk full", full, 0, false, "cannot write the CSV file: No space left on device",
+                  "Export failed"},
+                 {"the recording itself", rec / "run1.zkd", 0, false,
+                  "is the recording", "Export failed"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(outPath, "earlier");
+        FakeToolkit tk(root.path() / "bin");
+        tk.logic.Form_Load();
+        tk.load(rec / "run1.zkd");
+        tk.heading = "Trial \"3\"";
+        tk.logic.txtHeading_Change();
+        tk.saveAnswers.push_back(c.path);
+        tk.cancelAtReport = c.cancelAtReport;
+        tk.logic.cmdExport_Click();
 
-TEST_F(CommandTest, TheSuggestionIsTheBareNameWhileNoOutputFolderIsKnownAndAfterwardsTheLast) {
-    ExportSettings s;  // DestDir empty
-    saveFile(s);
-    FakeToolkit toolkit(programDir_);
-    MainWindow logic(toolkit);
-    toolkit.attach(logic);
-    logic.Form_Load();
-    writeFile(recPath(".zkd"), recording(8));
-    toolkit.openAnswers = {zk::ui::ChosenFile{recPath(".zkd"), ".zkd"}};
-    logic.cmdLoad_Click();
-    toolkit.saveAnswers = {std::nullopt, (out_ / "x.csv").string()};
-    logic.cmdExport_Click();
-    logic.cmdExport_Click();  // at once again after a cancel
-    ASSERT_EQ(toolkit.saveCalls.size(), 2u);
-    EXPECT_EQ(toolkit.saveCalls[0].initialName, ".csv");
-    EXPECT_EQ(toolkit.saveCalls[1].initialName, ".csv");
-    EXPECT_EQ(logic.settings().DestDir, out_.string() + "/");
-
-    toolkit.openAnswers = {zk::ui::ChosenFile{recPath(".zkd"), ".zkd"}};
-    logic.cmdLoad_Click();
-    toolkit.saveAnswers = {std::nullopt};
-    logic.cmdExport_Click();
-    EXPECT_EQ(toolkit.saveCalls.back().initialName, out_.string() + "/.csv");
+        EXPECT_EQ(tk.saveNames, Names{"/csv/run1.csv"});
+        EXPECT_TRUE(tk.confirmReplace && !tk.framesEnabledMeanwhile && !tk.logic.exporting());
+        expectState(tk, c.done ? "" : rec / "run1.zkd");
+        zk::MemorySource source(zk::test::bytesOf(good));
+        zk::StringSink csv;
+        ASSERT_TRUE(zk::Export(source, csv, zk::exportOptions(tk.logic.settings(), "\"Trial \"\"3\"\"\"")).ok());
+        EXPECT_EQ(readFile(outPath), c.done ? csv.text() : "earlier");
+        EXPECT_EQ(zk::test::listing(out), Names{"run1.csv"});
+        EXPECT_EQ(readFile(rec / "run1.zkd"), good);
+        EXPECT_EQ(tk.logic.settings().DestDir, c.path ? zk::folderOf(*c.path) : "/csv/");
+        EXPECT_EQ(tk.logic.session().OutputPath, c.path.value_or(""));
+        ASSERT_EQ(tk.messages.size(), c.message.empty() ? 0U : 1U);
+        for (const auto& m : tk.messages) {
+            EXPECT_EQ(m.title, "Export failed");
+            EXPECT_NE(m.text.find(*c.path + ": " + c.message), std::string::npos) << m.text;
+        }
+        EXPECT_TRUE(tk.status.starts_with(c.status)) << tk.status;
+    }
 }
 
-TEST_F(CommandTest, AfterAnExportExportNeedsANewLoad) {
-    writeFile(recPath("run1.zkd"), recording(8));
-    load("run1.zkd");
-    toolkit_->saveAnswers.push_back((out_ / "run1.csv").string());
-    logic_->cmdExport_Click();
-    expectIdle();
-    logic_->cmdExport_Click();  // what a click on the disabled button would do
-    EXPECT_EQ(toolkit_->saveCalls.size(), 1u);
-}
-
-TEST_F(CommandTest, LoadAndTheCommandsAreIgnoredWhileTheExportRuns) {
-    writeFile(recPath("run1.zkd"), recording(8));
-    writeFile(recPath("run2.zkd"), recording(8));
-    load("run1.zkd");
-    toolkit_->saveAnswers.push_back((out_ / "run1.csv").string());
+TEST_F(CommandTest, WhileTheExportRunsLoadingAndTheCommandsAreIgnoredAndAClosingStopsIt) {
+    toolkit.load(rec / "run1.zkd");
+    toolkit.saveAnswers.push_back(out / "run1.csv");
     bool accepted = true;
-    toolkit_->duringExport = [&] {
-        accepted = logic_->Accepts_Load();
-        logic_->Load_Recording(recPath("run2.zkd"));
-        logic_->cmdLoad_Click();  // "Cancel" would pull the recording from under the export
-        logic_->cmdExport_Click();
+    toolkit.duringExport = [&] {
+        accepted = logic.acceptsLoad();
+        logic.loadRecording(rec / "run2.zkd");
+        logic.cmdLoad_Click();  // "Cancel" would pull the recording from under the export
+        logic.cmdExport_Click();
     };
-    logic_->cmdExport_Click();
+    logic.cmdExport_Click();
     EXPECT_FALSE(accepted);
-    EXPECT_EQ(logic_->sourceBaseName(), "run1");
-    expectIdle();
-    EXPECT_EQ(toolkit_->saveCalls.size(), 1u);
-    EXPECT_EQ(readFile(out_ / "run1.csv"),
-              engineCsv(recording(8), logic_->settings(), logic_->headingText()));
-}
+    EXPECT_EQ(toolkit.saveNames.size(), 1U);
+    expectState(toolkit, "");
+    EXPECT_EQ(zk::test::listing(out), Names{"run1.csv"});
 
-TEST_F(CommandTest, ClosingWhileLoadedSavesTheSettingsAndClosesTheRecording) {
-    writeFile(recPath("run1.zkd"), recording(8));
-    load("run1.zkd");
-    logic_->Form_QueryUnload();
-    EXPECT_FALSE(logic_->sourceOpen());
-    EXPECT_TRUE(openFilesUnder(rec_).empty());
-    EXPECT_EQ(zk::ExportSettings(logic_->settings()).SourceDir, rec_.string() + "/");
-    EXPECT_NE(readFile(configFile_).find(rec_.string() + "/"), std::string::npos);
-}
-
-TEST_F(CommandTest, ClosingDuringTheExportStopsItAndLeavesNoFileOpenOrBehind) {
-    writeFile(recPath("run1.zkd"), recording(300));
-    load("run1.zkd");
-    toolkit_->saveAnswers.push_back((out_ / "run1.csv").string());
+    toolkit.load(rec / "run2.zkd");
+    toolkit.saveAnswers.push_back(out / "run2.csv");
     bool stillReading = false;
-    toolkit_->duringExport = [&] {
-        logic_->Form_QueryUnload();
-        stillReading = logic_->sourceOpen();
+    toolkit.progressReports = 0;
+    toolkit.duringExport = [&] {
+        logic.Form_QueryUnload();
+        stillReading = logic.session().Source.has_value();
     };
-    logic_->cmdExport_Click();
+    logic.cmdExport_Click();
     EXPECT_TRUE(stillReading) << "the close must not pull the recording from under the export";
-    EXPECT_FALSE(logic_->sourceOpen());
-    EXPECT_TRUE(openFilesUnder(rec_).empty());
-    EXPECT_TRUE(openFilesUnder(out_).empty());
-    EXPECT_TRUE(fs::is_empty(out_));
-    EXPECT_TRUE(toolkit_->messages.empty());
-    // The folder chosen in the save dialog is remembered.
-    EXPECT_NE(readFile(configFile_).find(out_.string() + "/"), std::string::npos);
+    EXPECT_FALSE(logic.session().Source.has_value());
+    EXPECT_EQ(zk::test::listing(out), Names{"run1.csv"});
+    // The folders chosen in the dialogs are remembered.
+    const std::string file = readFile(configFile);
+    EXPECT_EQ(file.find("\"" + rec.string() + "/\"\r\n\"" + out.string() + "/\"\r\n"), 0U) << file;
 }
 
 }  // namespace

@@ -304,6 +304,13 @@ QtMainWindow::QtMainWindow(std::filesystem::path programDir, QWidget* parent)
     logic_.Form_Load();
 }
 
+QtMainWindow::~QtMainWindow() {
+    // As children they would go only in QWidget's destructor, after logic_, which the
+    // preview's last signal reaches.
+    delete preview_;
+    delete report_;
+}
+
 void QtMainWindow::buildMenus() {
     // Plain captions: no access keys, no shortcuts.
     QMenu* mnuFile = menuBar()->addMenu("File");

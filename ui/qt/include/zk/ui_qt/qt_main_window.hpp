@@ -25,6 +25,8 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
     /// Builds the window and runs Form_Load, so the window is centred and shows the remembered
     /// settings when it is first shown. `programDir` is the directory of the running program.
     explicit QtMainWindow(std::filesystem::path programDir, QWidget* parent = nullptr);
+    /// Closes the preview and report windows while the logic they report to is still there.
+    ~QtMainWindow() override;
 
     // QWidget's own setVisible(bool) and setEnabled(bool) stay usable beside the
     // Toolkit operations of the same names.
