@@ -71,7 +71,7 @@ struct ExportOptions {
     bool IncludeTags = false;         ///< "Tag Number": the last tag since the row before
     /// The heading line exactly as written, without its line end (quoteHeading() of what the
     /// user typed); empty for no heading line.
-    std::string heading;
+    std::string heading{};
     /// The kind of file to write.
     OutputFormat format = OutputFormat::Csv;
     FormatChoices choices{};
