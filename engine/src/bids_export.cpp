@@ -2,14 +2,13 @@
 // gzip-compressed tab-separated values without a header row, their description in JSON, the
 // tags as events, and the dataset's description when it has none.
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "format_writers.hpp"
+#include "gzip_writer.hpp"
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/row_source.hpp"
 
@@ -18,7 +17,8 @@ namespace zk::detail {
 namespace {
 
 // zlib's level for the samples: the fastest. The text is very repetitive, so the higher levels
-// gain little room for several times the time.
+// gain little room for several times the time. Blocks of a megabyte are compressed on two
+// threads at once.
 constexpr int kGzipLevel = 1;
 constexpr std::size_t kTextBlock = 256 * 1024;
 
@@ -65,42 +65,6 @@ class SampleTexts {
     std::vector<char> table_;
 };
 
-// Compresses text into a gzip stream, written to a sink as it fills.
-class Gzip {
-  public:
-    explicit Gzip(ByteSink& sink) : sink_(sink), out_(kTextBlock) {
-        if (deflateInit2(&z_, kGzipLevel, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-            throw Error(ErrorCode::OutOfMemory, "cannot start the compression", sink.name());
-        }
-    }
-    Gzip(const Gzip&) = delete;
-    Gzip& operator=(const Gzip&) = delete;
-    ~Gzip() { deflateEnd(&z_); }
-
-    void write(const std::string& text, bool finish = false) {
-        z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-        z_.avail_in = static_cast<uInt>(text.size());
-        int rc = Z_OK;
-        do {
-            z_.next_out = reinterpret_cast<Bytef*>(out_.data());
-            z_.avail_out = static_cast<uInt>(out_.size());
-            rc = deflate(&z_, finish ? Z_FINISH : Z_NO_FLUSH);
-            if (rc == Z_STREAM_ERROR) {
-                throw Error(ErrorCode::WriteFailed, "cannot compress the samples", sink_.name());
-            }
-            const std::size_t made = out_.size() - z_.avail_out;
-            if (made > 0) {
-                sink_.write(out_.data(), made);
-            }
-        } while (z_.avail_out == 0 || (finish && rc != Z_STREAM_END));
-    }
-
-  private:
-    ByteSink& sink_;
-    std::vector<char> out_;
-    z_stream z_{};
-};
-
 std::string secondsText(std::int32_t timeMs) {
     const std::string text = Format_Seconds_Field(timeMs);
     return text.substr(text[0] == ' ');
@@ -116,9 +80,8 @@ void writeJson(OutputFile& file, const nlohmann::ordered_json& json) {
 void writeBids(ByteSource& source, const BidsOutputs& outputs, const ExportOptions& options,
                const ProgressFn& progress, ExportResult& result) {
     const SampleTexts texts(options);
-    Gzip physio(outputs.physio->sink());
-    std::string text, events;
-    text.reserve(kTextBlock + SampleTexts::kEntry);
+    GzipWriter physio(outputs.physio->sink(), kGzipLevel);
+    std::string events;
     if (outputs.events != nullptr) {
         events = "onset\tduration\ttrial_type\tvalue\tsample\n";
     }
@@ -147,17 +110,16 @@ void writeBids(ByteSource& source, const BidsOutputs& outputs, const ExportOptio
             if (!row.hasRecord()) {
                 continue;
             }
-            texts.append(text, row.raw);
+            texts.append(physio.text(), row.raw);
             result.rowsWithoutConductance +=
                 options.IncludeConductance && !SampleValues::hasConductance(row.raw);
             ++sample;
-            if (text.size() >= kTextBlock) {
-                physio.write(text);
-                text.clear();
+            if (physio.text().size() >= GzipWriter::kBlock) {
+                physio.submit();
             }
         }
     }
-    physio.write(text, true);
+    physio.finish();
     result.rowsWritten = sample;
     result.recordsRead = rows.recordsRead();
     if (outputs.events != nullptr) {
