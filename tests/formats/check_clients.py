@@ -66,10 +66,10 @@ def number(field):
     return float(field) if field.strip() else None
 
 
-def recordings(args):
+def recordings(args, records=20000):
     """The sample, and a sweep over the whole raw range with tags that share rows."""
     sweep = os.path.join(args.work, "sweep.zkd")
-    run(args.zkgen, "--records", 20000, "--profile", "sweep", "--tag-every", 97, "--seed", 5,
+    run(args.zkgen, "--records", records, "--profile", "sweep", "--tag-every", 97, "--seed", 5,
         "-o", sweep)
     return [args.sample, sweep]
 
@@ -155,7 +155,8 @@ def check_bids(args):
         sys.exit(f"no BIDS validator at {validator}: run tools/install-deps.sh --test")
     dataset = os.path.join(args.work, "dataset")
     shutil.rmtree(dataset, ignore_errors=True)
-    runs = [(args.sample, "01", "1", 10), (recordings(args)[1], "02", "", 1)]
+    # The second run's samples take several of the compressor's blocks of a megabyte.
+    runs = [(args.sample, "01", "1", 10), (recordings(args, 150000)[1], "02", "", 1)]
     for recording, subject, session, period in runs:
         run(args.zkexport, "-q", "--format", "bids", "-d", dataset, "--subject", subject,
             *(["--session", session] if session else []), "--task", "rest", "-p", period,
