@@ -226,7 +226,7 @@ class Scan {
                     scanChunk<false>(lane, lane.input, c.count, s);
                     s.done += c.count;
                     passScanTurn(c.turn + 1, s);
-                    out = scanChunk<true>(lane, lane.input, c.count, rows);
+                    out = writeChunk(lane, c.count, rows);
                     assert(rows.next == s.next && rows.tagPending == s.tagPending &&
                            rows.tagNumber == s.tagNumber && rows.rowOpen == s.rowOpen);
                     break;
@@ -273,12 +273,11 @@ class Scan {
 
     // The CSV's side of the row rule for one chunk: a row's text is written when its record
     // comes, its tag and line end when the next row's record (or the end) does.
-    template <bool kWrite>
+    template <bool kWrite, bool kPlain, bool kCount>
     struct ChunkRows {
         RowTable::Writer& rows;
         const bool includeTags;
         const bool rowsEmpty;
-        const bool countConductance;
         std::uint16_t tagNumber;
         bool tagPending;
         bool rowOpen;
@@ -292,8 +291,10 @@ class Scan {
             if constexpr (kWrite) {
                 lineEnd = endRow(rowEnd, lineEnd, rowOpen, tagPending, tagNumber, rowsWritten);
                 const std::uint16_t raw = detail::loadLe16(record + record_offset::RawValue);
-                rowEnd = rows.write(lineEnd, time, raw);
-                withoutConductance += countConductance & (raw <= kLastSampleWithoutConductance);
+                rowEnd = rows.template write<kPlain>(lineEnd, time, raw);
+                if constexpr (kCount) {
+                    withoutConductance += raw <= kLastSampleWithoutConductance;
+                }
             }
             tagPending = false;
             rowOpen = !rowsEmpty;
@@ -309,8 +310,9 @@ class Scan {
 
     // Scans `count` records at `record`, advancing the scan state `s`. With kWrite, also
     // writes their rows to the lane's output and returns the end of the output, which includes
-    // the text of the row left open.
-    template <bool kWrite>
+    // the text of the row left open; kPlain when the table's rows are plainRows(), kCount to
+    // count the rows without conductance.
+    template <bool kWrite, bool kPlain = true, bool kCount = false>
     char* scanChunk(Lane& lane, const unsigned char* record, std::uint64_t count, State& s) {
         // The scan state lives in locals here: the compiler can't keep members in registers
         // across the character stores into the output buffer.
@@ -318,21 +320,20 @@ class Scan {
         const unsigned char* const end = record + count * kRecordSize;
         RowTable::Writer rows = lane.rows;
         RowClock clock(step_, s.next);
-        ChunkRows<kWrite> chunk{.rows = rows,
-                                .includeTags = includeTags_,
-                                .rowsEmpty = rows_.rowsEmpty(),
-                                .countConductance = includeConductance_,
-                                .tagNumber = s.tagNumber,
-                                .tagPending = s.tagPending,
-                                .rowOpen = s.rowOpen,
-                                .lineEnd = lane.output,
-                                .rowEnd = lane.output};
+        ChunkRows<kWrite, kPlain, kCount> chunk{.rows = rows,
+                                                .includeTags = includeTags_,
+                                                .rowsEmpty = rows_.rowsEmpty(),
+                                                .tagNumber = s.tagNumber,
+                                                .tagPending = s.tagPending,
+                                                .rowOpen = s.rowOpen,
+                                                .lineEnd = lane.output,
+                                                .rowEnd = lane.output};
         for (; record != end; record += kRecordSize) {
             if constexpr (kWrite) {
                 // Table entries are looked up in the order of the samples, which may jump
                 // anywhere in the table: start loading the entry of a record further on.
                 const unsigned char* const ahead = record + kPrefetchRecords * kRecordSize;
-                rows.prefetch(
+                rows.template prefetch<kPlain>(
                     detail::loadLe16((ahead < end ? ahead : record) + record_offset::RawValue));
             }
             if (!detail::stepRecord(record, clock, chunk)) {
@@ -448,6 +449,16 @@ class Scan {
         if (progress_ && !progress_(done, known)) {
             throw Error(ErrorCode::Cancelled, "the export was cancelled", sink_.name());
         }
+    }
+
+    // Writes the rows of the chunk in the lane's input by the shortest path the columns allow.
+    char* writeChunk(Lane& lane, std::uint64_t count, State& s) {
+        if (includeConductance_) {
+            return rows_.plainRows() ? scanChunk<true, true, true>(lane, lane.input, count, s)
+                                     : scanChunk<true, false, true>(lane, lane.input, count, s);
+        }
+        return rows_.plainRows() ? scanChunk<true, true, false>(lane, lane.input, count, s)
+                                 : scanChunk<true, false, false>(lane, lane.input, count, s);
     }
 
     Error truncated(std::uint64_t done) const {

@@ -44,6 +44,10 @@ class RowTable {
     /// True when every row is empty (no column, or Tags alone).
     bool rowsEmpty() const noexcept { return rowsEmpty_; }
 
+    /// True when the rows need neither the Time(sec) text nor the wide entries: the usual
+    /// columns, whose rows Writer::write<true> writes by the shortest path.
+    bool plainRows() const noexcept { return !includeSeconds_ && entrySize_ == kEntrySize; }
+
     /// Writes rows from the table. Successive rows share all but the last four digits of their
     /// time, so the text of those leading digits is kept from row to row.
     class Writer {
@@ -55,10 +59,26 @@ class RowTable {
               includeSeconds_(table.includeSeconds_) {}
 
         /// Writes the row of Assemble_Record for this time and sample at `out` (room for
-        /// kMaxRowLength bytes) and returns the end of the row text.
+        /// kMaxRowLength bytes) and returns the end of the row text. Rows of a table whose
+        /// plainRows() is true may take the plain path (kPlain), which leaves out what only the
+        /// Time(sec) column and the wide entries need.
+        template <bool kPlain = false>
         char* write(char* out, std::int32_t NextOutputTime, std::uint16_t UnsignedValue) noexcept {
             if (includeTime_) {
                 out = writeTime(out, NextOutputTime);
+            }
+            if (kPlain || !wide_) {
+                if constexpr (!kPlain) {
+                    if (includeSeconds_) {
+                        if (includeTime_) {
+                            *out++ = ',';
+                        }
+                        out = writeSecondsField(out, NextOutputTime);
+                    }
+                }
+                const char* const e = entries_ + kEntrySize * UnsignedValue;
+                std::memcpy(out, e, kEntrySize);
+                return out + static_cast<unsigned char>(e[kEntrySize - 1]);
             }
             if (includeSeconds_) {
                 if (includeTime_) {
@@ -68,19 +88,16 @@ class RowTable {
             }
             // A fixed-size copy is cheaper than one of the exact length; the bytes past the
             // text are overwritten by whatever follows.
-            if (!wide_) {
-                const char* const e = entries_ + kEntrySize * UnsignedValue;
-                std::memcpy(out, e, kEntrySize);
-                return out + static_cast<unsigned char>(e[kEntrySize - 1]);
-            }
             const char* const e = entries_ + kWideEntrySize * UnsignedValue;
             std::memcpy(out, e, kWideEntrySize);
             return out + static_cast<unsigned char>(e[kWideEntrySize - 1]);
         }
 
         /// Starts loading the table entry of a sample that a later row will need.
+        template <bool kPlain = false>
         void prefetch(std::uint16_t UnsignedValue) const noexcept {
-            __builtin_prefetch(entries_ + (wide_ ? kWideEntrySize : kEntrySize) * UnsignedValue);
+            __builtin_prefetch(entries_ +
+                               (!kPlain && wide_ ? kWideEntrySize : kEntrySize) * UnsignedValue);
         }
 
       private:
