@@ -5,6 +5,7 @@
 // column-header row when headers are on, then one row for each line of the CSV, numbers as
 // numbers; "Tags", every tag mark with the row that carries it; "Recording", what was exported.
 
+#include <dlfcn.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
@@ -47,13 +48,58 @@ struct TagPlace {
     lxw_row_t row;  // from 0
 };
 
+// libxlsxwriter, loaded when the first workbook is written: with it come a zip library and a
+// cryptography library whose loading would add about 2 ms to every start of the program, CSV
+// exports included.
+struct Xlsx {
+    decltype(&::workbook_new_opt) workbook_new_opt;
+    decltype(&::workbook_add_worksheet) workbook_add_worksheet;
+    decltype(&::worksheet_set_column) worksheet_set_column;
+    decltype(&::worksheet_write_string) worksheet_write_string;
+    decltype(&::worksheet_write_number) worksheet_write_number;
+    decltype(&::workbook_close) workbook_close;
+    decltype(&::lxw_workbook_free) lxw_workbook_free;
+    decltype(&::lxw_strerror) lxw_strerror;
+};
+
+const Xlsx& xlsx(const std::string& name) {
+    static const std::optional<Xlsx> api = []() -> std::optional<Xlsx> {
+        void* const library = ::dlopen(ZK_XLSXWRITER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            return std::nullopt;
+        }
+        Xlsx a{};
+        bool found = true;
+        const auto load = [&](auto& function, const char* symbol) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+                ::dlsym(library, symbol));
+            found = found && function != nullptr;
+        };
+        load(a.workbook_new_opt, "workbook_new_opt");
+        load(a.workbook_add_worksheet, "workbook_add_worksheet");
+        load(a.worksheet_set_column, "worksheet_set_column");
+        load(a.worksheet_write_string, "worksheet_write_string");
+        load(a.worksheet_write_number, "worksheet_write_number");
+        load(a.workbook_close, "workbook_close");
+        load(a.lxw_workbook_free, "lxw_workbook_free");
+        load(a.lxw_strerror, "lxw_strerror");
+        return found ? std::optional(a) : std::nullopt;
+    }();
+    if (!api) {
+        throw Error(
+            ErrorCode::OpenFailed,
+            "cannot write a workbook: the library " ZK_XLSXWRITER_LIBRARY " can't be loaded", name);
+    }
+    return *api;
+}
+
 class Workbook {
   public:
-    Workbook(const std::string& path, const std::string& name) : name_(name) {
+    Workbook(const std::string& path, const std::string& name) : x_(xlsx(name)), name_(name) {
         lxw_workbook_options o{};
         o.constant_memory = LXW_TRUE;
         o.use_zip64 = LXW_FALSE;
-        workbook_ = workbook_new_opt(path.c_str(), &o);
+        workbook_ = x_.workbook_new_opt(path.c_str(), &o);
         if (workbook_ == nullptr) {
             throw Error(ErrorCode::OpenFailed, "cannot create the workbook", name_);
         }
@@ -62,31 +108,45 @@ class Workbook {
     Workbook& operator=(const Workbook&) = delete;
     ~Workbook() {
         if (workbook_ != nullptr) {
-            lxw_workbook_free(workbook_);  // a failed export: nothing is written
+            x_.lxw_workbook_free(workbook_);  // a failed export: nothing is written
         }
     }
 
     lxw_worksheet* addSheet(const std::string& sheetName) {
-        lxw_worksheet* sheet = workbook_add_worksheet(workbook_, sheetName.c_str());
+        lxw_worksheet* sheet = x_.workbook_add_worksheet(workbook_, sheetName.c_str());
         if (sheet == nullptr) {
             throw Error(ErrorCode::WriteFailed, "cannot add the sheet " + sheetName, name_);
         }
         return sheet;
     }
 
-    void check(lxw_error e) const {
-        if (e != LXW_NO_ERROR) {
-            throw Error(ErrorCode::WriteFailed,
-                        std::string("cannot write the workbook: ") + lxw_strerror(e), name_);
-        }
+    void number(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t column, double value) const {
+        check(x_.worksheet_write_number(sheet, row, column, value, nullptr));
+    }
+
+    void text(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t column,
+              const std::string& value) const {
+        check(x_.worksheet_write_string(sheet, row, column, value.c_str(), nullptr));
+    }
+
+    void width(lxw_worksheet* sheet, lxw_col_t first, lxw_col_t last, double width) const {
+        check(x_.worksheet_set_column(sheet, first, last, width, nullptr));
     }
 
     void close() {
-        const lxw_error e = workbook_close(std::exchange(workbook_, nullptr));
+        const lxw_error e = x_.workbook_close(std::exchange(workbook_, nullptr));
         check(e);
     }
 
   private:
+    void check(lxw_error e) const {
+        if (e != LXW_NO_ERROR) {
+            throw Error(ErrorCode::WriteFailed,
+                        std::string("cannot write the workbook: ") + x_.lxw_strerror(e), name_);
+        }
+    }
+
+    const Xlsx& x_;
     std::string name_;
     lxw_workbook* workbook_ = nullptr;
 };
@@ -140,17 +200,15 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
     const auto nextSheet = [&] {
         sheets.push_back(sheetName(sheets.size()));
         sheet = book.addSheet(sheets.back());
-        worksheet_set_column(sheet, 0,
-                             static_cast<lxw_col_t>(std::max<std::size_t>(headers.size(), 1) - 1),
-                             16, nullptr);
+        book.width(sheet, 0, static_cast<lxw_col_t>(std::max<std::size_t>(headers.size(), 1) - 1),
+                   16);
         at = 0;
         if (!heading.empty()) {
-            book.check(worksheet_write_string(sheet, at++, 0, heading.c_str(), nullptr));
+            book.text(sheet, at++, 0, heading);
         }
         if (options.IncludeHeaders) {
             for (std::size_t c = 0; c < headers.size(); ++c) {
-                book.check(worksheet_write_string(sheet, at, static_cast<lxw_col_t>(c),
-                                                  std::string(headers[c]).c_str(), nullptr));
+                book.text(sheet, at, static_cast<lxw_col_t>(c), std::string(headers[c]));
             }
             ++at;
         }
@@ -173,9 +231,7 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
             }
             if (row.hasRecord()) {
                 lxw_col_t c = 0;
-                const auto number = [&](double value) {
-                    book.check(worksheet_write_number(sheet, at, c++, value, nullptr));
-                };
+                const auto number = [&](double value) { book.number(sheet, at, c++, value); };
                 if (options.IncludeTime) {
                     number(row.timeMs);
                 }
@@ -202,8 +258,7 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
             }
             if (showsTag) {
                 const auto marks = block.tagsOf(row);
-                book.check(
-                    worksheet_write_number(sheet, at, tagColumn, marks.back().number, nullptr));
+                book.number(sheet, at, tagColumn, marks.back().number);
                 for (const TagMark& mark : marks) {
                     tags.push_back({mark.number,
                                     row.hasRecord() ? std::optional(row.timeMs) : std::nullopt,
@@ -220,7 +275,7 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
         lxw_worksheet* tagSheet = book.addSheet("Tags");
         const char* const tagHeaders[] = {"Tag Number", "Time(msec)", "Time(sec)", "Sheet", "Row"};
         for (lxw_col_t c = 0; c < 5; ++c) {
-            book.check(worksheet_write_string(tagSheet, 0, c, tagHeaders[c], nullptr));
+            book.text(tagSheet, 0, c, tagHeaders[c]);
         }
         lxw_row_t r = 1;
         for (const TagPlace& tag : tags) {
@@ -228,27 +283,27 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
                 ++result.tagsLeftOut;
                 continue;
             }
-            book.check(worksheet_write_number(tagSheet, r, 0, tag.number, nullptr));
+            book.number(tagSheet, r, 0, tag.number);
             if (tag.timeMs) {
-                book.check(worksheet_write_number(tagSheet, r, 1, *tag.timeMs, nullptr));
-                book.check(worksheet_write_number(tagSheet, r, 2, *tag.timeMs / 1000.0, nullptr));
+                book.number(tagSheet, r, 1, *tag.timeMs);
+                book.number(tagSheet, r, 2, *tag.timeMs / 1000.0);
             }
-            book.check(worksheet_write_string(tagSheet, r, 3, sheets[tag.sheet].c_str(), nullptr));
-            book.check(worksheet_write_number(tagSheet, r, 4, tag.row + 1.0, nullptr));
+            book.text(tagSheet, r, 3, sheets[tag.sheet]);
+            book.number(tagSheet, r, 4, tag.row + 1.0);
             ++r;
         }
     }
 
     lxw_worksheet* info = book.addSheet("Recording");
-    worksheet_set_column(info, 0, 0, 26, nullptr);
-    worksheet_set_column(info, 1, 1, 40, nullptr);
+    book.width(info, 0, 0, 26);
+    book.width(info, 1, 1, 40);
     lxw_row_t r = 0;
     const auto line = [&](const char* item, const auto& value) {
-        book.check(worksheet_write_string(info, r, 0, item, nullptr));
+        book.text(info, r, 0, item);
         if constexpr (std::is_arithmetic_v<std::decay_t<decltype(value)>>) {
-            book.check(worksheet_write_number(info, r, 1, static_cast<double>(value), nullptr));
+            book.number(info, r, 1, static_cast<double>(value));
         } else {
-            book.check(worksheet_write_string(info, r, 1, std::string(value).c_str(), nullptr));
+            book.text(info, r, 1, std::string(value));
         }
         ++r;
     };
