@@ -317,7 +317,9 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
     line("Start", formatStartTime(facts.start) +
                       (facts.estimated ? " (estimated: the file's time less the duration)" : ""));
     line("Rate", rateText(options.UpdatePeriod));
-    line("Rows per second", 50.0 / options.UpdatePeriod);
+    if (options.UpdatePeriod > 0) {
+        line("Rows per second", 50.0 / options.UpdatePeriod);
+    }
     line("Columns", columns.empty() ? std::string("none") : columns);
     line("Rows", result.rowsWritten);
     line("Data sheets", sheets.size());
