@@ -13,9 +13,11 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "zk/cli/zkexport.hpp"
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/export.hpp"
@@ -443,6 +445,68 @@ TEST(ExportToFile, BidsSamplesOverSeveralBlocks) {
         static_cast<std::size_t>(gzread(gz, text.data(), static_cast<unsigned>(text.size()))));
     gzclose(gz);
     EXPECT_TRUE(text == expected);
+}
+
+// zkexport picks the format by --format, else by the output's extension, and names a default
+// output with the format's extension; what a format can't do is a usage error, before anything
+// is written.
+TEST(Zkexport, FormatChoiceAndUsageErrors) {
+    TempDir dir;
+    const std::string run = dir.path() + "/run1.zkd";
+    fs::copy_file(ZK_SOURCE_DIR "/examples/sample.zkd", run);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string made;  // a file the run makes, with the first bytes it begins with
+        std::string begins;
+    };
+    const Case cases[] = {
+        {{"-o", dir.path() + "/a.XLSX", run}, 0, "/a.XLSX", "PK"},
+        {{"--format", "edf", "-p", "10", run}, 0, "/run1.edf", "0       X X X X"},
+        {{"--format", "bdf", run},
+         0,
+         "/run1.bdf",
+         "\xff"
+         "BIOSEMI"},
+        {{"--format", "csv", "-o", dir.path() + "/b.edf", run}, 0, "/b.edf", "Time(msec)"},
+        {{"--format", "bids", "-d", dir.path() + "/ds", "--subject", "7", "--task", "t", run},
+         0,
+         "/ds/sub-7/beh/sub-7_task-t_physio.tsv.gz",
+         "\x1f\x8b"},
+        {{"--format", "odt", run}, 2, "", ""},
+        {{"--format", "edf", "-o", "-", run}, 2, "", ""},
+        {{"--format", "edf", "-c", "time,seconds,tags", run}, 2, "", ""},
+        {{"--format", "bids", "-o", dir.path() + "/x", "--subject", "7", "--task", "t", run},
+         2,
+         "",
+         ""},
+        {{"--format", "bids", "-d", dir.path() + "/ds2", "--task", "t", run}, 2, "", ""},
+        {{"--format", "bids", "-d", dir.path() + "/ds2", "--subject", "7", "--task", "t-1", run},
+         2,
+         "",
+         ""},
+        {{"--format", "bids", "-d", dir.path() + "/ds2", "--subject", "7", "--task", "t", run, run},
+         2,
+         "",
+         ""},
+        {{"--session", "1", run}, 2, "", ""},
+        {{"--start", "2026-13-01 00:00:00", run}, 2, "", ""},
+        {{"--format", "edf", "--start", "1984-12-31 23:59:59", run}, 2, "", ""},
+    };
+    for (const Case& c : cases) {
+        const auto before = dir.files();
+        std::ostringstream out, err;
+        cli::Console console{.out = out, .err = err, .now = {}};
+        EXPECT_EQ(cli::runZkExport(c.args, console), c.status) << c.args[1] << err.str();
+        if (c.made.empty()) {
+            EXPECT_EQ(dir.files(), before) << c.args[1];
+            continue;
+        }
+        std::ifstream made(dir.path() + c.made, std::ios::binary);
+        std::string head(c.begins.size(), '\0');
+        made.read(head.data(), static_cast<std::streamsize>(head.size()));
+        EXPECT_EQ(head, c.begins) << c.made;
+    }
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ enum class OutputFormat {
     Xlsx,  ///< an Excel workbook
     Edf,   ///< EDF+ (continuous, 16-bit samples)
     Bdf,   ///< BDF+ (continuous, 24-bit samples)
-    Bids,  ///< a run of a BIDS dataset: physio.tsv.gz, physio.json, events.tsv
+    Bids,  ///< a run of a BIDS dataset: physio.tsv.gz and .json, events.tsv and .json
 };
 
 /// A date and a clock time, to the second, as the recording's own clock showed them.
