@@ -21,15 +21,19 @@ quietly build-asan/configure.log cmake --preset asan
 quietly build-asan/build.log cmake --build --preset asan -j"$(nproc)"
 ctest --preset asan
 
-# The export shares its work between two threads: the engine's tests and the failure tests
-# (real files, full disks, recordings that change) run under ThreadSanitizer, where a data race
-# fails the run. The 4 GiB sparse recording is left out: it takes half a minute there.
+# The export shares its work between two threads: the engine's tests, the failure tests (real
+# files, full disks, recordings that change) and the formats' tests run under ThreadSanitizer,
+# where a data race fails the run. The 4 GiB sparse recording is left out: it takes half a
+# minute there.
 export TSAN_OPTIONS=halt_on_error=1:abort_on_error=1
 quietly build-tsan/configure.log cmake --preset tsan
-quietly build-tsan/build.log cmake --build --preset tsan -j"$(nproc)" --target engine_test failure_test
+quietly build-tsan/build.log cmake --build --preset tsan -j"$(nproc)" --target engine_test failure_test \
+  formats_test
 # Without address randomisation: ThreadSanitizer's fixed memory layout fails to start on
 # kernels that randomise more address bits than it expects.
 no_aslr=(setarch "$(uname -m)" -R)
 "${no_aslr[@]}" true 2>/dev/null || no_aslr=()
 "${no_aslr[@]}" build-tsan/tests/engine_test --gtest_brief=1
 "${no_aslr[@]}" build-tsan/tests/failure_test --gtest_brief=1 --gtest_filter='-*SparseFile*'
+# The formats' writers, the BIDS samples' compression on two threads among them.
+"${no_aslr[@]}" build-tsan/tests/formats_test --gtest_brief=1

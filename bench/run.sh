@@ -12,6 +12,9 @@
 #   write floor  dd from /dev/zero into a file of the CSV's size
 #   cp           a copy of the CSV (reads from the page cache, writes a new file)
 #   read floor   cat of the recording to /dev/null
+# A second table times the other formats (--format xlsx, edf, bdf, bids) with all seven columns
+# against the CSV of the same columns, run for run in turn; the workbook, which takes tens of
+# seconds, once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +23,7 @@ BUILD=build-release
 DATA=bench/data
 OUT=bench/out
 ALL=time,data,baseline,resistance,tags
+SEVEN=time,seconds,data,baseline,resistance,conductance,tags
 
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   # The programs need neither the window nor the test suite; Google Benchmark comes with --test.
@@ -116,6 +120,50 @@ bench_export "sweep 1M" "$DATA/sweep-1M.zkd" 1 time,data
 bench_export "sweep 1M" "$DATA/sweep-1M.zkd" 10 "$ALL"
 bench_export "skin 24 h" "$DATA/skin-24h.zkd" 1 "$ALL"
 
+format_rows=()
+
+# bench_format LABEL RECORDING PERIOD FORMAT RUNS
+# The format and the CSV of the same seven columns take turns; the output is removed before
+# every run.
+bench_format() {
+  local label=$1 zkd=$2 period=$3 format=$4 runs=$5
+  local csv=$OUT/same.csv out=$OUT/export.$format
+  local cmd=("$ZKEXPORT" -q -p "$period" -c "$SEVEN" --format "$format")
+  if [ "$format" = bids ]; then
+    cmd+=(-d "$out" --subject 1 --task bench "$zkd")
+  else
+    cmd+=(-o "$out" "$zkd")
+  fi
+  local csv_cmd=("$ZKEXPORT" -q -p "$period" -c "$SEVEN" -o "$csv" "$zkd")
+  echo "Timing $label, --format $format, period $period ..." >&2
+  local t_format=() t_csv=() i
+  for ((i = 0; i < runs; i++)); do
+    rm -rf "$out"
+    t_format+=("$(time_once "" "${cmd[@]}")")
+    t_csv+=("$(time_once "$csv" "${csv_cmd[@]}")")
+  done
+  local bytes kb format_us csv_us
+  bytes=$(du -sb "$out" | awk '{ print $1 }')
+  rm -rf "$out"
+  kb=$(peak_kb "" "${cmd[@]}")
+  rm -rf "$out" "$csv"
+  format_us=$(median "${t_format[@]}")
+  csv_us=$(median "${t_csv[@]}")
+  format_rows+=("| $label | $(thousands "$(records_of "$zkd")") | $period | $format | $runs \
+| $(mb "$bytes") | $(seconds "$format_us") | $(seconds "$csv_us") | $(ratio "$format_us" "$csv_us") \
+| $(mb $((kb * 1000))) |")
+}
+
+for rec in "skin 24 h:$DATA/skin-24h.zkd" "sweep 10M:$DATA/sweep-10M.zkd" "sweep 1M:$DATA/sweep-1M.zkd"; do
+  for format in edf bdf bids; do
+    bench_format "${rec%%:*}" "${rec#*:}" 1 "$format" "$RUNS"
+  done
+done
+bench_format "skin 24 h" "$DATA/skin-24h.zkd" 10 edf "$RUNS"
+bench_format "skin 24 h" "$DATA/skin-24h.zkd" 10 bids "$RUNS"
+bench_format "skin 24 h" "$DATA/skin-24h.zkd" 1 xlsx 1
+bench_format "sweep 1M" "$DATA/sweep-1M.zkd" 1 xlsx 1
+
 cpu=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
 fs=$(df -T "$OUT" | awk 'NR == 2 { print $2 }')
 echo
@@ -125,3 +173,9 @@ echo
 echo "| Recording | Records | Columns | Period | Rows | CSV (MB) | Export (s) | Rows/s (M) | Input (MB/s) | Peak RSS (MB) | Write floor: dd (s) | cp of the CSV (s) | Read floor: cat (s) | Export ÷ dd |"
 echo "|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
 printf '%s\n' "${rows[@]}"
+echo
+echo "The other formats, all seven columns ($SEVEN), against the CSV of the same columns:"
+echo
+echo "| Recording | Records | Period | Format | Runs | Output (MB) | Export (s) | CSV (s) | Export ÷ CSV | Peak RSS (MB) |"
+echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|"
+printf '%s\n' "${format_rows[@]}"

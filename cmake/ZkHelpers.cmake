@@ -17,10 +17,10 @@ function(zk_add_library name alias)
   zk_strict_warnings(${name})
 endfunction()
 
-# zk_add_test(<name> SOURCES ... [DEPS ...] [ENV ...])
-# One GoogleTest executable; each TEST becomes its own ctest entry.
+# zk_add_test(<name> SOURCES ... [DEPS ...] [ENV ...] [PREFIX <prefix>])
+# One GoogleTest executable; each TEST becomes its own ctest entry, named <prefix>Suite.Test.
 function(zk_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "PREFIX" "SOURCES;DEPS;ENV" ${ARGN})
   find_package(GTest REQUIRED)
   include(GoogleTest)
   add_executable(${name} ${ARG_SOURCES})
@@ -33,5 +33,6 @@ function(zk_add_test name)
   zk_strict_warnings(${name})
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
+    TEST_PREFIX "${ARG_PREFIX}"
     PROPERTIES ENVIRONMENT "${ARG_ENV}")
 endfunction()

@@ -1,17 +1,41 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever the build and the tests need and the machine lacks.
+# Installs, with apt-get, whatever the build and the tests need and the machine lacks; with
+# --test also the BIDS validator, with npm, into a cache folder:
+# ${XDG_CACHE_HOME:-$HOME/.cache}/zkfileexport/npm (the tests look for it there).
 # Silent when everything is already there. Usage: tools/install-deps.sh [--gui] [--test]
 set -euo pipefail
 
-# What the default build (programs, tests and micro-benchmarks) needs.
-packages=(cmake g++ make pkg-config libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev)
+# What the default build (programs, tests and micro-benchmarks) needs, the libraries of the
+# output formats included: EDF+/BDF+, workbooks, BIDS (zlib, JSON).
+packages=(cmake g++ make pkg-config libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libedf-dev libxlsxwriter-dev nlohmann-json3-dev zlib1g-dev)
+validator=""
 for arg in "$@"; do
   case "$arg" in
     --gui) packages+=(qt6-base-dev libgl-dev) ;;
-    --test) packages+=(xvfb xauth xdotool x11-utils dpkg-dev file desktop-file-utils) ;;
+    --test)
+      # The readers that the format tests open our files with, and npm for the BIDS validator.
+      packages+=(xvfb xauth xdotool x11-utils dpkg-dev file desktop-file-utils python3-mne
+                 python3-openpyxl)
+      command -v npm >/dev/null || packages+=(npm)
+      validator=bids-validator@1.15.0 ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
 done
+
+# The BIDS validator, once the packages are there: only when this version is missing.
+install_validator() {
+  [ -n "$validator" ] || return 0
+  local prefix="${XDG_CACHE_HOME:-$HOME/.cache}/zkfileexport/npm"
+  local installed="$prefix/node_modules/bids-validator/package.json"
+  if [ -x "$prefix/node_modules/.bin/bids-validator" ] &&
+     grep -q "\"version\": \"${validator#*@}\"" "$installed" 2>/dev/null; then
+    return 0
+  fi
+  echo "Installing $validator into $prefix" >&2
+  mkdir -p "$prefix"
+  npm install --prefix "$prefix" --no-audit --no-fund --loglevel=error "$validator" >/dev/null
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -19,7 +43,10 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  install_validator
+  exit 0
+fi
 
 echo "Installing: ${missing[*]}" >&2
 sudo=""
@@ -30,3 +57,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq >/dev/null
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+install_validator

@@ -4,19 +4,21 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "zk/cli/options.hpp"
 #include "zk/engine/export_file.hpp"
+#include "zk/engine/formats.hpp"
 #include "zk/engine/paths.hpp"
 #include "zk/engine/recording.hpp"
 #include "zk/engine/report.hpp"
@@ -52,8 +54,9 @@ int usageError(Console& console, const std::string& message) {
 }
 
 // The options that take a value, as "--name" (CLI11's own names for them).
-constexpr std::string_view kValueOptions[] = {"--output", "--output-dir", "--period", "--columns",
-                                              "--heading"};
+constexpr std::string_view kValueOptions[] = {"--output",  "--output-dir", "--period", "--columns",
+                                              "--heading", "--format",     "--start",  "--subject",
+                                              "--session", "--task"};
 
 Parsed parseArguments(std::span<const std::string> given, Console& console) {
     // "--name=" with nothing after the "=" means the empty value. CLI11 would take the next
@@ -79,7 +82,8 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
     CLI::App app{"", kProgram};
     app.set_help_flag("-h,--help");
     Options o;
-    std::string output, outputDir, period, columns, heading;
+    std::string output, outputDir, period, columns, heading, format, start;
+    FormatChoices& choices = o.options.choices;
     bool noHeaders = false;
     auto* outputOpt = app.add_option("-o,--output", output);
     auto* dirOpt = app.add_option("-d,--output-dir", outputDir);
@@ -92,6 +96,11 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
     app.add_flag("--info", o.info);
     app.add_flag("--json", o.json);
     app.add_flag("-q,--quiet", o.quiet);
+    auto* formatOpt = app.add_option("--format", format);
+    auto* startOpt = app.add_option("--start", start);
+    auto* subjectOpt = app.add_option("--subject", choices.subject);
+    auto* sessionOpt = app.add_option("--session", choices.session);
+    auto* taskOpt = app.add_option("--task", choices.task);
     app.add_option("RECORDING", o.recordings)->required();
 
     // CLI11 takes the arguments last one first.
@@ -165,6 +174,78 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
         }
         o.outputDir = outputDir;
     }
+
+    // The format: as named, else as the output's extension says, else CSV.
+    if (formatOpt->count() > 0) {
+        const auto named = formatNamed(format);
+        if (!named) {
+            return {std::nullopt, usageError(console, "--format: unknown format \"" + format +
+                                                          "\" (known: csv, xlsx, edf, bdf, bids)")};
+        }
+        o.options.format = *named;
+    } else if (o.output) {
+        o.options.format = formatOfPath(*o.output).value_or(OutputFormat::Csv);
+    }
+    const OutputFormat f = o.options.format;
+    const std::string fname(formatName(f));
+    if (o.output && (*o.output == "-" || streamDescriptorOf(*o.output)) && f != OutputFormat::Csv) {
+        return {std::nullopt,
+                usageError(console,
+                           "--format " + fname + " writes a file: standard output takes only CSV")};
+    }
+    if (isSignalFormat(f) && !o.options.IncludeData && !o.options.IncludeBaseline &&
+        !o.options.IncludeResistance && !o.options.IncludeConductance) {
+        return {std::nullopt,
+                usageError(console, "--format " + fname +
+                                        " needs a column of values: data, baseline, resistance "
+                                        "or conductance")};
+    }
+    if (startOpt->count() > 0) {
+        choices.start = parseStartTime(start);
+        if (!choices.start) {
+            return {std::nullopt,
+                    usageError(console, "--start: \"" + start +
+                                            "\" is not a date and time \"YYYY-MM-DD HH:MM:SS\"")};
+        }
+        if ((f == OutputFormat::Edf || f == OutputFormat::Bdf) &&
+            (choices.start->year < 1985 || choices.start->year > 2084)) {
+            return {std::nullopt,
+                    usageError(console,
+                               "--start: an EDF+ or BDF+ file starts between the years "
+                               "1985 and 2084")};
+        }
+    }
+    const bool labels = subjectOpt->count() + sessionOpt->count() + taskOpt->count() > 0;
+    if (f != OutputFormat::Bids) {
+        if (labels) {
+            return {std::nullopt, usageError(console,
+                                             "--subject, --session and --task go with "
+                                             "--format bids")};
+        }
+        return {std::move(o), kExitOk};
+    }
+    if (o.output || !o.outputDir) {
+        return {std::nullopt, usageError(console,
+                                         "--format bids writes into a dataset: give its "
+                                         "folder with --output-dir (not --output)")};
+    }
+    if (o.recordings.size() > 1) {
+        return {std::nullopt, usageError(console,
+                                         "--format bids writes one recording per run: "
+                                         "give one recording")};
+    }
+    for (const auto& [name, label, required] : {std::tuple{"--subject", &choices.subject, true},
+                                                std::tuple{"--task", &choices.task, true},
+                                                std::tuple{"--session", &choices.session, false}}) {
+        if (label->empty() && required) {
+            return {std::nullopt, usageError(console, std::string("--format bids needs ") + name)};
+        }
+        if (!label->empty() && !isBidsLabel(*label)) {
+            return {std::nullopt,
+                    usageError(console, std::string(name) + ": \"" + *label +
+                                            "\" is not a label of letters and digits only")};
+        }
+    }
     return {std::move(o), kExitOk};
 }
 
@@ -210,7 +291,7 @@ class Run {
     Run(const Options& options, Console& console) : o_(options), console_(console) {}
 
     int run() {
-        if (!o_.check && o_.outputDir) {
+        if (!o_.check && o_.outputDir && o_.options.format != OutputFormat::Bids) {
             // Checked once, before any recording is read: no folder, no point in starting.
             struct stat st {};
             if (::stat(o_.outputDir->c_str(), &st) != 0) {
@@ -294,8 +375,11 @@ class Run {
             target.streamFd = console_.csvOutFd;
         } else if (o_.output) {
             target.path = *o_.output;
+        } else if (o_.options.format == OutputFormat::Bids) {
+            target.path = *o_.outputDir;  // the dataset
         } else {
-            const auto path = defaultOutputPath(recording, ".csv", o_.outputDir);
+            const auto path =
+                defaultOutputPath(recording, extensionOf(o_.options.format), o_.outputDir);
             if (!path) {
                 fail(recording,
                      "the file name has fewer than four characters, so no output name can be made "
@@ -304,10 +388,14 @@ class Run {
             }
             target.path = *path;
         }
+        // The file that stands for the output: a BIDS run's samples.
+        const std::string written = o_.options.format == OutputFormat::Bids
+                                        ? bidsRunFiles(target.path, o_.options.choices).physio
+                                        : target.path;
         if (!toStdout) {
-            if (auto id = fileIdOf(target.path); id && written_.contains(*id)) {
-                fail(target.path, "was already written from " + written_[*id] +
-                                      " in this run; not overwriting it with " + recording);
+            if (auto id = fileIdOf(written); id && written_.contains(*id)) {
+                fail(written, "was already written from " + written_[*id] +
+                                  " in this run; not overwriting it with " + recording);
                 return Outcome::Failed;
             }
         }
@@ -334,15 +422,37 @@ class Run {
             return Outcome::Failed;
         }
         if (!toStdout) {
-            if (auto id = fileIdOf(target.path)) {
+            if (auto id = fileIdOf(written)) {
                 written_.emplace(*id, recording);
             }
         }
         if (showProgress() && !toStdout) {
-            console_.err << kProgram << ": " << target.path << ": " << result.rowsWritten
+            console_.err << kProgram << ": " << written << ": " << result.rowsWritten
                          << " rows written from " << recording << "\n";
         }
+        if (!o_.quiet) {
+            notes(written, result);
+        }
         return Outcome::Done;
+    }
+
+    // What the file could not hold as the recording has it.
+    void notes(const std::string& path, const ExportResult& result) {
+        const OutputFormat f = o_.options.format;
+        if (result.valuesClipped > 0) {
+            console_.err << kProgram << ": " << path << ": note: " << result.valuesClipped
+                         << " values lay outside their signal's range and were clipped to it\n";
+        }
+        if ((f == OutputFormat::Edf || f == OutputFormat::Bdf) &&
+            result.rowsWithoutConductance > 0) {
+            console_.err << kProgram << ": " << path << ": note: " << result.rowsWithoutConductance
+                         << " rows have no conductance (the resistance is zero or negative); "
+                            "their Conductance samples are 0 uS\n";
+        }
+        if (result.tagsLeftOut > 0) {
+            console_.err << kProgram << ": " << path << ": note: " << result.tagsLeftOut
+                         << " tags did not fit in the file and were left out\n";
+        }
     }
 
     // Stops the export when a signal came; draws the progress bar, if there is one.
@@ -454,40 +564,74 @@ void installStopHandlers(std::atomic<int>& stopSignal) {
 }
 
 std::string helpText() {
-    return R"HELP(zkexport: converts skin-resistance recordings (.zkd) into CSV files.
+    return R"HELP(zkexport: converts skin-resistance recordings (.zkd) into CSV files, Excel workbooks,
+EDF+/BDF+ files or BIDS datasets.
 
 Usage: zkexport [OPTIONS] RECORDING.zkd [RECORDING.zkd ...]
 
 Options:
-  -o, --output PATH      output CSV, for a single recording; "-" writes to standard output
-  -d, --output-dir DIR   folder for the CSV files; default: beside each recording
+  -o, --output PATH      output file, for a single recording; "-" writes CSV to standard output
+  -d, --output-dir DIR   folder for the outputs; default: beside each recording. For
+                         --format bids: the dataset's folder (made when missing)
   -p, --period N         samples of 20 ms per row (UpdatePeriod), 1..1638; default 1.
                          1 = 50 rows/s, 10 = 5 rows/s, 50 = 1 row/s, 250 = one row per 5 s
-  -c, --columns LIST     comma-separated, any order: time,data,baseline,resistance,tags;
-                         "none" for no column; default time,data (output order is always fixed)
+  -c, --columns LIST     comma-separated, any order: time,seconds,data,baseline,resistance,
+                         conductance,tags; "none" for no column; default time,data (output order
+                         is always fixed)
+      --format FORMAT    csv, xlsx, edf, bdf or bids; default: as the --output name ends
+                         (.csv, .xlsx, .edf, .bdf), else csv
       --no-headers       write neither the heading line nor the column-header line
       --heading TEXT     heading line text; without it there is no heading line
+      --start TIME       when the recording started, "YYYY-MM-DD HH:MM:SS" (EDF+/BDF+ and the
+                         workbook); default: the recording file's time less its length, an estimate
+      --subject LABEL    BIDS: the subject (letters and digits), required
+      --session LABEL    BIDS: the session, optional
+      --task LABEL       BIDS: the task, required
   -f, --force            replace an existing output file (without it, an existing file is an error)
       --check            only validate the recordings (the export's verdict); write nothing
       --info             report what is in each recording: length, time stamps, record types,
                          tags and their CSV rows at --period, stretches without skin contact
       --json             with --info: one JSON object per recording, one per line
-  -q, --quiet            no progress display
+  -q, --quiet            no progress display and no notes
   -h, --help             show this text
 
-The output of RUN.zkd is RUN.csv: the recording's file name without its last four
-characters, then ".csv", beside the recording or in --output-dir. An output is written to a
-temporary file and put in place only when complete; nothing is left after a failure or Ctrl-C.
+The output of RUN.zkd is RUN.csv (RUN.xlsx, RUN.edf, RUN.bdf): the recording's file name
+without its last four characters, then the format's extension, beside the recording or in
+--output-dir. An output is written to a temporary file and put in place only when complete;
+nothing is left after a failure or Ctrl-C.
 
-Columns (the CSV holds them in this order, whatever the order given):
-  time        Time(msec)        the row's time on the schedule 0, 20 x N, 40 x N... ms
-  data        Data(16 bit)      the raw sample, 0..65535
-  baseline    Baseline          a coarse level, 0.5..6.5
-  resistance  Resistance(kOhm)  the resistance in kilo-ohms
-  tags        Tag Number        the last tag marked since the previous row
+Columns (every format holds them in this order, whatever the order given):
+  time         Time(msec)        the row's time on the schedule 0, 20 x N, 40 x N... ms
+  seconds      Time(sec)         the same time in seconds, two decimals
+  data         Data(16 bit)      the raw sample, 0..65535
+  baseline     Baseline          a coarse level, 0.5..6.5
+  resistance   Resistance(kOhm)  the resistance in kilo-ohms
+  conductance  Conductance(uS)   1000 / the resistance: microsiemens; none where the
+                                 resistance is zero or negative (raw samples up to 4888)
+  tags         Tag Number        the last tag marked since the previous row
+
+Formats (every one holds the CSV's rows, values and tags):
+  csv   the CSV text
+  xlsx  an Excel workbook: sheet "Data" (then "Data 2", ... past 1,048,576 rows), numbers as
+        numbers; "Tags", each tag with the row that carries it; "Recording", what was exported
+  edf   EDF+ (16-bit) and
+  bdf   BDF+ (24-bit): a signal for each of data, baseline, resistance and conductance, at the
+        rate of the rows; tags as annotations "Tag N". Ranges (values outside are clipped, and
+        counted in a note):
+          Data         0..65535, exact            Baseline  0.5..6.5, exact
+          Resistance   EDF+: -10..6500 kOhm, steps of 0.099 kOhm
+                       BDF+: -10..1500000 kOhm, steps of 0.089 kOhm
+          Conductance  0..100 uS; EDF+: steps of 0.0015 uS, BDF+: steps of 0.000006 uS;
+                       a row without conductance holds 0 uS
+  bids  a run of a BIDS dataset: --output-dir DATASET --subject S [--session N] --task T gives
+        DATASET/sub-S[/ses-N]/beh/sub-S[_ses-N]_task-T_physio.tsv.gz (the value columns),
+        _physio.json, _events.tsv (the tags), and DATASET/dataset_description.json if missing
 
 Examples:
   zkexport -p 10 -c time,data,resistance,tags run1.zkd   run1.csv at 5 rows/s, four columns
+  zkexport -c seconds,conductance,tags -o run1.xlsx run1.zkd   a workbook
+  zkexport --format bdf -p 10 -c data,conductance,tags --start "2026-03-01 09:30:00" run1.zkd
+  zkexport --format bids -d study -c conductance,tags --subject 01 --task rest run1.zkd
   zkexport -d csv/ --force *.zkd                          every recording into csv/, replacing
   zkexport -o - run1.zkd | head                           the first lines on the terminal
   zkexport --check *.zkd                                  validate only

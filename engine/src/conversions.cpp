@@ -93,6 +93,14 @@ float Calc_Resistance(std::int32_t UnsignedValue) {
     return static_cast<float>(r);
 }
 
+std::optional<float> Calc_Conductance(std::int32_t UnsignedValue) {
+    const float r = Calc_Resistance(UnsignedValue);
+    if (!(r > 0.0F)) {
+        return std::nullopt;
+    }
+    return 1000.0F / r;
+}
+
 char* writeNumberField(char* out, float value) noexcept {
     if (std::isnan(value)) {
         std::memcpy(out, " nan", 4);
@@ -165,6 +173,35 @@ char* writeNumberField(char* out, float value) noexcept {
 std::string Format_Number_Field(std::int32_t value) {
     char buf[kMaxNumberFieldLength];
     return {buf, writeNumberField(buf, value)};
+}
+
+double Number_Field_Value(float value) noexcept {
+    if (value == 0.0F || !std::isfinite(value)) {
+        return value;
+    }
+    const double magnitude = std::fabs(static_cast<double>(value));
+    char digits[7];
+    int exponent = 0;
+    double shown = 0;
+    if (sevenDigits(magnitude, digits, exponent)) {
+        // Seven digits and a power of ten are exact in double precision, so one division
+        // rounds once, to the double nearest the text, as reading the text would.
+        std::uint32_t n = 0;
+        for (const char d : digits) {
+            n = n * 10 + static_cast<std::uint32_t>(d - '0');
+        }
+        shown = static_cast<double>(n) / kPow10[6 - exponent];
+    } else {
+        char text[kMaxNumberFieldLength];
+        const char* const end = writeNumberField(text, value);
+        std::from_chars(text + 1, end, shown);  // after the sign position
+    }
+    return std::signbit(value) ? -shown : shown;
+}
+
+std::string Format_Seconds_Field(std::int32_t timeMs) {
+    char buf[kMaxNumberFieldLength];
+    return {buf, writeSecondsField(buf, timeMs)};
 }
 
 std::string Format_Number_Field(float value) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "little_endian.hpp"
+#include "row_rule.hpp"
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/record.hpp"
 #include "zk/engine/row.hpp"
@@ -37,25 +38,7 @@ constexpr std::size_t kChunkOutputBytes =
 // How far ahead of the row being written its table entry is fetched.
 constexpr std::size_t kPrefetchRecords = 32;
 
-constexpr std::array<bool, 256> kExportTypes = [] {
-    std::array<bool, 256> table{};
-    for (int c = 0; c < 256; ++c) {
-        table[c] = isExportType(static_cast<std::uint8_t>(c));
-    }
-    return table;
-}();
-
-std::int32_t rowStep(const ExportOptions& options) {
-    const auto step = rowStepMs(options.UpdatePeriod);
-    if (!step) {
-        throw Error(ErrorCode::InvalidSettings,
-                    "the update period " + std::to_string(options.UpdatePeriod) +
-                        " is out of range: it must lie between -" +
-                        std::to_string(kMaxUpdatePeriod) + " and " +
-                        std::to_string(kMaxUpdatePeriod) + " samples");
-    }
-    return *step;
-}
+using detail::rowStep;
 
 // Thrown in a lane that is told to stop because another lane has failed or was cancelled.
 struct Stopped {};
@@ -85,6 +68,7 @@ class Scan {
           result_(result),
           step_(rowStep(options)),
           includeTags_(options.IncludeTags),
+          includeConductance_(options.IncludeConductance),
           rows_(options),
           laneCount_(std::max(1U, lanes)),
           buffers_(laneCount_ * (kInputBytes + kChunkOutputBytes)) {
@@ -131,6 +115,7 @@ class Scan {
         unsigned char* input;
         char* output;
         std::uint64_t rowsWritten = 0;
+        std::uint64_t withoutConductance = 0;
     };
 
     // The scan's state between chunks, handed from lane to lane with the turn to scan.
@@ -229,9 +214,7 @@ class Scan {
             char* out = lane.output;
             switch (c.kind) {
                 case Claim::Kind::IndexOverflow:
-                    throw Error(ErrorCode::RecordIndexOverflow,
-                                "the recording holds more than 2147483647 records", source_.name(),
-                                s.done * kRecordSize);
+                    throw detail::recordIndexOverflow(source_.name(), s.done);
                 case Claim::Kind::EndCheck:
                     out = checkEnd(c.turn, s, lane);
                     break;
@@ -243,7 +226,7 @@ class Scan {
                     scanChunk<false>(lane, lane.input, c.count, s);
                     s.done += c.count;
                     passScanTurn(c.turn + 1, s);
-                    out = scanChunk<true>(lane, lane.input, c.count, rows);
+                    out = writeChunk(lane, c.count, rows);
                     assert(rows.next == s.next && rows.tagPending == s.tagPending &&
                            rows.tagNumber == s.tagNumber && rows.rowOpen == s.rowOpen);
                     break;
@@ -288,73 +271,87 @@ class Scan {
         return out;
     }
 
+    // The CSV's side of the row rule for one chunk: a row's text is written when its record
+    // comes, its tag and line end when the next row's record (or the end) does.
+    template <bool kWrite, bool kPlain, bool kCount>
+    struct ChunkRows {
+        RowTable::Writer& rows;
+        const bool includeTags;
+        const bool rowsEmpty;
+        std::uint16_t tagNumber;
+        bool tagPending;
+        bool rowOpen;
+        std::uint64_t rowsWritten = 0;
+        std::uint64_t withoutConductance = 0;
+        // The open row's text runs from lineEnd to rowEnd (or lies in an earlier chunk).
+        char* lineEnd;
+        char* rowEnd;
+
+        void row(const unsigned char* record, std::int32_t time) noexcept {
+            if constexpr (kWrite) {
+                lineEnd = endRow(rowEnd, lineEnd, rowOpen, tagPending, tagNumber, rowsWritten);
+                const std::uint16_t raw = detail::loadLe16(record + record_offset::RawValue);
+                rowEnd = rows.template write<kPlain>(lineEnd, time, raw);
+                if constexpr (kCount) {
+                    withoutConductance += raw <= kLastSampleWithoutConductance;
+                }
+            }
+            tagPending = false;
+            rowOpen = !rowsEmpty;
+        }
+
+        void tag(const unsigned char*, std::uint16_t number) noexcept {
+            if (includeTags) {
+                tagNumber = number;
+                tagPending = true;
+            }
+        }
+    };
+
     // Scans `count` records at `record`, advancing the scan state `s`. With kWrite, also
     // writes their rows to the lane's output and returns the end of the output, which includes
-    // the text of the row left open.
-    template <bool kWrite>
+    // the text of the row left open; kPlain when the table's rows are plainRows(), kCount to
+    // count the rows without conductance.
+    template <bool kWrite, bool kPlain = true, bool kCount = false>
     char* scanChunk(Lane& lane, const unsigned char* record, std::uint64_t count, State& s) {
         // The scan state lives in locals here: the compiler can't keep members in registers
         // across the character stores into the output buffer.
         const unsigned char* const begin = record;
         const unsigned char* const end = record + count * kRecordSize;
-        const std::int32_t step = step_;
-        const bool includeTags = includeTags_;
-        const bool rowsEmpty = rows_.rowsEmpty();
         RowTable::Writer rows = lane.rows;
-        RowClock clock(step, s.next);
-        std::uint16_t tagNumber = s.tagNumber;
-        bool tagPending = s.tagPending;
-        bool rowOpen = s.rowOpen;
-        std::uint64_t rowsWritten = 0;
-        // The open row's text runs from lineEnd to rowEnd (or lies in an earlier chunk).
-        char* lineEnd = lane.output;
-        char* rowEnd = lineEnd;
+        RowClock clock(step_, s.next);
+        ChunkRows<kWrite, kPlain, kCount> chunk{.rows = rows,
+                                                .includeTags = includeTags_,
+                                                .rowsEmpty = rows_.rowsEmpty(),
+                                                .tagNumber = s.tagNumber,
+                                                .tagPending = s.tagPending,
+                                                .rowOpen = s.rowOpen,
+                                                .lineEnd = lane.output,
+                                                .rowEnd = lane.output};
         for (; record != end; record += kRecordSize) {
             if constexpr (kWrite) {
                 // Table entries are looked up in the order of the samples, which may jump
                 // anywhere in the table: start loading the entry of a record further on.
                 const unsigned char* const ahead = record + kPrefetchRecords * kRecordSize;
-                rows.prefetch(
+                rows.template prefetch<kPlain>(
                     detail::loadLe16((ahead < end ? ahead : record) + record_offset::RawValue));
             }
-            if (!kExportTypes[record[record_offset::RecordType]]) {
-                continue;  // neither a row nor a tag
-            }
-            if (clock.due(detail::loadLe32(record + record_offset::TimeMs))) {
-                if constexpr (kWrite) {
-                    lineEnd = endRow(rowEnd, lineEnd, rowOpen, tagPending, tagNumber, rowsWritten);
-                    rowEnd = rows.write(lineEnd, clock.next(),
-                                        detail::loadLe16(record + record_offset::RawValue));
-                }
-                tagPending = false;
-                rowOpen = !rowsEmpty;
-                if (!clock.advance()) {
-                    throw scheduleOverflow(s.done + static_cast<std::uint64_t>(record - begin) /
-                                                        kRecordSize);
-                }
-            }
-            if (record[record_offset::TagMarker] == 'T' && includeTags) {
-                tagNumber = static_cast<std::uint16_t>(record[record_offset::TagLow] |
-                                                       (record[record_offset::TagHigh] << 8));
-                tagPending = true;
+            if (!detail::stepRecord(record, clock, chunk)) {
+                throw detail::scheduleOverflow(
+                    source_.name(),
+                    s.done + static_cast<std::uint64_t>(record - begin) / kRecordSize);
             }
         }
         s.next = clock.next();
-        s.tagNumber = tagNumber;
-        s.tagPending = tagPending;
-        s.rowOpen = rowOpen;
+        s.tagNumber = chunk.tagNumber;
+        s.tagPending = chunk.tagPending;
+        s.rowOpen = chunk.rowOpen;
         if constexpr (kWrite) {
             lane.rows = rows;
-            lane.rowsWritten += rowsWritten;
+            lane.rowsWritten += chunk.rowsWritten;
+            lane.withoutConductance += chunk.withoutConductance;
         }
-        return rowEnd;
-    }
-
-    Error scheduleOverflow(std::uint64_t index) const {
-        return Error(ErrorCode::ScheduleOverflow,
-                     "the row schedule passes the largest time of 2147483647 ms at record " +
-                         std::to_string(index + 1),
-                     source_.name(), index * kRecordSize);
+        return chunk.rowEnd;
     }
 
     // Ends the open row whose text ends at `out`, its line having begun at `lineEnd` in this
@@ -434,8 +431,10 @@ class Scan {
     void finishResult() {
         result_.recordsRead = state_.done;
         result_.rowsWritten = 0;
+        result_.rowsWithoutConductance = 0;
         for (const Lane& lane : lanes_) {
             result_.rowsWritten += lane.rowsWritten;
+            result_.rowsWithoutConductance += lane.withoutConductance;
         }
     }
 
@@ -452,10 +451,18 @@ class Scan {
         }
     }
 
+    // Writes the rows of the chunk in the lane's input by the shortest path the columns allow.
+    char* writeChunk(Lane& lane, std::uint64_t count, State& s) {
+        if (includeConductance_) {
+            return rows_.plainRows() ? scanChunk<true, true, true>(lane, lane.input, count, s)
+                                     : scanChunk<true, false, true>(lane, lane.input, count, s);
+        }
+        return rows_.plainRows() ? scanChunk<true, true, false>(lane, lane.input, count, s)
+                                 : scanChunk<true, false, false>(lane, lane.input, count, s);
+    }
+
     Error truncated(std::uint64_t done) const {
-        return Error(ErrorCode::SourceTruncated,
-                     "the recording became shorter while it was being exported", source_.name(),
-                     done * kRecordSize);
+        return detail::truncatedSource(source_.name(), done);
     }
 
     static constexpr std::size_t kInputBytes = kChunkRecords * kRecordSize;
@@ -466,6 +473,7 @@ class Scan {
     ExportResult& result_;
     const std::int32_t step_;
     const bool includeTags_;
+    const bool includeConductance_;
     const RowTable rows_;
     const unsigned laneCount_;
     LargeBuffer buffers_;  // each lane's input and output buffers

@@ -2,10 +2,18 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <new>
 #include <optional>
+#include <vector>
 
+#include "format_writers.hpp"
+#include "row_rule.hpp"
+#include "zk/engine/formats.hpp"
 #include "zk/engine/paths.hpp"
+#include "zk/engine/row.hpp"
 
 namespace zk {
 
@@ -47,6 +55,180 @@ std::optional<std::string> recordingUnder(const OutputTarget& target, FileSource
     return std::nullopt;
 }
 
+Error overwritesRecording(const std::string& recording, const std::string& path) {
+    return Error(ErrorCode::OpenFailed,
+                 "is the recording " + recording + " itself; it is not overwritten with an export",
+                 path);
+}
+
+// Refuses options that the format can't write, before anything is created.
+void checkFormatOptions(const ExportOptions& options, const std::string& name) {
+    detail::rowStep(options);
+    const std::string format = std::string(formatName(options.format));
+    if (isSignalFormat(options.format)) {
+        if (options.UpdatePeriod < 1) {
+            throw Error(ErrorCode::InvalidSettings,
+                        "the update period " + std::to_string(options.UpdatePeriod) +
+                            " is not a rate: " + format + " needs a period of 1 or more samples",
+                        name);
+        }
+        if (!options.IncludeData && !options.IncludeBaseline && !options.IncludeResistance &&
+            !options.IncludeConductance) {
+            throw Error(
+                ErrorCode::InvalidSettings,
+                format + " needs a column of values: data, baseline, resistance or conductance",
+                name);
+        }
+    }
+    if (options.format == OutputFormat::Bids) {
+        const FormatChoices& c = options.choices;
+        if (!isBidsLabel(c.subject) || !isBidsLabel(c.task) ||
+            (!c.session.empty() && !isBidsLabel(c.session))) {
+            throw Error(ErrorCode::InvalidSettings,
+                        "the subject, session and task labels must be letters and digits only "
+                        "(the subject and the task are required)",
+                        name);
+        }
+    }
+}
+
+detail::RecordingFacts factsOf(FileSource& source, const ExportOptions& options) {
+    detail::RecordingFacts facts{.path = source.name(), .start = {}, .estimated = false};
+    if (options.choices.start) {
+        facts.start = *options.choices.start;
+        return facts;
+    }
+    struct stat st {};
+    const std::time_t modified = ::fstat(source.fd(), &st) == 0 ? st.st_mtime : std::time(nullptr);
+    facts.start = estimatedStart(modified, source.size() / kRecordSize);
+    facts.estimated = true;
+    return facts;
+}
+
+// Runs a writer, turning what it throws into the result's error.
+template <class Write>
+void guarded(ExportResult& result, const std::string& name, Write write) {
+    try {
+        write();
+    } catch (const Error& e) {
+        result.error = e;
+    } catch (const std::bad_alloc&) {
+        result.error = Error(ErrorCode::OutOfMemory, "not enough memory for the export", name);
+    }
+}
+
+// A workbook, EDF+ or BDF+ file: written by its library through the output's temporary file.
+ExportResult exportThroughLibrary(FileSource& source, const OutputTarget& target,
+                                  const ExportOptions& options, const ProgressFn& progress) {
+    ExportResult result;
+    std::optional<OutputFile> file;
+    guarded(result, target.path, [&] {
+        checkFormatOptions(options, target.path);
+        const detail::RecordingFacts facts = factsOf(source, options);
+        file.emplace(target.path, target.existing, target.stop);
+        if (options.format == OutputFormat::Xlsx) {
+            detail::writeWorkbook(source, file->reopenPath(), target.path, options, progress, facts,
+                                  result);
+        } else {
+            detail::writeEdf(source, file->reopenPath(), target.path, options, progress, facts,
+                             result);
+        }
+        file->commit();
+        result.files.push_back(target.path);
+    });
+    if (!result.ok() && file) {
+        file->discard();
+    }
+    return result;
+}
+
+// Makes the folders of `path` that are missing, remembering them so that they can be removed
+// again after a failure.
+void makeFolders(const std::string& folder, std::vector<std::string>& made) {
+    std::size_t at = 0;
+    while (at != std::string::npos) {
+        at = folder.find('/', at + 1);
+        const std::string part = folder.substr(0, at);
+        if (::mkdir(part.c_str(), 0777) == 0) {
+            made.push_back(part);
+        } else if (errno != EEXIST) {
+            throw systemError(ErrorCode::OpenFailed, "cannot make the folder", errno, part);
+        }
+    }
+}
+
+// A run of a BIDS dataset: each file is written beside its target and all are put in place
+// once every one is whole.
+ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
+                           const ExportOptions& options, const ProgressFn& progress,
+                           std::span<const std::string> otherRecordings) {
+    ExportResult result;
+    std::vector<std::string> madeFolders;
+    std::optional<OutputFile> physio, sidecar, events, eventsSidecar, description;
+    guarded(result, target.path, [&] {
+        checkFormatOptions(options, target.path);
+        const BidsRunFiles files = bidsRunFiles(target.path, options.choices);
+        for (const std::string* path :
+             {&files.physio, &files.sidecar, &files.events, &files.eventsSidecar}) {
+            if (auto recording = recordingUnder({.path = *path}, source, otherRecordings)) {
+                throw overwritesRecording(*recording, *path);
+            }
+        }
+        makeFolders(files.folder, madeFolders);
+        physio.emplace(files.physio, target.existing, target.stop);
+        sidecar.emplace(files.sidecar, target.existing, target.stop);
+        if (options.IncludeTags) {
+            events.emplace(files.events, target.existing, target.stop);
+            eventsSidecar.emplace(files.eventsSidecar, target.existing, target.stop);
+        }
+        struct stat st {};
+        if (::stat(files.description.c_str(), &st) != 0) {
+            description.emplace(files.description, OutputFile::Existing::Refuse, target.stop);
+        }
+        std::string dataset = target.path;
+        while (dataset.size() > 1 && dataset.back() == '/') {
+            dataset.pop_back();
+        }
+        const detail::BidsOutputs outputs{
+            .physio = &*physio,
+            .sidecar = &*sidecar,
+            .events = events ? &*events : nullptr,
+            .eventsSidecar = eventsSidecar ? &*eventsSidecar : nullptr,
+            .description = description ? &*description : nullptr,
+            .datasetName = std::string(fileNameOf(dataset))};
+        detail::writeBids(source, outputs, options, progress, result);
+        for (std::optional<OutputFile>* file : {&physio, &sidecar, &events, &eventsSidecar}) {
+            if (*file) {
+                (*file)->commit();
+                result.files.push_back((*file)->path());
+            }
+        }
+        if (description) {
+            try {
+                description->commit();
+                result.files.push_back(description->path());
+            } catch (const Error& e) {
+                if (e.code() != ErrorCode::OutputExists) {
+                    throw;
+                }
+                // Another program gave the dataset its description meanwhile: it stays.
+            }
+        }
+    });
+    if (!result.ok()) {
+        for (std::optional<OutputFile>* file :
+             {&physio, &sidecar, &events, &eventsSidecar, &description}) {
+            if (*file) {
+                (*file)->discard();
+            }
+        }
+        for (auto folder = madeFolders.rbegin(); folder != madeFolders.rend(); ++folder) {
+            ::rmdir(folder->c_str());
+        }
+    }
+    return result;
+}
+
 }  // namespace
 
 ExportResult exportToFile(FileSource& source, const OutputTarget& given,
@@ -64,11 +246,20 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& given,
             target.streamFd = *fd;
         }
     }
-    if (auto recording = recordingUnder(target, source, otherRecordings)) {
+    if (options.format != OutputFormat::Csv && target.stream != nullptr) {
         return {.error = Error(ErrorCode::OpenFailed,
-                               "is the recording " + *recording +
-                                   " itself; it is not overwritten with an export",
+                               "is a stream; " + std::string(formatName(options.format)) +
+                                   " is written only into files (CSV goes into a stream)",
                                target.path)};
+    }
+    if (options.format == OutputFormat::Bids) {
+        return exportBidsRun(source, target, options, progress, otherRecordings);
+    }
+    if (auto recording = recordingUnder(target, source, otherRecordings)) {
+        return {.error = overwritesRecording(*recording, target.path)};
+    }
+    if (options.format != OutputFormat::Csv) {
+        return exportThroughLibrary(source, target, options, progress);
     }
     if (target.stream != nullptr) {
         return Export(source, *target.stream, options, progress);
@@ -86,6 +277,7 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& given,
     }
     try {
         file->commit();
+        result.files.push_back(target.path);
     } catch (const Error& e) {
         result.error = e;
     }

@@ -222,6 +222,14 @@ OutputFile::OutputFile(const std::string& path, Existing existing, const std::at
     sink_ = FdSink(fd_, path_, stop);
 }
 
+std::string OutputFile::reopenPath() const {
+    std::string byDescriptor = "/proc/self/fd/" + std::to_string(fd_);
+    if (::access(byDescriptor.c_str(), F_OK) == 0 || (unnamed_ && tempPath_.empty())) {
+        return byDescriptor;
+    }
+    return tempPath_.empty() ? target_ : tempPath_;
+}
+
 OutputFile::~OutputFile() {
     discard();
 }

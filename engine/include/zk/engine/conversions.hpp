@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,20 @@ std::string_view Calc_Base(std::int32_t UnsignedValue);
 /// zero for v in range.
 float Calc_Resistance(std::int32_t UnsignedValue);
 
+/// The skin conductance in microsiemens for a raw sample v (0..65535): 1000 divided by
+/// Calc_Resistance(v) in single precision. Nothing where the resistance is zero or negative
+/// (v up to 4888): such a sample has no conductance.
+std::optional<float> Calc_Conductance(std::int32_t UnsignedValue);
+
+/// The largest raw sample whose resistance is zero or negative, so that it has no conductance.
+inline constexpr std::int32_t kLastSampleWithoutConductance = 4888;
+
+/// The text of a time in milliseconds as seconds with exactly two decimals, in a data row: a
+/// sign position ("-" for a negative time, one space otherwise), the whole seconds and two
+/// decimals, the hundredths cut off below. Rows fall on a 20 ms schedule, so the text is exact:
+/// 0 gives " 0.00", 12340 " 12.34", -20 "-0.02". At most 13 characters.
+std::string Format_Seconds_Field(std::int32_t timeMs);
+
 /// The text of a whole number in a data row: a sign position ("-" for a negative value, one
 /// space otherwise) and the decimal digits without leading zeros. 20 gives " 20", -7 "-7".
 std::string Format_Number_Field(std::int32_t value);
@@ -39,10 +54,15 @@ std::string Format_Number_Field(std::int32_t value);
 /// written in exponent notation too.
 std::string Format_Number_Field(float value);
 
+/// The number that Format_Number_Field(value) shows: the double nearest to its text, as a
+/// program reading the CSV gets it. 245.81350708 gives 245.8135.
+double Number_Field_Value(float value) noexcept;
+
 /// Allocation-free forms of Format_Number_Field for the export's hot path: each writes the
 /// text at `out` (room for kMaxNumberFieldLength characters) and returns the end.
 inline char* writeNumberField(char* out, std::int32_t value) noexcept;
 char* writeNumberField(char* out, float value) noexcept;
+inline char* writeSecondsField(char* out, std::int32_t timeMs) noexcept;
 
 namespace detail {
 
@@ -87,6 +107,21 @@ inline char* writeNumberField(char* out, std::int32_t value) noexcept {
     }
     *out++ = ' ';
     return detail::writeDigits(out, static_cast<std::uint32_t>(value));
+}
+
+inline char* writeSecondsField(char* out, std::int32_t timeMs) noexcept {
+    std::uint32_t ms = static_cast<std::uint32_t>(timeMs);
+    if (timeMs < 0) {
+        *out++ = '-';
+        ms = 0U - ms;
+    } else {
+        *out++ = ' ';
+    }
+    const std::uint32_t hundredths = ms / 10;
+    out = detail::writeDigits(out, hundredths / 100);
+    *out++ = '.';
+    std::memcpy(out, detail::kDigitPairs.data() + 2 * (hundredths % 100), 2);
+    return out + 2;
 }
 
 }  // namespace zk

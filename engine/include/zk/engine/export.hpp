@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zk/engine/byte_sink.hpp"
 #include "zk/engine/byte_source.hpp"
@@ -20,14 +21,27 @@ using ProgressFn = std::function<bool(std::uint64_t recordsDone, std::uint64_t r
 
 /// What an export did, or why it stopped.
 struct ExportResult {
-    std::uint64_t rowsWritten = 0;  ///< data lines written (header lines not counted)
+    /// Rows written: the CSV's data lines (header lines not counted) and the workbook's rows;
+    /// the samples of each signal in EDF+, BDF+ and BIDS.
+    std::uint64_t rowsWritten = 0;
     std::uint64_t recordsRead = 0;  ///< whole records scanned
-    std::optional<Error> error;     ///< set when the export failed or was cancelled
+    /// With the Conductance column: rows whose resistance is zero or negative, so that they have
+    /// no conductance (an empty field, "n/a", or the signal's physical minimum in EDF+/BDF+).
+    std::uint64_t rowsWithoutConductance = 0;
+    /// EDF+ and BDF+: values outside their signal's physical range, stored as its nearest end.
+    std::uint64_t valuesClipped = 0;
+    /// Tag marks that the file had no room for (EDF+ and BDF+ hold at most 64 annotations per
+    /// data record, a worksheet 1,048,575 tags).
+    std::uint64_t tagsLeftOut = 0;
+    /// The files written and put in place, in the order they were (exportToFile() only).
+    std::vector<std::string> files{};
+    std::optional<Error> error;  ///< set when the export failed or was cancelled
 
     bool ok() const noexcept { return !error.has_value(); }
 };
 
-/// Writes the CSV text of the recording in `source` to `sink`.
+/// Writes the CSV text of the recording in `source` to `sink` (whatever options.format says;
+/// exportToFile() writes the other formats).
 ///
 /// With IncludeHeaders on: the heading and CR LF when it isn't empty, then the column-header
 /// line ending in CR CR LF. Then one data line per row, each ending in CR LF: the recording is

@@ -32,6 +32,14 @@ struct OutputTarget {
 /// target's stream. A path that names an open stream ("/dev/stdout", "/dev/fd/N", see
 /// streamDescriptorOf()) is written as that stream, never replaced.
 ///
+/// options.format chooses what is written; every format holds the CSV's rows, values and tags
+/// (RowSource). Only a CSV goes into a stream. For OutputFormat::Bids, `target.path` is the
+/// dataset's folder (made when missing): the run's files (bidsRunFiles()) are each written
+/// beside their target and put in place when all are whole; the dataset's description is
+/// written only when it has none. Formats other than CSV refuse (InvalidSettings) what they
+/// can't hold: EDF+, BDF+ and BIDS a period below 1 or no column of values, BIDS labels that
+/// aren't letters and digits. The result names the files written.
+///
 /// Before anything is created or written, refuses (OpenFailed, "is the recording ...") an
 /// output that is `source` itself or one of `otherRecordings` (by file identity, whatever the
 /// path's spelling: a link, "..", a stream redirected into the file), so that no recording is

@@ -12,6 +12,48 @@ namespace zk {
 /// signed 16-bit number.
 inline constexpr int kMaxUpdatePeriod = 1638;
 
+/// The kinds of file an export writes. Every kind holds the same rows, values and tags; see
+/// exportToFile().
+enum class OutputFormat {
+    Csv,   ///< comma-separated text, the program's own format
+    Xlsx,  ///< an Excel workbook
+    Edf,   ///< EDF+ (continuous, 16-bit samples)
+    Bdf,   ///< BDF+ (continuous, 24-bit samples)
+    Bids,  ///< a run of a BIDS dataset: physio.tsv.gz and .json, events.tsv and .json
+};
+
+/// A date and a clock time, to the second, as the recording's own clock showed them.
+struct StartTime {
+    int year = 1985;
+    int month = 1;   ///< 1..12
+    int day = 1;     ///< 1..31
+    int hour = 0;    ///< 0..23
+    int minute = 0;  ///< 0..59
+    int second = 0;  ///< 0..59
+
+    friend bool operator==(const StartTime&, const StartTime&) = default;
+};
+
+/// The rows a worksheet holds at most, header rows included.
+inline constexpr std::uint32_t kMaxSheetRows = 1048576;
+
+/// What only some formats need.
+struct FormatChoices {
+    /// When the recording started, local clock time: the start of an EDF+ or BDF+ file and the
+    /// workbook's Recording sheet. Without it, the recording file's modification time less the
+    /// recording's length is used, an estimate.
+    std::optional<StartTime> start{};
+    /// The BIDS labels: letters and digits only (isBidsLabel); the session may be empty.
+    std::string subject{};
+    std::string session{};
+    std::string task{};
+    /// Rows per worksheet of a workbook, header rows included (at most kMaxSheetRows): the rows
+    /// that don't fit go on in the next sheet. Lowered only by tests.
+    std::uint32_t sheetRows = kMaxSheetRows;
+
+    friend bool operator==(const FormatChoices&, const FormatChoices&) = default;
+};
+
 /// What one export writes: the rate, the header lines and the columns. The defaults are those
 /// of a first start: headers, time and data, one row per sample.
 struct ExportOptions {
@@ -20,14 +62,19 @@ struct ExportOptions {
     std::int16_t UpdatePeriod = 1;
     /// Write the heading line (when `heading` isn't empty) and the column-header line.
     bool IncludeHeaders = true;
-    bool IncludeTime = true;         ///< "Time(msec)": the row's scheduled time
-    bool IncludeData = true;         ///< "Data(16 bit)": the raw sample, 0..65535
-    bool IncludeBaseline = false;    ///< "Baseline": 0.5 .. 6.5 in steps of 0.05
-    bool IncludeResistance = false;  ///< "Resistance(kOhm)"
-    bool IncludeTags = false;        ///< "Tag Number": the last tag since the row before
+    bool IncludeTime = true;          ///< "Time(msec)": the row's scheduled time
+    bool IncludeSeconds = false;      ///< "Time(sec)": the same time in seconds, two decimals
+    bool IncludeData = true;          ///< "Data(16 bit)": the raw sample, 0..65535
+    bool IncludeBaseline = false;     ///< "Baseline": 0.5 .. 6.5 in steps of 0.05
+    bool IncludeResistance = false;   ///< "Resistance(kOhm)"
+    bool IncludeConductance = false;  ///< "Conductance(uS)": 1000 / the resistance, when positive
+    bool IncludeTags = false;         ///< "Tag Number": the last tag since the row before
     /// The heading line exactly as written, without its line end (quoteHeading() of what the
     /// user typed); empty for no heading line.
-    std::string heading;
+    std::string heading{};
+    /// The kind of file to write.
+    OutputFormat format = OutputFormat::Csv;
+    FormatChoices choices{};
 
     friend bool operator==(const ExportOptions&, const ExportOptions&) = default;
 };
@@ -40,11 +87,13 @@ struct Column {
     bool ExportOptions::*flag;
 };
 
-inline constexpr std::array<Column, 5> kColumns{{
+inline constexpr std::array<Column, 7> kColumns{{
     {"time", "Time(msec)", &ExportOptions::IncludeTime},
+    {"seconds", "Time(sec)", &ExportOptions::IncludeSeconds},
     {"data", "Data(16 bit)", &ExportOptions::IncludeData},
     {"baseline", "Baseline", &ExportOptions::IncludeBaseline},
     {"resistance", "Resistance(kOhm)", &ExportOptions::IncludeResistance},
+    {"conductance", "Conductance(uS)", &ExportOptions::IncludeConductance},
     {"tags", "Tag Number", &ExportOptions::IncludeTags},
 }};
 

@@ -1,0 +1,79 @@
+#pragma once
+
+// The writers of the formats other than CSV. Each reads its rows from a RowSource and throws
+// Error on a failure; exportToFile() (export_file.cpp) opens their outputs and puts them in
+// place.
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "zk/engine/byte_source.hpp"
+#include "zk/engine/conversions.hpp"
+#include "zk/engine/export.hpp"
+#include "zk/engine/export_options.hpp"
+#include "zk/engine/output_file.hpp"
+
+namespace zk::detail {
+
+/// What the writers say of the recording beyond its rows.
+struct RecordingFacts {
+    std::string path;       ///< the recording, as given
+    StartTime start;        ///< when it started
+    bool estimated = true;  ///< `start` is estimated from the file's modification time
+};
+
+/// The numbers of the value columns as the CSV shows them, for every raw sample: the Baseline
+/// level, and the Resistance and Conductance rounded to the CSV's seven digits (NaN for a
+/// sample without conductance). Only the chosen columns' tables are built.
+class SampleValues {
+  public:
+    explicit SampleValues(const ExportOptions& options);
+
+    double baseline(std::uint16_t raw) const noexcept { return baseline_[raw]; }
+    double resistance(std::uint16_t raw) const noexcept { return resistance_[raw]; }
+    /// NaN where the sample has no conductance.
+    double conductance(std::uint16_t raw) const noexcept { return conductance_[raw]; }
+
+    static bool hasConductance(std::uint16_t raw) noexcept {
+        return raw > kLastSampleWithoutConductance;
+    }
+
+  private:
+    std::vector<double> baseline_;
+    std::vector<double> resistance_;
+    std::vector<double> conductance_;
+};
+
+/// Writes the workbook through the file at `path` (which libxlsxwriter creates); `name` is the
+/// output in messages.
+void writeWorkbook(ByteSource& source, const std::string& path, const std::string& name,
+                   const ExportOptions& options, const ProgressFn& progress,
+                   const RecordingFacts& facts, ExportResult& result);
+
+/// Writes the EDF+ or BDF+ file (options.format) through the file at `path` (which EDFlib
+/// creates).
+void writeEdf(ByteSource& source, const std::string& path, const std::string& name,
+              const ExportOptions& options, const ProgressFn& progress, const RecordingFacts& facts,
+              ExportResult& result);
+
+/// The outputs of a BIDS run, opened (each beside its target) by the caller.
+struct BidsOutputs {
+    OutputFile* physio = nullptr;
+    OutputFile* sidecar = nullptr;
+    OutputFile* events = nullptr;         ///< null without the Tags column
+    OutputFile* eventsSidecar = nullptr;  ///< null without the Tags column
+    OutputFile* description = nullptr;    ///< null when the dataset has one
+    std::string datasetName;
+};
+
+/// Writes the BIDS run's files into `outputs`.
+void writeBids(ByteSource& source, const BidsOutputs& outputs, const ExportOptions& options,
+               const ProgressFn& progress, ExportResult& result);
+
+/// The program's name and version, for the files that say what wrote them.
+const char* writtenBy() noexcept;
+
+}  // namespace zk::detail
