@@ -259,6 +259,26 @@ TEST_F(ZkExport, AStopSignalDiscardsTheExportUnderWayAndStartsNoOtherRecording) 
     EXPECT_EQ(readFile(dir / "good.csv"), "earlier result");
 }
 
+// A file name reaches the terminal only as text: control characters (an escape sequence's ESC
+// among them) and bytes that are not UTF-8 are shown as \xNN, and a long name is cut from the
+// left at a character boundary.
+TEST(ProgressBarLine, ShowsTheNameSafelyAndCutsItAtACharacter) {
+    std::ostringstream out;
+    const std::pair<std::string, std::string> cases[] = {
+        {"run\x1b]0;owned\x07.zkd", "run\\x1B]0;owned\\x07.zkd"},
+        {"a\xff\xc2\x9b.zkd", "a\\xFF\\xC2\\x9B.zkd"},
+        {"messung-ä.zkd", "messung-ä.zkd"},
+    };
+    for (const auto& [name, shown] : cases) {
+        const std::string line = ProgressBar(out, name).lineFor(1, 2);
+        EXPECT_EQ(line.substr(0, shown.size()), shown);
+    }
+    const std::string longName = "/" + std::string(80, 'd') + "/ää.zkd";
+    const std::string line = ProgressBar(out, longName).lineFor(1, 2);
+    EXPECT_EQ(line.substr(0, 3), "...");
+    EXPECT_NE(line.find("d/ää.zkd ["), std::string::npos);
+}
+
 TEST(Options, ColumnsInAnyOrderAndCasePeriodsFromOneTo1638AndNothingElse) {
     const ExportOptions before = settingsWith(0, 1, 0, 1, 0);
     for (const auto& [list, expected] :

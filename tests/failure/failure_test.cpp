@@ -20,7 +20,7 @@ using test::TempDir;
 using test::writeFile;
 using Names = std::vector<std::string>;
 
-constexpr uid_t kNobody = 65534;  // the user that permission cases run as, when root can switch
+using test::kNobody;
 constexpr const char* kEarlier = "earlier export\r\n";
 constexpr std::int64_t kBlock = 64 * 1024;  // the export reports progress about this often
 

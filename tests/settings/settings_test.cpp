@@ -134,18 +134,49 @@ TEST_F(ConfigDir, AFileThatCannotBeReadLoadsTheDefaultsAndStartUpRewritesIt) {
     EXPECT_TRUE(fs::is_directory(dir_ / "folder.cfg"));
 }
 
-TEST_F(ConfigDir, UnreadableFileLoadsDefaultsAndIsRewritten) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root reads any file; the folder case covers an unreadable name";
+// A file the user may not write is neither replaced nor truncated, whether or not it can be
+// read; the save says why. Run as another user when the tests run as root.
+TEST_F(ConfigDir, AFileTheUserMayNotWriteIsNotReplaced) {
+    const std::string changed = zk::configFileText(changedSettings());
+    for (const auto perms : {fs::perms::none, fs::perms::owner_read | fs::perms::others_read}) {
+        writeFile(file_, changed);
+        fs::permissions(file_, perms);
+        const auto attempt = [&] {
+            ExportSettings s;
+            const bool loaded = zk::Load_Config(s, file_);
+            std::string why;
+            const bool saved = zk::Save_Config(ExportSettings{}, file_, &why);
+            return std::to_string(loaded) + std::to_string(saved) + " " + why;
+        };
+        const std::string outcome =
+            ::geteuid() == 0 ? zk::test::runAs(zk::test::kNobody, attempt) : attempt();
+        const bool readable = perms != fs::perms::none;
+        EXPECT_EQ(outcome, std::string(readable ? "1" : "0") +
+                               "0 the file may not be written: Permission denied");
+        EXPECT_EQ(readFile(file_), changed);
+        EXPECT_EQ(zk::test::listing(dir_), std::vector<std::string>{"zkFileExport.cfg"});
     }
-    writeFile(file_, zk::configFileText(changedSettings()));
-    fs::permissions(file_, fs::perms::none);
-    ExportSettings s = changedSettings();
-    EXPECT_FALSE(zk::Load_Config(s, file_));
-    EXPECT_EQ(s, ExportSettings{});
-    ASSERT_TRUE(zk::Save_Config(s, file_));
-    fs::permissions(file_, fs::perms::owner_read);
-    EXPECT_EQ(readFile(file_), kDefaultFile);
+}
+
+// Links planted where the configuration's helper files went once (a fixed name beside it) are
+// never followed: start-up and saving create their files anew, under names nobody can guess.
+TEST_F(ConfigDir, LinksBesideTheFileAreNeverFollowed) {
+    writeFile(dir_ / "victim", "keep");
+    for (const char* name : {"zkFileExport.cfg.probe", ".zkFileExport.cfg.probe", "zkFileExport.cfg.tmp"}) {
+        fs::create_symlink(dir_ / "victim", dir_ / name);
+    }
+    EXPECT_EQ(zk::configFilePath(dir_, "", "/nonexistent"), file_);
+    ASSERT_TRUE(zk::Save_Config(changedSettings(), file_));
+    EXPECT_EQ(readFile(dir_ / "victim"), "keep");
+    EXPECT_FALSE(fs::is_symlink(file_));
+    EXPECT_EQ(readFile(file_), zk::configFileText(changedSettings()));
+    EXPECT_EQ(zk::test::listing(dir_).size(), 5U);  // nothing else was left beside them
+}
+
+TEST(ConfigText, AByteOrderMarkIsPassedOver) {
+    const auto s = zk::parseConfigText("\xEF\xBB\xBF" + zk::configFileText(changedSettings()));
+    ASSERT_TRUE(s);
+    EXPECT_EQ(*s, changedSettings());
 }
 
 TEST_F(ConfigDir, SaveMakesTheFolderReplacesALongerFileWholeAndFollowsALink) {

@@ -157,6 +157,38 @@ inline Finished finishProcess(Process p, const std::function<void()>& onOutput =
     return f;
 }
 
+/// Runs `body` in a child process as the user `uid` (the caller is root) and returns what it
+/// returned, or a text saying why it couldn't run: permissions don't stop root, so cases about
+/// them run as another user.
+inline std::string runAs(uid_t uid, const std::function<std::string()>& body) {
+    int pipe[2];
+    if (::pipe(pipe) != 0) {
+        return "no pipe";
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipe[0]);
+        const std::string out = ::setgroups(0, nullptr) == 0 && ::setgid(uid) == 0 &&
+                                        ::setuid(uid) == 0
+                                    ? body()
+                                    : "could not become the user";
+        const ssize_t written = ::write(pipe[1], out.data(), out.size());
+        ::_exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
+    }
+    ::close(pipe[1]);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipe[0]);
+    ::waitpid(pid, nullptr, 0);
+    return out;
+}
+
+/// The user that permission cases run as when the tests run as root.
+inline constexpr uid_t kNobody = 65534;
+
 /// Runs `program` to its end.
 inline Finished runProcess(const std::string& program, const std::vector<std::string>& args,
                            std::optional<uid_t> uid = std::nullopt) {

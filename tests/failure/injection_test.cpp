@@ -1,0 +1,144 @@
+// Faults injected under the engine's own file code, in the test process: reads that come back
+// short in the middle of a real file, a file system without unnamed temporary files, and a
+// recording that is found shorter at the very end of its export.
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+
+#include "test_files.hpp"
+#include "test_recording.hpp"
+#include "zk/engine/byte_sink.hpp"
+#include "zk/engine/byte_source.hpp"
+#include "zk/engine/export.hpp"
+#include "zk/engine/export_file.hpp"
+#include "zk/engine/output_file.hpp"
+#include "zk/engine/recording.hpp"
+
+namespace {
+
+std::atomic<bool> gShortReads{false};
+std::atomic<bool> gNoUnnamedFiles{false};
+
+}  // namespace
+
+// This program's own pread and open take the place of the C library's, for every caller in it.
+extern "C" ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+    using Fn = ssize_t (*)(int, void*, size_t, off_t);
+    static const auto real = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, "pread"));
+    // A read of a network file system or a device may bring fewer bytes than asked for, also
+    // in the middle of a file.
+    return real(fd, buffer, gShortReads && count > 8 ? count / 2 - 3 : count, offset);
+}
+
+extern "C" int open(const char* path, int flags, ...) {
+    using Fn = int (*)(const char*, int, ...);
+    static const auto real = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, "open"));
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    if (gNoUnnamedFiles && (flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;  // as on NFS or vfat
+        return -1;
+    }
+    return real(path, flags, mode);
+}
+
+namespace zk {
+namespace {
+
+ExportOptions allColumns() {
+    ExportOptions o;
+    o.IncludeBaseline = o.IncludeResistance = o.IncludeTags = true;
+    return o;
+}
+
+std::string exportOf(ByteSource& source) {
+    StringSink sink;
+    const ExportResult result = Export(source, sink, allColumns());
+    EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error->describe());
+    return sink.text();
+}
+
+TEST(Injected, ShortReadsInTheMiddleOfAFileAreContinued) {
+    test::TempDir dir;
+    const std::string bytes = test::steadyRecording(100'000);
+    test::writeFile(dir / "r.zkd", bytes);
+    MemorySource memory(test::bytesOf(bytes));
+    const std::string expected = exportOf(memory);
+
+    gShortReads = true;
+    FileSource file(dir / "r.zkd");
+    const std::string got = exportOf(file);
+    gShortReads = false;
+    EXPECT_TRUE(got == expected) << got.size() << " bytes instead of " << expected.size();
+}
+
+TEST(Injected, WithoutUnnamedFilesAFailedExportLeavesNoHiddenFile) {
+    test::TempDir dir;
+    test::writeFile(dir / "r.zkd", test::steadyRecording(50'000));
+    test::writeFile(dir / "out.csv", "earlier");
+    Result<FileSource> source = openRecording(dir / "r.zkd");
+    ASSERT_TRUE(source.ok());
+    gNoUnnamedFiles = true;
+    struct Case {
+        const char* name;
+        std::function<bool(std::uint64_t, std::uint64_t)> progress;
+        bool replaced;
+    };
+    for (const Case& c : {Case{"cancelled", [](auto done, auto) { return done == 0; }, false},
+                          Case{"whole", {}, true}}) {
+        SCOPED_TRACE(c.name);
+        OutputTarget target;
+        target.path = dir / "out.csv";
+        target.existing = OutputFile::Existing::Replace;
+        const ExportResult result = exportToFile(*source, target, allColumns(), c.progress);
+        EXPECT_EQ(result.ok(), c.replaced);
+        EXPECT_EQ(test::listing(dir.path()), (std::vector<std::string>{"out.csv", "r.zkd"}));
+        EXPECT_EQ(test::readFile(dir / "out.csv") == "earlier", !c.replaced);
+    }
+    gNoUnnamedFiles = false;
+}
+
+// A recording whose length, asked at the end of the export, is less than what was read: the
+// export must fail, and must not wait for it to grow back. After a few more questions the
+// source fails outright, so a wrong export ends instead of hanging.
+class ShrinksAtTheEnd final : public ByteSource {
+  public:
+    explicit ShrinksAtTheEnd(std::string bytes) : bytes_(std::move(bytes)), memory_(test::bytesOf(bytes_)) {}
+    std::uint64_t size() override {
+        if (++asked_ > 20) {
+            throw Error(ErrorCode::ReadFailed, "asked too often", name());
+        }
+        return asked_ == 1 ? bytes_.size() : bytes_.size() - 40;
+    }
+    std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count) override {
+        return memory_.readAt(offset, buffer, count);
+    }
+    const std::string& name() const override { return memory_.name(); }
+
+  private:
+    std::string bytes_;
+    MemorySource memory_;
+    int asked_ = 0;
+};
+
+TEST(Injected, ARecordingFoundShorterAtTheEndFailsAtOnce) {
+    ShrinksAtTheEnd source(test::steadyRecording(1000));
+    StringSink sink;
+    const ExportResult result = Export(source, sink, allColumns());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error->code(), ErrorCode::SourceTruncated) << result.error->describe();
+}
+
+}  // namespace
+}  // namespace zk
