@@ -289,7 +289,7 @@ Result<RecordingReport> reportRecording(const std::string& path, int UpdatePerio
     return e;
 }
 
-std::string reportText(const RecordingReport& r) {
+std::string reportText(const RecordingReport& r, bool listTags) {
     std::string out = r.path + "\n";
     const auto line = [&out](const char* label, const std::string& text) {
         char head[32];
@@ -368,7 +368,7 @@ std::string reportText(const RecordingReport& r) {
                                                                             std::to_string(
                                                                                 r.updatePeriod) +
                                                                             ", counted from 1)"));
-    for (const ReportTag& t : r.tags) {
+    for (const ReportTag& t : listTags ? r.tags : std::vector<ReportTag>{}) {
         char text[128];
         std::snprintf(text, sizeof text, "    tag %5u  TimeMs %10d  %s  row %llu\n", t.number,
                       t.timeMs, formatClock(t.timeMs, true).c_str(),

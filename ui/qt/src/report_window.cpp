@@ -49,9 +49,7 @@ ReportWindow::ReportWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 void ReportWindow::showReport(const RecordingReport& report) {
     fullText_ = QString::fromStdString(reportText(report));
-    RecordingReport withoutTags = report;
-    withoutTags.tags.clear();
-    text_->setPlainText(QString::fromStdString(reportText(withoutTags)));
+    text_->setPlainText(QString::fromStdString(reportText(report, false)));
     tags_->setRowCount(static_cast<int>(report.tags.size()));
     int row = 0;
     for (const ReportTag& t : report.tags) {

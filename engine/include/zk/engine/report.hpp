@@ -91,8 +91,9 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
 Result<RecordingReport> reportRecording(const std::string& path, int UpdatePeriod,
                                         const ReportProgress& progress = {});
 
-/// The report as text, for people: a few lines of facts, then the tags.
-std::string reportText(const RecordingReport& report);
+/// The report as text, for people: a few lines of facts, then the tags, one a line (unless
+/// `listTags` is false: then only their count).
+std::string reportText(const RecordingReport& report, bool listTags = true);
 
 /// The report as one JSON object (the keys are listed in the manual page of zkexport).
 std::string reportJson(const RecordingReport& report);

@@ -17,7 +17,7 @@ class ReportWindow : public QWidget {
   public:
     explicit ReportWindow(QWidget* parent = nullptr);
 
-    /// Shows `report` (without its tag lines in the text: they are the table).
+    /// Shows `report`: its facts as text, its tags as the table.
     void showReport(const RecordingReport& report);
 
   protected:
