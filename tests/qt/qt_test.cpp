@@ -170,3 +170,37 @@ TEST_F(QtWindow, OneDroppedRecordingIsLoadedAndThePreviewDrawsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a person sees: a long path keeps its file name in view (the whole path in the tooltip
+// and in what the logic reads back), Tab into Update Rate lands on the chosen option, the
+// preview opens beside the window and Escape closes it.
+TEST_F(QtWindow, LongPathsTabsAndThePreviewReadWell) {
+    const std::string longPath =
+        dir / (std::string(120, 'f') + "/run-2024-03-18-participant042.zkd");
+    zk::test::writeFile(longPath, zk::test::steadyRecording(3000));
+    window->loadRecording(QString::fromStdString(longPath));
+    QCoreApplication::processEvents();
+    auto* label = child<QLabel>("lblSource");
+    EXPECT_TRUE(label->text().endsWith("run-2024-03-18-participant042.zkd")) << label->text().toStdString();
+    EXPECT_LT(label->fontMetrics().horizontalAdvance(label->text()), label->width() + 1);
+    EXPECT_EQ(label->toolTip().toStdString(), longPath);
+    EXPECT_EQ(window->caption(Control::lblSource), longPath);
+
+    child<QRadioButton>("Option3")->click();
+    window->activateWindow();
+    child("cmdLoad")->setFocus();
+    QTest::keyClick(child("cmdLoad"), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), child("Option3"));
+
+    child<QAction>("mnuViewPreview")->trigger();
+    auto* preview = child<zk::ui_qt::RecordingPreview>("frmPreview");
+    ASSERT_NE(preview, nullptr);
+    EXPECT_FALSE(preview->frameGeometry().intersects(window->frameGeometry()) &&
+                 preview->frameGeometry().topLeft() == window->frameGeometry().topLeft());
+    QTest::keyClick(preview, Qt::Key_Escape);
+    EXPECT_FALSE(preview->isVisible());
+}
+
+}  // namespace
