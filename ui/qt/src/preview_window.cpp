@@ -16,10 +16,7 @@
 #include <cmath>
 #include <exception>
 
-#include "zk/engine/byte_source.hpp"
 #include "zk/engine/conversions.hpp"
-#include "zk/engine/error.hpp"
-#include "zk/engine/recording.hpp"
 
 namespace zk::ui_qt {
 
