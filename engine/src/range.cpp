@@ -134,10 +134,13 @@ Result<RowRange> resolveRange(ByteSource& source, const ExportOptions& options,
                                           ? "#" + std::to_string(bound.occurrence)
                                           : std::string());
             return Error(ErrorCode::InvalidSettings,
-                         name + ": the recording has " +
-                             (marks.empty() ? std::string("no tag ") + std::to_string(bound.tag)
-                                            : std::to_string(marks.size()) + " marks of tag " +
-                                                  std::to_string(bound.tag)),
+                         name + ": the recording " +
+                             (marks.empty()
+                                  ? "has no tag " + std::to_string(bound.tag)
+                                  : "marks tag " + std::to_string(bound.tag) + " only " +
+                                        (marks.size() == 1 ? std::string("once")
+                                                           : std::to_string(marks.size()) +
+                                                                 " times")),
                          source.name());
         }
         return static_cast<std::int64_t>(marks[bound.occurrence - 1]);

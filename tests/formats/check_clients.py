@@ -337,6 +337,19 @@ def check_range(args):
         onsets = [(float(f[0]), f"Tag {f[3]}") for f in fields]
         assert onsets == tags, (where, onsets, tags)
 
+    # A range of the whole recording writes the whole CSV, whatever the columns: tags alone
+    # (lines only where a tag is), conductance alone (empty fields), tags sharing rows.
+    sweep = recordings(args)[1]
+    for columns in ("tags", "conductance", "time,data,tags", "none"):
+        for period in (1, 10):
+            texts = []
+            for bounds in ([], ["--from", "0"]):
+                out = os.path.join(args.work, "whole.csv")
+                run(args.zkexport, "-q", "-f", "-p", period, "-c", columns, *bounds, "-o", out,
+                    sweep)
+                texts.append(open(out, "rb").read())
+            assert texts[0] == texts[1], (columns, period)
+
     # Nothing to write is a usage error, and nothing is written.
     for bounds in (["--from", "30000", "--to", "30000"], ["--from", "2:00"],
                    ["--from", "tag:7"], ["--to", "tag:3#3"], ["--from", "1:5"]):
