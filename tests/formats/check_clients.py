@@ -203,7 +203,7 @@ def epochs_of(args, recording, period, *extra):
 def expected_epochs(rows, before, period):
     """Epochs by the rule: each tag starts one at the row that carries it; tags before the
     first row go with it. Each is [tag, onset ms, rows]."""
-    epochs = [[None, 0, 0]]
+    epochs = [[None, rows[0][0], 0]]
     for index, (time, tags) in enumerate(rows):
         for tag in (before if index == 0 else []) + tags:
             epochs.append([tag, time, 0])
@@ -238,6 +238,20 @@ def check_epochs(args):
             if int(e["Rows"]):
                 assert e["Rows without contact"] == "0"
                 assert abs(float(e["Conductance mean(uS)"]) - 5) < 1e-3, e
+
+    # With a range, only its rows: the first epoch starts at the range's first row.
+    run(args.zkgen, "--profile", "flat", "--seconds", 20, "--tag-at", 5, "--tag-at", 10,
+        "--tag-at", 15, "-o", recording)
+    for start, end, period in (("7000", "tag:3", 10), ("tag:1", "0:12.5", 50), ("0:10", None, 1)):
+        rows, _ = model(recording, period)
+        first = int(start) if start.isdigit() else 10000 if start == "0:10" else 5000
+        stop = {None: 1 << 40, "tag:3": 15000, "0:12.5": 12500}[end]
+        kept = [row for row in rows if first <= row[0] < stop]
+        got = epochs_of(args, recording, period, "--from", start, *(["--to", end] if end else []))
+        table = [(int(e["Tag Number"]) if e["Tag Number"] else None,
+                  round(float(e["Onset(sec)"]) * 1000), round(float(e["Duration(sec)"]) * 1000),
+                  int(e["Rows"])) for e in got]
+        assert table == expected_epochs(kept, [], period), (start, end, table)
 
     # The detector, one response an epoch, each between two tags; none on a flat or slowly
     # drifting trace (0.05 uS a minute is 0.004 uS in five seconds).
