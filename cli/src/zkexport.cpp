@@ -58,7 +58,7 @@ int usageError(Console& console, const std::string& message) {
 // The options that take a value, as "--name" (CLI11's own names for them).
 constexpr std::string_view kValueOptions[] = {"--output",  "--output-dir", "--period", "--columns",
                                               "--heading", "--format",     "--start",  "--subject",
-                                              "--session", "--task",      "--from",   "--to"};
+                                              "--session", "--task",       "--from",   "--to"};
 
 Parsed parseArguments(std::span<const std::string> given, Console& console) {
     // "--name=" with nothing after the "=" means the empty value. CLI11 would take the next
@@ -153,8 +153,8 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
         }
         o.options.heading = quoteHeading(heading);
     }
-    for (const auto& [opt, name, text, bound] : {std::tuple{fromOpt, "--from", &from, &o.from},
-                                                  std::tuple{toOpt, "--to", &to, &o.to}}) {
+    for (const auto& [opt, name, text, bound] :
+         {std::tuple{fromOpt, "--from", &from, &o.from}, std::tuple{toOpt, "--to", &to, &o.to}}) {
         if (opt->count() > 0) {
             *bound = parseRangeBound(*text);
             if (!*bound) {
@@ -233,8 +233,10 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
         }
     }
     if (o.options.epochs && f != OutputFormat::Csv && f != OutputFormat::Xlsx) {
-        return {std::nullopt, usageError(console, "--epochs writes CSV or a workbook (--format "
-                                                  "csv or xlsx), not " + fname)};
+        return {std::nullopt, usageError(console,
+                                         "--epochs writes CSV or a workbook (--format "
+                                         "csv or xlsx), not " +
+                                             fname)};
     }
     const bool labels = subjectOpt->count() + sessionOpt->count() + taskOpt->count() > 0;
     if (f != OutputFormat::Bids) {
@@ -389,7 +391,7 @@ class Run {
             if (!range) {
                 fail(range.error());
                 return range.error().code() == ErrorCode::InvalidSettings ? Outcome::Usage
-                                                                         : Outcome::Failed;
+                                                                          : Outcome::Failed;
             }
             options.range = *range;
         }
@@ -415,7 +417,8 @@ class Run {
         } else {
             const bool epochsCsv = o_.options.epochs && o_.options.format == OutputFormat::Csv;
             const auto path = defaultOutputPath(
-                recording, epochsCsv ? "-epochs.csv" : extensionOf(o_.options.format), o_.outputDir);
+                recording, epochsCsv ? "-epochs.csv" : extensionOf(o_.options.format),
+                o_.outputDir);
             if (!path) {
                 fail(recording,
                      "the file name has fewer than four characters, so no output name can be made "

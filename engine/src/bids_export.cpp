@@ -95,7 +95,8 @@ void writeBids(ByteSource& source, const BidsOutputs& outputs, const ExportOptio
         for (const Row& row : block.rows) {
             if (outputs.events != nullptr && row.hasTags()) {
                 // The tags marked before the first row go with it, at the start.
-                const std::string onset = row.hasRecord() ? secondsText(row.timeMs - origin) : "0.00";
+                const std::string onset =
+                    row.hasRecord() ? secondsText(row.timeMs - origin) : "0.00";
                 for (const TagMark& tag : block.tagsOf(row)) {
                     events.append(onset)
                         .append("\t0\ttag\t")

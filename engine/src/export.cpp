@@ -557,9 +557,8 @@ void writeRange(ByteSource& source, ByteSink& sink, const ExportOptions& options
                     options.IncludeConductance && row.raw <= kLastSampleWithoutConductance;
             }
             if (options.IncludeTags && row.hasTags()) {
-                line.append(number,
-                            writeNumberField(number, static_cast<std::int32_t>(
-                                                         block.tagsOf(row).back().number)));
+                line.append(number, writeNumberField(number, static_cast<std::int32_t>(
+                                                                 block.tagsOf(row).back().number)));
             }
             if (!line.empty() || (row.hasRecord() && !rowsEmpty)) {
                 text.append(line).append("\r\n");

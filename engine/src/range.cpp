@@ -129,18 +129,16 @@ Result<RowRange> resolveRange(ByteSource& source, const ExportOptions& options,
         }
         const std::vector<std::int32_t>& marks = times[bound.tag];
         if (marks.size() < bound.occurrence) {
-            const std::string name = "tag:" + std::to_string(bound.tag) +
-                                     (bound.occurrence > 1
-                                          ? "#" + std::to_string(bound.occurrence)
-                                          : std::string());
+            const std::string name =
+                "tag:" + std::to_string(bound.tag) +
+                (bound.occurrence > 1 ? "#" + std::to_string(bound.occurrence) : std::string());
             return Error(ErrorCode::InvalidSettings,
                          name + ": the recording " +
-                             (marks.empty()
-                                  ? "has no tag " + std::to_string(bound.tag)
-                                  : "marks tag " + std::to_string(bound.tag) + " only " +
-                                        (marks.size() == 1 ? std::string("once")
-                                                           : std::to_string(marks.size()) +
-                                                                 " times")),
+                             (marks.empty() ? "has no tag " + std::to_string(bound.tag)
+                                            : "marks tag " + std::to_string(bound.tag) + " only " +
+                                                  (marks.size() == 1
+                                                       ? std::string("once")
+                                                       : std::to_string(marks.size()) + " times")),
                          source.name());
         }
         return static_cast<std::int64_t>(marks[bound.occurrence - 1]);
@@ -166,13 +164,13 @@ Result<RowRange> resolveRange(ByteSource& source, const ExportOptions& options,
     ranged.range = range;
     const std::int64_t first = rangeOriginMs(ranged);
     if (step < 1 || first >= end || first >= range.toMs) {
-        return Error(ErrorCode::InvalidSettings,
-                     "the range from " + formatClock(range.fromMs, true) + " to " +
-                         (range.toMs == INT64_MAX ? std::string("the end")
-                                                  : formatClock(range.toMs, true)) +
-                         " holds no row (the rows run from 0:00:00.000 to " +
-                         formatClock(end > 0 ? end - step : 0, true) + ")",
-                     source.name());
+        return Error(
+            ErrorCode::InvalidSettings,
+            "the range from " + formatClock(range.fromMs, true) + " to " +
+                (range.toMs == INT64_MAX ? std::string("the end") : formatClock(range.toMs, true)) +
+                " holds no row (the rows run from 0:00:00.000 to " +
+                formatClock(end > 0 ? end - step : 0, true) + ")",
+            source.name());
     }
     return range;
 }

@@ -121,10 +121,18 @@ TEST(RangeBound, TimesAndTagsAsTheCommandLineTakesThem) {
         {"1500", RangeBound{.timeMs = 1500}},
         {"tag:3", RangeBound{.tag = 3}},
         {"tag:65535#12", RangeBound{.tag = 65535, .occurrence = 12}},
-        {"1:5", std::nullopt},        {"1:60", std::nullopt},     {"1:60:00", std::nullopt},
-        {"0:00.1234", std::nullopt},  {"-5", std::nullopt},       {"1.5", std::nullopt},
-        {"", std::nullopt},           {"tag:", std::nullopt},     {"tag:65536", std::nullopt},
-        {"tag:3#0", std::nullopt},    {"tag:3#", std::nullopt},   {"TAG:3", std::nullopt},
+        {"1:5", std::nullopt},
+        {"1:60", std::nullopt},
+        {"1:60:00", std::nullopt},
+        {"0:00.1234", std::nullopt},
+        {"-5", std::nullopt},
+        {"1.5", std::nullopt},
+        {"", std::nullopt},
+        {"tag:", std::nullopt},
+        {"tag:65536", std::nullopt},
+        {"tag:3#0", std::nullopt},
+        {"tag:3#", std::nullopt},
+        {"TAG:3", std::nullopt},
     };
     for (const auto& [text, bound] : cases) {
         EXPECT_EQ(parseRangeBound(text), bound) << text;

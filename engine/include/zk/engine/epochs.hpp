@@ -44,10 +44,17 @@ Result<std::vector<Epoch>> computeEpochs(ByteSource& source, const ExportOptions
                                          const ProgressFn& progress = {});
 
 /// The column names of the epochs table, in order.
-inline constexpr const char* kEpochColumns[] = {
-    "Epoch",        "Tag Number",       "Onset(sec)",        "Duration(sec)",
-    "Rows",         "Rows without contact", "Conductance mean(uS)", "Conductance min(uS)",
-    "Conductance max(uS)", "Responses", "Response amplitude(uS)"};
+inline constexpr const char* kEpochColumns[] = {"Epoch",
+                                                "Tag Number",
+                                                "Onset(sec)",
+                                                "Duration(sec)",
+                                                "Rows",
+                                                "Rows without contact",
+                                                "Conductance mean(uS)",
+                                                "Conductance min(uS)",
+                                                "Conductance max(uS)",
+                                                "Responses",
+                                                "Response amplitude(uS)"};
 
 /// The epochs as CSV: the column-header line, then one line per epoch, each ending in CR LF.
 /// Seconds with 3 decimals, µS with 4, counts as whole numbers, all without a sign position;
