@@ -20,6 +20,7 @@
 #include "zk/engine/export_file.hpp"
 #include "zk/engine/formats.hpp"
 #include "zk/engine/paths.hpp"
+#include "zk/engine/range.hpp"
 #include "zk/engine/recording.hpp"
 #include "zk/engine/report.hpp"
 
@@ -34,6 +35,7 @@ struct Options {
     std::optional<std::string> output;     // -o; "-" is standard output
     std::optional<std::string> outputDir;  // -d
     ExportOptions options;
+    std::optional<RangeBound> from, to;  // --from, --to: resolved for each recording
     bool force = false;
     bool check = false;
     bool info = false;
@@ -56,7 +58,7 @@ int usageError(Console& console, const std::string& message) {
 // The options that take a value, as "--name" (CLI11's own names for them).
 constexpr std::string_view kValueOptions[] = {"--output",  "--output-dir", "--period", "--columns",
                                               "--heading", "--format",     "--start",  "--subject",
-                                              "--session", "--task"};
+                                              "--session", "--task",       "--from",   "--to"};
 
 Parsed parseArguments(std::span<const std::string> given, Console& console) {
     // "--name=" with nothing after the "=" means the empty value. CLI11 would take the next
@@ -82,7 +84,7 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
     CLI::App app{"", kProgram};
     app.set_help_flag("-h,--help");
     Options o;
-    std::string output, outputDir, period, columns, heading, format, start;
+    std::string output, outputDir, period, columns, heading, format, start, from, to;
     FormatChoices& choices = o.options.choices;
     bool noHeaders = false;
     auto* outputOpt = app.add_option("-o,--output", output);
@@ -96,6 +98,9 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
     app.add_flag("--info", o.info);
     app.add_flag("--json", o.json);
     app.add_flag("-q,--quiet", o.quiet);
+    app.add_flag("--epochs", o.options.epochs);
+    auto* fromOpt = app.add_option("--from", from);
+    auto* toOpt = app.add_option("--to", to);
     auto* formatOpt = app.add_option("--format", format);
     auto* startOpt = app.add_option("--start", start);
     auto* subjectOpt = app.add_option("--subject", choices.subject);
@@ -147,6 +152,18 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
             return {std::nullopt, usageError(console, "--heading: the text is not valid UTF-8")};
         }
         o.options.heading = quoteHeading(heading);
+    }
+    for (const auto& [opt, name, text, bound] :
+         {std::tuple{fromOpt, "--from", &from, &o.from}, std::tuple{toOpt, "--to", &to, &o.to}}) {
+        if (opt->count() > 0) {
+            *bound = parseRangeBound(*text);
+            if (!*bound) {
+                return {std::nullopt,
+                        usageError(console, std::string(name) + ": \"" + *text +
+                                                "\" is neither a time (h:mm:ss[.sss], mm:ss or "
+                                                "milliseconds) nor a tag (tag:N, tag:N#k)")};
+            }
+        }
     }
     if (o.json && !o.info) {
         return {std::nullopt, usageError(console, "--json goes with --info")};
@@ -214,6 +231,12 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
                                "--start: an EDF+ or BDF+ file starts between the years "
                                "1985 and 2084")};
         }
+    }
+    if (o.options.epochs && f != OutputFormat::Csv && f != OutputFormat::Xlsx) {
+        return {std::nullopt, usageError(console,
+                                         "--epochs writes CSV or a workbook (--format "
+                                         "csv or xlsx), not " +
+                                             fname)};
     }
     const bool labels = subjectOpt->count() + sessionOpt->count() + taskOpt->count() > 0;
     if (f != OutputFormat::Bids) {
@@ -284,7 +307,7 @@ const char* signalName(int signal) {
     }
 }
 
-enum class Outcome { Done, Invalid, Failed, Stopped };
+enum class Outcome { Done, Invalid, Failed, Stopped, Usage };
 
 class Run {
   public:
@@ -306,7 +329,7 @@ class Run {
                 return kExitFailure;
             }
         }
-        bool failed = false, invalid = false;
+        bool failed = false, invalid = false, usage = false;
         for (const auto& recording : o_.recordings) {
             switch (convert(recording)) {
                 case Outcome::Done:
@@ -317,11 +340,14 @@ class Run {
                 case Outcome::Failed:
                     failed = true;
                     break;
+                case Outcome::Usage:
+                    usage = true;
+                    break;
                 case Outcome::Stopped:
                     return kExitSignalBase + stopSignal();
             }
         }
-        return failed ? kExitFailure : invalid ? kExitInvalid : kExitOk;
+        return usage ? kExitUsage : failed ? kExitFailure : invalid ? kExitInvalid : kExitOk;
     }
 
   private:
@@ -358,6 +384,17 @@ class Run {
         if (o_.check) {
             return check(*source);
         }
+        ExportOptions options = o_.options;
+        if (o_.from || o_.to) {
+            // The range is found before anything is written: an empty one writes nothing.
+            Result<RowRange> range = resolveRange(*source, options, o_.from, o_.to);
+            if (!range) {
+                fail(range.error());
+                return range.error().code() == ErrorCode::InvalidSettings ? Outcome::Usage
+                                                                          : Outcome::Failed;
+            }
+            options.range = *range;
+        }
 
         // "/dev/stdout" and its other names are standard output, written as "-o -" does.
         const bool toStdout =
@@ -378,8 +415,10 @@ class Run {
         } else if (o_.options.format == OutputFormat::Bids) {
             target.path = *o_.outputDir;  // the dataset
         } else {
-            const auto path =
-                defaultOutputPath(recording, extensionOf(o_.options.format), o_.outputDir);
+            const bool epochsCsv = o_.options.epochs && o_.options.format == OutputFormat::Csv;
+            const auto path = defaultOutputPath(
+                recording, epochsCsv ? "-epochs.csv" : extensionOf(o_.options.format),
+                o_.outputDir);
             if (!path) {
                 fail(recording,
                      "the file name has fewer than four characters, so no output name can be made "
@@ -408,7 +447,7 @@ class Run {
             bar.emplace(console_.err, recording, console_.now);
         }
         const ExportResult result =
-            exportToFile(*source, target, o_.options, progressFor(bar), o_.recordings);
+            exportToFile(*source, target, options, progressFor(bar), o_.recordings);
         if (bar) {
             bar->finish();
         }
@@ -592,6 +631,12 @@ Options:
       --info             report what is in each recording: length, time stamps, record types,
                          tags and their CSV rows at --period, stretches without skin contact
       --json             with --info: one JSON object per recording, one per line
+      --from WHEN        export only the rows from this time on: h:mm:ss[.sss], mm:ss or
+                         milliseconds, or a tag: tag:N (its first mark) or tag:N#k (the k-th)
+      --to WHEN          ... and before this one (the row at --to is not written)
+      --epochs           one row per epoch between tags (onset, duration, rows, conductance
+                         mean/min/max, responses): RUN-epochs.csv, or with --format xlsx the
+                         sheet "Epochs" of the workbook
   -q, --quiet            no progress display and no notes
   -h, --help             show this text
 

@@ -65,8 +65,8 @@ class SampleTexts {
     std::vector<char> table_;
 };
 
-std::string secondsText(std::int32_t timeMs) {
-    const std::string text = Format_Seconds_Field(timeMs);
+std::string secondsText(std::int64_t timeMs) {
+    const std::string text = Format_Seconds_Field(static_cast<std::int32_t>(timeMs));
     return text.substr(text[0] == ' ');
 }
 
@@ -89,11 +89,14 @@ void writeBids(ByteSource& source, const BidsOutputs& outputs, const ExportOptio
     RowSource rows(source, options, progress, outputs.physio->path());
     RowBlock block;
     std::uint64_t sample = 0;
+    // A range's run starts at its first row: the onsets count from there.
+    const std::int64_t origin = rangeOriginMs(options);
     while (rows.next(block)) {
         for (const Row& row : block.rows) {
             if (outputs.events != nullptr && row.hasTags()) {
                 // The tags marked before the first row go with it, at the start.
-                const std::string onset = row.hasRecord() ? secondsText(row.timeMs) : "0.00";
+                const std::string onset =
+                    row.hasRecord() ? secondsText(row.timeMs - origin) : "0.00";
                 for (const TagMark& tag : block.tagsOf(row)) {
                     events.append(onset)
                         .append("\t0\ttag\t")

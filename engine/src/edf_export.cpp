@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "format_writers.hpp"
+#include "zk/engine/formats.hpp"
 #include "zk/engine/row_source.hpp"
 
 namespace zk::detail {
@@ -171,7 +172,13 @@ void writeEdf(ByteSource& source, const std::string& path, const std::string& na
     if (!ok) {
         throw edfFailure("cannot set up the file's signals", name);
     }
-    const StartTime& t = facts.start;
+    // A range's file starts at its first row: the start moves forward by as much.
+    const std::int64_t origin = rangeOriginMs(options);
+    const StartTime t = laterStart(facts.start, origin / 1000);
+    if (origin % 1000 != 0 &&
+        edf_set_subsecond_starttime(h, static_cast<int>(origin % 1000) * 10000) != 0) {
+        throw edfFailure("cannot set the start's fraction of a second", name);
+    }
     if (edf_set_startdatetime(h, t.year, t.month, t.day, t.hour, t.minute, t.second) != 0) {
         throw Error(ErrorCode::InvalidSettings,
                     "the start " + std::to_string(t.year) + "-" + std::to_string(t.month) + "-" +
@@ -227,7 +234,7 @@ void writeEdf(ByteSource& source, const std::string& path, const std::string& na
             }
             if (options.IncludeTags) {
                 // The tags marked before the first row go with it, at the start.
-                const long long onset = row.hasRecord() ? row.timeMs * 10LL : 0;
+                const long long onset = row.hasRecord() ? (row.timeMs - origin) * 10LL : 0;
                 for (const TagMark& tag : block.tagsOf(row)) {
                     text = "Tag " + std::to_string(tag.number);
                     if (edfwrite_annotation_utf8(h, onset, -1, text.c_str()) != 0) {

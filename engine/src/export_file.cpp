@@ -80,6 +80,11 @@ void checkFormatOptions(const ExportOptions& options, const std::string& name) {
                 name);
         }
     }
+    if (options.epochs && options.format != OutputFormat::Csv &&
+        options.format != OutputFormat::Xlsx) {
+        throw Error(ErrorCode::InvalidSettings,
+                    "epochs are written as CSV or into a workbook, not as " + format, name);
+    }
     if (options.format == OutputFormat::Bids) {
         const FormatChoices& c = options.choices;
         if (!isBidsLabel(c.subject) || !isBidsLabel(c.task) ||
@@ -124,7 +129,14 @@ ExportResult exportThroughLibrary(FileSource& source, const OutputTarget& target
     std::optional<OutputFile> file;
     guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
-        const detail::RecordingFacts facts = factsOf(source, options);
+        detail::RecordingFacts facts = factsOf(source, options);
+        if (options.epochs) {
+            auto epochs = computeEpochs(source, options, progress);
+            if (!epochs) {
+                throw epochs.error();
+            }
+            facts.epochs = std::move(*epochs);
+        }
         file.emplace(target.path, target.existing, target.stop);
         if (options.format == OutputFormat::Xlsx) {
             detail::writeWorkbook(source, file->reopenPath(), target.path, options, progress, facts,
@@ -135,6 +147,35 @@ ExportResult exportThroughLibrary(FileSource& source, const OutputTarget& target
         }
         file->commit();
         result.files.push_back(target.path);
+    });
+    if (!result.ok() && file) {
+        file->discard();
+    }
+    return result;
+}
+
+// The epochs table as CSV, into the target's file or stream.
+ExportResult exportEpochs(FileSource& source, const OutputTarget& target,
+                          const ExportOptions& options, const ProgressFn& progress) {
+    ExportResult result;
+    std::optional<OutputFile> file;
+    guarded(result, target.path, [&] {
+        checkFormatOptions(options, target.path);
+        auto epochs = computeEpochs(source, options, progress);
+        if (!epochs) {
+            throw epochs.error();
+        }
+        const std::string text = epochsCsv(*epochs);
+        result.rowsWritten = epochs->size();
+        if (target.stream == nullptr) {
+            file.emplace(target.path, target.existing, target.stop);
+        }
+        ByteSink& sink = file ? file->sink() : *target.stream;
+        sink.write(text.data(), text.size());
+        if (file) {
+            file->commit();
+            result.files.push_back(target.path);
+        }
     });
     if (!result.ok() && file) {
         file->discard();
@@ -260,6 +301,9 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& given,
     }
     if (options.format != OutputFormat::Csv) {
         return exportThroughLibrary(source, target, options, progress);
+    }
+    if (options.epochs) {
+        return exportEpochs(source, target, options, progress);
     }
     if (target.stream != nullptr) {
         return Export(source, *target.stream, options, progress);

@@ -12,6 +12,7 @@
 
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/conversions.hpp"
+#include "zk/engine/epochs.hpp"
 #include "zk/engine/export.hpp"
 #include "zk/engine/export_options.hpp"
 #include "zk/engine/output_file.hpp"
@@ -23,6 +24,7 @@ struct RecordingFacts {
     std::string path;       ///< the recording, as given
     StartTime start;        ///< when it started
     bool estimated = true;  ///< `start` is estimated from the file's modification time
+    std::vector<Epoch> epochs{};  ///< with options.epochs: the workbook's sheet "Epochs"
 };
 
 /// The numbers of the value columns as the CSV shows them, for every raw sample: the Baseline

@@ -149,6 +149,27 @@ StartTime estimatedStart(std::time_t modified, std::uint64_t records) {
             .second = std::min(local.tm_sec, 59)};
 }
 
+StartTime laterStart(const StartTime& start, std::int64_t seconds) {
+    std::tm clock{};
+    clock.tm_year = start.year - 1900;
+    clock.tm_mon = start.month - 1;
+    clock.tm_mday = start.day;
+    clock.tm_hour = start.hour;
+    clock.tm_min = start.minute;
+    clock.tm_sec = start.second;
+    const std::time_t later = ::timegm(&clock) + static_cast<std::time_t>(seconds);
+    std::tm moved{};
+    if (::gmtime_r(&later, &moved) == nullptr) {
+        return start;
+    }
+    return {.year = moved.tm_year + 1900,
+            .month = moved.tm_mon + 1,
+            .day = moved.tm_mday,
+            .hour = moved.tm_hour,
+            .minute = moved.tm_min,
+            .second = moved.tm_sec};
+}
+
 BidsRunFiles bidsRunFiles(std::string_view dataset, const FormatChoices& choices) {
     std::string root(dataset);
     if (!root.empty() && root.back() != '/') {

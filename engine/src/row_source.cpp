@@ -57,7 +57,8 @@ RowSource::RowSource(ByteSource& source, const ExportOptions& options, ProgressF
     : source_(source),
       progress_(std::move(progress)),
       outputName_(std::move(outputName)),
-      clock_(detail::rowStep(options)) {}
+      clock_(detail::rowStep(options)),
+      range_(options.range) {}
 
 void RowSource::report() {
     reported_ = done_;
@@ -67,6 +68,38 @@ void RowSource::report() {
 }
 
 bool RowSource::next(RowBlock& block) {
+    if (!range_) {
+        return nextRows(block);
+    }
+    while (nextRows(whole_)) {
+        keepRange(block);
+        if (!block.rows.empty()) {
+            return true;
+        }
+    }
+    block.rows.clear();
+    block.tags.clear();
+    return false;
+}
+
+// The rows of whole_ that lie in the range, with their tags, into `block`.
+void RowSource::keepRange(RowBlock& block) {
+    block.rows.clear();
+    block.tags.clear();
+    for (const Row& row : whole_.rows) {
+        if (row.hasRecord() ? !range_->holds(row.timeMs) : range_->fromMs > 0) {
+            continue;
+        }
+        const auto tags = whole_.tagsOf(row);
+        Row kept = row;
+        kept.firstTag = static_cast<std::uint32_t>(block.tags.size());
+        block.tags.insert(block.tags.end(), tags.begin(), tags.end());
+        kept.endTag = static_cast<std::uint32_t>(block.tags.size());
+        block.rows.push_back(kept);
+    }
+}
+
+bool RowSource::nextRows(RowBlock& block) {
     block.rows.clear();
     block.tags.clear();
     if (ended_) {

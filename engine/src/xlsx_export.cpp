@@ -294,6 +294,34 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
         }
     }
 
+    if (options.epochs) {
+        lxw_worksheet* epochSheet = book.addSheet("Epochs");
+        lxw_col_t c = 0;
+        for (const char* header : kEpochColumns) {
+            book.text(epochSheet, 0, c++, header);
+        }
+        lxw_row_t e = 1;
+        const auto maybe = [&](lxw_col_t column, const auto& value) {
+            if (value) {
+                book.number(epochSheet, e, column, static_cast<double>(*value));
+            }
+        };
+        for (const Epoch& epoch : facts.epochs) {
+            book.number(epochSheet, e, 0, epoch.number);
+            maybe(1, epoch.tag);
+            book.number(epochSheet, e, 2, epoch.onsetMs / 1000.0);
+            book.number(epochSheet, e, 3, static_cast<double>(epoch.durationMs) / 1000.0);
+            book.number(epochSheet, e, 4, static_cast<double>(epoch.rows));
+            book.number(epochSheet, e, 5, static_cast<double>(epoch.rowsWithoutContact));
+            maybe(6, epoch.meanUs);
+            maybe(7, epoch.minUs);
+            maybe(8, epoch.maxUs);
+            book.number(epochSheet, e, 9, static_cast<double>(epoch.responses));
+            book.number(epochSheet, e, 10, epoch.responseAmplitudeUs);
+            ++e;
+        }
+    }
+
     lxw_worksheet* info = book.addSheet("Recording");
     book.width(info, 0, 0, 26);
     book.width(info, 1, 1, 40);

@@ -5,8 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 #include "test_recording.hpp"
+#include "zk/engine/range.hpp"
 #include "zk/engine/row.hpp"
 
 namespace zk {
@@ -105,6 +108,34 @@ TEST(AssembleRecord, ColumnsInFixedOrderWithCommasOnlyBetweenFields) {
         std::string line = "left over from an earlier row";
         Assemble_Record(line, settings, time, sample);
         EXPECT_EQ(line, row);
+    }
+}
+
+TEST(RangeBound, TimesAndTagsAsTheCommandLineTakesThem) {
+    const std::pair<const char*, std::optional<RangeBound>> cases[] = {
+        {"1:02:03.5", RangeBound{.timeMs = 3723500}},
+        {"10:00:00", RangeBound{.timeMs = 36000000}},
+        {"0:00:00.007", RangeBound{.timeMs = 7}},
+        {"12:30", RangeBound{.timeMs = 750000}},
+        {"90:59.25", RangeBound{.timeMs = 5459250}},
+        {"1500", RangeBound{.timeMs = 1500}},
+        {"tag:3", RangeBound{.tag = 3}},
+        {"tag:65535#12", RangeBound{.tag = 65535, .occurrence = 12}},
+        {"1:5", std::nullopt},
+        {"1:60", std::nullopt},
+        {"1:60:00", std::nullopt},
+        {"0:00.1234", std::nullopt},
+        {"-5", std::nullopt},
+        {"1.5", std::nullopt},
+        {"", std::nullopt},
+        {"tag:", std::nullopt},
+        {"tag:65536", std::nullopt},
+        {"tag:3#0", std::nullopt},
+        {"tag:3#", std::nullopt},
+        {"TAG:3", std::nullopt},
+    };
+    for (const auto& [text, bound] : cases) {
+        EXPECT_EQ(parseRangeBound(text), bound) << text;
     }
 }
 

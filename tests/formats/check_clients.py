@@ -6,15 +6,19 @@ the tags read straight from the recording.
   check_clients.py edf   MNE-Python reads EDF+ and BDF+ files
   check_clients.py xlsx  openpyxl reads a workbook spread over several sheets
   check_clients.py bids  the BIDS validator passes a dataset; gzip and csv read its files
+  check_clients.py epochs  zkexport --epochs against the tags and responses zkgen placed
+  check_clients.py range  --from/--to: the CSV's slice, EDF+ (MNE-Python) and BIDS onsets
 
 A missing client is a failure: tools/install-deps.sh --test installs them.
 """
 
 import argparse
+import datetime
 import gzip
 import json
 import math
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -186,9 +190,195 @@ def check_bids(args):
           "samples and events as in the CSV")
 
 
+def epochs_of(args, recording, period, *extra):
+    """zkexport --epochs as a list of dicts by column name."""
+    path = os.path.join(args.work, "epochs.csv")
+    run(args.zkexport, "-q", "-f", "--epochs", "-p", period, *extra, "-o", path, recording)
+    text = open(path, "rb").read().decode()
+    assert text.endswith("\r\n")
+    lines = [line.split(",") for line in text[:-2].split("\r\n")]
+    return [dict(zip(lines[0], line)) for line in lines[1:]]
+
+
+def expected_epochs(rows, before, period):
+    """Epochs by the rule: each tag starts one at the row that carries it; tags before the
+    first row go with it. Each is [tag, onset ms, rows]."""
+    epochs = [[None, rows[0][0], 0]]
+    for index, (time, tags) in enumerate(rows):
+        for tag in (before if index == 0 else []) + tags:
+            epochs.append([tag, time, 0])
+        epochs[-1][2] += 1
+    end = rows[-1][0] + 20 * period
+    return [(tag, onset, (epochs[i + 1][1] if i + 1 < len(epochs) else end) - onset, n)
+            for i, (tag, onset, n) in enumerate(epochs)]
+
+
+def check_epochs(args):
+    # Where the epochs start and end: at the first and last rows, around tags that share a
+    # thinned row, in a recording without tags; the boundaries come from the recording itself.
+    cases = [
+        (["--tag-at", "5", "--tag-at", "10"], 10),
+        (["--tag-at", "0:7", "--tag-at", "19.98:8"], 1),
+        (["--tag-at", "0.02:3", "--tag-at", "19.9:4"], 10),
+        (["--tag-at", "4.02", "--tag-at", "4.5", "--tag-at", "12"], 50),
+        ([], 10),
+    ]
+    recording = os.path.join(args.work, "tags.zkd")
+    for extra, period in cases:
+        run(args.zkgen, "--profile", "flat", "--seconds", 20, *extra, "-o", recording)
+        rows, before = model(recording, period)
+        got = epochs_of(args, recording, period)
+        want = expected_epochs(rows, before, period)
+        table = [(int(e["Tag Number"]) if e["Tag Number"] else None,
+                  round(float(e["Onset(sec)"]) * 1000), round(float(e["Duration(sec)"]) * 1000),
+                  int(e["Rows"])) for e in got]
+        assert table == want, (extra, period, table, want)
+        assert [e["Epoch"] for e in got] == [str(n) for n in range(1, len(want) + 1)]
+        for e in got:
+            if int(e["Rows"]):
+                assert e["Rows without contact"] == "0"
+                assert abs(float(e["Conductance mean(uS)"]) - 5) < 1e-3, e
+
+    # With a range, only its rows: the first epoch starts at the range's first row.
+    run(args.zkgen, "--profile", "flat", "--seconds", 20, "--tag-at", 5, "--tag-at", 10,
+        "--tag-at", 15, "-o", recording)
+    for start, end, period in (("7000", "tag:3", 10), ("tag:1", "0:12.5", 50), ("0:10", None, 1)):
+        rows, _ = model(recording, period)
+        first = int(start) if start.isdigit() else 10000 if start == "0:10" else 5000
+        stop = {None: 1 << 40, "tag:3": 15000, "0:12.5": 12500}[end]
+        kept = [row for row in rows if first <= row[0] < stop]
+        got = epochs_of(args, recording, period, "--from", start, *(["--to", end] if end else []))
+        table = [(int(e["Tag Number"]) if e["Tag Number"] else None,
+                  round(float(e["Onset(sec)"]) * 1000), round(float(e["Duration(sec)"]) * 1000),
+                  int(e["Rows"])) for e in got]
+        assert table == expected_epochs(kept, [], period), (start, end, table)
+
+    # The detector, one response an epoch, each between two tags; none on a flat or slowly
+    # drifting trace (0.05 uS a minute is 0.004 uS in five seconds).
+    placed = [(10, 0.05), (30, 0.2), (50, 0.5), (70, 1.0)]
+    tags = [a for s, _ in placed for a in ("--tag-at", s - 5)]
+    responses = [a for s, amp in placed for a in ("--response", f"{s}:{amp}")]
+    run(args.zkgen, "--profile", "flat", "--seconds", 90, *tags, *responses, "-o", recording)
+    for period in (1, 10):
+        got = epochs_of(args, recording, period)
+        assert len(got) == 5 and got[0]["Responses"] == "0", got
+        for (second, amplitude), e in zip(placed, got[1:]):
+            found = float(e["Response amplitude(uS)"])
+            print(f"period {period}: placed {amplitude} uS at {second} s, found "
+                  f"{e['Responses']} of {found} uS")
+            assert e["Responses"] == "1", e
+            assert abs(found - amplitude) <= 0.1 * amplitude, (amplitude, found)
+    for trace in (["--level", "3"], ["--level", "3", "--drift", "0.05"],
+                  ["--level", "8", "--drift", "-0.05"]):
+        run(args.zkgen, "--profile", "flat", "--minutes", 5, "--tag-at", 100, *trace,
+            "-o", recording)
+        for period in (1, 10, 50):
+            got = epochs_of(args, recording, period)
+            assert [e["Responses"] for e in got] == ["0", "0"], (trace, period, got)
+    # The workbook's sheet holds the CSV's epochs, beside the rows.
+    import openpyxl  # noqa: the client under test
+
+    book_path = os.path.join(args.work, "epochs.xlsx")
+    run(args.zkexport, "-q", "-f", "--epochs", "-p", 10, "-c", ALL, "-o", book_path, args.sample)
+    book = openpyxl.load_workbook(book_path, read_only=True)
+    assert book.sheetnames == ["Data", "Tags", "Epochs", "Recording"], book.sheetnames
+    sheet = list(book["Epochs"].iter_rows(values_only=True))
+    got = epochs_of(args, args.sample, 10)
+    assert list(sheet[0]) == list(got[0].keys())
+    assert len(sheet) == len(got) + 1 > 2
+    for cells, e in zip(sheet[1:], got):
+        for cell, field in zip(cells, e.values()):
+            assert (cell is None) if field == "" else abs(cell - float(field)) <= 5e-5, (cells, e)
+    print("epochs: boundaries at the tags' rows, responses as placed, none on flat traces; "
+          "the workbook's Epochs sheet as the CSV")
+
+
+def check_range(args):
+    import mne  # noqa: the client under test
+
+    # Tag 3 twice with tag 4 between; ranges from and to tags, times between rows, the ends.
+    flat = os.path.join(args.work, "range.zkd")
+    run(args.zkgen, "--profile", "flat", "--seconds", 60, "--tag-at", "5:3", "--tag-at", "12.3:4",
+        "--tag-at", "30:3", "--tag-at", "50.01:5", "-o", flat)
+    cases = [  # (recording, period, --from, --to, first row ms, end ms or None)
+        (flat, 10, "tag:4", "tag:3#2", 12200, 30000),
+        (flat, 1, "0:07.5", "40000", 7500, 40000),
+        (flat, 50, "12300", None, 13000, None),
+        (flat, 1, None, "tag:3", 0, 5000),
+        (flat, 10, "0:00:50.010", "0:59", 50200, 59000),
+        (args.sample, 10, "1:00", "2:30.1", 60000, 150100),
+    ]
+    for recording, period, start, end, first, stop in cases:
+        where = (os.path.basename(recording), period, start, end)
+        bounds = [*(["--from", start] if start else []), *(["--to", end] if end else [])]
+        whole = os.path.join(args.work, "whole.csv")
+        part = os.path.join(args.work, "part.csv")
+        run(args.zkexport, "-q", "-f", "-p", period, "-c", ALL, "-o", whole, recording)
+        run(args.zkexport, "-q", "-f", "-p", period, "-c", ALL, *bounds, "-o", part, recording)
+        lines = open(whole, "rb").read().split(b"\r\n")
+        header, data = lines[0], lines[1:-1]
+        times = [int(line.split(b",")[0]) for line in data]
+        kept = [l for t, l in zip(times, data) if t >= first and (stop is None or t < stop)]
+        assert kept and int(kept[0].split(b",")[0]) == first, where
+        assert open(part, "rb").read() == b"\r\n".join([header, *kept, b""]), where
+
+        # The tags that the slice holds, counted from its first row.
+        rows, before = model(recording, period)
+        tags = sorted((round((time - first) / 1000, 4), f"Tag {n}") for time, marks in rows
+                      for n in marks if time >= first and (stop is None or time < stop))
+        edf = os.path.join(args.work, "part.edf")
+        run(args.zkexport, "-q", "-f", "-p", period, "-c", ALL, "--start", "2026-03-01 09:30:00",
+            *bounds, "-o", edf, recording)
+        raw = mne.io.read_raw_edf(edf, verbose="error")
+        read = sorted((round(onset, 4), d) for onset, d in
+                      zip(raw.annotations.onset, raw.annotations.description))
+        assert read == tags, (where, read, tags)
+        moved = raw.info["meas_date"].replace(tzinfo=None) - datetime.datetime(2026, 3, 1, 9, 30)
+        # The header's start holds whole seconds; EDF+ keeps the fraction in its first data
+        # record's time, which MNE-Python does not add to meas_date.
+        assert moved.total_seconds() == first // 1000, (where, moved)
+        with open(edf, "rb") as header:
+            header.seek(int(header.read(256)[184:192]))
+            keeping = re.search(rb"\+([0-9.]+)\x14\x14", header.read(64 * 1024))
+            assert float(keeping[1]) == first % 1000 / 1000, (where, keeping)
+
+        dataset = os.path.join(args.work, "range-bids")
+        shutil.rmtree(dataset, ignore_errors=True)
+        run(args.zkexport, "-q", "--format", "bids", "-d", dataset, "--subject", "01", "--task",
+            "rest", "-p", period, "-c", ALL, *bounds, recording)
+        events = open(os.path.join(dataset, "sub-01", "beh", "sub-01_task-rest_events.tsv"))
+        fields = [line.split("\t") for line in events.read().splitlines()[1:]]
+        onsets = [(float(f[0]), f"Tag {f[3]}") for f in fields]
+        assert onsets == tags, (where, onsets, tags)
+
+    # A range of the whole recording writes the whole CSV, whatever the columns: tags alone
+    # (lines only where a tag is), conductance alone (empty fields), tags sharing rows.
+    sweep = recordings(args)[1]
+    for columns in ("tags", "conductance", "time,data,tags", "none"):
+        for period in (1, 10):
+            texts = []
+            for bounds in ([], ["--from", "0"]):
+                out = os.path.join(args.work, "whole.csv")
+                run(args.zkexport, "-q", "-f", "-p", period, "-c", columns, *bounds, "-o", out,
+                    sweep)
+                texts.append(open(out, "rb").read())
+            assert texts[0] == texts[1], (columns, period)
+
+    # Nothing to write is a usage error, and nothing is written.
+    for bounds in (["--from", "30000", "--to", "30000"], ["--from", "2:00"],
+                   ["--from", "tag:7"], ["--to", "tag:3#3"], ["--from", "1:5"]):
+        out = os.path.join(args.work, "none.csv")
+        if os.path.exists(out):
+            os.remove(out)
+        done = subprocess.run([args.zkexport, "-q", *bounds, "-o", out, flat],
+                              capture_output=True, text=True)
+        assert done.returncode == 2 and done.stderr and not os.path.exists(out), (bounds, done)
+    print("range: the CSV's slice; EDF+ and BIDS onsets and the start moved with the range")
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("client", choices=["edf", "xlsx", "bids"])
+    parser.add_argument("client", choices=["edf", "xlsx", "bids", "epochs", "range"])
     parser.add_argument("--zkexport", required=True)
     parser.add_argument("--zkgen", required=True)
     parser.add_argument("--workbook-tool", required=True)
@@ -196,7 +386,8 @@ def main():
     parser.add_argument("--work", required=True)
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
-    {"edf": check_edf, "xlsx": check_xlsx, "bids": check_bids}[args.client](args)
+    {"edf": check_edf, "xlsx": check_xlsx, "bids": check_bids,
+     "epochs": check_epochs, "range": check_range}[args.client](args)
 
 
 if __name__ == "__main__":

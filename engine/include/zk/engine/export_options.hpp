@@ -54,6 +54,17 @@ struct FormatChoices {
     friend bool operator==(const FormatChoices&, const FormatChoices&) = default;
 };
 
+/// A part of the recording, by the rows' scheduled time: the rows whose time lies in
+/// [fromMs, toMs). The tags marked before the first row belong to it when fromMs <= 0.
+struct RowRange {
+    std::int64_t fromMs = 0;
+    std::int64_t toMs = INT64_MAX;
+
+    bool holds(std::int64_t timeMs) const noexcept { return timeMs >= fromMs && timeMs < toMs; }
+
+    friend bool operator==(const RowRange&, const RowRange&) = default;
+};
+
 /// What one export writes: the rate, the header lines and the columns. The defaults are those
 /// of a first start: headers, time and data, one row per sample.
 struct ExportOptions {
@@ -74,6 +85,13 @@ struct ExportOptions {
     std::string heading{};
     /// The kind of file to write.
     OutputFormat format = OutputFormat::Csv;
+    /// Write the epochs between tags (computeEpochs()): for CSV instead of the rows (the
+    /// epochs table, epochsCsv()), for a workbook as its sheet "Epochs" beside the rows. The
+    /// other formats refuse it.
+    bool epochs = false;
+    /// Only the rows of this part of the recording, in every format (see resolveRange()).
+    /// EDF+, BDF+ and BIDS start at its first row: their start and onsets move with it.
+    std::optional<RowRange> range{};
     FormatChoices choices{};
 
     friend bool operator==(const ExportOptions&, const ExportOptions&) = default;
@@ -113,6 +131,16 @@ constexpr std::optional<std::int32_t> rowStepMs(int UpdatePeriod) noexcept {
         return std::nullopt;
     }
     return UpdatePeriod * 20;
+}
+
+/// The time of the first row of options.range (rows fall every 20 ms × UpdatePeriod from 0): the
+/// time that EDF+, BDF+ and BIDS count from; 0 without a range. For a period of at least 1.
+constexpr std::int64_t rangeOriginMs(const ExportOptions& options) noexcept {
+    if (!options.range || options.range->fromMs <= 0 || options.UpdatePeriod < 1) {
+        return 0;
+    }
+    const std::int64_t step = options.UpdatePeriod * 20;
+    return (options.range->fromMs + step - 1) / step * step;
 }
 
 /// The row schedule, the one rule by which records become rows. It starts at 0; a record of

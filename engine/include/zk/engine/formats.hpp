@@ -40,6 +40,9 @@ std::string formatStartTime(const StartTime& start);
 /// in local time: `modified` less `records` × 20 ms, to the second.
 StartTime estimatedStart(std::time_t modified, std::uint64_t records);
 
+/// The clock time `seconds` after `start` (by the calendar, without time zones).
+StartTime laterStart(const StartTime& start, std::int64_t seconds);
+
 /// The files of one run of a BIDS dataset, for the dataset folder `dataset` and the labels in
 /// `choices`: DATASET/sub-S[/ses-N]/beh/sub-S[_ses-N]_task-T_ and then "physio.tsv.gz",
 /// "physio.json", "events.tsv" and "events.json", and the dataset's "dataset_description.json".

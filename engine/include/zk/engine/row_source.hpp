@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -69,6 +70,7 @@ class RowSource {
 
     /// Replaces `block` with the next rows, at least one; false, with an empty block, when the
     /// recording has no more.
+    /// With options.range, only the range's rows (and their tags) come.
     bool next(RowBlock& block);
 
     std::uint64_t recordsRead() const noexcept { return done_; }
@@ -76,6 +78,8 @@ class RowSource {
     std::uint64_t recordsKnown() const noexcept { return known_; }
 
   private:
+    bool nextRows(RowBlock& block);
+    void keepRange(RowBlock& block);
     bool readChunk(RowBlock& block);
     void report();
 
@@ -83,6 +87,8 @@ class RowSource {
     ProgressFn progress_;
     std::string outputName_;
     RowClock clock_;
+    std::optional<RowRange> range_;
+    RowBlock whole_;  // the rows before the range is applied
     std::vector<unsigned char> input_;
     std::uint64_t known_ = 0;
     std::uint64_t done_ = 0;
