@@ -6,8 +6,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressDialog>
@@ -132,11 +134,46 @@ TEST_F(QtWindow, TheDialogsCarryTheChoicesAndCancelInTheProgressDialogStopsTheEx
     });
     child<QPushButton>("cmdExport")->click();
     EXPECT_EQ(openFilter + " " + saveFilter,
-              "zelkar Data File (*.zkd *.ZKD) CSV file (*.csv *.CSV)");
+              "zelkar Data File (*.zkd *.ZKD) CSV file (*.csv *.CSV);;Excel workbook (*.xlsx "
+              "*.XLSX);;EDF+ (*.edf *.EDF);;BDF+ (*.bdf *.BDF);;BIDS dataset (a folder)");
     EXPECT_EQ(readFile(dir / "long.csv"), "earlier");
     EXPECT_EQ(child<QPushButton>("cmdLoad")->text(), "Cancel");
     EXPECT_TRUE(child("Frame1")->isEnabled() && child("Frame2")->isEnabled());
     EXPECT_TRUE(child<QLabel>("lblStatus")->text().startsWith("Export cancelled"));
+}
+
+// The Options menu's check marks and the Export Options dialog reach the logic; the save
+// dialog's folder type gives a new folder typed in it and says which type was chosen.
+TEST_F(QtWindow, TheOptionsAndTheSaveDialogsFileTypesReachTheLogic) {
+    const auto& choices = window->logic().choices();
+    child<QAction>("mnuOptionsConductance")->trigger();
+    EXPECT_TRUE(choices.IncludeConductance && !choices.IncludeSeconds);
+    whenModal<QDialog>([](QDialog* dialog) {
+        dialog->findChild<QLineEdit*>("txtSubject")->setText(" S9 ");
+        dialog->findChild<QLineEdit*>("txtStart")->setText("2024-01-02 03:04:05");
+        dialog->accept();
+    });
+    child<QAction>("mnuOptionsExport")->trigger();
+    EXPECT_EQ(choices.subject + "|" + choices.task + "|" + choices.start,
+              "S9|rest|2024-01-02 03:04:05");
+
+    choose(dir / "data/run1.zkd");
+    child<QPushButton>("cmdLoad")->click();
+    QString typed;
+    whenModal<QFileDialog>([&](QFileDialog* dialog) {
+        auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+        types->setCurrentIndex(4);  // BIDS, chosen as a user chooses it
+        emit types->activated(4);
+        emit types->textActivated(types->itemText(4));
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        typed = name->text();  // the suggested name loses its extension
+        name->setText("ds");
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    child<QPushButton>("cmdExport")->click();
+    EXPECT_EQ(typed, "run1");
+    EXPECT_TRUE(fs::exists(dir / "data/ds/sub-S9/beh/sub-S9_task-rest_physio.tsv.gz"));
+    EXPECT_TRUE(child<QLabel>("lblStatus")->text().contains("as BIDS dataset"));
 }
 
 TEST_F(QtWindow, OneDroppedRecordingIsLoadedAndThePreviewDrawsIt) {

@@ -54,7 +54,12 @@ class FakeToolkit : public zk::ui::Toolkit {
     // given: the open dialog's folder, the save dialog's suggested name and its question.
     std::deque<std::optional<zk::ui::ChosenFile>> openAnswers;
     std::deque<std::optional<std::string>> saveAnswers;
-    Names openDirs, saveNames;
+    std::size_t saveType = 0;  // the file type selected when the save dialog is accepted
+    Names openDirs, saveNames, saveTypes;
+    // The menu's check marks, and the Export Options dialog's answers and what it was shown.
+    std::map<zk::ui::MenuItem, bool> menuChecks;
+    std::deque<std::optional<zk::ExportChoices>> optionsAnswers;
+    std::vector<zk::ExportChoices> optionsShown;
     bool confirmReplace = false, framesEnabledMeanwhile = false;
     // Cancel is clicked at this progress report (1 = the first); `duringExport` runs at the
     // first report, as a close request or a click that arrives while the export runs.
@@ -93,12 +98,19 @@ class FakeToolkit : public zk::ui::Toolkit {
         openDirs.push_back(dir);
         return next(openAnswers);
     }
-    std::optional<std::string> saveFileDialog(const std::string&, const std::string& name,
-                                              bool confirm) override {
+    std::optional<zk::ui::SavedFile> saveFileDialog(const Names& types, const std::string& name,
+                                                    bool confirm) override {
         saveNames.push_back(name);
+        saveTypes = types;
         confirmReplace = confirm;
         framesEnabledMeanwhile |= enabled[Control::Frame1] || enabled[Control::Frame2];
-        return next(saveAnswers);
+        const auto path = next(saveAnswers);
+        return path ? std::optional(zk::ui::SavedFile{*path, saveType}) : std::nullopt;
+    }
+    void setMenuChecked(zk::ui::MenuItem item, bool on) override { menuChecks[item] = on; }
+    std::optional<zk::ExportChoices> exportOptionsDialog(const zk::ExportChoices& c) override {
+        optionsShown.push_back(c);
+        return next(optionsAnswers);
     }
     zk::ExportResult runWithProgress(const std::string&, const zk::ui::ExportJob& job) override {
         framesEnabledMeanwhile |= enabled[Control::Frame1] || enabled[Control::Frame2];
@@ -434,3 +446,202 @@ TEST_F(CommandTest, WhileTheExportRunsLoadingAndTheCommandsAreIgnoredAndAClosing
 }
 
 }  // namespace
+
+// The save dialog offers every format, CSV first; the type selected (or the extension typed)
+// decides what is written, with the remembered columns, labels and start time.
+TEST_F(CommandTest, TheFileTypeChosenDecidesTheFormatAndTheChoicesGoWithIt) {
+    const std::string o = out.string() + "/";
+    const struct {
+        const char* name;
+        std::size_t type;        // selected in the dialog
+        std::string path;        // typed
+        bool seconds, conductance;
+        std::string written;     // what the status line begins with
+        std::string probe;       // a file that must now exist, and what its text holds
+        std::size_t at;
+        std::string holds;
+    } cases[] = {
+        {"csv", 0, o + "a.csv", false, false, "300 rows written to " + o + "a.csv" + " as CSV.",
+         o + "a.csv", 0, "\"Trial\"\r\nTime(msec),Data(16 bit),Tag Number\r\r\n"},
+        {"csv, new columns", 0, o + "b.csv", true, true, "300 rows written to ",
+         o + "b.csv", 9, "Time(msec),Time(sec),Data(16 bit),Conductance(uS),Tag Number"},
+        {"workbook", 1, o + "c.xlsx", false, false, "300 rows written to " + o + "c.xlsx" +
+         " as Excel workbook.", o + "c.xlsx", 0, "PK"},
+        {"edf, start date", 2, o + "d.edf", false, false, "300 samples written to " +
+         o + "d.edf" + " as EDF+", o + "d.edf", 168, "05.03.2414.30.07"},
+        {"bdf", 3, o + "e.bdf", false, false, "300 samples written to " + o + "e.bdf" +
+         " as BDF+", o + "e.bdf", 1, "BIOSEMI"},
+        {"csv type, .edf typed", 0, o + "f.edf", false, false, "300 samples written to " +
+         o + "f.edf" + " as EDF+", o + "f.edf", 0, "0       "},
+        {"bids folder", 4, o + "ds", false, false, "300 samples written to " + o + "ds" +
+         " as BIDS dataset (", o + "ds/sub-07/ses-2/beh/sub-07_ses-2_task-rest_events.tsv", 0,
+         "onset\tduration"},
+    };
+    toolkit.logic.Form_Load();
+    toolkit.optionsAnswers.push_back(zk::ExportChoices{.subject = "07", .session = "2",
+                                                       .task = "rest",
+                                                       .start = "2024-03-05 14:30:07"});
+    logic.mnuOptionsExport_Click();
+    toolkit.heading = "Trial";
+    logic.txtHeading_Change();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        toolkit.load(rec / "run1.zkd");
+        logic.mnuOptionsSeconds_Click(c.seconds);
+        logic.mnuOptionsConductance_Click(c.conductance);
+        toolkit.saveAnswers.push_back(c.path);
+        toolkit.saveType = c.type;
+        logic.cmdExport_Click();
+        EXPECT_TRUE(toolkit.status.starts_with(c.written)) << toolkit.status;
+        const std::string text = fs::exists(c.probe) ? readFile(c.probe) : "";
+        EXPECT_EQ(text.substr(std::min(c.at, text.size()), c.holds.size()), c.holds);
+        expectState(toolkit, "");
+    }
+    EXPECT_EQ(toolkit.saveTypes,
+              (Names{"CSV file (*.csv*)|*.csv", "Excel workbook (*.xlsx)|*.xlsx",
+                     "EDF+ (*.edf)|*.edf", "BDF+ (*.bdf)|*.bdf", "BIDS dataset (a folder)|"}));
+    EXPECT_EQ(toolkit.saveNames.front(), "/csv/run1.csv");
+    EXPECT_EQ(logic.settings().DestDir, out.string() + "/");
+    EXPECT_TRUE(toolkit.messages.empty());
+}
+
+// Labels that aren't letters and digits, and a start that is no date, are refused: in the
+// dialog, which comes back with what was typed, and before an export that would use them,
+// which then writes nothing and leaves the recording loaded.
+TEST_F(CommandTest, ChoicesAFormatCantUseAreRefusedBeforeAnythingIsWritten) {
+    using C = zk::ExportChoices;
+    const struct {
+        C choices;
+        std::size_t type;
+        std::string refusal;  // a piece of the message; empty: exported
+    } cases[] = {
+        {C{.subject = "s-1"}, 4, "subject label \"s-1\" must be letters"},
+        {C{.subject = ""}, 4, "subject label \"\" must be letters"},
+        {C{.session = "a b"}, 4, "session label \"a b\" must be empty or letters"},
+        {C{.task = "ré"}, 4, "task label \"ré\" must be letters"},
+        {C{.task = ""}, 4, "task label"},
+        {C{.subject = "s-1", .start = "2024-02-30 10:00:00"}, 0, ""},  // CSV uses neither
+        {C{.start = "2024-02-30 10:00:00"}, 2, "start \"2024-02-30 10:00:00\" is not a date"},
+        {C{.start = "yesterday"}, 1, "start \"yesterday\" is not"},
+        {C{.start = "yesterday"}, 4, ""},  // BIDS keeps no start
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        // The dialog refuses what the export would, whatever the format.
+        ::setenv("XDG_CONFIG_HOME", (root / "plain/cfg").c_str(), 1);
+        FakeToolkit tk(root.path() / "bin");
+        tk.logic.Form_Load();
+        tk.optionsAnswers = {c.choices, std::nullopt};
+        tk.logic.mnuOptionsExport_Click();
+        const bool refusedInDialog = c.choices.subject.empty() || c.choices.task.empty()
+                                         ? false
+                                         : zk::ui::choicesProblem(c.choices, std::nullopt).has_value();
+        EXPECT_EQ(tk.optionsShown.size(), refusedInDialog ? 2U : 1U);
+        EXPECT_EQ(tk.optionsShown.back(), refusedInDialog ? c.choices : C{});
+        EXPECT_EQ(tk.logic.choices(), refusedInDialog ? C{} : c.choices);
+        EXPECT_EQ(tk.messages.size(), refusedInDialog ? 1U : 0U);
+        if (!refusedInDialog) {
+            tk.optionsAnswers.clear();  // the second answer was never asked for
+        }
+
+        // The export, with the choices as a hand-edited file would give them.
+        fs::remove_all(out);
+        fs::create_directories(out);
+        const fs::path cfg = root.path() / "home";
+        writeFile(cfg / "zkFileExport" / zk::kExportChoicesFileName, zk::exportChoicesText(c.choices));
+        ::setenv("XDG_CONFIG_HOME", cfg.c_str(), 1);
+        FakeToolkit ex(root.path() / "bin");
+        ex.logic.Form_Load();
+        ex.load(rec / "run1.zkd");
+        ex.saveAnswers.push_back(out / "x");
+        ex.saveType = c.type;
+        ex.logic.cmdExport_Click();
+        ASSERT_EQ(ex.messages.size(), c.refusal.empty() ? 0U : 1U);
+        for (const auto& m : ex.messages) {
+            EXPECT_NE(m.text.find(c.refusal), std::string::npos) << m.text;
+            EXPECT_EQ(m.title, "Export Options");
+        }
+        EXPECT_EQ(zk::test::listing(out).empty(), !c.refusal.empty());
+        expectState(ex, c.refusal.empty() ? "" : rec / "run1.zkd");
+        EXPECT_TRUE(ex.enabled[Control::Frame1] && ex.enabled[Control::Frame2]);
+    }
+}
+
+// The choices live in their own file in the per-user folder: read at start-up (the menu's
+// check marks follow it), written at close only when they changed, never into the .cfg.
+TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
+    const fs::path cfg = root.path() / "user", file = cfg / "zkFileExport/export-options.conf";
+    ::setenv("XDG_CONFIG_HOME", cfg.c_str(), 1);
+    const struct {
+        std::optional<std::string> before;  // the file's text at start-up; nothing: none
+        bool seconds, conductance;          // the check marks the user leaves
+        std::optional<std::string> after;   // the file afterwards
+    } cases[] = {
+        {std::nullopt, false, false, std::nullopt},
+        {std::nullopt, true, false,
+         "seconds=true\nconductance=false\nsubject=01\nsession=\ntask=rest\nstart=\n"},
+        {"# mine\r\nconductance=true\r\nsubject=S2\nbogus\nseconds=maybe\n", false, true,
+         "# mine\r\nconductance=true\r\nsubject=S2\nbogus\nseconds=maybe\n"},
+        {"conductance=true\nsubject=S2\ntask=x\ntask=go\nstart=2020-01-01 00:00:00\n", true, false,
+         "seconds=true\nconductance=false\nsubject=S2\nsession=\ntask=go\nstart=2020-01-01 "
+         "00:00:00\n"},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(cfg);
+        c.before ? writeFile(file, *c.before) : void();
+        FakeToolkit tk(root.path() / "bin");
+        tk.logic.Form_Load();
+        const zk::ExportChoices loaded = tk.logic.choices();
+        EXPECT_EQ(tk.menuChecks[zk::ui::MenuItem::mnuOptionsSeconds], loaded.IncludeSeconds);
+        EXPECT_EQ(tk.menuChecks[zk::ui::MenuItem::mnuOptionsConductance], loaded.IncludeConductance);
+        tk.logic.mnuOptionsSeconds_Click(c.seconds);
+        tk.logic.mnuOptionsConductance_Click(c.conductance);
+        tk.logic.Form_QueryUnload();
+        EXPECT_EQ(fs::exists(file) ? std::optional(readFile(file)) : std::nullopt, c.after);
+        const fs::path folder = cfg / "zkFileExport";
+        EXPECT_EQ(fs::exists(folder) ? zk::test::listing(folder) : Names{},
+                  c.after ? Names{"export-options.conf"} : Names{});
+        EXPECT_EQ(fs::file_size(configFile), 90U);
+        EXPECT_TRUE(tk.messages.empty());
+    }
+    // A folder that can't be made: said once, at close.
+    ::setenv("XDG_CONFIG_HOME", (root / "plain/cfg").c_str(), 1);
+    FakeToolkit tk(root.path() / "bin");
+    tk.logic.Form_Load();
+    tk.logic.mnuOptionsSeconds_Click(true);
+    tk.logic.Form_QueryUnload();
+    tk.logic.Form_QueryUnload();
+    ASSERT_EQ(tk.messages.size(), 1U);
+    EXPECT_EQ(tk.messages[0].text.substr(0, 27), "Error Saving Export Options");
+}
+
+TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
+    using F = zk::OutputFormat;
+    const struct {
+        std::uint64_t rows, withoutConductance, clipped, tagsLeftOut;
+        std::size_t files;
+        F format;
+        std::string text;
+    } cases[] = {
+        {1, 0, 0, 0, 1, F::Csv, "1 row written to P as CSV."},
+        {4320000, 0, 0, 0, 1, F::Xlsx, "4,320,000 rows written to P as Excel workbook."},
+        {2, 1, 0, 0, 1, F::Csv,
+         "2 rows written to P as CSV. 1 row without a conductance (resistance 0)."},
+        {1000, 0, 1, 1200, 1, F::Edf,
+         "1,000 samples written to P as EDF+. 1 value clipped to its signal's range; 1,200 tags "
+         "left out (no room in the file)."},
+        {1, 3, 2, 0, 1, F::Bdf,
+         "1 sample written to P as BDF+. 3 rows without a conductance (resistance 0); 2 values "
+         "clipped to their signal's range."},
+        {5, 0, 0, 0, 4, F::Bids, "5 samples written to P as BIDS dataset (4 files)."},
+    };
+    for (const auto& c : cases) {
+        zk::ExportResult result;
+        result.rowsWritten = c.rows;
+        result.rowsWithoutConductance = c.withoutConductance;
+        result.valuesClipped = c.clipped;
+        result.tagsLeftOut = c.tagsLeftOut;
+        result.files.resize(c.files);
+        EXPECT_EQ(zk::ui::exportSummary(result, c.format, "P"), c.text);
+    }
+}

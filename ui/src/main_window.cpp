@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "zk/engine/export_file.hpp"
+#include "zk/engine/formats.hpp"
 #include "zk/engine/paths.hpp"
 #include "zk/engine/recording.hpp"
 #include "zk/settings/config_file.hpp"
@@ -19,6 +20,87 @@ std::string formatCount(std::uint64_t count) {
         digits.insert(static_cast<std::size_t>(i), ",");
     }
     return digits;
+}
+
+std::optional<std::string> choicesProblem(const ExportChoices& choices,
+                                          std::optional<OutputFormat> format) {
+    const bool bids = format == OutputFormat::Bids;
+    const struct {
+        const char* what;
+        const std::string& label;
+        bool needed;
+    } labels[] = {{"subject", choices.subject, bids},
+                  {"session", choices.session, false},
+                  {"task", choices.task, bids}};
+    if (!format || bids) {
+        for (const auto& l : labels) {
+            if ((l.needed || !l.label.empty()) && !isBidsLabel(l.label)) {
+                return std::string("The BIDS ") + l.what + " label \"" + l.label +
+                       "\" must be " + (l.needed ? "" : "empty or ") +
+                       "letters and digits only (A-Z, a-z, 0-9).";
+            }
+        }
+    }
+    const bool usesStart = !format || format == OutputFormat::Xlsx ||
+                           format == OutputFormat::Edf || format == OutputFormat::Bdf;
+    if (usesStart && !choices.start.empty() && !parseStartTime(choices.start)) {
+        return "The recording's start \"" + choices.start +
+               "\" is not a date and time of the form YYYY-MM-DD HH:MM:SS.";
+    }
+    return std::nullopt;
+}
+
+ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string& heading,
+                               const ExportChoices& choices, OutputFormat format) {
+    ExportOptions options = exportOptions(settings, heading);
+    options.IncludeSeconds = choices.IncludeSeconds;
+    options.IncludeConductance = choices.IncludeConductance;
+    options.format = format;
+    if (format == OutputFormat::Bids) {
+        options.choices.subject = choices.subject;
+        options.choices.session = choices.session;
+        options.choices.task = choices.task;
+    }
+    if (!choices.start.empty()) {
+        options.choices.start = parseStartTime(choices.start);
+    }
+    return options;
+}
+
+std::string exportSummary(const ExportResult& result, OutputFormat format,
+                          const std::string& path) {
+    const char* name = "";
+    for (const SaveFileType& type : kSaveFileTypes) {
+        name = type.format == format ? type.name : name;
+    }
+    const bool samples = isSignalFormat(format);
+    std::string text = formatCount(result.rowsWritten) +
+                       (samples ? (result.rowsWritten == 1 ? " sample" : " samples")
+                                : (result.rowsWritten == 1 ? " row" : " rows")) +
+                       " written to " + path + " as " + name;
+    if (result.files.size() > 1) {
+        text += " (" + std::to_string(result.files.size()) + " files)";
+    }
+    const struct {
+        std::uint64_t count;
+        const char* one;
+        const char* many;
+    } notes[] = {
+        {result.rowsWithoutConductance, " row without a conductance (resistance 0)",
+         " rows without a conductance (resistance 0)"},
+        {result.valuesClipped, " value clipped to its signal's range",
+         " values clipped to their signal's range"},
+        {result.tagsLeftOut, " tag left out (no room in the file)",
+         " tags left out (no room in the file)"},
+    };
+    const char* separator = ". ";
+    for (const auto& note : notes) {
+        if (note.count > 0) {
+            text += separator + formatCount(note.count) + (note.count == 1 ? note.one : note.many);
+            separator = "; ";
+        }
+    }
+    return text + ".";
 }
 
 std::string rateCaption(int UpdatePeriod) {
@@ -47,6 +129,10 @@ void MainWindow::Form_Load() {
         period = 1;  // damaged: no export could use it, and 0 or less would write wrong times
     }
     Restore_Settings();
+    choicesPath_ = exportChoicesPath();
+    choices_ = savedChoices_ = loadExportChoices(choicesPath_);
+    toolkit_.setMenuChecked(MenuItem::mnuOptionsSeconds, choices_.IncludeSeconds);
+    toolkit_.setMenuChecked(MenuItem::mnuOptionsConductance, choices_.IncludeConductance);
     if (rateCaption(period).find("every") != std::string::npos) {
         toolkit_.setStatus("Rate from the settings: " + rateCaption(period));
     }
@@ -81,10 +167,53 @@ void MainWindow::Restore_Settings() {
 void MainWindow::Form_QueryUnload() {
     closed_ = true;
     saveSettings();
+    saveChoices();
     // A running export still reads the recording; it stops at its next progress report and
     // closes the recording and removes its unfinished file as it unwinds.
     if (!exporting_) {
         session_.Close_Source();
+    }
+}
+
+void MainWindow::saveChoices() {
+    if (choices_ == savedChoices_) {
+        return;  // nothing changed: the file, or its absence, stays as it is
+    }
+    std::string why;
+    if (saveExportChoices(choices_, choicesPath_, &why)) {
+        savedChoices_ = choices_;
+    } else {
+        toolkit_.showMessage(std::string(kChoicesSaveError) + "\n\n" + choicesPath_.string() +
+                                 ": " + why,
+                             kSaveErrorTitle, MessageIcon::Critical);
+        savedChoices_ = choices_;  // said once: the next save would fail for the same reason
+    }
+}
+
+void MainWindow::mnuOptionsSeconds_Click(bool checked) {
+    choices_.IncludeSeconds = checked;
+}
+
+void MainWindow::mnuOptionsConductance_Click(bool checked) {
+    choices_.IncludeConductance = checked;
+}
+
+void MainWindow::mnuOptionsExport_Click() {
+    if (exporting_ || closed_) {
+        return;
+    }
+    ExportChoices shown = choices_;
+    while (const auto answer = toolkit_.exportOptionsDialog(shown)) {
+        shown = *answer;
+        // The columns belong to the menu's check marks, not to the dialog.
+        shown.IncludeSeconds = choices_.IncludeSeconds;
+        shown.IncludeConductance = choices_.IncludeConductance;
+        if (const auto problem = choicesProblem(shown, std::nullopt)) {
+            toolkit_.showMessage(*problem, kOptionsTitle, MessageIcon::Warning);
+            continue;
+        }
+        choices_ = shown;
+        return;
     }
 }
 
@@ -262,19 +391,39 @@ void MainWindow::cmdExport_Click() {
 
     // With no output folder remembered yet, beside the recording.
     const std::string& dir = session_.Settings.DestDir;
+    std::vector<std::string> fileTypes;
+    for (const SaveFileType& type : kSaveFileTypes) {
+        fileTypes.emplace_back(type.filter);
+    }
     const auto chosen = toolkit_.saveFileDialog(
-        kSaveFilter,
-        (dir.empty() ? folderOf(sourcePath()) : dir) + session_.SourceBaseName + ".csv", true);
+        fileTypes,
+        (dir.empty() ? folderOf(sourcePath()) : dir) + session_.SourceBaseName +
+            std::string(extensionOf(OutputFormat::Csv)),
+        true);
     if (!chosen || closed_) {
         exportFailed(std::nullopt);
         return;
     }
-    session_.Settings.DestDir = folderOf(*chosen);
-    session_.OutputPath = *chosen;
+    OutputFormat format = chosen->fileType < kSaveFileTypes.size()
+                              ? kSaveFileTypes[chosen->fileType].format
+                              : OutputFormat::Csv;
+    // A name typed with another format's extension says what the user wants written.
+    if (format != OutputFormat::Bids) {
+        format = formatOfPath(chosen->path).value_or(format);
+    }
+    if (const auto problem = choicesProblem(choices_, format)) {
+        toolkit_.showMessage(*problem + "\n\nSee Options > Export Options...", kOptionsTitle,
+                             MessageIcon::Warning);
+        exportFailed(std::nullopt);
+        return;
+    }
+    session_.Settings.DestDir = folderOf(chosen->path);
+    session_.OutputPath = chosen->path;
 
     // The window takes no input while the export runs, but a copy keeps the options of this
     // export fixed whatever happens meanwhile.
-    const ExportOptions options = exportOptions(session_.Settings, session_.HeadingText);
+    const ExportOptions options =
+        exportOptionsFor(session_.Settings, session_.HeadingText, choices_, format);
     OutputTarget target;
     target.path = session_.OutputPath;
     target.existing = OutputFile::Existing::Replace;
@@ -307,9 +456,7 @@ void MainWindow::cmdExport_Click() {
     toolkit_.setEnabled(Control::Frame1, true);
     toolkit_.setEnabled(Control::Frame2, true);
     toolkit_.setCaption(Control::lblSource, "");
-    toolkit_.setStatus(formatCount(result.rowsWritten) +
-                       (result.rowsWritten == 1 ? " row" : " rows") + " written to " +
-                       session_.OutputPath);
+    toolkit_.setStatus(exportSummary(result, format, session_.OutputPath));
 }
 
 void MainWindow::exportFailed(const std::optional<Error>& error) {

@@ -42,4 +42,14 @@ const char* controlName(Control control) {
     return "";
 }
 
+const char* menuItemName(MenuItem item) {
+    switch (item) {
+        case MenuItem::mnuOptionsSeconds:
+            return "mnuOptionsSeconds";
+        case MenuItem::mnuOptionsConductance:
+            return "mnuOptionsConductance";
+    }
+    return "";
+}
+
 }  // namespace zk::ui

@@ -30,6 +30,7 @@
 #include <cmath>
 
 #include "zk/ui_qt/about_dialog.hpp"
+#include "zk/ui_qt/export_options_dialog.hpp"
 #include "zk/ui_qt/preview_window.hpp"
 #include "zk/ui_qt/program_icon.hpp"
 #include "zk/ui_qt/report_window.hpp"
@@ -330,6 +331,26 @@ void QtMainWindow::buildMenus() {
     mnuViewReport_->setEnabled(false);
     connect(mnuViewReport_, &QAction::triggered, this, [this] { logic_.mnuViewReport_Click(); });
 
+    QMenu* mnuOptions = menuBar()->addMenu("Options");
+    mnuOptions->setObjectName("mnuOptions");
+    const std::pair<ui::MenuItem, const char*> columns[] = {
+        {ui::MenuItem::mnuOptionsSeconds, "Time(sec) Column"},
+        {ui::MenuItem::mnuOptionsConductance, "Conductance(uS) Column"}};
+    for (const auto& [item, text] : columns) {
+        QAction* action = mnuOptions->addAction(text);
+        action->setObjectName(ui::menuItemName(item));
+        action->setCheckable(true);
+        checkItems_[static_cast<std::size_t>(item)] = action;
+    }
+    connect(checkItems_[0], &QAction::triggered, this,
+            [this](bool checked) { logic_.mnuOptionsSeconds_Click(checked); });
+    connect(checkItems_[1], &QAction::triggered, this,
+            [this](bool checked) { logic_.mnuOptionsConductance_Click(checked); });
+    mnuOptions->addSeparator();
+    QAction* mnuOptionsExport = mnuOptions->addAction("Export Options...");
+    mnuOptionsExport->setObjectName("mnuOptionsExport");
+    connect(mnuOptionsExport, &QAction::triggered, this, [this] { logic_.mnuOptionsExport_Click(); });
+
     QMenu* mnuHelp = menuBar()->addMenu("Help");
     mnuHelp->setObjectName("mnuHelp");
     QAction* mnuHelpAbout = mnuHelp->addAction("About");
@@ -596,25 +617,104 @@ std::optional<ui::ChosenFile> QtMainWindow::openFileDialog(const std::string& ti
     return ui::ChosenFile{nativePath(path), nativePath(QFileInfo(path).fileName())};
 }
 
-std::optional<std::string> QtMainWindow::saveFileDialog(const std::string& filter,
-                                                        const std::string& initialName,
-                                                        bool confirmReplace) {
-    QFileDialog dialog(this);
+namespace {
+
+// Qt's save dialog, which for a file type standing for a folder picks a folder: an existing
+// one chosen in it, or a new one typed as a name (the export makes it).
+class SaveDialog : public QFileDialog {
+  public:
+    SaveDialog(QWidget* parent, const std::vector<std::string>& fileTypes)
+        : QFileDialog(parent) {
+        for (const std::string& type : fileTypes) {
+            folderType_.push_back(type.ends_with('|'));
+            filters_ << (folderType_.back() ? qt(type.substr(0, type.size() - 1))
+                                            : qtNameFilter(type));
+            suffixes_ << (folderType_.back() ? QString()
+                                             : qt(type.substr(type.rfind('|') + 1)).mid(1));
+        }
+        setNameFilters(filters_);
+        connect(this, &QFileDialog::filterSelected, this, &SaveDialog::typeSelected);
+    }
+
+    std::size_t type() const {
+        const qsizetype i = filters_.indexOf(selectedNameFilter());
+        return i < 0 ? 0 : static_cast<std::size_t>(i);
+    }
+    QString chosen() const { return typedFolder_.isEmpty() ? selectedFiles().value(0) : typedFolder_; }
+
+    // For the folder type the name typed is the folder chosen, existing or not; with none
+    // typed, the folder the dialog shows.
+    void accept() override {
+        const auto* edit = findChild<QLineEdit*>("fileNameEdit");
+        if (!folderType_[type()] || edit == nullptr) {
+            QFileDialog::accept();
+            return;
+        }
+        const QFileInfo typed(directory(), edit->text());
+        if (edit->text().isEmpty() || !typed.exists() || typed.isDir()) {
+            typedFolder_ = edit->text().isEmpty() ? directory().absolutePath()
+                                                  : typed.absoluteFilePath();
+            QDialog::accept();
+            return;
+        }
+        QMessageBox::warning(this, windowTitle(),
+                             typed.fileName() + " is a file; a BIDS dataset is a folder.");
+    }
+
+  private:
+    // The typed name follows the type: its extension becomes the type's, and a folder has none.
+    void typeSelected(const QString& filter) {
+        const qsizetype i = filters_.indexOf(filter);
+        auto* edit = findChild<QLineEdit*>("fileNameEdit");
+        if (i < 0 || edit == nullptr || edit->text().isEmpty()) {
+            return;
+        }
+        QString name = edit->text();
+        const qsizetype dot = name.lastIndexOf('.');
+        if (dot > 0) {
+            name.truncate(dot);
+        }
+        edit->setText(folderType_[static_cast<std::size_t>(i)] ? name : name + '.' + suffixes_[i]);
+    }
+
+    QStringList filters_;
+    QStringList suffixes_;  // without the dot: "csv"
+    std::vector<bool> folderType_;
+    QString typedFolder_;
+};
+
+}  // namespace
+
+std::optional<ui::SavedFile> QtMainWindow::saveFileDialog(const std::vector<std::string>& fileTypes,
+                                                          const std::string& initialName,
+                                                          bool confirmReplace) {
+    SaveDialog dialog(this, fileTypes);
     dialog.setObjectName("cdlFile");
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmReplace);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(qtNameFilter(filter));
     const QString name = displayPath(initialName);
     if (!name.contains('/') && !dialogDir_.isEmpty()) {
         dialog.setDirectory(dialogDir_);
     }
     dialog.selectFile(name);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (dialog.exec() != QDialog::Accepted || dialog.chosen().isEmpty()) {
         return std::nullopt;
     }
-    return nativePath(dialog.selectedFiles().first());
+    return ui::SavedFile{nativePath(dialog.chosen()), dialog.type()};
+}
+
+void QtMainWindow::setMenuChecked(ui::MenuItem item, bool checked) {
+    checkItems_[static_cast<std::size_t>(item)]->setChecked(checked);
+}
+
+std::optional<ExportChoices> QtMainWindow::exportOptionsDialog(const ExportChoices& current) {
+    ExportOptionsDialog dialog(current, this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.choices();
 }
 
 ExportResult QtMainWindow::runWithProgress(const std::string& label, const ui::ExportJob& job) {

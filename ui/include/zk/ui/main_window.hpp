@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "zk/engine/export_options.hpp"
+#include "zk/settings/export_choices.hpp"
 #include "zk/ui/converter_session.hpp"
 #include "zk/ui/preview_data.hpp"
 #include "zk/ui/toolkit.hpp"
@@ -26,6 +28,40 @@ inline constexpr std::array<RateOption, 4> kRateOptions{{
     {Control::Option3, 50, "1 sec"},
     {Control::Option4, 250, "5 sec"},
 }};
+
+/// A file type of the save dialog: the format it writes and its "description|pattern" (an
+/// empty pattern: a folder). In the order the dialog offers them; the first is the default.
+struct SaveFileType {
+    OutputFormat format;
+    const char* filter;
+    const char* name;  ///< the format's name in the status line
+};
+
+inline constexpr std::array<SaveFileType, 5> kSaveFileTypes{{
+    {OutputFormat::Csv, "CSV file (*.csv*)|*.csv", "CSV"},
+    {OutputFormat::Xlsx, "Excel workbook (*.xlsx)|*.xlsx", "Excel workbook"},
+    {OutputFormat::Edf, "EDF+ (*.edf)|*.edf", "EDF+"},
+    {OutputFormat::Bdf, "BDF+ (*.bdf)|*.bdf", "BDF+"},
+    {OutputFormat::Bids, "BIDS dataset (a folder)|", "BIDS dataset"},
+}};
+
+/// What keeps `choices` from an export in `format`, as a sentence for a message; nothing when
+/// they will do. BIDS needs a subject and a task of letters and digits and a session that is
+/// empty or one; the workbook, EDF+ and BDF+ a start time that is empty or a real
+/// "YYYY-MM-DD HH:MM:SS". With no format (the Export Options dialog) every choice given is
+/// checked, and empty labels pass.
+std::optional<std::string> choicesProblem(const ExportChoices& choices,
+                                          std::optional<OutputFormat> format);
+
+/// The options of an export in `format` with these settings, heading and choices.
+ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string& heading,
+                               const ExportChoices& choices, OutputFormat format);
+
+/// The status line after a successful export to `path`: how many rows (samples per signal in
+/// EDF+, BDF+ and BIDS) went where, as what, and what the file could not hold: rows without a
+/// conductance, clipped values, tags left out.
+std::string exportSummary(const ExportResult& result, OutputFormat format,
+                          const std::string& path);
 
 /// A count as the window writes it, with digit groups: 4320000 gives "4,320,000".
 std::string formatCount(std::uint64_t count);
@@ -49,6 +85,10 @@ class MainWindow {
     static constexpr const char* kOpenTitle = "Choose source file";
     static constexpr const char* kOpenFilter = "zelkar Data File (*.zkd*)|*.zkd";
     static constexpr const char* kSaveFilter = "CSV file (*.csv*)|*.csv";
+    /// The title of the messages about the export choices.
+    static constexpr const char* kOptionsTitle = "Export Options";
+    /// The message when the export choices could not be saved (with the file and the cause).
+    static constexpr const char* kChoicesSaveError = "Error Saving Export Options";
     /// The title of the message for a recording that fails validation (its text is
     /// kIncompatibleFileMessage).
     static constexpr const char* kIncompatibleTitle = "Incompatible file format";
@@ -86,9 +126,12 @@ class MainWindow {
     void cmdLoad_Click();
 
     /// cmdExport, with a recording loaded: disables Frame1 and Frame2, shows the save dialog
-    /// suggesting DestDir (or, while none is known, the recording's folder) + SourceBaseName +
-    /// ".csv", sets DestDir and OutputPath from the path
-    /// chosen, and exports into it with progress. Success: the file is in place, the recording
+    /// with the file types of kSaveFileTypes, suggesting DestDir (or, while none is known, the
+    /// recording's folder) + SourceBaseName + ".csv", sets DestDir and OutputPath from the path
+    /// chosen, and exports into it with progress. The format is the file type selected, unless
+    /// the name typed ends in another format's extension; BIDS writes a run into the folder
+    /// chosen. Choices the format can't use (choicesProblem()) are refused with a message
+    /// before anything is written. Success: the file is in place, the recording
     /// closed, the window Idle and the status line says how many rows went to which file.
     /// Cancelled dialog, cancelled export or failure: no file is left (an earlier file of that
     /// name is untouched), the frames are enabled again and the window is Loaded; a failure
@@ -121,6 +164,15 @@ class MainWindow {
     /// The toolkit's word that the preview window has closed: its data is let go.
     void previewClosed() noexcept { preview_.reset(); }
 
+    /// Options > Time(sec) Column and Options > Conductance(uS) Column: the check mark the
+    /// toolkit shows after the click becomes the column's choice.
+    void mnuOptionsSeconds_Click(bool checked);
+    void mnuOptionsConductance_Click(bool checked);
+    /// Options > Export Options...: the dialog with the remembered choices; what it gives back
+    /// is checked (choicesProblem()) and, when refused, the message says why and the dialog
+    /// comes back with what the user typed. A cancel keeps the choices as they were.
+    void mnuOptionsExport_Click();
+
     /// File > Exit: closes the window, which raises Form_QueryUnload.
     void mnuFileExit_Click();
     /// Help > About: the About window, modally.
@@ -147,6 +199,11 @@ class MainWindow {
     /// with each double quote inside doubled. An emptied box gives `""`.
     void txtHeading_Change();
 
+    /// The export choices remembered beside the settings (loaded at Form_Load, saved at
+    /// Form_QueryUnload when they changed) and their file.
+    const ExportChoices& choices() const noexcept { return choices_; }
+    const std::filesystem::path& choicesPath() const noexcept { return choicesPath_; }
+
     /// The window's working state.
     const ConverterSession& session() const noexcept { return session_; }
     /// The nine remembered settings.
@@ -168,6 +225,7 @@ class MainWindow {
     void loadFailed();
     void becomeIdle();
     void exportFailed(const std::optional<Error>& error);
+    void saveChoices();
 
     Toolkit& toolkit_;
     ConverterSession session_;
@@ -176,6 +234,9 @@ class MainWindow {
     bool exporting_ = false;
     bool closed_ = false;  // Form_QueryUnload has run: the window is going
     bool saveFailureShown_ = false;
+    ExportChoices choices_;
+    ExportChoices savedChoices_;  // as in the file: only a change is written
+    std::filesystem::path choicesPath_;
 };
 
 }  // namespace zk::ui

@@ -5,9 +5,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "zk/engine/export.hpp"
 #include "zk/engine/report.hpp"
+#include "zk/settings/export_choices.hpp"
 #include "zk/ui/preview_data.hpp"
 
 namespace zk::ui {
@@ -36,6 +38,22 @@ enum class Control {
 
 /// The control's name as the toolkit knows it, e.g. "chkTime" for Control::chkTime.
 const char* controlName(Control control);
+
+/// The menu items that carry a check mark, by their toolkit names (menuItemName()).
+enum class MenuItem {
+    mnuOptionsSeconds,      ///< Options > Time(sec) Column
+    mnuOptionsConductance,  ///< Options > Conductance(uS) Column
+};
+
+/// The menu item's name as the toolkit knows it, e.g. "mnuOptionsSeconds".
+const char* menuItemName(MenuItem item);
+
+/// What the save dialog gives back: the path chosen and the file type (an index into the types
+/// it was given) selected when the user accepted.
+struct SavedFile {
+    std::string path;
+    std::size_t fileType = 0;
+};
 
 /// A check box's value.
 enum class CheckValue {
@@ -113,13 +131,22 @@ class Toolkit {
                                                      const std::string& filter,
                                                      const std::string& initialName,
                                                      const std::string& initialDir) = 0;
-    /// The save-file dialog, modal, with the toolkit's usual title: `filter` as for the open
-    /// dialog; `initialName` may include a folder. With `confirmReplace` the dialog asks before
-    /// an existing file is chosen. Adds no extension: returns the full path as chosen, or
-    /// nothing when the user cancelled.
-    virtual std::optional<std::string> saveFileDialog(const std::string& filter,
-                                                      const std::string& initialName,
-                                                      bool confirmReplace) = 0;
+    /// The save-file dialog, modal, with the toolkit's usual title: `fileTypes` as
+    /// "description|pattern" each, offered in this order, the first selected at the start; a
+    /// type with an empty pattern stands for a folder: while it is selected the dialog picks a
+    /// folder (an existing one, or one the user makes in the dialog). `initialName` may include
+    /// a folder. With `confirmReplace` the dialog asks before an existing file is chosen. Adds
+    /// no extension: returns the full path as chosen and the type selected, or nothing when the
+    /// user cancelled.
+    virtual std::optional<SavedFile> saveFileDialog(const std::vector<std::string>& fileTypes,
+                                                    const std::string& initialName,
+                                                    bool confirmReplace) = 0;
+    /// Sets a menu item's check mark; raises no handler.
+    virtual void setMenuChecked(MenuItem item, bool checked) = 0;
+    /// The Export Options dialog, modal: the BIDS labels and the recording's start time, showing
+    /// `current`. Returns what the user accepted (the column flags as given), or nothing when
+    /// the dialog was cancelled. Checks nothing: the logic does.
+    virtual std::optional<ExportChoices> exportOptionsDialog(const ExportChoices& current) = 0;
     /// Runs `job` to its end and returns its result. Meanwhile the window takes no input; when
     /// the job runs longer than about half a second a modal progress display with `label`, the
     /// share done and a Cancel button appears, and Cancel makes the progress function return

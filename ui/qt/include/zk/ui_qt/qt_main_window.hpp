@@ -63,9 +63,11 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
                                                  const std::string& filter,
                                                  const std::string& initialName,
                                                  const std::string& initialDir) override;
-    std::optional<std::string> saveFileDialog(const std::string& filter,
-                                              const std::string& initialName,
-                                              bool confirmReplace) override;
+    std::optional<ui::SavedFile> saveFileDialog(const std::vector<std::string>& fileTypes,
+                                                const std::string& initialName,
+                                                bool confirmReplace) override;
+    void setMenuChecked(ui::MenuItem item, bool checked) override;
+    std::optional<ExportChoices> exportOptionsDialog(const ExportChoices& current) override;
     ExportResult runWithProgress(const std::string& label, const ui::ExportJob& job) override;
     void setStatus(const std::string& text) override;
     void showPreview(std::shared_ptr<const ui::PreviewData> data,
@@ -96,6 +98,9 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
     QLabel* lblStatus_ = nullptr;
     QAction* mnuViewPreview_ = nullptr;  // enabled exactly while a recording is loaded
     QAction* mnuViewReport_ = nullptr;   // likewise
+    // The checkable items of the Options menu, by ui::MenuItem.
+    std::array<QAction*, static_cast<std::size_t>(ui::MenuItem::mnuOptionsConductance) + 1>
+        checkItems_{};
     QPointer<RecordingPreview> preview_;
     QPointer<ReportWindow> report_;
     // The folder that the last open dialog started in: the save dialog starts there too while

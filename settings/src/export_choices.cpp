@@ -1,0 +1,158 @@
+#include "zk/settings/export_choices.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#include "zk/settings/config_file.hpp"
+
+namespace zk {
+namespace {
+
+// The file is a handful of short lines; a huge file (or a device) is never read whole.
+constexpr std::streamsize kMaxBytesRead = 64 * 1024;
+
+std::string storable(const std::string& value) {
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos ? value
+                                                                                    : std::string();
+}
+
+void readFlag(std::string_view value, bool& flag) {
+    if (value == "true") {
+        flag = true;
+    } else if (value == "false") {
+        flag = false;
+    }
+}
+
+}  // namespace
+
+std::string exportChoicesText(const ExportChoices& c) {
+    std::string out;
+    out += "seconds=" + std::string(c.IncludeSeconds ? "true" : "false") + "\n";
+    out += "conductance=" + std::string(c.IncludeConductance ? "true" : "false") + "\n";
+    out += "subject=" + storable(c.subject) + "\n";
+    out += "session=" + storable(c.session) + "\n";
+    out += "task=" + storable(c.task) + "\n";
+    out += "start=" + storable(c.start) + "\n";
+    return out;
+}
+
+ExportChoices parseExportChoices(std::string_view text) {
+    ExportChoices c;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        const std::size_t eq = line.find('=');
+        if (line.starts_with('#') || eq == std::string_view::npos ||
+            line.find('\0') != std::string_view::npos) {
+            continue;
+        }
+        const std::string_view key = line.substr(0, eq);
+        const std::string_view value = line.substr(eq + 1);
+        if (key == "seconds") {
+            readFlag(value, c.IncludeSeconds);
+        } else if (key == "conductance") {
+            readFlag(value, c.IncludeConductance);
+        } else if (key == "subject") {
+            c.subject = value;
+        } else if (key == "session") {
+            c.session = value;
+        } else if (key == "task") {
+            c.task = value;
+        } else if (key == "start") {
+            c.start = value;
+        }
+    }
+    return c;
+}
+
+std::filesystem::path exportChoicesPath(const std::string& xdgConfigHome, const std::string& home) {
+    namespace fs = std::filesystem;
+    fs::path base;
+    // The XDG rules ignore a relative XDG_CONFIG_HOME.
+    if (!xdgConfigHome.empty() && fs::path(xdgConfigHome).is_absolute()) {
+        base = xdgConfigHome;
+    } else if (!home.empty()) {
+        base = fs::path(home) / ".config";
+    } else {
+        return {};
+    }
+    return base / "zkFileExport" / kExportChoicesFileName;
+}
+
+std::filesystem::path exportChoicesPath() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    return exportChoicesPath(xdg ? xdg : "", home ? home : "");
+}
+
+ExportChoices loadExportChoices(const std::filesystem::path& file) {
+    std::error_code ec;
+    if (file.empty() || !std::filesystem::is_regular_file(file, ec)) {
+        return {};
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::string text(static_cast<std::size_t>(kMaxBytesRead), '\0');
+    in.read(text.data(), kMaxBytesRead);
+    if (in.bad()) {
+        return {};
+    }
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return parseExportChoices(text);
+}
+
+bool saveExportChoices(const ExportChoices& choices, const std::filesystem::path& file,
+                       std::string* why) {
+    namespace fs = std::filesystem;
+    const auto failed = [why](const std::string& reason, int err) {
+        if (why != nullptr) {
+            *why = reason + ": " + std::strerror(err);
+        }
+        return false;
+    };
+    if (file.empty()) {
+        return failed("no folder for the user's settings (HOME is not set)", ENOENT);
+    }
+    std::error_code ec;
+    if (fs::is_directory(file, ec)) {
+        return failed("is a folder", EISDIR);
+    }
+    const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    fs::create_directories(dir, ec);
+    if (ec) {
+        return failed("cannot create the folder " + dir.string(), ec.value());
+    }
+    int fd = -1;
+    const auto temp = createExclusively(dir, "." + file.filename().string(), fd);
+    if (!temp) {
+        return failed("cannot create a file in " + dir.string(), errno);
+    }
+    const std::string text = exportChoicesText(choices);
+    const bool written = ::write(fd, text.data(), text.size()) ==
+                             static_cast<ssize_t>(text.size()) &&
+                         ::fsync(fd) == 0;
+    const int writeErr = errno;
+    if (::close(fd) != 0 || !written) {
+        fs::remove(*temp, ec);
+        return failed("cannot write the file", written ? errno : writeErr);
+    }
+    // rename() replaces a link at `file` itself, never what it points to.
+    fs::rename(*temp, file, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(*temp, ignored);
+        return failed("cannot replace the file", ec.value());
+    }
+    return true;
+}
+
+}  // namespace zk
