@@ -645,3 +645,18 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
         EXPECT_EQ(zk::ui::exportSummary(result, c.format, "P"), c.text);
     }
 }
+
+// The preview's selection goes through the usual save dialog; until the engine takes a range,
+// the status line says that the whole recording was written.
+TEST_F(CommandTest, ASelectionIsExportedThroughTheSaveDialog) {
+    logic.exportSelection(1000, 2000);  // nothing loaded
+    toolkit.load(rec / "run1.zkd");
+    logic.exportSelection(2000, 2000);  // nothing selected
+    EXPECT_TRUE(toolkit.saveNames.empty());
+    toolkit.saveAnswers.push_back(out.string() + "/sel.csv");
+    logic.exportSelection(1000, 2001);
+    EXPECT_NE(toolkit.status.find("the selection 0:00:01.000 to 0:00:02.001 awaits"),
+              std::string::npos)
+        << toolkit.status;
+    EXPECT_TRUE(fs::exists(out / "sel.csv"));
+}

@@ -424,6 +424,9 @@ void MainWindow::cmdExport_Click() {
     // export fixed whatever happens meanwhile.
     const ExportOptions options =
         exportOptionsFor(session_.Settings, session_.HeadingText, choices_, format);
+    // The preview's selection plugs into the engine's range here, once ExportOptions has one
+    // (zkexport's --from/--to): options.from = selection_->first, options.to =
+    // selection_->second, both in ms of the recording, the end excluded.
     OutputTarget target;
     target.path = session_.OutputPath;
     target.existing = OutputFile::Existing::Replace;
@@ -456,7 +459,13 @@ void MainWindow::cmdExport_Click() {
     toolkit_.setEnabled(Control::Frame1, true);
     toolkit_.setEnabled(Control::Frame2, true);
     toolkit_.setCaption(Control::lblSource, "");
-    toolkit_.setStatus(exportSummary(result, format, session_.OutputPath));
+    std::string status = exportSummary(result, format, session_.OutputPath);
+    if (selection_) {
+        status += " The whole recording was written: the selection " +
+                  formatClock(selection_->first, true) + " to " +
+                  formatClock(selection_->second, true) + " awaits the engine's range.";
+    }
+    toolkit_.setStatus(status);
 }
 
 void MainWindow::exportFailed(const std::optional<Error>& error) {
@@ -472,6 +481,15 @@ void MainWindow::exportFailed(const std::optional<Error>& error) {
     }
     toolkit_.setEnabled(Control::Frame1, true);
     toolkit_.setEnabled(Control::Frame2, true);
+}
+
+void MainWindow::exportSelection(std::int32_t fromMs, std::int32_t toMs) {
+    if (!session_.Source || exporting_ || closed_ || toMs <= fromMs) {
+        return;
+    }
+    selection_.emplace(fromMs, toMs);
+    cmdExport_Click();
+    selection_.reset();
 }
 
 void MainWindow::mnuViewReport_Click() {

@@ -764,6 +764,8 @@ void QtMainWindow::showPreview(std::shared_ptr<const ui::PreviewData> data,
         preview_ = new RecordingPreview(this);
         preview_->setAttribute(Qt::WA_DeleteOnClose);
         connect(preview_, &QObject::destroyed, this, [this] { logic_.previewClosed(); });
+        connect(preview_, &RecordingPreview::exportSelectionRequested, this,
+                [this](std::int32_t from, std::int32_t to) { logic_.exportSelection(from, to); });
         placeBeside(preview_);
     }
     preview_->show(std::move(data), std::move(rows),

@@ -161,6 +161,11 @@ class MainWindow {
     /// a failure to read it is shown in a message naming the file and the cause. Does nothing
     /// without a recording or during an export.
     void mnuViewReport_Click();
+    /// The preview's "Export Selection...": the export of cmdExport_Click (save dialog, formats,
+    /// choices) for the samples of the loaded recording in [fromMs, toMs). The engine does not
+    /// take a range yet: until it does, the whole recording is written and the status line says
+    /// so (see where cmdExport_Click builds the options).
+    void exportSelection(std::int32_t fromMs, std::int32_t toMs);
     /// The toolkit's word that the preview window has closed: its data is let go.
     void previewClosed() noexcept { preview_.reset(); }
 
@@ -235,6 +240,7 @@ class MainWindow {
     bool closed_ = false;  // Form_QueryUnload has run: the window is going
     bool saveFailureShown_ = false;
     ExportChoices choices_;
+    std::optional<std::pair<std::int32_t, std::int32_t>> selection_;  // of exportSelection()
     ExportChoices savedChoices_;  // as in the file: only a change is written
     std::filesystem::path choicesPath_;
 };
