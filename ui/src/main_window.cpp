@@ -35,14 +35,13 @@ std::optional<std::string> choicesProblem(const ExportChoices& choices,
     if (!format || bids) {
         for (const auto& l : labels) {
             if ((l.needed || !l.label.empty()) && !isBidsLabel(l.label)) {
-                return std::string("The BIDS ") + l.what + " label \"" + l.label +
-                       "\" must be " + (l.needed ? "" : "empty or ") +
-                       "letters and digits only (A-Z, a-z, 0-9).";
+                return std::string("The BIDS ") + l.what + " label \"" + l.label + "\" must be " +
+                       (l.needed ? "" : "empty or ") + "letters and digits only (A-Z, a-z, 0-9).";
             }
         }
     }
-    const bool usesStart = !format || format == OutputFormat::Xlsx ||
-                           format == OutputFormat::Edf || format == OutputFormat::Bdf;
+    const bool usesStart = !format || format == OutputFormat::Xlsx || format == OutputFormat::Edf ||
+                           format == OutputFormat::Bdf;
     if (usesStart && !choices.start.empty() && !parseStartTime(choices.start)) {
         return "The recording's start \"" + choices.start +
                "\" is not a date and time of the form YYYY-MM-DD HH:MM:SS.";
@@ -183,9 +182,9 @@ void MainWindow::saveChoices() {
     if (saveExportChoices(choices_, choicesPath_, &why)) {
         savedChoices_ = choices_;
     } else {
-        toolkit_.showMessage(std::string(kChoicesSaveError) + "\n\n" + choicesPath_.string() +
-                                 ": " + why,
-                             kSaveErrorTitle, MessageIcon::Critical);
+        toolkit_.showMessage(
+            std::string(kChoicesSaveError) + "\n\n" + choicesPath_.string() + ": " + why,
+            kSaveErrorTitle, MessageIcon::Critical);
         savedChoices_ = choices_;  // said once: the next save would fail for the same reason
     }
 }
@@ -395,11 +394,11 @@ void MainWindow::cmdExport_Click() {
     for (const SaveFileType& type : kSaveFileTypes) {
         fileTypes.emplace_back(type.filter);
     }
-    const auto chosen = toolkit_.saveFileDialog(
-        fileTypes,
-        (dir.empty() ? folderOf(sourcePath()) : dir) + session_.SourceBaseName +
-            std::string(extensionOf(OutputFormat::Csv)),
-        true);
+    const auto chosen = toolkit_.saveFileDialog(fileTypes,
+                                                (dir.empty() ? folderOf(sourcePath()) : dir) +
+                                                    session_.SourceBaseName +
+                                                    std::string(extensionOf(OutputFormat::Csv)),
+                                                true);
     if (!chosen || closed_) {
         exportFailed(std::nullopt);
         return;

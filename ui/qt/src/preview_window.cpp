@@ -1,15 +1,13 @@
 #include "zk/ui_qt/preview_window.hpp"
 
-#include "zk/ui/main_window.hpp"
-
 #include <QFile>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
@@ -21,6 +19,7 @@
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/error.hpp"
 #include "zk/engine/recording.hpp"
+#include "zk/ui/main_window.hpp"
 
 namespace zk::ui_qt {
 
@@ -350,7 +349,8 @@ void PreviewPlot::wheelEvent(QWheelEvent* event) {
 
 double PreviewPlot::timeAt(double px) const {
     const QRect plot = plotArea(rect());
-    const double fraction = plot.width() > 0 ? std::clamp((px - plot.left()) / plot.width(), 0.0, 1.0) : 0.0;
+    const double fraction =
+        plot.width() > 0 ? std::clamp((px - plot.left()) / plot.width(), 0.0, 1.0) : 0.0;
     return view_.begin() + fraction * view_.span();
 }
 
@@ -361,9 +361,9 @@ void PreviewPlot::setSelection(const ui::PreviewSelection& selection) {
 }
 
 void PreviewPlot::mousePressEvent(QMouseEvent* event) {
-    const bool select = event->button() == Qt::RightButton ||
-                        (event->button() == Qt::LeftButton &&
-                         (event->modifiers() & Qt::ShiftModifier));
+    const bool select =
+        event->button() == Qt::RightButton ||
+        (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier));
     if (select) {
         selecting_ = true;
         ui::PreviewSelection s;

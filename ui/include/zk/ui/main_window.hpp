@@ -60,8 +60,7 @@ ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string
 /// The status line after a successful export to `path`: how many rows (samples per signal in
 /// EDF+, BDF+ and BIDS) went where, as what, and what the file could not hold: rows without a
 /// conductance, clipped values, tags left out.
-std::string exportSummary(const ExportResult& result, OutputFormat format,
-                          const std::string& path);
+std::string exportSummary(const ExportResult& result, OutputFormat format, const std::string& path);
 
 /// A count as the window writes it, with digit groups: 4320000 gives "4,320,000".
 std::string formatCount(std::uint64_t count);
