@@ -18,7 +18,7 @@ constexpr std::streamsize kMaxBytesRead = 64 * 1024;
 
 std::string storable(const std::string& value) {
     return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos ? value
-                                                                                    : std::string();
+                                                                                   : std::string();
 }
 
 void readFlag(std::string_view value, bool& flag) {
@@ -137,9 +137,9 @@ bool saveExportChoices(const ExportChoices& choices, const std::filesystem::path
         return failed("cannot create a file in " + dir.string(), errno);
     }
     const std::string text = exportChoicesText(choices);
-    const bool written = ::write(fd, text.data(), text.size()) ==
-                             static_cast<ssize_t>(text.size()) &&
-                         ::fsync(fd) == 0;
+    const bool written =
+        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+        ::fsync(fd) == 0;
     const int writeErr = errno;
     if (::close(fd) != 0 || !written) {
         fs::remove(*temp, ec);

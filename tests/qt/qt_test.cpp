@@ -204,6 +204,20 @@ TEST_F(QtWindow, OneDroppedRecordingIsLoadedAndThePreviewDrawsIt) {
     const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
     EXPECT_GT(std::count(pixels, pixels + 800 * 400, zk::ui_qt::PreviewPlot::kTraceColour.rgb()),
               500);
+
+    // A right-drag selects; Export Selection... goes to the save dialog.
+    auto* plot = preview->plot();
+    EXPECT_FALSE(child<QPushButton>("cmdExportSelection")->isEnabled());
+    QTest::mousePress(plot, Qt::RightButton, {}, QPoint(300, 200));
+    QMouseEvent move(QEvent::MouseMove, QPointF(500, 200), plot->mapToGlobal(QPointF(500, 200)),
+                     Qt::NoButton, Qt::RightButton, {});
+    QApplication::sendEvent(plot, &move);
+    QTest::mouseRelease(plot, Qt::RightButton, {}, QPoint(500, 200));
+    EXPECT_TRUE(child<QLabel>("lblSelection")->text().startsWith("Selection 0:"));
+    choose(dir / "sel.csv");
+    child<QPushButton>("cmdExportSelection")->click();
+    EXPECT_TRUE(child("lblStatus")->property("fullText").toString().contains("the selection"));
+    EXPECT_TRUE(fs::exists(dir / "sel.csv"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/export.hpp"
 #include "zk/ui/preview_data.hpp"
+#include "zk/ui/preview_view.hpp"
 
 using zk::test::Rec;
 using zk::ui::PreviewData;
@@ -180,3 +181,33 @@ TEST(PreviewReadout, ShowsTheTextsThatTheCsvHolds) {
 }
 
 }  // namespace
+
+// The ends may come in either order and either way (drag or keys); the export gets every
+// sample inside, the end's own ms included.
+TEST(PreviewSelection, SaysWhatIsSelectedAndGivesTheExportAHalfOpenRange) {
+    using Range = std::optional<std::pair<std::int32_t, std::int32_t>>;
+    const struct {
+        std::optional<double> start, end;
+        std::string text;
+        Range range;
+    } cases[] = {
+        {std::nullopt, std::nullopt, "", std::nullopt},
+        {1000, std::nullopt, "Selection from 0:00:01.000: ] sets its end", std::nullopt},
+        {std::nullopt, 61000, "Selection to 0:01:01.000: [ sets its start", std::nullopt},
+        {1000, 1000, "Selection from 0:00:01.000: ] sets its end", std::nullopt},
+        {1000, 4500, "Selection 0:00:01.000 to 0:00:04.500 (3.500 s)", Range({1000, 4501})},
+        {4500, 1000, "Selection 0:00:01.000 to 0:00:04.500 (3.500 s)", Range({1000, 4501})},
+        {20.4, 59.6, "Selection 0:00:00.020 to 0:00:00.060 (0.039 s)", Range({20, 60})},
+        {0, 3e12, "Selection 0:00:00.000 to 833333:20:00.000 (3000000000.000 s)",
+         Range({0, 2147483647})},
+    };
+    for (const auto& c : cases) {
+        zk::ui::PreviewSelection s;
+        c.end ? s.setEnd(*c.end) : void();
+        c.start ? s.setStart(*c.start) : void();
+        EXPECT_EQ(s.describe(), c.text);
+        EXPECT_EQ(s.rangeMs(), c.range) << c.text;
+        s.clear();
+        EXPECT_EQ(s.describe(), "");
+    }
+}

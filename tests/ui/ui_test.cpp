@@ -453,34 +453,34 @@ TEST_F(CommandTest, TheFileTypeChosenDecidesTheFormatAndTheChoicesGoWithIt) {
     const std::string o = out.string() + "/";
     const struct {
         const char* name;
-        std::size_t type;        // selected in the dialog
-        std::string path;        // typed
+        std::size_t type;  // selected in the dialog
+        std::string path;  // typed
         bool seconds, conductance;
-        std::string written;     // what the status line begins with
-        std::string probe;       // a file that must now exist, and what its text holds
+        std::string written;  // what the status line begins with
+        std::string probe;    // a file that must now exist, and what its text holds
         std::size_t at;
         std::string holds;
     } cases[] = {
         {"csv", 0, o + "a.csv", false, false, "300 rows written to " + o + "a.csv" + " as CSV.",
          o + "a.csv", 0, "\"Trial\"\r\nTime(msec),Data(16 bit),Tag Number\r\r\n"},
-        {"csv, new columns", 0, o + "b.csv", true, true, "300 rows written to ",
-         o + "b.csv", 9, "Time(msec),Time(sec),Data(16 bit),Conductance(uS),Tag Number"},
-        {"workbook", 1, o + "c.xlsx", false, false, "300 rows written to " + o + "c.xlsx" +
-         " as Excel workbook.", o + "c.xlsx", 0, "PK"},
-        {"edf, start date", 2, o + "d.edf", false, false, "300 samples written to " +
-         o + "d.edf" + " as EDF+", o + "d.edf", 168, "05.03.2414.30.07"},
-        {"bdf", 3, o + "e.bdf", false, false, "300 samples written to " + o + "e.bdf" +
-         " as BDF+", o + "e.bdf", 1, "BIOSEMI"},
-        {"csv type, .edf typed", 0, o + "f.edf", false, false, "300 samples written to " +
-         o + "f.edf" + " as EDF+", o + "f.edf", 0, "0       "},
-        {"bids folder", 4, o + "ds", false, false, "300 samples written to " + o + "ds" +
-         " as BIDS dataset (", o + "ds/sub-07/ses-2/beh/sub-07_ses-2_task-rest_events.tsv", 0,
-         "onset\tduration"},
+        {"csv, new columns", 0, o + "b.csv", true, true, "300 rows written to ", o + "b.csv", 9,
+         "Time(msec),Time(sec),Data(16 bit),Conductance(uS),Tag Number"},
+        {"workbook", 1, o + "c.xlsx", false, false,
+         "300 rows written to " + o + "c.xlsx" + " as Excel workbook.", o + "c.xlsx", 0, "PK"},
+        {"edf, start date", 2, o + "d.edf", false, false,
+         "300 samples written to " + o + "d.edf" + " as EDF+", o + "d.edf", 168,
+         "05.03.2414.30.07"},
+        {"bdf", 3, o + "e.bdf", false, false, "300 samples written to " + o + "e.bdf" + " as BDF+",
+         o + "e.bdf", 1, "BIOSEMI"},
+        {"csv type, .edf typed", 0, o + "f.edf", false, false,
+         "300 samples written to " + o + "f.edf" + " as EDF+", o + "f.edf", 0, "0       "},
+        {"bids folder", 4, o + "ds", false, false,
+         "300 samples written to " + o + "ds" + " as BIDS dataset (",
+         o + "ds/sub-07/ses-2/beh/sub-07_ses-2_task-rest_events.tsv", 0, "onset\tduration"},
     };
     toolkit.logic.Form_Load();
-    toolkit.optionsAnswers.push_back(zk::ExportChoices{.subject = "07", .session = "2",
-                                                       .task = "rest",
-                                                       .start = "2024-03-05 14:30:07"});
+    toolkit.optionsAnswers.push_back(zk::ExportChoices{
+        .subject = "07", .session = "2", .task = "rest", .start = "2024-03-05 14:30:07"});
     logic.mnuOptionsExport_Click();
     toolkit.heading = "Trial";
     logic.txtHeading_Change();
@@ -533,9 +533,10 @@ TEST_F(CommandTest, ChoicesAFormatCantUseAreRefusedBeforeAnythingIsWritten) {
         tk.logic.Form_Load();
         tk.optionsAnswers = {c.choices, std::nullopt};
         tk.logic.mnuOptionsExport_Click();
-        const bool refusedInDialog = c.choices.subject.empty() || c.choices.task.empty()
-                                         ? false
-                                         : zk::ui::choicesProblem(c.choices, std::nullopt).has_value();
+        const bool refusedInDialog =
+            c.choices.subject.empty() || c.choices.task.empty()
+                ? false
+                : zk::ui::choicesProblem(c.choices, std::nullopt).has_value();
         EXPECT_EQ(tk.optionsShown.size(), refusedInDialog ? 2U : 1U);
         EXPECT_EQ(tk.optionsShown.back(), refusedInDialog ? c.choices : C{});
         EXPECT_EQ(tk.logic.choices(), refusedInDialog ? C{} : c.choices);
@@ -548,7 +549,8 @@ TEST_F(CommandTest, ChoicesAFormatCantUseAreRefusedBeforeAnythingIsWritten) {
         fs::remove_all(out);
         fs::create_directories(out);
         const fs::path cfg = root.path() / "home";
-        writeFile(cfg / "zkFileExport" / zk::kExportChoicesFileName, zk::exportChoicesText(c.choices));
+        writeFile(cfg / "zkFileExport" / zk::kExportChoicesFileName,
+                  zk::exportChoicesText(c.choices));
         ::setenv("XDG_CONFIG_HOME", cfg.c_str(), 1);
         FakeToolkit ex(root.path() / "bin");
         ex.logic.Form_Load();
@@ -593,7 +595,8 @@ TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
         tk.logic.Form_Load();
         const zk::ExportChoices loaded = tk.logic.choices();
         EXPECT_EQ(tk.menuChecks[zk::ui::MenuItem::mnuOptionsSeconds], loaded.IncludeSeconds);
-        EXPECT_EQ(tk.menuChecks[zk::ui::MenuItem::mnuOptionsConductance], loaded.IncludeConductance);
+        EXPECT_EQ(tk.menuChecks[zk::ui::MenuItem::mnuOptionsConductance],
+                  loaded.IncludeConductance);
         tk.logic.mnuOptionsSeconds_Click(c.seconds);
         tk.logic.mnuOptionsConductance_Click(c.conductance);
         tk.logic.Form_QueryUnload();
@@ -644,4 +647,33 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
         result.files.resize(c.files);
         EXPECT_EQ(zk::ui::exportSummary(result, c.format, "P"), c.text);
     }
+}
+
+// The preview's selection goes through the usual save dialog and writes the rows whose time
+// lies in it: the header lines and that slice of the whole CSV.
+TEST_F(CommandTest, ASelectionIsExportedThroughTheSaveDialog) {
+    logic.exportSelection(1000, 2000);  // nothing loaded
+    toolkit.load(rec / "run1.zkd");
+    logic.exportSelection(2000, 2000);  // nothing selected
+    EXPECT_TRUE(toolkit.saveNames.empty());
+    toolkit.saveAnswers.push_back(out.string() + "/sel.csv");
+    logic.exportSelection(1000, 2001);
+    EXPECT_NE(toolkit.status.find("(the selection 0:00:01.000 to 0:00:02.001)"),
+              std::string::npos)
+        << toolkit.status;
+    zk::MemorySource source(zk::test::bytesOf(good));
+    zk::StringSink csv;
+    ASSERT_TRUE(zk::Export(source, csv, zk::exportOptions(logic.settings())).ok());
+    const std::string& whole = csv.text();
+    std::string expected = whole.substr(0, whole.find("\r\r\n") + 3);
+    for (int t = 1000; t <= 2000; t += 20) {  // one row every 20 ms
+        const std::string start = " " + std::to_string(t) + ",";
+        const auto at = whole.find("\n" + start) + 1;
+        expected += whole.substr(at, whole.find('\n', at) + 1 - at);
+    }
+    EXPECT_EQ(zk::test::readFile(out / "sel.csv"), expected);
+    toolkit.saveAnswers.push_back(out.string() + "/none.csv");
+    toolkit.load(rec / "run1.zkd");
+    logic.exportSelection(7000, 8000);  // past the end: no row, no file
+    EXPECT_FALSE(fs::exists(out / "none.csv"));
 }

@@ -8,6 +8,7 @@
 #include "zk/engine/export_file.hpp"
 #include "zk/engine/formats.hpp"
 #include "zk/engine/paths.hpp"
+#include "zk/engine/range.hpp"
 #include "zk/engine/recording.hpp"
 #include "zk/settings/config_file.hpp"
 #include "zk/settings/config_location.hpp"
@@ -35,14 +36,13 @@ std::optional<std::string> choicesProblem(const ExportChoices& choices,
     if (!format || bids) {
         for (const auto& l : labels) {
             if ((l.needed || !l.label.empty()) && !isBidsLabel(l.label)) {
-                return std::string("The BIDS ") + l.what + " label \"" + l.label +
-                       "\" must be " + (l.needed ? "" : "empty or ") +
-                       "letters and digits only (A-Z, a-z, 0-9).";
+                return std::string("The BIDS ") + l.what + " label \"" + l.label + "\" must be " +
+                       (l.needed ? "" : "empty or ") + "letters and digits only (A-Z, a-z, 0-9).";
             }
         }
     }
-    const bool usesStart = !format || format == OutputFormat::Xlsx ||
-                           format == OutputFormat::Edf || format == OutputFormat::Bdf;
+    const bool usesStart = !format || format == OutputFormat::Xlsx || format == OutputFormat::Edf ||
+                           format == OutputFormat::Bdf;
     if (usesStart && !choices.start.empty() && !parseStartTime(choices.start)) {
         return "The recording's start \"" + choices.start +
                "\" is not a date and time of the form YYYY-MM-DD HH:MM:SS.";
@@ -183,9 +183,9 @@ void MainWindow::saveChoices() {
     if (saveExportChoices(choices_, choicesPath_, &why)) {
         savedChoices_ = choices_;
     } else {
-        toolkit_.showMessage(std::string(kChoicesSaveError) + "\n\n" + choicesPath_.string() +
-                                 ": " + why,
-                             kSaveErrorTitle, MessageIcon::Critical);
+        toolkit_.showMessage(
+            std::string(kChoicesSaveError) + "\n\n" + choicesPath_.string() + ": " + why,
+            kSaveErrorTitle, MessageIcon::Critical);
         savedChoices_ = choices_;  // said once: the next save would fail for the same reason
     }
 }
@@ -395,11 +395,11 @@ void MainWindow::cmdExport_Click() {
     for (const SaveFileType& type : kSaveFileTypes) {
         fileTypes.emplace_back(type.filter);
     }
-    const auto chosen = toolkit_.saveFileDialog(
-        fileTypes,
-        (dir.empty() ? folderOf(sourcePath()) : dir) + session_.SourceBaseName +
-            std::string(extensionOf(OutputFormat::Csv)),
-        true);
+    const auto chosen = toolkit_.saveFileDialog(fileTypes,
+                                                (dir.empty() ? folderOf(sourcePath()) : dir) +
+                                                    session_.SourceBaseName +
+                                                    std::string(extensionOf(OutputFormat::Csv)),
+                                                true);
     if (!chosen || closed_) {
         exportFailed(std::nullopt);
         return;
@@ -422,8 +422,20 @@ void MainWindow::cmdExport_Click() {
 
     // The window takes no input while the export runs, but a copy keeps the options of this
     // export fixed whatever happens meanwhile.
-    const ExportOptions options =
+    ExportOptions options =
         exportOptionsFor(session_.Settings, session_.HeadingText, choices_, format);
+    if (selection_) {
+        // The preview's selection, in ms of the recording, is the export's range of rows, as
+        // zkexport's --from and --to; a selection that holds no row at this rate is refused.
+        Result<RowRange> range =
+            resolveRange(*session_.Source, options, RangeBound{.timeMs = selection_->first},
+                         RangeBound{.timeMs = selection_->second});
+        if (!range) {
+            exportFailed(range.error());
+            return;
+        }
+        options.range = *range;
+    }
     OutputTarget target;
     target.path = session_.OutputPath;
     target.existing = OutputFile::Existing::Replace;
@@ -456,7 +468,12 @@ void MainWindow::cmdExport_Click() {
     toolkit_.setEnabled(Control::Frame1, true);
     toolkit_.setEnabled(Control::Frame2, true);
     toolkit_.setCaption(Control::lblSource, "");
-    toolkit_.setStatus(exportSummary(result, format, session_.OutputPath));
+    std::string status = exportSummary(result, format, session_.OutputPath);
+    if (selection_) {
+        status += " (the selection " + formatClock(selection_->first, true) + " to " +
+                  formatClock(selection_->second, true) + ")";
+    }
+    toolkit_.setStatus(status);
 }
 
 void MainWindow::exportFailed(const std::optional<Error>& error) {
@@ -472,6 +489,15 @@ void MainWindow::exportFailed(const std::optional<Error>& error) {
     }
     toolkit_.setEnabled(Control::Frame1, true);
     toolkit_.setEnabled(Control::Frame2, true);
+}
+
+void MainWindow::exportSelection(std::int32_t fromMs, std::int32_t toMs) {
+    if (!session_.Source || exporting_ || closed_ || toMs <= fromMs) {
+        return;
+    }
+    selection_.emplace(fromMs, toMs);
+    cmdExport_Click();
+    selection_.reset();
 }
 
 void MainWindow::mnuViewReport_Click() {

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 
 #include "zk/ui/preview_data.hpp"
 
@@ -117,6 +119,40 @@ std::vector<AxisTick> valueTicks(double low, double high, int maxTicks) {
         ticks.push_back({v, label(v, decimals)});
     }
     return ticks;
+}
+
+double PreviewSelection::from() const noexcept {
+    return start_ && end_ ? std::min(*start_, *end_) : start_.value_or(end_.value_or(0.0));
+}
+
+double PreviewSelection::to() const noexcept {
+    return start_ && end_ ? std::max(*start_, *end_) : start_.value_or(end_.value_or(0.0));
+}
+
+std::string PreviewSelection::describe() const {
+    const auto clock = [](double ms) { return formatClock(std::llround(ms), true); };
+    if (active()) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", length() / 1000.0);
+        return "Selection " + clock(from()) + " to " + clock(to()) + " (" + seconds + " s)";
+    }
+    if (start_ && (!end_ || *end_ == *start_)) {
+        return "Selection from " + clock(*start_) + ": ] sets its end";
+    }
+    if (end_) {
+        return "Selection to " + clock(*end_) + ": [ sets its start";
+    }
+    return {};
+}
+
+std::optional<std::pair<std::int32_t, std::int32_t>> PreviewSelection::rangeMs() const {
+    if (!active()) {
+        return std::nullopt;
+    }
+    constexpr double kLow = INT32_MIN, kHigh = INT32_MAX;
+    const auto first = static_cast<std::int32_t>(std::clamp(std::floor(from()), kLow, kHigh));
+    const auto last = static_cast<std::int32_t>(std::clamp(std::floor(to()) + 1, kLow, kHigh));
+    return std::pair(first, last);
 }
 
 }  // namespace zk::ui

@@ -42,9 +42,8 @@ ExportOptionsDialog::ExportOptionsDialog(const ExportChoices& current, QWidget* 
     auto* startForm = new QFormLayout(start);
     start_ = field(current.start, "txtStart", "YYYY-MM-DD HH:MM:SS", start);
     startForm->addRow("Started at:", start_);
-    auto* startNote =
-        new QLabel("Left empty, it is estimated from the time the recording file was written.",
-                   start);
+    auto* startNote = new QLabel(
+        "Left empty, it is estimated from the time the recording file was written.", start);
     startNote->setWordWrap(true);
     startForm->addRow(startNote);
 

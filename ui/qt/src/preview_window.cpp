@@ -1,9 +1,8 @@
 #include "zk/ui_qt/preview_window.hpp"
 
-#include "zk/ui/main_window.hpp"
-
 #include <QFile>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -17,6 +16,7 @@
 #include <exception>
 
 #include "zk/engine/conversions.hpp"
+#include "zk/ui/main_window.hpp"
 
 namespace zk::ui_qt {
 
@@ -301,6 +301,16 @@ void PreviewPlot::paint(QPainter& p, const QRect& area) const {
     }
     p.setClipRect(plot);
 
+    // The selection, a band behind the sample under the mouse.
+    if (selection_.active()) {
+        const double left = std::max(m.px(selection_.from()), double(plot.left()));
+        const double right = std::min(m.px(selection_.to()), double(plot.right()));
+        if (right >= left) {
+            p.fillRect(QRectF(left, plot.top(), std::max(right - left, 1.0), plot.height()),
+                       QColor(60, 120, 220, 48));
+        }
+    }
+
     // The sample under the mouse.
     if (hovered_ < data.size() && hovered_ >= first && hovered_ < last) {
         const QPointF pt(m.px(data.x(hovered_)), m.py(resistance(data.raw(hovered_))));
@@ -334,8 +344,29 @@ void PreviewPlot::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
+double PreviewPlot::timeAt(double px) const {
+    const QRect plot = plotArea(rect());
+    const double fraction =
+        plot.width() > 0 ? std::clamp((px - plot.left()) / plot.width(), 0.0, 1.0) : 0.0;
+    return view_.begin() + fraction * view_.span();
+}
+
+void PreviewPlot::setSelection(const ui::PreviewSelection& selection) {
+    selection_ = selection;
+    update();
+    emit selectionChanged();
+}
+
 void PreviewPlot::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
+    const bool select =
+        event->button() == Qt::RightButton ||
+        (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier));
+    if (select) {
+        selecting_ = true;
+        ui::PreviewSelection s;
+        s.setStart(timeAt(event->position().x()));
+        setSelection(s);
+    } else if (event->button() == Qt::LeftButton) {
         dragging_ = true;
         dragFrom_ = event->position().toPoint();
         dragBegin_ = view_.begin();
@@ -345,7 +376,11 @@ void PreviewPlot::mousePressEvent(QMouseEvent* event) {
 
 void PreviewPlot::mouseMoveEvent(QMouseEvent* event) {
     const QRect plot = plotArea(rect());
-    if (dragging_ && plot.width() > 0) {
+    if (selecting_) {
+        ui::PreviewSelection s = selection_;
+        s.setEnd(timeAt(event->position().x()));
+        setSelection(s);
+    } else if (dragging_ && plot.width() > 0) {
         const double dx = event->position().x() - dragFrom_.x();
         view_.panBy(dragBegin_ - dx * view_.span() / plot.width() - view_.begin());
         update();
@@ -361,7 +396,9 @@ void PreviewPlot::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void PreviewPlot::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
+    if (selecting_) {
+        selecting_ = false;
+    } else if (event->button() == Qt::LeftButton) {
         dragging_ = false;
         unsetCursor();
     }
@@ -401,19 +438,38 @@ RecordingPreview::RecordingPreview(QWidget* parent)
     readout_->setMinimumHeight(readout_->fontMetrics().height() + 4);
     auto* help = new QLabel(
         tr("Wheel or + and -: zoom   Drag or Left and Right: move   Double-click or Home: the "
-           "whole recording   Escape: close"),
+           "whole recording   Right-drag, Shift-drag or [ and ]: select   Escape: close"),
         this);
     help->setObjectName("lblHelp");
     QPalette pal = help->palette();
     pal.setColor(QPalette::WindowText, QColor(110, 114, 122));
     help->setPalette(pal);
 
+    selectionText_ = new QLabel(this);
+    selectionText_->setObjectName("lblSelection");
+    selectionText_->setTextFormat(Qt::PlainText);
+    exportSelection_ = new QPushButton(tr("Export Selection..."), this);
+    exportSelection_->setObjectName("cmdExportSelection");
+    exportSelection_->setFocusPolicy(Qt::NoFocus);  // the keys stay with the plot
+    auto* selectionRow = new QHBoxLayout;
+    selectionRow->addWidget(selectionText_, 1);
+    selectionRow->addWidget(exportSelection_);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 6);
     layout->setSpacing(4);
     layout->addWidget(plot_, 1);
     layout->addWidget(readout_);
+    layout->addLayout(selectionRow);
     layout->addWidget(help);
+
+    connect(plot_, &PreviewPlot::selectionChanged, this, &RecordingPreview::showSelection);
+    connect(exportSelection_, &QPushButton::clicked, this, [this] {
+        if (const auto range = plot_->selection().rangeMs()) {
+            emit exportSelectionRequested(range->first, range->second);
+        }
+    });
+    showSelection();
 
     connect(plot_, &PreviewPlot::hoveredChanged, this, &RecordingPreview::showReadout);
     plot_->setData(data_.get(), schedule_.get());
@@ -425,6 +481,7 @@ RecordingPreview::~RecordingPreview() = default;
 void RecordingPreview::show(std::shared_ptr<const ui::PreviewData> data,
                             std::shared_ptr<const ui::RowSchedule> rows, const QString& name) {
     plot_->setData(data.get(), rows.get());
+    plot_->setSelection({});  // a selection belongs to the recording it was made in
     data_ = std::move(data);
     schedule_ = std::move(rows);
     setWindowTitle(tr("Recording Preview - %1").arg(name));
@@ -477,6 +534,18 @@ void RecordingPreview::keyPressEvent(QKeyEvent* event) {
         case Qt::Key_Home:
             plot_->resetView();
             break;
+        case Qt::Key_BracketLeft:
+        case Qt::Key_BracketRight:
+            if (plot_->hoveredSample() < data_->size()) {
+                ui::PreviewSelection s = plot_->selection();
+                const double x = data_->x(plot_->hoveredSample());
+                event->key() == Qt::Key_BracketLeft ? s.setStart(x) : s.setEnd(x);
+                plot_->setSelection(s);
+            }
+            break;
+        case Qt::Key_Delete:
+            plot_->setSelection({});
+            break;
         case Qt::Key_Escape:
             close();
             break;
@@ -485,6 +554,12 @@ void RecordingPreview::keyPressEvent(QKeyEvent* event) {
             return;
     }
     event->accept();
+}
+
+void RecordingPreview::showSelection() {
+    const std::string text = plot_->selection().describe();
+    selectionText_->setText(text.empty() ? tr("No selection") : QString::fromStdString(text));
+    exportSelection_->setEnabled(plot_->selection().active());
 }
 
 void RecordingPreview::showReadout(std::size_t sample) {

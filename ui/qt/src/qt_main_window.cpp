@@ -349,7 +349,8 @@ void QtMainWindow::buildMenus() {
     mnuOptions->addSeparator();
     QAction* mnuOptionsExport = mnuOptions->addAction("Export Options...");
     mnuOptionsExport->setObjectName("mnuOptionsExport");
-    connect(mnuOptionsExport, &QAction::triggered, this, [this] { logic_.mnuOptionsExport_Click(); });
+    connect(mnuOptionsExport, &QAction::triggered, this,
+            [this] { logic_.mnuOptionsExport_Click(); });
 
     QMenu* mnuHelp = menuBar()->addMenu("Help");
     mnuHelp->setObjectName("mnuHelp");
@@ -623,8 +624,7 @@ namespace {
 // one chosen in it, or a new one typed as a name (the export makes it).
 class SaveDialog : public QFileDialog {
   public:
-    SaveDialog(QWidget* parent, const std::vector<std::string>& fileTypes)
-        : QFileDialog(parent) {
+    SaveDialog(QWidget* parent, const std::vector<std::string>& fileTypes) : QFileDialog(parent) {
         for (const std::string& type : fileTypes) {
             folderType_.push_back(type.ends_with('|'));
             filters_ << (folderType_.back() ? qt(type.substr(0, type.size() - 1))
@@ -640,7 +640,9 @@ class SaveDialog : public QFileDialog {
         const qsizetype i = filters_.indexOf(selectedNameFilter());
         return i < 0 ? 0 : static_cast<std::size_t>(i);
     }
-    QString chosen() const { return typedFolder_.isEmpty() ? selectedFiles().value(0) : typedFolder_; }
+    QString chosen() const {
+        return typedFolder_.isEmpty() ? selectedFiles().value(0) : typedFolder_;
+    }
 
     // For the folder type the name typed is the folder chosen, existing or not; with none
     // typed, the folder the dialog shows.
@@ -652,8 +654,8 @@ class SaveDialog : public QFileDialog {
         }
         const QFileInfo typed(directory(), edit->text());
         if (edit->text().isEmpty() || !typed.exists() || typed.isDir()) {
-            typedFolder_ = edit->text().isEmpty() ? directory().absolutePath()
-                                                  : typed.absoluteFilePath();
+            typedFolder_ =
+                edit->text().isEmpty() ? directory().absolutePath() : typed.absoluteFilePath();
             QDialog::accept();
             return;
         }
@@ -764,6 +766,8 @@ void QtMainWindow::showPreview(std::shared_ptr<const ui::PreviewData> data,
         preview_ = new RecordingPreview(this);
         preview_->setAttribute(Qt::WA_DeleteOnClose);
         connect(preview_, &QObject::destroyed, this, [this] { logic_.previewClosed(); });
+        connect(preview_, &RecordingPreview::exportSelectionRequested, this,
+                [this](std::int32_t from, std::int32_t to) { logic_.exportSelection(from, to); });
         placeBeside(preview_);
     }
     preview_->show(std::move(data), std::move(rows),

@@ -60,8 +60,7 @@ ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string
 /// The status line after a successful export to `path`: how many rows (samples per signal in
 /// EDF+, BDF+ and BIDS) went where, as what, and what the file could not hold: rows without a
 /// conductance, clipped values, tags left out.
-std::string exportSummary(const ExportResult& result, OutputFormat format,
-                          const std::string& path);
+std::string exportSummary(const ExportResult& result, OutputFormat format, const std::string& path);
 
 /// A count as the window writes it, with digit groups: 4320000 gives "4,320,000".
 std::string formatCount(std::uint64_t count);
@@ -161,6 +160,10 @@ class MainWindow {
     /// a failure to read it is shown in a message naming the file and the cause. Does nothing
     /// without a recording or during an export.
     void mnuViewReport_Click();
+    /// The preview's "Export Selection...": the export of cmdExport_Click (save dialog, formats,
+    /// choices) of the rows whose time lies in [fromMs, toMs), as zkexport's --from and --to;
+    /// a selection that holds no row at the chosen rate fails with a message after the dialog.
+    void exportSelection(std::int32_t fromMs, std::int32_t toMs);
     /// The toolkit's word that the preview window has closed: its data is let go.
     void previewClosed() noexcept { preview_.reset(); }
 
@@ -235,6 +238,7 @@ class MainWindow {
     bool closed_ = false;  // Form_QueryUnload has run: the window is going
     bool saveFailureShown_ = false;
     ExportChoices choices_;
+    std::optional<std::pair<std::int32_t, std::int32_t>> selection_;  // of exportSelection()
     ExportChoices savedChoices_;  // as in the file: only a change is written
     std::filesystem::path choicesPath_;
 };

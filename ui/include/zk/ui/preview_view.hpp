@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zk::ui {
@@ -42,6 +45,36 @@ class PreviewView {
     double extentEnd_ = kMinSpan;
     double begin_ = 0.0;
     double end_ = kMinSpan;
+};
+
+/// A stretch of the time axis chosen in the preview, in ms: by a drag (its start where the drag
+/// began, its end where the mouse is) or by the keys [ and ] at the readout's sample. The two
+/// ends may be set in either order; from() is always the earlier.
+class PreviewSelection {
+  public:
+    void setStart(double ms) { start_ = ms; }
+    void setEnd(double ms) { end_ = ms; }
+    void clear() { start_.reset(), end_.reset(); }
+
+    /// True when both ends are set and apart.
+    bool active() const noexcept { return start_ && end_ && *start_ != *end_; }
+    double from() const noexcept;
+    double to() const noexcept;
+    double length() const noexcept { return active() ? to() - from() : 0.0; }
+
+    /// What the preview shows while the selection is made: "Selection 0:00:01.000 to
+    /// 0:00:04.500 (3.500 s)", "Selection from 0:00:01.000: ] sets its end" with only a start,
+    /// "Selection to ..." with only an end; empty with neither.
+    std::string describe() const;
+
+    /// The selection as the export takes a range: [from, to) in whole ms, taking in every
+    /// sample whose position lies within it (from rounded down, to rounded up and past the
+    /// last sample's ms). Nothing unless active().
+    std::optional<std::pair<std::int32_t, std::int32_t>> rangeMs() const;
+
+  private:
+    std::optional<double> start_;
+    std::optional<double> end_;
 };
 
 /// A labelled mark on an axis.

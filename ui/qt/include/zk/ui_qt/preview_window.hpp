@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPoint>
+#include <QPushButton>
 #include <QWidget>
 #include <cstddef>
 #include <memory>
@@ -44,10 +45,16 @@ class PreviewPlot : public QWidget {
     /// The sample under the mouse, or SIZE_MAX.
     std::size_t hoveredSample() const noexcept { return hovered_; }
 
+    /// The stretch selected with a right-drag or a shift-drag, or by the window's [ and ].
+    const ui::PreviewSelection& selection() const noexcept { return selection_; }
+    /// Changes the selection; the plot is repainted and selectionChanged() sent.
+    void setSelection(const ui::PreviewSelection& selection);
+
   signals:
     /// The sample under the mouse changed (SIZE_MAX when there is none).
     void hoveredChanged(std::size_t sample);
     void viewChanged();
+    void selectionChanged();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -62,6 +69,7 @@ class PreviewPlot : public QWidget {
   private:
     QRect plotArea(const QRect& area) const;
     void setHovered(std::size_t sample);
+    double timeAt(double px) const;
 
     const ui::PreviewData* data_ = nullptr;
     const ui::RowSchedule* schedule_ = nullptr;
@@ -70,13 +78,17 @@ class PreviewPlot : public QWidget {
     bool dragging_ = false;
     QPoint dragFrom_;
     double dragBegin_ = 0.0;
+    bool selecting_ = false;
+    ui::PreviewSelection selection_;
 };
 
 /// frmPreview: a resizable window with the plot of one recording (picPlot), a readout of the
 /// sample under the mouse (lblReadout: time, raw value, baseline, resistance, the CSV row it
 /// belongs to and its tag, by the export's own conversions) and a line on how to move about
 /// (lblHelp). Keys: + and - (or Up and Down) zoom, Left and Right pan, Home shows the whole
-/// recording, Escape closes the window.
+/// recording, Escape closes the window; [ and ] set the selection's start and end at the
+/// readout's sample (a right-drag or a shift-drag selects too), Delete clears it. The
+/// selection is shown in lblSelection and cmdExportSelection asks for its export.
 ///
 /// The window only draws: the main window's logic reads the recording and makes the schedule
 /// of the rows (ui::MainWindow::mnuViewPreview_Click), and the window shares them.
@@ -101,16 +113,23 @@ class RecordingPreview : public QWidget {
     /// The plot drawn into an image of `size`, with the current view.
     QImage renderImage(const QSize& size) const;
 
+  signals:
+    /// "Export Selection...": the selection as [fromMs, toMs).
+    void exportSelectionRequested(std::int32_t fromMs, std::int32_t toMs);
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void showReadout(std::size_t sample);
+    void showSelection();
 
     std::shared_ptr<const ui::PreviewData> data_;
     std::shared_ptr<const ui::RowSchedule> schedule_;
     PreviewPlot* plot_ = nullptr;
     QLabel* readout_ = nullptr;
+    QLabel* selectionText_ = nullptr;
+    QPushButton* exportSelection_ = nullptr;
 };
 
 }  // namespace zk::ui_qt
