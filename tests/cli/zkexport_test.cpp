@@ -178,6 +178,18 @@ TEST_F(ZkExport, AnExistingOutputNeedsForceAndDashWritesToStandardOutputOnly) {
         o = run({"-o", name, "@/good2.zkd"});
         EXPECT_EQ(std::tuple(o.status, o.err, o.csv), std::tuple(0, "", good2Csv)) << name;
     }
+    // Any name the file system takes is written and replaced; a longer one is refused first.
+    const std::string longName = "@/" + std::string(251, 'n') + ".csv";  // 255 bytes
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(run({"-f", "-o", longName, "@/good2.zkd"}).status, 0);
+    }
+    EXPECT_EQ(readFile(expand(longName)), good2Csv);
+    o = run({"-f", "-o", "@/" + std::string(252, 'n') + ".csv", "@/good2.zkd"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("the file name is 256 bytes long; the file system takes at most 255"),
+              std::string::npos)
+        << o.err;
+    fs::remove(expand(longName));
     o = run({"--heading=", "-o", "-", "@/good2.zkd"});  // the empty heading
     EXPECT_EQ(o.csv, engineCsv(good2, {}, "\"\""));
     o = run({""});
