@@ -256,6 +256,45 @@ std::optional<std::filesystem::path> createExclusively(const std::filesystem::pa
     return std::nullopt;
 }
 
+bool replaceFileSafely(const std::filesystem::path& file, const std::string& text,
+                       std::string* why) {
+    namespace fs = std::filesystem;
+    const auto failed = [why](const std::string& reason, int err) {
+        if (why != nullptr) {
+            *why = reason + ": " + std::strerror(err);
+        }
+        return false;
+    };
+    std::error_code ec;
+    const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    fs::create_directories(dir, ec);
+    if (ec) {
+        return failed("cannot create the folder " + dir.string(), ec.value());
+    }
+    // A new file of a name nobody can know beforehand, never one that exists or a link.
+    int fd = -1;
+    const auto temp = createExclusively(dir, "." + file.filename().string(), fd);
+    if (!temp) {
+        return failed("cannot create a file in " + dir.string(), errno);
+    }
+    const bool written = ::write(fd, text.data(), text.size()) ==
+                             static_cast<ssize_t>(text.size()) &&
+                         ::fsync(fd) == 0;
+    const int writeErr = errno;
+    if (::close(fd) != 0 || !written) {
+        fs::remove(*temp, ec);
+        return failed("cannot write the file", written ? errno : writeErr);
+    }
+    // rename() replaces a link at `file` itself, never what it points to.
+    fs::rename(*temp, file, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(*temp, ignored);
+        return failed("cannot replace the file", ec.value());
+    }
+    return true;
+}
+
 bool Save_Config(const ExportSettings& settings, const std::filesystem::path& file,
                  std::string* why) {
     namespace fs = std::filesystem;
@@ -281,32 +320,7 @@ bool Save_Config(const ExportSettings& settings, const std::filesystem::path& fi
     if (fs::exists(fs::symlink_status(target, ec)) && ::access(target.c_str(), W_OK) != 0) {
         return failed("the file may not be written", errno);
     }
-    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    fs::create_directories(dir, ec);
-    if (ec) {
-        return failed("cannot create the folder " + dir.string(), ec.value());
-    }
-    // A new file of a name nobody can know beforehand, never one that exists or a link.
-    int fd = -1;
-    const auto temp = createExclusively(dir, "." + target.filename().string(), fd);
-    if (!temp) {
-        return failed("cannot create a file in " + dir.string(), errno);
-    }
-    const std::string text = configFileText(settings);
-    const bool written = ::write(fd, text.data(), text.size()) ==
-                             static_cast<ssize_t>(text.size()) &&
-                         ::fsync(fd) == 0;
-    const int writeErr = errno;
-    if (::close(fd) != 0 || !written) {
-        fs::remove(*temp, ec);
-        return failed("cannot write the file", written ? errno : writeErr);
-    }
-    fs::rename(*temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(*temp, ignored);
-        return failed("cannot replace the file", ec.value());
-    }
+    return replaceFileSafely(target, configFileText(settings), why);
     return true;
 }
 

@@ -43,16 +43,20 @@ std::filesystem::path configFilePath(const std::filesystem::path& programDir,
     if (canWriteConfig(beside)) {
         return beside;
     }
-    fs::path base;
+    const fs::path folder = userConfigFolder(xdgConfigHome, home);
+    return folder.empty() ? beside : folder / kConfigFileName;
+}
+
+std::filesystem::path userConfigFolder(const std::string& xdgConfigHome, const std::string& home) {
+    namespace fs = std::filesystem;
     // The XDG rules ignore a relative XDG_CONFIG_HOME.
     if (!xdgConfigHome.empty() && fs::path(xdgConfigHome).is_absolute()) {
-        base = xdgConfigHome;
-    } else if (!home.empty()) {
-        base = fs::path(home) / ".config";
-    } else {
-        return beside;
+        return fs::path(xdgConfigHome) / "zkFileExport";
     }
-    return base / "zkFileExport" / kConfigFileName;
+    if (!home.empty()) {
+        return fs::path(home) / ".config" / "zkFileExport";
+    }
+    return {};
 }
 
 std::filesystem::path configFilePath(const std::filesystem::path& programDir) {

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "zk/settings/config_file.hpp"
+#include "zk/settings/config_location.hpp"
 
 namespace zk {
 namespace {
@@ -76,17 +77,8 @@ ExportChoices parseExportChoices(std::string_view text) {
 }
 
 std::filesystem::path exportChoicesPath(const std::string& xdgConfigHome, const std::string& home) {
-    namespace fs = std::filesystem;
-    fs::path base;
-    // The XDG rules ignore a relative XDG_CONFIG_HOME.
-    if (!xdgConfigHome.empty() && fs::path(xdgConfigHome).is_absolute()) {
-        base = xdgConfigHome;
-    } else if (!home.empty()) {
-        base = fs::path(home) / ".config";
-    } else {
-        return {};
-    }
-    return base / "zkFileExport" / kExportChoicesFileName;
+    const std::filesystem::path folder = userConfigFolder(xdgConfigHome, home);
+    return folder.empty() ? folder : folder / kExportChoicesFileName;
 }
 
 std::filesystem::path exportChoicesPath() {
@@ -126,33 +118,7 @@ bool saveExportChoices(const ExportChoices& choices, const std::filesystem::path
     if (fs::is_directory(file, ec)) {
         return failed("is a folder", EISDIR);
     }
-    const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    fs::create_directories(dir, ec);
-    if (ec) {
-        return failed("cannot create the folder " + dir.string(), ec.value());
-    }
-    int fd = -1;
-    const auto temp = createExclusively(dir, "." + file.filename().string(), fd);
-    if (!temp) {
-        return failed("cannot create a file in " + dir.string(), errno);
-    }
-    const std::string text = exportChoicesText(choices);
-    const bool written =
-        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-        ::fsync(fd) == 0;
-    const int writeErr = errno;
-    if (::close(fd) != 0 || !written) {
-        fs::remove(*temp, ec);
-        return failed("cannot write the file", written ? errno : writeErr);
-    }
-    // rename() replaces a link at `file` itself, never what it points to.
-    fs::rename(*temp, file, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(*temp, ignored);
-        return failed("cannot replace the file", ec.value());
-    }
-    return true;
+    return replaceFileSafely(file, exportChoicesText(choices), why);
 }
 
 }  // namespace zk

@@ -271,34 +271,5 @@ SampleReadout readoutOf(const PreviewData& data, const RowSchedule& schedule, st
     return r;
 }
 
-std::string formatClock(std::int64_t ms, bool millis) {
-    std::string out;
-    std::uint64_t m = 0;
-    if (ms < 0) {
-        out += '-';
-        m = static_cast<std::uint64_t>(-(ms + 1)) + 1;
-    } else {
-        m = static_cast<std::uint64_t>(ms);
-    }
-    const std::uint64_t hours = m / 3'600'000;
-    const unsigned minutes = static_cast<unsigned>(m / 60'000 % 60);
-    const unsigned seconds = static_cast<unsigned>(m / 1000 % 60);
-    const unsigned rest = static_cast<unsigned>(m % 1000);
-    out += std::to_string(hours);
-    const auto two = [&out](unsigned n) {
-        out += ':';
-        out += static_cast<char>('0' + n / 10);
-        out += static_cast<char>('0' + n % 10);
-    };
-    two(minutes);
-    two(seconds);
-    if (millis) {
-        out += '.';
-        out += static_cast<char>('0' + rest / 100);
-        out += static_cast<char>('0' + rest / 10 % 10);
-        out += static_cast<char>('0' + rest % 10);
-    }
-    return out;
-}
 
 }  // namespace zk::ui

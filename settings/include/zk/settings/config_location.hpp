@@ -17,6 +17,10 @@ bool canWriteConfig(const std::filesystem::path& file);
 std::filesystem::path configFilePath(const std::filesystem::path& programDir,
                                      const std::string& xdgConfigHome, const std::string& home);
 
+/// The program's per-user settings folder: `xdgConfigHome`/zkFileExport, where an empty or
+/// relative `xdgConfigHome` means `home`/.config; empty when neither is usable.
+std::filesystem::path userConfigFolder(const std::string& xdgConfigHome, const std::string& home);
+
 /// configFilePath() with XDG_CONFIG_HOME and HOME taken from the environment.
 std::filesystem::path configFilePath(const std::filesystem::path& programDir);
 

@@ -8,6 +8,7 @@
 
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/error.hpp"
+#include "zk/engine/report.hpp"
 
 namespace zk::ui {
 
@@ -178,8 +179,7 @@ struct SampleReadout {
 /// The readout of sample i of `data` with the rows of `schedule`.
 SampleReadout readoutOf(const PreviewData& data, const RowSchedule& schedule, std::size_t i);
 
-/// A time in ms as h:mm:ss (hours not padded), with ".mmm" when `millis` is set; a negative
-/// time gets a leading "-". 754560 gives "0:12:34" or "0:12:34.560".
-std::string formatClock(std::int64_t ms, bool millis);
+/// Clock times are written by zk::formatClock (report.hpp), as in the report.
+using zk::formatClock;
 
 }  // namespace zk::ui
