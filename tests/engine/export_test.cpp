@@ -41,14 +41,14 @@ std::optional<std::string> referenceExport(std::string_view recording, const Exp
         line.clear();
     }
     std::int64_t next = 0;  // wider than the schedule, to see it pass its limit
-    std::optional<std::uint16_t> tag;
+    std::int32_t tag = -1;  // the tag that goes with the held row; -1 for none
     for (std::size_t at = 0; at + kRecordSize <= recording.size(); at += kRecordSize) {
         const auto r = SampleRecord::decode(reinterpret_cast<const unsigned char*>(&recording[at]));
         if (isExportType(r.RecordType) && r.TimeMs >= next) {
-            line += tag ? Format_Number_Field(std::int32_t{*tag}) : "";
+            line += tag >= 0 ? Format_Number_Field(tag) : "";
             out += line.empty() ? "" : line + "\r\n";
             Assemble_Record(line, s, static_cast<std::int32_t>(next), r.RawValue);
-            tag.reset();
+            tag = -1;
             next += step;
         }
         if (isExportType(r.RecordType) && r.hasTag() && s.IncludeTags) {
@@ -58,7 +58,7 @@ std::optional<std::string> referenceExport(std::string_view recording, const Exp
             return std::nullopt;
         }
     }
-    line += tag ? Format_Number_Field(std::int32_t{*tag}) : "";
+    line += tag >= 0 ? Format_Number_Field(tag) : "";
     return out + (line.empty() ? "" : line + "\r\n");
 }
 
