@@ -188,23 +188,29 @@ TEST(Export, MatchesThePlainModelOnRandomRecordingsWithOneToThreeThreads) {
     }
 }
 
-// A sink that fails at its n-th write; as a source, its reads fail from an offset on.
+// A sink that fails at its n-th write; as a source, its reads fail from an offset on, or, when
+// it shrinks, the recording ends there from the first read past it.
 class Faulty : public ByteSink, public ByteSource {
   public:
-    Faulty(const std::string& bytes, int failWrite, std::uint64_t failRead)
-        : bytes_(bytes), failWrite_(failWrite), failRead_(failRead) {}
+    Faulty(const std::string& bytes, int failWrite, std::uint64_t failRead, bool shrinks = false)
+        : bytes_(bytes),
+          size_(bytes.size()),
+          failWrite_(failWrite),
+          failRead_(failRead),
+          shrinks_(shrinks) {}
     void write(const char* data, std::size_t size) override {
         if (++writes == failWrite_) {
             throw Error(ErrorCode::WriteFailed, "cannot write: disk full", name_);
         }
         text.append(data, size);
     }
-    std::uint64_t size() override { return bytes_.size(); }
+    std::uint64_t size() override { return size_; }
     std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count) override {
-        if (offset + count > failRead_) {
+        if (offset + count > failRead_ && !shrinks_) {
             throw Error(ErrorCode::ReadFailed, "cannot read: Input/output error", name_, offset);
         }
-        return MemorySource(test::bytesOf(bytes_)).readAt(offset, buffer, count);
+        size_ = offset + count > failRead_ ? failRead_ : size_;
+        return MemorySource(test::bytesOf(bytes_).first(size_)).readAt(offset, buffer, count);
     }
     const std::string& name() const override { return name_; }
 
@@ -213,13 +219,15 @@ class Faulty : public ByteSink, public ByteSource {
 
   private:
     const std::string& bytes_;
+    std::uint64_t size_;
     int failWrite_;
     std::uint64_t failRead_;
+    bool shrinks_;
     std::string name_ = "faulty";
 };
 
-// A failing write or read on either thread ends the export with that failure, and nothing is
-// written after a failed write.
+// A failing write or read, or a recording that shrinks, on either thread ends the export with
+// that failure, and nothing is written after a failed write.
 TEST(Export, AFailingWriteOrReadOnAnyChunkStopsTheExportWithItsError) {
     const std::string bytes = test::steadyRecording(5 * kChunk + 10);
     const auto s = settingsWith(true, true, true, true, true);
@@ -239,6 +247,11 @@ TEST(Export, AFailingWriteOrReadOnAnyChunkStopsTheExportWithItsError) {
             const auto result = detail::exportInLanes(faulty, sink, s, {}, lanes);
             EXPECT_EQ(result.error.value().describe(), "faulty: cannot read: Input/output error");
         }
+        Faulty shrinking(bytes, 0, kChunk * 20 + 1000, true);  // noticed at the short read
+        StringSink sink;
+        const auto error = detail::exportInLanes(shrinking, sink, s, {}, lanes).error.value();
+        EXPECT_EQ(std::pair(error.code(), error.offset()),
+                  std::pair(ErrorCode::SourceTruncated, kChunk * 20));
     }
 }
 
