@@ -256,14 +256,23 @@ std::optional<std::filesystem::path> createExclusively(const std::filesystem::pa
     return std::nullopt;
 }
 
+namespace {
+
+// Says why a save failed, when the caller asked: "reason: the system's text for err".
+bool failure(std::string* why, const std::string& reason, int err) {
+    if (why != nullptr) {
+        *why = reason + ": " + std::strerror(err);
+    }
+    return false;
+}
+
+}  // namespace
+
 bool replaceFileSafely(const std::filesystem::path& file, const std::string& text,
                        std::string* why) {
     namespace fs = std::filesystem;
     const auto failed = [why](const std::string& reason, int err) {
-        if (why != nullptr) {
-            *why = reason + ": " + std::strerror(err);
-        }
-        return false;
+        return failure(why, reason, err);
     };
     std::error_code ec;
     const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
@@ -299,10 +308,7 @@ bool Save_Config(const ExportSettings& settings, const std::filesystem::path& fi
                  std::string* why) {
     namespace fs = std::filesystem;
     const auto failed = [why](const std::string& reason, int err) {
-        if (why != nullptr) {
-            *why = reason + ": " + std::strerror(err);
-        }
-        return false;
+        return failure(why, reason, err);
     };
     std::error_code ec;
     fs::path target = file;
