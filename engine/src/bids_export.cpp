@@ -16,10 +16,6 @@ namespace zk::detail {
 
 namespace {
 
-// zlib's level for the samples: the fastest. The text is very repetitive, so the higher levels
-// gain little room for several times the time. Blocks of a megabyte are compressed on two
-// threads at once.
-constexpr int kGzipLevel = 1;
 constexpr std::size_t kTextBlock = 256 * 1024;
 
 // The tab-separated text of the value columns for every raw sample: the CSV's texts without
@@ -80,7 +76,7 @@ void writeJson(OutputFile& file, const nlohmann::ordered_json& json) {
 void writeBids(ByteSource& source, const BidsOutputs& outputs, const ExportOptions& options,
                const ProgressFn& progress, ExportResult& result) {
     const SampleTexts texts(options);
-    GzipWriter physio(outputs.physio->sink(), kGzipLevel);
+    GzipWriter physio(outputs.physio->sink());
     std::string events;
     if (outputs.events != nullptr) {
         events = "onset\tduration\ttrial_type\tvalue\tsample\n";

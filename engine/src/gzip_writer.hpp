@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -21,8 +22,8 @@ class GzipWriter {
   public:
     static constexpr std::size_t kBlock = 1 << 20;
 
-    /// Compresses at zlib's `level`; throws Error(OutOfMemory) when zlib can't start.
-    GzipWriter(ByteSink& sink, int level);
+    /// Writes the gzip header; throws std::bad_alloc when no compression can start.
+    explicit GzipWriter(ByteSink& sink);
     GzipWriter(const GzipWriter&) = delete;
     GzipWriter& operator=(const GzipWriter&) = delete;
     ~GzipWriter();
@@ -48,13 +49,16 @@ class GzipWriter {
     static constexpr std::size_t kSlots = 4;
 
     void submit(bool last);
-    void compress(Slot& slot, void* stream);
+    // The compression of one block, at the library's fastest level: ISA-L's where the build
+    // has it, else zlib's.
+    struct Deflater;
+
+    void compress(Slot& slot, Deflater& deflater);
     void work() noexcept;
     // Writes the blocks done, in order; with `all`, waits for every one submitted.
     void writeDone(bool all);
 
     ByteSink& sink_;
-    int level_;
     Slot slots_[kSlots];
     std::uint64_t next_ = 0;     // the block being filled
     std::uint64_t written_ = 0;  // blocks written
@@ -66,7 +70,7 @@ class GzipWriter {
     std::exception_ptr failure_;
     bool stop_ = false;
     std::vector<std::thread> helpers_;
-    void* inline_ = nullptr;  // the caller's own stream, when no helper could be started
+    std::unique_ptr<Deflater> inline_;  // the caller's own, when no helper could be started
 };
 
 }  // namespace zk::detail
