@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 #include "little_endian.hpp"
@@ -16,7 +17,7 @@ namespace zk {
 
 namespace {
 
-constexpr std::size_t kBlockRecords = 64 * 1024;
+constexpr std::size_t kBlockRecords = 16 * 1024;
 constexpr std::int64_t kNominalStepMs = 20;
 // The largest raw sample whose resistance is not positive: no skin is measured.
 constexpr std::uint16_t kNoContactRaw = 4888;
@@ -38,6 +39,35 @@ struct RateCount {
         ++rows;
         overflowed = !clock.advance();
         return true;
+    }
+
+    // The count after `n` records of an export type stamped first, first + 20, first + 40 ...
+    // ms: what step() would give for each in turn. Each time of the schedule up to the last
+    // record's takes one record (the first not taken at or after it), until the records run out.
+    // Empty where the schedule moves on by less than a sample or would reach its end.
+    std::optional<RateCount> afterRun(std::int64_t first, std::uint64_t n) const {
+        const std::int64_t stepMs = clock.step();
+        if (overflowed) {
+            return *this;
+        }
+        if (stepMs < kNominalStepMs) {
+            return std::nullopt;
+        }
+        const std::int64_t last = first + static_cast<std::int64_t>(n - 1) * kNominalStepMs;
+        std::int64_t next = clock.next();
+        std::uint64_t made = 0;
+        if (next <= last) {
+            made =
+                std::min<std::uint64_t>(n, static_cast<std::uint64_t>((last - next) / stepMs) + 1);
+            next += static_cast<std::int64_t>(made) * stepMs;
+        }
+        if (next > INT32_MAX) {
+            return std::nullopt;
+        }
+        RateCount moved = *this;
+        moved.clock = RowClock(static_cast<std::int32_t>(stepMs), static_cast<std::int32_t>(next));
+        moved.rows += made;
+        return moved;
     }
 };
 
@@ -131,9 +161,9 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
     if (!Verify_zkd_Format(source)) {
         r.verdict = Error(ErrorCode::NotARecording, kIncompatibleFileMessage, r.path);
     } else if (!rowStepMs(UpdatePeriod)) {
-        r.verdict = Error(ErrorCode::InvalidSettings,
-                          "the update period " + std::to_string(UpdatePeriod) + " is out of range",
-                          r.path);
+        r.verdict =
+            Error(ErrorCode::InvalidSettings,
+                  "the update period " + std::to_string(UpdatePeriod) + " is out of range", r.path);
     } else if (r.records > static_cast<std::uint64_t>(INT32_MAX)) {
         r.verdict = Error(ErrorCode::RecordIndexOverflow,
                           "the recording holds more than 2147483647 records", r.path);
@@ -190,69 +220,124 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
         }
     };
 
-    const auto block = std::make_unique<unsigned char[]>(kBlockRecords * kRecordSize);
-    for (std::uint64_t done = 0; done < r.records;) {
+    // One record, whatever it holds.
+    const auto step = [&](std::uint64_t i, const unsigned char* rec) {
+        const std::uint8_t type = rec[record_offset::RecordType];
+        const std::int32_t t = detail::loadLe32(rec + record_offset::TimeMs);
+        const bool tagged = rec[record_offset::TagMarker] == 'T';
+        ++types[type];
+        taggedRecords += tagged ? 1 : 0;
+        if (static_cast<std::int64_t>(t) - previous != kNominalStepMs) {
+            irregular(i, t);
+        } else if (standing.open) {
+            endStanding();
+        }
+        previous = t;
+
+        if (!isExportType(type)) {
+            return;
+        }
+        ++samples;
+        for (std::size_t n = 0; n < 4; ++n) {
+            rates[n].step(t);
+        }
+        if (chosen.step(t) && chosen.overflowed && !r.verdict) {
+            r.verdict = Error(ErrorCode::ScheduleOverflow,
+                              "the row schedule passes the largest time of 2147483647 ms at "
+                              "record " +
+                                  std::to_string(i + 1),
+                              r.path, i * kRecordSize);
+        }
+        if (tagged) {
+            tagLineFirst = tagLineFirst || chosen.rows == 0;
+            const std::uint64_t row = chosen.rows == 0 ? 0 : chosen.rows - 1 + tagLineFirst;
+            r.tags.push_back({static_cast<std::uint16_t>(rec[record_offset::TagLow] |
+                                                         rec[record_offset::TagHigh] << 8),
+                              i, t, row});
+        }
+        const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
+        if (raw <= kNoContactRaw) {
+            ++noContactSamples;
+            noContact.extend(i, t);
+            return;
+        }
+        if (noContact.open) {
+            endNoContact();
+        }
+        // The resistance rises with the raw sample: its range is that of the samples.
+        minRaw = std::min(minRaw, raw);
+        maxRaw = std::max(maxRaw, raw);
+    };
+
+    // Most of a recording is plain: samples of one type, 20 ms apart, with skin contact and no
+    // tag. Such a run is counted at once, its rows by the schedule's arithmetic; everything else
+    // goes through step(). Where the arithmetic can't be used (a schedule that does not move
+    // forward by whole samples, or one near its end) every record goes through step().
+    bool runsCounted = true;
+    // Blocks small enough that a block read is still in the cache when it is counted.
+    const auto buffer =
+        std::make_unique_for_overwrite<unsigned char[]>(kBlockRecords * kRecordSize);
+    const unsigned char* const block = buffer.get();
+    for (std::uint64_t done = 0; done < r.records; done += kBlockRecords) {
         const std::uint64_t count = std::min<std::uint64_t>(kBlockRecords, r.records - done);
         const std::size_t bytes = count * kRecordSize;
-        if (source.readAt(done * kRecordSize, block.get(), bytes) < bytes) {
+        if (source.readAt(done * kRecordSize, buffer.get(), bytes) < bytes) {
             return Error(ErrorCode::SourceTruncated,
                          "the recording became shorter while it was read", r.path,
                          done * kRecordSize);
         }
         if (done == 0) {
-            r.firstTimeMs = previous = detail::loadLe32(block.get() + record_offset::TimeMs);
+            r.firstTimeMs = previous = detail::loadLe32(block + record_offset::TimeMs);
             previous -= kNominalStepMs;  // the first record has no step before it
         }
-        for (std::uint64_t k = 0; k < count; ++k) {
-            const unsigned char* rec = block.get() + k * kRecordSize;
-            const std::uint8_t type = rec[record_offset::RecordType];
-            const std::int32_t t = detail::loadLe32(rec + record_offset::TimeMs);
-            const bool tagged = rec[record_offset::TagMarker] == 'T';
-            ++types[type];
-            taggedRecords += tagged ? 1 : 0;
-            if (static_cast<std::int64_t>(t) - previous != kNominalStepMs) [[unlikely]] {
-                irregular(done + k, t);
-            } else if (standing.open) [[unlikely]] {
-                endStanding();
-            }
-            previous = t;
-
-            if (!isExportType(type)) {
+        for (std::uint64_t k = 0; k < count;) {
+            const unsigned char* const head = block + k * kRecordSize;
+            step(done + k, head);
+            ++k;
+            const std::uint8_t type = head[record_offset::RecordType];
+            if (!runsCounted || !isExportType(type) || standing.open || noContact.open) {
                 continue;
             }
-            ++samples;
-            for (std::size_t n = 0; n < 4; ++n) {
-                rates[n].step(t);
+            // The plain run after the record just stepped.
+            const std::int64_t first = std::int64_t{previous} + kNominalStepMs;
+            std::int64_t expected = first;
+            std::uint16_t low = minRaw, high = maxRaw;
+            std::uint64_t end = k;
+            for (; end < count; ++end, expected += kNominalStepMs) {
+                const unsigned char* rec = block + end * kRecordSize;
+                const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
+                if (rec[record_offset::RecordType] != type ||
+                    rec[record_offset::TagMarker] == 'T' ||
+                    detail::loadLe32(rec + record_offset::TimeMs) != expected ||
+                    raw <= kNoContactRaw) {
+                    break;
+                }
+                low = std::min(low, raw);
+                high = std::max(high, raw);
             }
-            if (chosen.step(t) && chosen.overflowed && !r.verdict) [[unlikely]] {
-                const std::uint64_t i = done + k;
-                r.verdict = Error(ErrorCode::ScheduleOverflow,
-                                  "the row schedule passes the largest time of 2147483647 ms at "
-                                  "record " + std::to_string(i + 1),
-                                  r.path, i * kRecordSize);
-            }
-            if (tagged) [[unlikely]] {
-                tagLineFirst = tagLineFirst || chosen.rows == 0;
-                const std::uint64_t row = chosen.rows == 0 ? 0 : chosen.rows - 1 + tagLineFirst;
-                r.tags.push_back({static_cast<std::uint16_t>(rec[record_offset::TagLow] |
-                                                             rec[record_offset::TagHigh] << 8),
-                                  done + k, t, row});
-            }
-            const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
-            if (raw <= kNoContactRaw) [[unlikely]] {
-                ++noContactSamples;
-                noContact.extend(done + k, t);
+            const std::uint64_t n = end - k;
+            if (n == 0) {
                 continue;
             }
-            if (noContact.open) [[unlikely]] {
-                endNoContact();
+            std::array<std::optional<RateCount>, 5> after;
+            for (std::size_t c = 0; c < rates.size(); ++c) {
+                after[c] = rates[c].afterRun(first, n);
+                runsCounted = runsCounted && after[c];
             }
-            // The resistance rises with the raw sample: its range is that of the samples.
-            minRaw = std::min(minRaw, raw);
-            maxRaw = std::max(maxRaw, raw);
+            if (!runsCounted) {
+                continue;  // step() takes the run, one record at a time
+            }
+            for (std::size_t c = 0; c < rates.size(); ++c) {
+                rates[c] = *after[c];
+            }
+            types[type] += n;
+            samples += n;
+            minRaw = low;
+            maxRaw = high;
+            previous = static_cast<std::int32_t>(expected - kNominalStepMs);
+            k = end;
         }
-        done += count;
-        if (progress && !progress(done * kRecordSize, r.fileBytes)) {
+        if (progress && !progress((done + count) * kRecordSize, r.fileBytes)) {
             return Error(ErrorCode::Cancelled, "the report was cancelled", r.path);
         }
     }
@@ -304,9 +389,10 @@ std::string reportText(const RecordingReport& r, bool listTags) {
                                              " trailing bytes that are not a whole record"
                                        : std::string()));
     if (r.firstTimeMs) {
-        line("Time:", formatClock(*r.firstTimeMs, true) + " to " + formatClock(*r.lastTimeMs, true) +
-                          " (TimeMs " + std::to_string(*r.firstTimeMs) + " to " +
-                          std::to_string(*r.lastTimeMs) + "), duration " +
+        line("Time:", formatClock(*r.firstTimeMs, true) + " to " +
+                          formatClock(*r.lastTimeMs, true) + " (TimeMs " +
+                          std::to_string(*r.firstTimeMs) + " to " + std::to_string(*r.lastTimeMs) +
+                          "), duration " +
                           formatClock(std::int64_t{*r.lastTimeMs} - *r.firstTimeMs, true));
     }
     static constexpr const char* kRateNames[] = {"50 per sec", "5 per sec", "1 sec", "5 sec"};
@@ -318,8 +404,8 @@ std::string reportText(const RecordingReport& r, bool listTags) {
     std::string types;
     for (std::size_t t = 0; t < r.recordTypes.size(); ++t) {
         if (r.recordTypes[t] != 0) {
-            types += (types.empty() ? "" : ", ") + typeName(t) + " " +
-                     std::to_string(r.recordTypes[t]);
+            types +=
+                (types.empty() ? "" : ", ") + typeName(t) + " " + std::to_string(r.recordTypes[t]);
         }
     }
     line("Record types:", types.empty() ? "none" : types);
@@ -336,8 +422,8 @@ std::string reportText(const RecordingReport& r, bool listTags) {
         }
         line("Time stamps:", text);
         for (const TimeStep& s : r.firstIrregular) {
-            line("", "record " + std::to_string(s.record) + " (TimeMs " +
-                         std::to_string(s.timeMs) + "): step " + std::to_string(s.stepMs) + " ms");
+            line("", "record " + std::to_string(s.record) + " (TimeMs " + std::to_string(s.timeMs) +
+                         "): step " + std::to_string(s.stepMs) + " ms");
         }
         if (r.standingStretches != 0) {
             line("Standing still:", std::to_string(r.standingStretches) +
@@ -349,10 +435,10 @@ std::string reportText(const RecordingReport& r, bool listTags) {
             }
         }
     }
-    line("No skin contact:",
-         std::to_string(r.noContactSamples) + " of " + std::to_string(r.samples) +
-             " samples (raw up to 4888), " + std::to_string(r.noContactStretches) +
-             " stretches longer than 1 s");
+    line("No skin contact:", std::to_string(r.noContactSamples) + " of " +
+                                 std::to_string(r.samples) + " samples (raw up to 4888), " +
+                                 std::to_string(r.noContactStretches) +
+                                 " stretches longer than 1 s");
     for (const Stretch& s : r.noContact) {
         line("", formatClock(s.firstTimeMs, true) + " to " + formatClock(s.lastTimeMs, true) +
                      " (records " + std::to_string(s.firstRecord) + " to " +
@@ -363,11 +449,11 @@ std::string reportText(const RecordingReport& r, bool listTags) {
                                 " kOhm; conductance " + number(*r.minConductance) + " to " +
                                 number(*r.maxConductance) + " uS");
     }
-    line("Tags:", std::to_string(r.tags.size()) + (r.tags.empty() ? "" : " (CSV data rows at an "
-                                                                        "update period of " +
-                                                                            std::to_string(
-                                                                                r.updatePeriod) +
-                                                                            ", counted from 1)"));
+    line("Tags:", std::to_string(r.tags.size()) +
+                      (r.tags.empty() ? ""
+                                      : " (CSV data rows at an "
+                                        "update period of " +
+                                            std::to_string(r.updatePeriod) + ", counted from 1)"));
     for (const ReportTag& t : listTags ? r.tags : std::vector<ReportTag>{}) {
         char text[128];
         std::snprintf(text, sizeof text, "    tag %5u  TimeMs %10d  %s  row %llu\n", t.number,

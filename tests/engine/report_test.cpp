@@ -1,8 +1,11 @@
 // The recording report (zkexport --info) on crafted recordings, and the response detector on
 // traces with responses of known onset and amplitude.
 
+#include "zk/engine/report.hpp"
+
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -10,8 +13,8 @@
 #include "test_recording.hpp"
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/conversions.hpp"
-#include "zk/engine/report.hpp"
 #include "zk/engine/responses.hpp"
+#include "zk/engine/row_source.hpp"
 
 namespace zk {
 namespace {
@@ -43,8 +46,13 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
     };
     const Case cases[] = {
         {"a gap, a backward step and a standstill",
-         withHead({{100, 30000}, {5000, 30000}, {5020, 30000}, {4000, 30000}, {4000, 30000},
-                   {4000, 30000}, {4020, 30000}}),
+         withHead({{100, 30000},
+                   {5000, 30000},
+                   {5020, 30000},
+                   {4000, 30000},
+                   {4000, 30000},
+                   {4000, 30000},
+                   {4020, 30000}}),
          [](const RecordingReport& r) {
              EXPECT_EQ(r.irregularSteps, 4u);  // +4900, -1020, 0, 0
              EXPECT_EQ(r.backwardSteps, 1u);
@@ -72,16 +80,15 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
              EXPECT_EQ(r.tags[0].number, 4);
          }},
         {"tags on the first and the last record",
-         test::recordingBytes({{0, 30000, 1}, {20, 30000}, {40, 30000}, {60, 30000},
-                               {80, 30000}, {100, 30000, 2}}),
+         test::recordingBytes(
+             {{0, 30000, 1}, {20, 30000}, {40, 30000}, {60, 30000}, {80, 30000}, {100, 30000, 2}}),
          [](const RecordingReport& r) {
              ASSERT_EQ(r.tags.size(), 2u);
              EXPECT_EQ(r.tags[0].row, 0u);
              EXPECT_EQ(r.tags[1].row, 5u);
              EXPECT_EQ(r.tags[1].record, 5u);
          }},
-        {"a recording without skin contact",
-         withHead(std::vector<Rec>(100, Rec{0, 4888}), 100),
+        {"a recording without skin contact", withHead(std::vector<Rec>(100, Rec{0, 4888}), 100),
          [](const RecordingReport& r) {
              EXPECT_EQ(r.noContactSamples, r.samples);
              EXPECT_FALSE(r.minResistance);
@@ -128,6 +135,131 @@ TEST(RecordingReport, TagRowsAndRowCountsFollowTheExport) {
     EXPECT_EQ(r.tags[0].row, 0u);
     EXPECT_EQ(r.tags[1].row, 2u);
     EXPECT_EQ(r.tags[2].row, 2u);
+}
+
+// The tags' (record, CSV data row) as the export places them; throws where the export fails.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> exportTagRows(const std::string& bytes,
+                                                                   int period) {
+    MemorySource source(test::bytesOf(bytes), "rec.zkd");
+    RowSource rows(source, test::settingsWith(true, true, true, true, true,
+                                              static_cast<std::int16_t>(period)));
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
+    std::uint64_t line = 0;
+    for (RowBlock block; rows.next(block);) {
+        for (const Row& row : block.rows) {
+            for (const TagMark& tag : block.tagsOf(row)) {
+                out.emplace_back(tag.record, line);
+            }
+            ++line;
+        }
+    }
+    return out;
+}
+
+// Long recordings, so that runs of plain samples cross the report's blocks, in which the rows
+// and the tags' rows must still be the export's, at every rate.
+TEST(RecordingReport, LongRecordingsCountAsTheExportDoes) {
+    const auto build = [](std::int64_t start, std::size_t count, auto&& edit) {
+        std::vector<Rec> records;
+        std::int64_t t = start;
+        for (std::size_t i = 0; i < count; ++i, t += 20) {
+            Rec r{static_cast<std::int32_t>(t),
+                  static_cast<std::uint16_t>(20000 + (i + 4500) % 9000),
+                  i % 1700 == 3 ? static_cast<int>(i / 1700 + 1) : -1};
+            edit(i, r, t);
+            records.push_back(r);
+        }
+        return records;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Rec> records;
+    };
+    const Case cases[] = {
+        {"steady", build(0, 40000, [](std::size_t, Rec&, std::int64_t&) {})},
+        {"starts before 0 ms", build(-3000, 40000, [](std::size_t, Rec&, std::int64_t&) {})},
+        {"a forward gap: the schedule is behind and catches up",
+         build(0, 40000,
+               [](std::size_t i, Rec& r, std::int64_t& t) {
+                   if (i == 17000) {
+                       t += 1'000'000;
+                       r.timeMs = static_cast<std::int32_t>(t);
+                   }
+               })},
+        {"a step back and a standstill", build(0, 40000,
+                                               [](std::size_t i, Rec& r, std::int64_t& t) {
+                                                   if (i == 16390) {
+                                                       t -= 5000;
+                                                   } else if (i > 30000 && i < 30004) {
+                                                       t -= 20;
+                                                   }
+                                                   r.timeMs = static_cast<std::int32_t>(t);
+                                               })},
+        {"types change, some are passed over, stretches without contact",
+         build(0, 40000,
+               [](std::size_t i, Rec& r, std::int64_t&) {
+                   r.type = "PSOTPx"[i / 5000 % 6];
+                   if (i % 7000 > 6900) {
+                       r.raw = 4000;
+                   }
+               })},
+        // The schedule, 2.1e9 ms behind, catches up within the recording at the longest
+        // period, then passes its limit.
+        {"ends near the schedule's limit",
+         build(INT32_MAX - 20LL * 70000, 70000, [](std::size_t, Rec&, std::int64_t&) {})},
+    };
+    for (const Case& c : cases) {
+        const std::string bytes = test::recordingBytes(c.records);
+        std::uint64_t samples = 0, noContact = 0, irregular = 0;
+        std::uint16_t low = UINT16_MAX, high = 0;
+        for (std::size_t i = 1; i < c.records.size(); ++i) {
+            irregular += c.records[i].timeMs - c.records[i - 1].timeMs != 20 ? 1 : 0;
+        }
+        for (const Rec& r : c.records) {
+            if (isExportType(static_cast<std::uint8_t>(r.type))) {
+                ++samples;
+                noContact += r.raw <= 4888 ? 1 : 0;
+                if (r.raw > 4888) {
+                    low = std::min(low, r.raw);
+                    high = std::max(high, r.raw);
+                }
+            }
+        }
+        for (const int period : {1, 2, 7, 10, 50, 250, kMaxUpdatePeriod, 0, -3}) {
+            SCOPED_TRACE(std::string(c.name) + ", period " + std::to_string(period));
+            const RecordingReport r = reportOf(bytes, period);
+            MemorySource source(test::bytesOf(bytes), "rec.zkd");
+            ExportOptions options;
+            options.UpdatePeriod = static_cast<std::int16_t>(period);
+            EXPECT_EQ(r.rows, detail::countRows(source, options).rows);
+            for (std::size_t k = 0; k < RecordingReport::kRates.size(); ++k) {
+                options.UpdatePeriod = static_cast<std::int16_t>(RecordingReport::kRates[k]);
+                EXPECT_EQ(r.rowsAtRate[k], detail::countRows(source, options).rows);
+            }
+            std::vector<std::pair<std::uint64_t, std::uint64_t>> reported;
+            for (const ReportTag& t : r.tags) {
+                reported.emplace_back(t.record, t.row);
+            }
+            try {
+                EXPECT_EQ(reported, exportTagRows(bytes, period));
+                EXPECT_FALSE(r.verdict);
+            } catch (const Error& e) {
+                ASSERT_TRUE(r.verdict);
+                EXPECT_EQ(r.verdict->code(), e.code());
+                EXPECT_STREQ(r.verdict->what(), e.what());
+            }
+            EXPECT_EQ(r.samples, samples);
+            EXPECT_EQ(r.irregularSteps, irregular);
+            EXPECT_EQ(*r.lastTimeMs, c.records.back().timeMs);
+            EXPECT_EQ(r.noContactSamples, noContact);
+            EXPECT_FLOAT_EQ(*r.minResistance, Calc_Resistance(low));
+            EXPECT_FLOAT_EQ(*r.maxResistance, Calc_Resistance(high));
+            EXPECT_EQ(r.recordTypes['P'] + r.recordTypes['S'] + r.recordTypes['O'] +
+                          r.recordTypes['T'] + r.recordTypes['x'],
+                      c.records.size());
+            EXPECT_EQ(r.recordTypes['x'], c.records.size() - samples);
+        }
+    }
 }
 
 // The conductance of every record of a recording, in µS.
