@@ -9,12 +9,13 @@
 # raw range 0..65535, a tag about every 500 records; and 24 hours of the skin profile) are made
 # afresh with zkgen on every run. Every timed export writes a new file: the output is removed
 # before each run. The floors are measured in the same run, on the same disk:
-#   write floor  dd from /dev/zero into a file of the CSV's size
+#   write floor  dd from /dev/zero into a file of the CSV's size, flushed to the disk
+#                (conv=fsync), as the export flushes its file before it takes its name
 #   cp           a copy of the CSV (reads from the page cache, writes a new file)
 #   read floor   cat of the recording to /dev/null
 # A second table times the other formats (--format xlsx, edf, bdf, bids) with all seven columns
 # against the CSV of the same columns, run for run in turn; the workbook, which takes tens of
-# seconds, once.
+# seconds, once. A third times the recording report (--info) of the day against cat of it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -88,7 +89,8 @@ bench_export() {
   time_once "$csv" "${cmd[@]}" >/dev/null
   local csv_bytes
   csv_bytes=$(size_of "$csv")
-  local dd_cmd=(dd if=/dev/zero of="$floor" bs=1M count="$csv_bytes" iflag=count_bytes status=none)
+  local dd_cmd=(dd if=/dev/zero of="$floor" bs=1M count="$csv_bytes" iflag=count_bytes conv=fsync
+    status=none)
   time_once "$floor" "${dd_cmd[@]}" >/dev/null
   local t_export=() t_dd=() t_cp=() t_cat=() i
   for ((i = 0; i < RUNS; i++)); do
@@ -164,6 +166,20 @@ bench_format "skin 24 h" "$DATA/skin-24h.zkd" 10 bids "$RUNS"
 bench_format "skin 24 h" "$DATA/skin-24h.zkd" 1 xlsx 1
 bench_format "sweep 1M" "$DATA/sweep-1M.zkd" 1 xlsx 1
 
+# The recording report of the day against cat of the same file, in turn; quick, so at least
+# 21 runs each.
+echo "Timing zkexport --info of skin 24 h ..." >&2
+report_runs=$((RUNS > 21 ? RUNS : 21))
+t_info=() t_read=()
+time_once "" "$ZKEXPORT" --info "$DATA/skin-24h.zkd" >/dev/null
+for ((i = 0; i < report_runs; i++)); do
+  t_info+=("$(time_once "" "$ZKEXPORT" --info "$DATA/skin-24h.zkd")")
+  t_read+=("$(time_once "" cat "$DATA/skin-24h.zkd")")
+done
+info_us=$(median "${t_info[@]}")
+read_us=$(median "${t_read[@]}")
+info_kb=$(peak_kb "" "$ZKEXPORT" --info "$DATA/skin-24h.zkd")
+
 cpu=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
 fs=$(df -T "$OUT" | awk 'NR == 2 { print $2 }')
 echo
@@ -179,3 +195,10 @@ echo
 echo "| Recording | Records | Period | Format | Runs | Output (MB) | Export (s) | CSV (s) | Export ÷ CSV | Peak RSS (MB) |"
 echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|"
 printf '%s\n' "${format_rows[@]}"
+echo
+echo "The recording report of skin 24 h, against cat of the same file (median of $report_runs runs each):"
+echo
+echo "| Recording | Records | zkexport --info (s) | cat (s) | Report ÷ cat | Peak RSS (MB) |"
+echo "|---|---:|---:|---:|---:|---:|"
+echo "| skin 24 h | $(thousands "$(records_of "$DATA/skin-24h.zkd")") | $(seconds "$info_us") | $(seconds "$read_us") \
+| $(ratio "$info_us" "$read_us") | $(mb $((info_kb * 1000))) |"
