@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "little_endian.hpp"
+#include "row_rule.hpp"
 #include "zk/engine/conversions.hpp"
 #include "zk/engine/export_options.hpp"
 #include "zk/engine/record.hpp"
@@ -161,9 +162,9 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
     if (!Verify_zkd_Format(source)) {
         r.verdict = Error(ErrorCode::NotARecording, kIncompatibleFileMessage, r.path);
     } else if (!rowStepMs(UpdatePeriod)) {
-        r.verdict =
-            Error(ErrorCode::InvalidSettings,
-                  "the update period " + std::to_string(UpdatePeriod) + " is out of range", r.path);
+        r.verdict = Error(ErrorCode::InvalidSettings,
+                          "the update period " + std::to_string(UpdatePeriod) + " is out of range",
+                          r.path);
     } else if (r.records > static_cast<std::uint64_t>(INT32_MAX)) {
         r.verdict = Error(ErrorCode::RecordIndexOverflow,
                           "the recording holds more than 2147483647 records", r.path);
@@ -242,11 +243,7 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
             rates[n].step(t);
         }
         if (chosen.step(t) && chosen.overflowed && !r.verdict) {
-            r.verdict = Error(ErrorCode::ScheduleOverflow,
-                              "the row schedule passes the largest time of 2147483647 ms at "
-                              "record " +
-                                  std::to_string(i + 1),
-                              r.path, i * kRecordSize);
+            r.verdict = detail::scheduleOverflow(r.path, i);
         }
         if (tagged) {
             tagLineFirst = tagLineFirst || chosen.rows == 0;
@@ -271,13 +268,13 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
 
     // Most of a recording is plain: samples of one type, 20 ms apart, with skin contact and no
     // tag. Such a run is counted at once, its rows by the schedule's arithmetic; everything else
-    // goes through step(). Where the arithmetic can't be used (a schedule that does not move
-    // forward by whole samples, or one near its end) every record goes through step().
+    // goes through step(). Once the arithmetic can't be used (a schedule that moves on by less
+    // than a sample, or one near its end) every record goes through step().
     bool runsCounted = true;
     // Blocks small enough that a block read is still in the cache when it is counted.
     const auto buffer =
         std::make_unique_for_overwrite<unsigned char[]>(kBlockRecords * kRecordSize);
-    const unsigned char* const block = buffer.get();
+    const unsigned char* const block = buffer.get();  // read-only from here on
     for (std::uint64_t done = 0; done < r.records; done += kBlockRecords) {
         const std::uint64_t count = std::min<std::uint64_t>(kBlockRecords, r.records - done);
         const std::size_t bytes = count * kRecordSize;
@@ -389,10 +386,9 @@ std::string reportText(const RecordingReport& r, bool listTags) {
                                              " trailing bytes that are not a whole record"
                                        : std::string()));
     if (r.firstTimeMs) {
-        line("Time:", formatClock(*r.firstTimeMs, true) + " to " +
-                          formatClock(*r.lastTimeMs, true) + " (TimeMs " +
-                          std::to_string(*r.firstTimeMs) + " to " + std::to_string(*r.lastTimeMs) +
-                          "), duration " +
+        line("Time:", formatClock(*r.firstTimeMs, true) + " to " + formatClock(*r.lastTimeMs, true) +
+                          " (TimeMs " + std::to_string(*r.firstTimeMs) + " to " +
+                          std::to_string(*r.lastTimeMs) + "), duration " +
                           formatClock(std::int64_t{*r.lastTimeMs} - *r.firstTimeMs, true));
     }
     static constexpr const char* kRateNames[] = {"50 per sec", "5 per sec", "1 sec", "5 sec"};
@@ -404,8 +400,8 @@ std::string reportText(const RecordingReport& r, bool listTags) {
     std::string types;
     for (std::size_t t = 0; t < r.recordTypes.size(); ++t) {
         if (r.recordTypes[t] != 0) {
-            types +=
-                (types.empty() ? "" : ", ") + typeName(t) + " " + std::to_string(r.recordTypes[t]);
+            types += (types.empty() ? "" : ", ") + typeName(t) + " " +
+                     std::to_string(r.recordTypes[t]);
         }
     }
     line("Record types:", types.empty() ? "none" : types);
@@ -422,8 +418,8 @@ std::string reportText(const RecordingReport& r, bool listTags) {
         }
         line("Time stamps:", text);
         for (const TimeStep& s : r.firstIrregular) {
-            line("", "record " + std::to_string(s.record) + " (TimeMs " + std::to_string(s.timeMs) +
-                         "): step " + std::to_string(s.stepMs) + " ms");
+            line("", "record " + std::to_string(s.record) + " (TimeMs " +
+                         std::to_string(s.timeMs) + "): step " + std::to_string(s.stepMs) + " ms");
         }
         if (r.standingStretches != 0) {
             line("Standing still:", std::to_string(r.standingStretches) +
@@ -435,10 +431,10 @@ std::string reportText(const RecordingReport& r, bool listTags) {
             }
         }
     }
-    line("No skin contact:", std::to_string(r.noContactSamples) + " of " +
-                                 std::to_string(r.samples) + " samples (raw up to 4888), " +
-                                 std::to_string(r.noContactStretches) +
-                                 " stretches longer than 1 s");
+    line("No skin contact:",
+         std::to_string(r.noContactSamples) + " of " + std::to_string(r.samples) +
+             " samples (raw up to 4888), " + std::to_string(r.noContactStretches) +
+             " stretches longer than 1 s");
     for (const Stretch& s : r.noContact) {
         line("", formatClock(s.firstTimeMs, true) + " to " + formatClock(s.lastTimeMs, true) +
                      " (records " + std::to_string(s.firstRecord) + " to " +
@@ -449,11 +445,11 @@ std::string reportText(const RecordingReport& r, bool listTags) {
                                 " kOhm; conductance " + number(*r.minConductance) + " to " +
                                 number(*r.maxConductance) + " uS");
     }
-    line("Tags:", std::to_string(r.tags.size()) +
-                      (r.tags.empty() ? ""
-                                      : " (CSV data rows at an "
-                                        "update period of " +
-                                            std::to_string(r.updatePeriod) + ", counted from 1)"));
+    line("Tags:", std::to_string(r.tags.size()) + (r.tags.empty() ? "" : " (CSV data rows at an "
+                                                                        "update period of " +
+                                                                            std::to_string(
+                                                                                r.updatePeriod) +
+                                                                            ", counted from 1)"));
     for (const ReportTag& t : listTags ? r.tags : std::vector<ReportTag>{}) {
         char text[128];
         std::snprintf(text, sizeof text, "    tag %5u  TimeMs %10d  %s  row %llu\n", t.number,

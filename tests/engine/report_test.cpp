@@ -1,8 +1,6 @@
 // The recording report (zkexport --info) on crafted recordings, and the response detector on
 // traces with responses of known onset and amplitude.
 
-#include "zk/engine/report.hpp"
-
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -13,6 +11,7 @@
 #include "test_recording.hpp"
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/conversions.hpp"
+#include "zk/engine/report.hpp"
 #include "zk/engine/responses.hpp"
 #include "zk/engine/row_source.hpp"
 
@@ -46,13 +45,8 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
     };
     const Case cases[] = {
         {"a gap, a backward step and a standstill",
-         withHead({{100, 30000},
-                   {5000, 30000},
-                   {5020, 30000},
-                   {4000, 30000},
-                   {4000, 30000},
-                   {4000, 30000},
-                   {4020, 30000}}),
+         withHead({{100, 30000}, {5000, 30000}, {5020, 30000}, {4000, 30000}, {4000, 30000},
+                   {4000, 30000}, {4020, 30000}}),
          [](const RecordingReport& r) {
              EXPECT_EQ(r.irregularSteps, 4u);  // +4900, -1020, 0, 0
              EXPECT_EQ(r.backwardSteps, 1u);
@@ -80,15 +74,16 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
              EXPECT_EQ(r.tags[0].number, 4);
          }},
         {"tags on the first and the last record",
-         test::recordingBytes(
-             {{0, 30000, 1}, {20, 30000}, {40, 30000}, {60, 30000}, {80, 30000}, {100, 30000, 2}}),
+         test::recordingBytes({{0, 30000, 1}, {20, 30000}, {40, 30000}, {60, 30000},
+                               {80, 30000}, {100, 30000, 2}}),
          [](const RecordingReport& r) {
              ASSERT_EQ(r.tags.size(), 2u);
              EXPECT_EQ(r.tags[0].row, 0u);
              EXPECT_EQ(r.tags[1].row, 5u);
              EXPECT_EQ(r.tags[1].record, 5u);
          }},
-        {"a recording without skin contact", withHead(std::vector<Rec>(100, Rec{0, 4888}), 100),
+        {"a recording without skin contact",
+         withHead(std::vector<Rec>(100, Rec{0, 4888}), 100),
          [](const RecordingReport& r) {
              EXPECT_EQ(r.noContactSamples, r.samples);
              EXPECT_FALSE(r.minResistance);
