@@ -21,6 +21,7 @@ enum class ErrorCode {
     OutputExists,         ///< the output file exists and replacing it was not allowed
     Cancelled,            ///< the caller's progress callback asked to stop
     OutOfMemory,          ///< the system refused the memory the export needs
+    NoRows,               ///< the recording gives no row, and the format cannot hold an empty one
 };
 
 /// A failure of the engine: a code, a message that says why, and the file (and, where it
