@@ -33,6 +33,8 @@ quietly build-tsan/build.log cmake --build --preset tsan -j"$(nproc)" --target e
 # kernels that randomise more address bits than it expects.
 no_aslr=(setarch "$(uname -m)" -R)
 "${no_aslr[@]}" true 2>/dev/null || no_aslr=()
+# Run outside ctest, so each has a time limit of its own: a hang fails the run.
+no_aslr=(timeout -k 10 900 "${no_aslr[@]}")
 "${no_aslr[@]}" build-tsan/tests/engine_test --gtest_brief=1
 "${no_aslr[@]}" build-tsan/tests/failure_test --gtest_brief=1 --gtest_filter='-*SparseFile*'
 # The formats' writers, the BIDS samples' compression on two threads among them.

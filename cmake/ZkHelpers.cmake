@@ -17,10 +17,16 @@ function(zk_add_library name alias)
   zk_strict_warnings(${name})
 endfunction()
 
-# zk_add_test(<name> SOURCES ... [DEPS ...] [ENV ...] [PREFIX <prefix>])
+# zk_add_test(<name> SOURCES ... [DEPS ...] [ENV ...] [PREFIX <prefix>] [TIMEOUT <seconds>])
 # One GoogleTest executable; each TEST becomes its own ctest entry, named <prefix>Suite.Test.
+# Each entry is stopped after TIMEOUT seconds (default 120: the slowest takes a few seconds on a
+# quiet machine, and ten times that under the sanitizers on a loaded one), so that a test that
+# waits for something that never comes fails instead of holding the run.
 function(zk_add_test name)
-  cmake_parse_arguments(ARG "" "PREFIX" "SOURCES;DEPS;ENV" ${ARGN})
+  cmake_parse_arguments(ARG "" "PREFIX;TIMEOUT" "SOURCES;DEPS;ENV" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
   find_package(GTest REQUIRED)
   include(GoogleTest)
   add_executable(${name} ${ARG_SOURCES})
@@ -34,5 +40,6 @@ function(zk_add_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     TEST_PREFIX "${ARG_PREFIX}"
-    PROPERTIES ENVIRONMENT "${ARG_ENV}")
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "${ARG_ENV}" TIMEOUT ${ARG_TIMEOUT})
 endfunction()

@@ -20,6 +20,9 @@ fi
 work=$(mktemp -d /tmp/zk-window.XXXXXX)
 app_pid=""
 trap '[[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null; rm -rf "$work"' EXIT
+# Stopped from outside (ctest's timeout, Ctrl-C): the EXIT trap above still closes the window.
+trap 'exit 143' TERM
+trap 'exit 130' INT
 fail() {
   echo "drive_window: $*" >&2
   exit 1
@@ -31,10 +34,11 @@ zkexport=$(realpath "$2")
 "$3" --records 3000 --tag-every 200 -o "$work/recordings/run1.zkd" >/dev/null
 export QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion # the same look wherever the script runs
 
-# Waits up to 10 s for a visible window whose title is exactly $1 and prints its id.
+# Waits up to 30 s (a busy machine can take that long to start a program) for a visible window
+# whose title is exactly $1 and prints its id.
 wait_window() {
   local id
-  for _ in $(seq 200); do
+  for _ in $(seq 600); do
     id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
     [[ -n $id ]] && echo "$id" && return 0
     sleep 0.05

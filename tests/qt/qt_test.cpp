@@ -6,12 +6,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,25 +32,63 @@ using zk::ui::Control;
 
 namespace {
 
-// Runs `answer` on the next modal dialog of type T, once it is up.
-template <class T>
-void whenModal(std::function<void(T*)> answer, int tries = 200) {
-    QTimer::singleShot(10, [=] {
-        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            return answer(dialog);
-        }
-        ASSERT_GT(tries, 0) << "no " << T::staticMetaObject.className() << " came up";
-        whenModal(answer, tries - 1);
-    });
+// Modal dialogs that nobody answers any more: once a wait below has given up, each dialog that
+// comes up is rejected, so that the test goes on to fail instead of sitting in the dialog.
+QTimer* rejecter() {
+    static QTimer* timer = [] {
+        auto* t = new QTimer;
+        t->setInterval(20);
+        QObject::connect(t, &QTimer::timeout, [] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                dialog->reject();
+            }
+        });
+        return t;
+    }();
+    return timer;
 }
 
-// Chooses `path` in the file dialog that comes up next; its name filter goes to `filter`.
+// Runs `answer` on the next modal dialog of type T, once it is up. The wait is measured in time,
+// not in timer rounds, so that a slow start on a loaded machine does not use it up; it gives up
+// after 30 s. A dialog that the answer leaves up (an answer Qt ignored) is rejected, and so is
+// every dialog after a wait gave up: each is a failure, never a hang.
+template <class T>
+void whenModal(std::function<void(T*)> answer) {
+    auto wait = std::make_shared<std::function<void()>>();
+    *wait = [answer, wait, deadline = QDeadlineTimer(30000)] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            QPointer<T> answered(dialog);
+            answer(dialog);
+            QTimer::singleShot(0, [answered] {
+                if (answered && QApplication::activeModalWidget() == answered) {
+                    ADD_FAILURE() << "the answer left the " << T::staticMetaObject.className()
+                                  << " up";
+                    answered->reject();
+                }
+            });
+            *wait = nullptr;  // breaks the cycle of the function holding itself
+            return;
+        }
+        if (deadline.hasExpired()) {
+            ADD_FAILURE() << "no " << T::staticMetaObject.className() << " came up in 30 s";
+            rejecter()->start();
+            *wait = nullptr;
+            return;
+        }
+        QTimer::singleShot(10, *wait);
+    };
+    QTimer::singleShot(10, *wait);
+}
+
+// Chooses `path` in the file dialog that comes up next, as a user types it into the name field;
+// its name filter goes to `filter`. (QFileDialog::selectFile leaves the name field alone once it
+// has the focus, which on a slow machine it has by the time the answer runs.)
 void choose(const std::string& path, QString* filter = nullptr) {
     whenModal<QFileDialog>([=](QFileDialog* dialog) {
         if (filter) {
             *filter = dialog->nameFilters().join(";;");
         }
-        dialog->selectFile(QString::fromStdString(path));
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(path));
         QMetaObject::invokeMethod(dialog, "accept");
     });
 }
@@ -69,6 +109,7 @@ class QtWindow : public ::testing::Test {
         window.emplace(dir.path() / "bin");
         window->show();
     }
+    void TearDown() override { rejecter()->stop(); }
     template <class T = QWidget>
     T* child(const char* name) const {
         return window->findChild<T*>(name);

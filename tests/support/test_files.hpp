@@ -110,6 +110,11 @@ struct Finished {
     std::string out, err;
 };
 
+/// Seconds after which a program or body that a test started is killed (SIGALRM, which stays
+/// armed across exec): a program that waits for something that never comes then ends, its
+/// pipes close and the test fails with status -14 instead of waiting for it forever.
+inline constexpr unsigned kChildSeconds = 90;
+
 /// Starts `program` with `args`, as the user `uid` when one is given (the caller is root).
 inline Process startProcess(const std::string& program, const std::vector<std::string>& args,
                             std::optional<uid_t> uid = std::nullopt) {
@@ -119,6 +124,7 @@ inline Process startProcess(const std::string& program, const std::vector<std::s
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::alarm(kChildSeconds);
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
         if (uid && (::setgroups(0, nullptr) != 0 || ::setgid(*uid) != 0 || ::setuid(*uid) != 0)) {
@@ -167,6 +173,7 @@ inline std::string runAs(uid_t uid, const std::function<std::string()>& body) {
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::alarm(kChildSeconds);
         ::close(pipe[0]);
         const std::string out = ::setgroups(0, nullptr) == 0 && ::setgid(uid) == 0 &&
                                         ::setuid(uid) == 0
