@@ -503,6 +503,10 @@ class Run {
             console_.err << kProgram << ": " << path << ": note: " << result.tagsLeftOut
                          << " tags did not fit in the file and were left out\n";
         }
+        if (result.headingLeftOut) {
+            console_.err << kProgram << ": " << path
+                         << ": note: the heading has no place in the file and was left out\n";
+        }
     }
 
     // Stops the export when a signal came; draws the progress bar, if there is one.

@@ -100,6 +100,9 @@ std::string exportSummary(const ExportResult& result, OutputFormat format,
             separator = "; ";
         }
     }
+    if (result.headingLeftOut) {
+        text += std::string(separator) + "heading left out (no place for it in the file)";
+    }
     return text + ".";
 }
 
