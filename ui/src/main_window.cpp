@@ -101,7 +101,8 @@ std::string exportSummary(const ExportResult& result, OutputFormat format,
         }
     }
     if (result.headingLeftOut) {
-        text += std::string(separator) + "heading left out (no place for it in the file)";
+        text += std::string(separator) + (separator[0] == '.' ? "Heading" : "heading") +
+                " left out (no place for it in the file)";
     }
     return text + ".";
 }
