@@ -200,6 +200,17 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
                                                           "\" (known: csv, xlsx, edf, bdf, bids)")};
         }
         o.options.format = *named;
+        // An output named for another format would be opened by the wrong program.
+        const auto byName = o.output ? formatOfPath(*o.output) : std::nullopt;
+        if (byName && *byName != *named && *named != OutputFormat::Bids) {
+            const std::string ext(extensionOf(*byName));
+            return {std::nullopt,
+                    usageError(console,
+                               "--output " + *o.output + " ends in " + ext + ", the extension of " +
+                                   std::string(formatName(*byName)) + " files, but --format is " +
+                                   format + ": give it a name ending in " +
+                                   std::string(extensionOf(*named)) + ", or leave --format out")};
+        }
     } else if (o.output) {
         o.options.format = formatOfPath(*o.output).value_or(OutputFormat::Csv);
     }
@@ -491,6 +502,10 @@ class Run {
         if (result.tagsLeftOut > 0) {
             console_.err << kProgram << ": " << path << ": note: " << result.tagsLeftOut
                          << " tags did not fit in the file and were left out\n";
+        }
+        if (result.headingLeftOut) {
+            console_.err << kProgram << ": " << path
+                         << ": note: the heading has no place in the file and was left out\n";
         }
     }
 

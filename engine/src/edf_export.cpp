@@ -7,10 +7,15 @@
 // worked out once, before the rows come.
 
 #include <edflib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -121,6 +126,58 @@ Error edfFailure(const std::string& what, const std::string& name) {
     return Error(ErrorCode::WriteFailed, what, name);
 }
 
+// A write of EDFlib's that failed, with the system's reason when it gave one: EDFlib returns
+// only its own codes, but the C library's write that failed under it leaves errno set.
+Error writeFailure(const std::string& what, int err, const std::string& name) {
+    return err != 0 ? systemError(ErrorCode::WriteFailed, what, err, name) : edfFailure(what, name);
+}
+
+// A number of the header: `width` characters of ASCII at `at`, left-aligned.
+long long headerNumber(const char* header, std::size_t at, std::size_t width) {
+    return std::strtoll(std::string(header + at, width).c_str(), nullptr, 10);
+}
+
+// EDFlib doesn't check the close of its file, so the last writes it held can be lost without a
+// word (a full disk, a file size limit): the file must be as long as its header says, with the
+// data records it was given.
+void checkWholeFile(const std::string& path, const std::string& name, bool bdf,
+                    std::uint64_t dataRecords, int closeErr) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw systemError(ErrorCode::WriteFailed, "cannot read the file back", errno, name);
+    }
+    struct stat st {};
+    char fixed[256] = {};
+    bool whole = ::fstat(fd, &st) == 0 &&
+                 (!S_ISREG(st.st_mode) || ::pread(fd, fixed, sizeof fixed, 0) == sizeof fixed);
+    long long expected = -1;
+    if (whole && S_ISREG(st.st_mode)) {  // else the null device, which keeps nothing
+        const long long signals = headerNumber(fixed, 252, 4);
+        std::vector<char> fields(static_cast<std::size_t>(std::max(0LL, signals)) * 256);
+        whole =
+            signals > 0 && signals <= 512 && headerNumber(fixed, 184, 8) == 256 * (signals + 1) &&
+            headerNumber(fixed, 236, 8) == static_cast<long long>(dataRecords) &&
+            ::pread(fd, fields.data(), fields.size(), 256) == static_cast<ssize_t>(fields.size());
+        long long recordBytes = 0;
+        for (long long i = 0; whole && i < signals; ++i) {
+            recordBytes +=
+                headerNumber(fields.data(), static_cast<std::size_t>(216 * signals + 8 * i), 8) *
+                (bdf ? 3 : 2);
+        }
+        expected = 256 * (signals + 1) + static_cast<long long>(dataRecords) * recordBytes;
+        whole = whole && st.st_size == expected;
+    }
+    ::close(fd);
+    if (!whole && closeErr != 0) {
+        throw systemError(ErrorCode::WriteFailed, "cannot finish the file", closeErr, name);
+    }
+    if (!whole) {
+        throw edfFailure("cannot finish the file: it is " + std::to_string(st.st_size) +
+                             " bytes long where its header gives " + std::to_string(expected),
+                         name);
+    }
+}
+
 }  // namespace
 
 void writeEdf(ByteSource& source, const std::string& path, const std::string& name,
@@ -150,6 +207,24 @@ void writeEdf(ByteSource& source, const std::string& path, const std::string& na
             std::clamp<std::uint64_t>((count.tags + records - 1) / records, 1, 64));
     }
 
+    // A range's file starts at its first row: the start moves forward by as much.
+    const std::int64_t origin = rangeOriginMs(options);
+    const StartTime t = laterStart(facts.start, origin / 1000);
+    const char* kind = bdf ? "BDF+" : "EDF+";
+    if (t.year < 1985 || t.year > 2084) {
+        throw Error(ErrorCode::InvalidSettings,
+                    "the start " + formatStartTime(t) +
+                        (facts.estimated
+                             ? ", estimated from the recording file's time, lies outside the "
+                               "years 1985 to 2084 that " +
+                                   std::string(kind) +
+                                   " can hold; give the recording's start (zkexport --start, or "
+                                   "Recording start in Export Options)"
+                             : " lies outside the years 1985 to 2084 that " + std::string(kind) +
+                                   " can hold"),
+                    name);
+    }
+
     EdfHandle file{edfopen_file_writeonly(
         path.c_str(), bdf ? EDFLIB_FILETYPE_BDFPLUS : EDFLIB_FILETYPE_EDFPLUS, signalCount)};
     if (file.handle < 0) {
@@ -172,19 +247,13 @@ void writeEdf(ByteSource& source, const std::string& path, const std::string& na
     if (!ok) {
         throw edfFailure("cannot set up the file's signals", name);
     }
-    // A range's file starts at its first row: the start moves forward by as much.
-    const std::int64_t origin = rangeOriginMs(options);
-    const StartTime t = laterStart(facts.start, origin / 1000);
     if (origin % 1000 != 0 &&
         edf_set_subsecond_starttime(h, static_cast<int>(origin % 1000) * 10000) != 0) {
         throw edfFailure("cannot set the start's fraction of a second", name);
     }
     if (edf_set_startdatetime(h, t.year, t.month, t.day, t.hour, t.minute, t.second) != 0) {
         throw Error(ErrorCode::InvalidSettings,
-                    "the start " + std::to_string(t.year) + "-" + std::to_string(t.month) + "-" +
-                        std::to_string(t.day) +
-                        " lies outside the years 1985 to 2084 that an EDF+ file can hold",
-                    name);
+                    "the start " + formatStartTime(t) + " cannot be written into " + kind, name);
     }
     // EDF+ writes "X" for each patient and recording field left unknown.
     edf_set_equipment(h, "X");
@@ -208,10 +277,13 @@ void writeEdf(ByteSource& source, const std::string& path, const std::string& na
             }
         }
         if (++filled == perRecord) {
+            errno = 0;
             const int rc = bdf ? edf_blockwrite_digital_3byte_samples(h, bytes.data())
                                : edf_blockwrite_digital_short_samples(h, shorts.data());
-            if (rc != 0) {
-                throw edfFailure("cannot write the samples", name);
+            // EDFlib flushes each data record but does not check the flush: a write that
+            // failed under it is known by errno, which only its failing writes set.
+            if (rc != 0 || errno != 0) {
+                throw writeFailure("cannot write the samples", errno, name);
             }
             filled = 0;
             ++dataRecords;
@@ -245,6 +317,12 @@ void writeEdf(ByteSource& source, const std::string& path, const std::string& na
             }
         }
     }
+    if (result.rowsWritten == 0) {
+        // EDFlib would make up a data record to hold the tags.
+        throw Error(
+            ErrorCode::NoRows,
+            std::string("has no rows to write; ") + kind + " cannot hold an empty recording", name);
+    }
     // The last data record is made whole with the last row's values.
     while (filled != 0) {
         put(last);
@@ -253,9 +331,13 @@ void writeEdf(ByteSource& source, const std::string& path, const std::string& na
     result.tagsLeftOut =
         tags -
         std::min<std::uint64_t>(tags, dataRecords * static_cast<std::uint64_t>(annotationSignals));
+    errno = 0;
     if (edfclose_file(std::exchange(file.handle, -1)) != 0) {
-        throw edfFailure("cannot finish the file", name);
+        throw writeFailure("cannot finish the file", errno, name);
     }
+    checkWholeFile(path, name, bdf, dataRecords, errno);
+    // The file has no field for free text.
+    result.headingLeftOut = options.IncludeHeaders && !options.heading.empty();
 }
 
 }  // namespace zk::detail

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,6 +60,33 @@ Error overwritesRecording(const std::string& recording, const std::string& path)
     return Error(ErrorCode::OpenFailed,
                  "is the recording " + recording + " itself; it is not overwritten with an export",
                  path);
+}
+
+// The formats other than CSV are written only into regular files (or into the null device,
+// which takes anything): EDF+, BDF+ and workbooks go back into what they wrote (a header's
+// count, a zip's directory), and a BIDS run's files are put in place together or not at all.
+void checkSeekable(const std::string& path, OutputFormat format) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+        return;
+    }
+    if (S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 3)) {
+        return;  // the null device
+    }
+    const char* what = S_ISFIFO(st.st_mode)   ? "a pipe"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                                              : "a device";
+    const char* name = format == OutputFormat::Xlsx  ? "a workbook"
+                       : format == OutputFormat::Edf ? "EDF+"
+                       : format == OutputFormat::Bdf ? "BDF+"
+                                                     : "a BIDS run";
+    const char* why = format == OutputFormat::Bids ? "its files are put in place together"
+                                                   : "it goes back to finish what it wrote";
+    throw Error(ErrorCode::OpenFailed,
+                std::string("is ") + what + "; " + name +
+                    " cannot be written into a pipe or a device, for " + why +
+                    " (only CSV is written into streams)",
+                path);
 }
 
 // Refuses options that the format can't write, before anything is created.
@@ -129,6 +157,7 @@ ExportResult exportThroughLibrary(FileSource& source, const OutputTarget& target
     std::optional<OutputFile> file;
     guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
+        checkSeekable(target.path, options.format);
         detail::RecordingFacts facts = factsOf(source, options);
         if (options.epochs) {
             auto epochs = computeEpochs(source, options, progress);
@@ -214,6 +243,7 @@ ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
             if (auto recording = recordingUnder({.path = *path}, source, otherRecordings)) {
                 throw overwritesRecording(*recording, *path);
             }
+            checkSeekable(*path, options.format);
         }
         makeFolders(files.folder, madeFolders);
         physio.emplace(files.physio, target.existing, target.stop);

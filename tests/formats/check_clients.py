@@ -88,7 +88,10 @@ def check_edf(args):
             assert len(csv) == len(rows), (len(csv), len(rows))
             for kind in ("edf", "bdf"):
                 path = os.path.join(args.work, f"rows.{kind}")
-                run(args.zkexport, "-q", "-f", "-p", period, "-c", ALL, "-o", path, recording)
+                notes = subprocess.run([str(a) for a in (args.zkexport, "-f", "-p", period, "-c",
+                                        ALL, "-o", path, recording)],
+                                       check=True, capture_output=True, text=True).stderr
+                clipped = re.search(r"note: (\d+) values lay outside their signal's range", notes)
                 read = mne.io.read_raw_edf if kind == "edf" else mne.io.read_raw_bdf
                 raw = read(path, preload=True, verbose="error")
                 where = f"{os.path.basename(recording)} {kind} period {period}"
@@ -96,6 +99,11 @@ def check_edf(args):
                 data = raw.get_data()
                 # The last data record is made whole with the last row's values.
                 assert len(rows) <= data.shape[1] < len(rows) + max(1, 500 // period), where
+                # The note counts every value that lies beyond either end of its range.
+                beyond = sum(1 for fields in csv for channel, (low, high) in RANGES[kind].items()
+                             if (v := number(fields[CSV_COLUMN[channel]])) is not None
+                             and not low <= v <= high)
+                assert (int(clipped.group(1)) if clipped else 0) == beyond, (where, notes, beyond)
                 for channel, (low, high) in RANGES[kind].items():
                     signal = data[raw.ch_names.index(channel)]
                     half_step = (high - low) / DIGITAL[kind] / 2 * (1 + 1e-9)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -317,6 +319,8 @@ TEST(ExportToFile, FailuresLeaveNoFile) {
     TempDir dir;
     const std::string recording = dir.path() + "/run.zkd";
     const std::string earlier = dir.path() + "/earlier.edf";
+    // Records before 0 ms only, one with a tag: no row, a tag before the first row.
+    const std::string noRows = dir.path() + "/norows.zkd";
     {
         std::mt19937 random(5);
         const auto bytes = randomRecording(random, 200000, 0);
@@ -324,7 +328,13 @@ TEST(ExportToFile, FailuresLeaveNoFile) {
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
         std::ofstream(earlier) << "earlier";
+        std::ofstream none(noRows, std::ios::binary);
+        for (int i = 0; i < 10; ++i) {
+            const auto r = record(-1000 + 20 * i, 30000, i == 2 ? 7 : -1);
+            none.write(reinterpret_cast<const char*>(r.data()), kRecordSize);
+        }
     }
+    ASSERT_EQ(::mkfifo((dir.path() + "/fifo").c_str(), 0600), 0);
     const auto before = dir.files();
     const auto cancel = [](std::uint64_t done, std::uint64_t) { return done == 0; };
     struct Case {
@@ -335,6 +345,8 @@ TEST(ExportToFile, FailuresLeaveNoFile) {
         ErrorCode code;
         std::int16_t period = 10;
         std::string subject = "01";
+        std::string input = {};  // else the random recording
+        bool replace = false;
     };
     const Case cases[] = {
         {"folder missing",
@@ -357,15 +369,25 @@ TEST(ExportToFile, FailuresLeaveNoFile) {
         {"no rate", OutputFormat::Edf, dir.path() + "/x.edf", {}, ErrorCode::InvalidSettings, 0},
         {"stream", OutputFormat::Xlsx, "/dev/stdout", {}, ErrorCode::OpenFailed},
         {"recording", OutputFormat::Xlsx, recording, {}, ErrorCode::OpenFailed},
+        // Without a seek, neither a header's count nor a zip's directory can be finished.
+        {"pipe edf", OutputFormat::Edf, dir.path() + "/fifo", {}, ErrorCode::OpenFailed},
+        {"pipe xlsx", OutputFormat::Xlsx, dir.path() + "/fifo", {}, ErrorCode::OpenFailed},
+        {"device", OutputFormat::Bdf, "/dev/zero", {}, ErrorCode::OpenFailed, 10, "01", {}, true},
+        {"no rows edf", OutputFormat::Edf, earlier, {}, ErrorCode::NoRows, 10, "01", noRows, true},
+        {"no rows bdf", OutputFormat::Bdf, earlier, {}, ErrorCode::NoRows, 1, "01", noRows, true},
     };
     for (const Case& c : cases) {
-        Result<FileSource> source = openRecording(recording);
+        Result<FileSource> source = openRecording(c.input.empty() ? recording : c.input);
         ASSERT_TRUE(source.ok());
         ExportOptions o = allColumns(c.period);
         o.format = c.format;
         o.choices.subject = c.subject;
         o.choices.task = "rest";
-        const ExportResult r = exportToFile(*source, {.path = c.path}, o, c.progress);
+        const ExportResult r = exportToFile(
+            *source,
+            {.path = c.path,
+             .existing = c.replace ? OutputFile::Existing::Replace : OutputFile::Existing::Refuse},
+            o, c.progress);
         ASSERT_FALSE(r.ok()) << c.what;
         EXPECT_EQ(r.error->code(), c.code) << c.what << ": " << r.error->describe();
         EXPECT_EQ(dir.files(), before) << c.what;
@@ -454,11 +476,17 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
     TempDir dir;
     const std::string run = dir.path() + "/run1.zkd";
     fs::copy_file(ZK_SOURCE_DIR "/examples/sample.zkd", run);
+    // Written in May 1984, before the years of EDF+: an estimated start that it cannot hold.
+    const std::string old = dir.path() + "/old.zkd";
+    fs::copy_file(run, old);
+    const timeval may1984[2] = {{453456000, 0}, {453456000, 0}};  // 1984-05-15 08:00 UTC
+    ASSERT_EQ(::utimes(old.c_str(), may1984), 0);
     struct Case {
         std::vector<std::string> args;
         int status;
         std::string made;  // a file the run makes, with the first bytes it begins with
         std::string begins;
+        std::string says = {};  // in what it prints on standard error
     };
     const Case cases[] = {
         {{"-o", dir.path() + "/a.XLSX", run}, 0, "/a.XLSX", "PK"},
@@ -468,7 +496,30 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
          "/run1.bdf",
          "\xff"
          "BIOSEMI"},
-        {{"--format", "csv", "-o", dir.path() + "/b.edf", run}, 0, "/b.edf", "Time(msec)"},
+        {{"--format", "csv", "-o", dir.path() + "/b.tsv", run}, 0, "/b.tsv", "Time(msec)"},
+        {{"--format", "edf", "-o", dir.path() + "/b", run}, 0, "/b", "0       X X X X"},
+        {{"--heading", "Run 1", "-o", dir.path() + "/h.bdf", run},
+         0,
+         "/h.bdf",
+         "\xff"
+         "BIOSEMI",
+         "h.bdf: note: the heading has no place in the file and was left out\n"},
+        // An output named for another format than the one asked for.
+        {{"--format", "csv", "-o", dir.path() + "/b.edf", run},
+         2,
+         "",
+         "",
+         "--output " + dir.path() +
+             "/b.edf ends in .edf, the extension of edf files, but "
+             "--format is csv: give it a name ending in .csv"},
+        {{"--format", "xlsx", "-o", dir.path() + "/c.BDF", run}, 2, "", "", ".BDF ends in .bdf"},
+        {{"--format", "edf", old}, 1, "", "", ": the start 1984-05-1"},
+        {{"--format", "bdf", old},
+         1,
+         "",
+         "",
+         ", estimated from the recording file's time, lies outside the years 1985 to 2084 that "
+         "BDF+ can hold; give the recording's start (zkexport --start"},
         {{"--format", "bids", "-d", dir.path() + "/ds", "--subject", "7", "--task", "t", run},
          0,
          "/ds/sub-7/beh/sub-7_task-t_physio.tsv.gz",
@@ -498,6 +549,7 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
         std::ostringstream out, err;
         cli::Console console{.out = out, .err = err, .now = {}};
         EXPECT_EQ(cli::runZkExport(c.args, console), c.status) << c.args[1] << err.str();
+        EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
         if (c.made.empty()) {
             EXPECT_EQ(dir.files(), before) << c.args[1];
             continue;

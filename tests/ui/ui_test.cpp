@@ -625,6 +625,7 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
         std::size_t files;
         F format;
         std::string text;
+        bool headingLeftOut = false;
     } cases[] = {
         {1, 0, 0, 0, 1, F::Csv, "1 row written to P as CSV."},
         {4320000, 0, 0, 0, 1, F::Xlsx, "4,320,000 rows written to P as Excel workbook."},
@@ -635,7 +636,10 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
          "left out (no room in the file)."},
         {1, 3, 2, 0, 1, F::Bdf,
          "1 sample written to P as BDF+. 3 rows without a conductance (resistance 0); 2 values "
-         "clipped to their signal's range."},
+         "clipped to their signal's range; heading left out (no place for it in the file).",
+         true},
+        {1, 0, 0, 0, 1, F::Edf,
+         "1 sample written to P as EDF+. Heading left out (no place for it in the file).", true},
         {5, 0, 0, 0, 4, F::Bids, "5 samples written to P as BIDS dataset (4 files)."},
     };
     for (const auto& c : cases) {
@@ -644,6 +648,7 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
         result.rowsWithoutConductance = c.withoutConductance;
         result.valuesClipped = c.clipped;
         result.tagsLeftOut = c.tagsLeftOut;
+        result.headingLeftOut = c.headingLeftOut;
         result.files.resize(c.files);
         EXPECT_EQ(zk::ui::exportSummary(result, c.format, "P"), c.text);
     }

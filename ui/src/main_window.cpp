@@ -100,6 +100,10 @@ std::string exportSummary(const ExportResult& result, OutputFormat format,
             separator = "; ";
         }
     }
+    if (result.headingLeftOut) {
+        text += std::string(separator) + (separator[0] == '.' ? "Heading" : "heading") +
+                " left out (no place for it in the file)";
+    }
     return text + ".";
 }
 

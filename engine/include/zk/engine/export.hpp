@@ -33,6 +33,8 @@ struct ExportResult {
     /// Tag marks that the file had no room for (EDF+ and BDF+ hold at most 64 annotations per
     /// data record, a worksheet 1,048,575 tags).
     std::uint64_t tagsLeftOut = 0;
+    /// The heading line was not written: the format (EDF+, BDF+) has no place for it.
+    bool headingLeftOut = false;
     /// The files written and put in place, in the order they were (exportToFile() only).
     std::vector<std::string> files{};
     std::optional<Error> error;  ///< set when the export failed or was cancelled
