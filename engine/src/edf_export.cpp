@@ -1,4 +1,4 @@
-// EDF+ and BDF+ files, continuous (EDF+C, BDF+C), written with EDFlib.
+// EDF+ and BDF+ files, continuous (EDF+C, BDF+C).
 //
 // Each chosen value column is a signal: Data, Baseline, Resistance, Conductance. The time
 // columns are the signals' own time (sample k lies at k × the period), and tags are
@@ -6,20 +6,16 @@
 // are stored as integers mapped linearly onto a physical range; every raw sample's integer is
 // worked out once, before the rows come.
 
-#include <edflib.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "edf_file.hpp"
 #include "format_writers.hpp"
+#include "zk/engine/edf.hpp"
 #include "zk/engine/formats.hpp"
 #include "zk/engine/row_source.hpp"
 
@@ -112,105 +108,206 @@ Signals signalsFor(const ExportOptions& options, const SampleValues& values) {
     return s;
 }
 
-// Closes the file, unfinished, when the export fails.
-struct EdfHandle {
-    int handle;
-    ~EdfHandle() {
-        if (handle >= 0) {
-            edfclose_file(handle);
-        }
-    }
+// The file's shape, found by a first pass over the rows: how many there are, and how many
+// annotation bytes the densest data record needs, so that every tag fits and the header is
+// whole before the first record is written.
+struct Plan {
+    std::uint64_t rows = 0;
+    std::uint64_t records = 0;
+    std::size_t annotationBytes = 0;
 };
 
-Error edfFailure(const std::string& what, const std::string& name) {
-    return Error(ErrorCode::WriteFailed, what, name);
+constexpr std::string_view kEndText = "Recording ends";
+
+// Where row `k` lies, in milliseconds after the start's whole second.
+std::int64_t rowOnsetMs(std::uint64_t k, int stepMs, int fractionMs) {
+    return fractionMs + static_cast<std::int64_t>(k) * stepMs;
 }
 
-// A write of EDFlib's that failed, with the system's reason when it gave one: EDFlib returns
-// only its own codes, but the C library's write that failed under it leaves errno set.
-Error writeFailure(const std::string& what, int err, const std::string& name) {
-    return err != 0 ? systemError(ErrorCode::WriteFailed, what, err, name) : edfFailure(what, name);
+std::string tagText(std::uint16_t number) {
+    return "Tag " + std::to_string(number);
 }
 
-// A number of the header: `width` characters of ASCII at `at`, left-aligned.
-long long headerNumber(const char* header, std::size_t at, std::size_t width) {
-    return std::strtoll(std::string(header + at, width).c_str(), nullptr, 10);
-}
-
-// EDFlib doesn't check the close of its file, so the last writes it held can be lost without a
-// word (a full disk, a file size limit): the file must be as long as its header says, with the
-// data records it was given.
-void checkWholeFile(const std::string& path, const std::string& name, bool bdf,
-                    std::uint64_t dataRecords, int closeErr) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throw systemError(ErrorCode::WriteFailed, "cannot read the file back", errno, name);
-    }
-    struct stat st {};
-    char fixed[256] = {};
-    bool whole = ::fstat(fd, &st) == 0 &&
-                 (!S_ISREG(st.st_mode) || ::pread(fd, fixed, sizeof fixed, 0) == sizeof fixed);
-    long long expected = -1;
-    if (whole && S_ISREG(st.st_mode)) {  // else the null device, which keeps nothing
-        const long long signals = headerNumber(fixed, 252, 4);
-        std::vector<char> fields(static_cast<std::size_t>(std::max(0LL, signals)) * 256);
-        whole =
-            signals > 0 && signals <= 512 && headerNumber(fixed, 184, 8) == 256 * (signals + 1) &&
-            headerNumber(fixed, 236, 8) == static_cast<long long>(dataRecords) &&
-            ::pread(fd, fields.data(), fields.size(), 256) == static_cast<ssize_t>(fields.size());
-        long long recordBytes = 0;
-        for (long long i = 0; whole && i < signals; ++i) {
-            recordBytes +=
-                headerNumber(fields.data(), static_cast<std::size_t>(216 * signals + 8 * i), 8) *
-                (bdf ? 3 : 2);
+Plan plan(ByteSource& source, const ExportOptions& options, const ProgressFn& progress,
+          const std::string& name, int perRecord, int stepMs, int fractionMs) {
+    Plan p;
+    std::size_t recordBytes = 0;  // of the annotations of the record being counted
+    std::uint64_t record = 0;
+    const auto endRecord = [&] { p.annotationBytes = std::max(p.annotationBytes, recordBytes); };
+    const auto startRecord = [&](std::uint64_t r) {
+        record = r;
+        recordBytes = edfTimeKeepingBytes(rowOnsetMs(r * perRecord, stepMs, fractionMs));
+    };
+    startRecord(0);
+    // Cancelling is honoured in this pass too; the progress shown is the writing pass's.
+    RowSource rows(
+        source, options,
+        [&](std::uint64_t, std::uint64_t known) { return !progress || progress(0, known); }, name);
+    RowBlock block;
+    while (rows.next(block)) {
+        for (const Row& row : block.rows) {
+            if (row.hasRecord()) {
+                if (p.rows / perRecord != record) {
+                    endRecord();
+                    startRecord(p.rows / perRecord);
+                }
+                ++p.rows;
+            }
+            if (options.IncludeTags) {
+                const std::int64_t onset =
+                    row.hasRecord() ? rowOnsetMs(p.rows - 1, stepMs, fractionMs) : fractionMs;
+                for (const TagMark& tag : block.tagsOf(row)) {
+                    recordBytes += edfAnnotationBytes(onset, tagText(tag.number));
+                }
+            }
         }
-        expected = 256 * (signals + 1) + static_cast<long long>(dataRecords) * recordBytes;
-        whole = whole && st.st_size == expected;
     }
-    ::close(fd);
-    if (!whole && closeErr != 0) {
-        throw systemError(ErrorCode::WriteFailed, "cannot finish the file", closeErr, name);
+    p.records = (p.rows + perRecord - 1) / perRecord;
+    if (p.rows % perRecord != 0) {
+        recordBytes += edfAnnotationBytes(rowOnsetMs(p.rows, stepMs, fractionMs), kEndText);
     }
-    if (!whole) {
-        throw edfFailure("cannot finish the file: it is " + std::to_string(st.st_size) +
-                             " bytes long where its header gives " + std::to_string(expected),
-                         name);
-    }
+    endRecord();
+    return p;
 }
+
+// Data records, each assembled whole and passed on to the output in large writes.
+class RecordWriter {
+  public:
+    RecordWriter(ByteSink& sink, const EdfLayout& layout, const Signals& signals, int stepMs,
+                 int fractionMs)
+        : sink_(sink),
+          layout_(layout),
+          signals_(signals),
+          stepMs_(stepMs),
+          fractionMs_(fractionMs),
+          sampleBytes_(static_cast<std::size_t>(layout.recordBytes()) - layout.annotationBytes) {
+        record_.resize(sampleBytes_);
+        out_.reserve(kFlushBytes + layout.recordBytes());
+    }
+
+    void put(std::uint16_t raw) {
+        const std::size_t signalCount = signals_.list.size();
+        const std::size_t per = static_cast<std::size_t>(layout_.samplesPerRecord);
+        for (std::size_t i = 0; i < signalCount; ++i) {
+            const std::int32_t d = signals_.list[i].digital[raw];
+            char* at = record_.data() + (i * per + filled_) * layout_.sampleBytes();
+            at[0] = static_cast<char>(d);
+            at[1] = static_cast<char>(d >> 8);
+            if (layout_.bdf) {
+                at[2] = static_cast<char>(d >> 16);
+            }
+        }
+        last_ = raw;
+        ++rows_;
+        if (++filled_ == per) {
+            finishRecord();
+        }
+    }
+
+    // A tag of the record being filled, at `onsetMs`.
+    void tag(std::int64_t onsetMs, std::uint16_t number) { tags_.push_back({onsetMs, number}); }
+
+    std::int64_t onsetOf(std::uint64_t row) const { return rowOnsetMs(row, stepMs_, fractionMs_); }
+    std::uint64_t rows() const noexcept { return rows_; }
+
+    // The last data record, made whole with the last row's values, says where the rows end.
+    void finish() {
+        if (filled_ != 0) {
+            ending_ = true;
+            const std::uint64_t rows = rows_;
+            endOnsetMs_ = onsetOf(rows);
+            while (filled_ != 0) {
+                put(last_);
+            }
+            rows_ = rows;
+        }
+        flush();
+    }
+
+  private:
+    struct PendingTag {
+        std::int64_t onsetMs;
+        std::uint16_t number;
+    };
+    static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
+
+    void finishRecord() {
+        out_.append(record_.data(), record_.size());
+        EdfRecordAnnotations tals(out_, onsetOf(records_ * layout_.samplesPerRecord));
+        for (const PendingTag& t : tags_) {
+            tals.add(t.onsetMs, tagText(t.number));
+        }
+        if (ending_) {
+            tals.add(endOnsetMs_, kEndText);
+        }
+        if (!tals.finish(static_cast<std::size_t>(layout_.annotationBytes))) {
+            throw Error(ErrorCode::SourceTruncated,
+                        "the recording changed while it was exported: its tags no longer fit "
+                        "the space counted for them",
+                        sink_.name());
+        }
+        tags_.clear();
+        filled_ = 0;
+        ++records_;
+        if (out_.size() >= kFlushBytes) {
+            flush();
+        }
+    }
+
+    void flush() {
+        sink_.write(out_.data(), out_.size());
+        out_.clear();
+    }
+
+    ByteSink& sink_;
+    const EdfLayout& layout_;
+    const Signals& signals_;
+    int stepMs_;
+    int fractionMs_;
+    std::size_t sampleBytes_;
+    std::vector<char> record_;
+    std::string out_;
+    std::vector<PendingTag> tags_;
+    std::size_t filled_ = 0;
+    std::uint64_t rows_ = 0;
+    std::uint64_t records_ = 0;
+    std::uint16_t last_ = 0;
+    bool ending_ = false;
+    std::int64_t endOnsetMs_ = 0;
+};
 
 }  // namespace
 
-void writeEdf(ByteSource& source, const std::string& path, const std::string& name,
+void writeEdf(ByteSource& source, ByteSink& sink, const std::string& name,
               const ExportOptions& options, const ProgressFn& progress, const RecordingFacts& facts,
               ExportResult& result) {
     const bool bdf = options.format == OutputFormat::Bdf;
     const SampleValues values(options);
     const Signals signals = signalsFor(options, values);
-    const int signalCount = static_cast<int>(signals.list.size());
 
-    // Data records of whole samples, ten seconds long for the periods that divide 500 (as 1, 10,
-    // 50 and 250 do), else as many samples as fit in ten seconds, at least one. EDFlib writes
-    // each data record with a call of its own into the file system, so records of a second
-    // would take most of the export's time.
-    const int period = options.UpdatePeriod;
-    const int perRecord = std::max(1, kRecordMs / (period * 20));
-    const int recordDuration = perRecord * period * 2000;  // units of 10 us
+    // Data records of whole rows, ten seconds long for the periods that divide 500 (as 1, 10,
+    // 50 and 250 do), else as many rows as fit in ten seconds, at least one: few enough records
+    // that their annotations cost little, short enough for a viewer to page through.
+    const int stepMs = options.UpdatePeriod * 20;
+    const int perRecord = std::max(1, kRecordMs / stepMs);
 
-    // EDFlib stores one annotation per annotation signal in each data record: enough of them
-    // for every tag, as the recording is now.
-    int annotationSignals = 1;
-    if (options.IncludeTags) {
-        const RowCount count = countRows(source, options);
-        const std::uint64_t records = std::max<std::uint64_t>(
-            1, (count.rows + static_cast<std::uint64_t>(perRecord) - 1) / perRecord);
-        annotationSignals = static_cast<int>(
-            std::clamp<std::uint64_t>((count.tags + records - 1) / records, 1, 64));
+    // A range's file starts at its first row: the start moves forward by as much, and the
+    // start's fraction of a second goes into the onsets.
+    const std::int64_t origin = rangeOriginMs(options);
+    const int fractionMs = static_cast<int>(origin % 1000);
+    EdfLayout layout{.bdf = bdf,
+                     .start = laterStart(facts.start, origin / 1000),
+                     .startFractionMs = fractionMs,
+                     .recordMs = perRecord * stepMs,
+                     .samplesPerRecord = perRecord,
+                     .signals = {}};
+    for (const Signal& s : signals.list) {
+        layout.signals.push_back({s.label, s.unit, s.range.physicalMin, s.range.physicalMax,
+                                  s.range.digitalMin, s.range.digitalMax});
     }
 
-    // A range's file starts at its first row: the start moves forward by as much.
-    const std::int64_t origin = rangeOriginMs(options);
-    const StartTime t = laterStart(facts.start, origin / 1000);
     const char* kind = bdf ? "BDF+" : "EDF+";
+    const StartTime& t = layout.start;
     if (t.year < 1985 || t.year > 2084) {
         throw Error(ErrorCode::InvalidSettings,
                     "the start " + formatStartTime(t) +
@@ -225,80 +322,29 @@ void writeEdf(ByteSource& source, const std::string& path, const std::string& na
                     name);
     }
 
-    EdfHandle file{edfopen_file_writeonly(
-        path.c_str(), bdf ? EDFLIB_FILETYPE_BDFPLUS : EDFLIB_FILETYPE_EDFPLUS, signalCount)};
-    if (file.handle < 0) {
-        throw Error(ErrorCode::OpenFailed,
-                    "cannot create the file (EDFlib error " + std::to_string(file.handle) + ")",
-                    name);
+    const Plan p = plan(source, options, progress, name, perRecord, stepMs, fractionMs);
+    if (p.rows == 0) {
+        throw Error(
+            ErrorCode::NoRows,
+            std::string("has no rows to write; ") + kind + " cannot hold an empty recording", name);
     }
-    const int h = file.handle;
-    bool ok = edf_set_datarecord_duration(h, recordDuration) == 0 &&
-              edf_set_number_of_annotation_signals(h, annotationSignals) == 0;
-    for (int i = 0; i < signalCount && ok; ++i) {
-        const Signal& s = signals.list[static_cast<std::size_t>(i)];
-        ok = edf_set_samplefrequency(h, i, perRecord) == 0 &&
-             edf_set_physical_minimum(h, i, s.range.physicalMin) == 0 &&
-             edf_set_physical_maximum(h, i, s.range.physicalMax) == 0 &&
-             edf_set_digital_minimum(h, i, s.range.digitalMin) == 0 &&
-             edf_set_digital_maximum(h, i, s.range.digitalMax) == 0 &&
-             edf_set_label(h, i, s.label) == 0 && edf_set_physical_dimension(h, i, s.unit) == 0;
-    }
-    if (!ok) {
-        throw edfFailure("cannot set up the file's signals", name);
-    }
-    if (origin % 1000 != 0 &&
-        edf_set_subsecond_starttime(h, static_cast<int>(origin % 1000) * 10000) != 0) {
-        throw edfFailure("cannot set the start's fraction of a second", name);
-    }
-    if (edf_set_startdatetime(h, t.year, t.month, t.day, t.hour, t.minute, t.second) != 0) {
-        throw Error(ErrorCode::InvalidSettings,
-                    "the start " + formatStartTime(t) + " cannot be written into " + kind, name);
-    }
-    // EDF+ writes "X" for each patient and recording field left unknown.
-    edf_set_equipment(h, "X");
+    layout.records = p.records;
+    // At least the 114 bytes our files have always had; more where a record holds more tags.
+    const std::size_t sample = static_cast<std::size_t>(layout.sampleBytes());
+    layout.annotationBytes = static_cast<int>(
+        (std::max<std::size_t>(p.annotationBytes, 114) + sample - 1) / sample * sample);
+    const std::string header = edfHeader(layout, name);
+    sink.write(header.data(), header.size());
 
-    // One data record at a time: each signal's samples in turn.
-    const std::size_t samples = static_cast<std::size_t>(signalCount) * perRecord;
-    std::vector<short> shorts(bdf ? 0 : samples);
-    std::vector<unsigned char> bytes(bdf ? 3 * samples : 0);
-    int filled = 0;
-    std::uint64_t dataRecords = 0, tags = 0;
-    const auto put = [&](std::uint16_t raw) {
-        for (int i = 0; i < signalCount; ++i) {
-            const std::int32_t d = signals.list[static_cast<std::size_t>(i)].digital[raw];
-            const std::size_t at = static_cast<std::size_t>(i) * perRecord + filled;
-            if (bdf) {
-                bytes[3 * at] = static_cast<unsigned char>(d);
-                bytes[3 * at + 1] = static_cast<unsigned char>(d >> 8);
-                bytes[3 * at + 2] = static_cast<unsigned char>(d >> 16);
-            } else {
-                shorts[at] = static_cast<short>(d);
-            }
-        }
-        if (++filled == perRecord) {
-            errno = 0;
-            const int rc = bdf ? edf_blockwrite_digital_3byte_samples(h, bytes.data())
-                               : edf_blockwrite_digital_short_samples(h, shorts.data());
-            // EDFlib flushes each data record but does not check the flush: a write that
-            // failed under it is known by errno, which only its failing writes set.
-            if (rc != 0 || errno != 0) {
-                throw writeFailure("cannot write the samples", errno, name);
-            }
-            filled = 0;
-            ++dataRecords;
-        }
-    };
-
+    RecordWriter records(sink, layout, signals, stepMs, fractionMs);
     RowSource rows(source, options, progress, name);
     RowBlock block;
-    std::uint16_t last = 0;
-    std::string text;
-    while (rows.next(block)) {
+    while (rows.next(block) && records.rows() < p.rows) {
         for (const Row& row : block.rows) {
             if (row.hasRecord()) {
-                put(row.raw);
-                last = row.raw;
+                if (records.rows() == p.rows) {
+                    break;  // rows added to the recording since it was counted
+                }
                 result.valuesClipped += signals.clipped[row.raw];
                 result.rowsWithoutConductance +=
                     options.IncludeConductance && !SampleValues::hasConductance(row.raw);
@@ -306,38 +352,44 @@ void writeEdf(ByteSource& source, const std::string& path, const std::string& na
             }
             if (options.IncludeTags) {
                 // The tags marked before the first row go with it, at the start.
-                const long long onset = row.hasRecord() ? (row.timeMs - origin) * 10LL : 0;
+                const std::int64_t onset =
+                    row.hasRecord() ? records.onsetOf(records.rows()) : fractionMs;
                 for (const TagMark& tag : block.tagsOf(row)) {
-                    text = "Tag " + std::to_string(tag.number);
-                    if (edfwrite_annotation_utf8(h, onset, -1, text.c_str()) != 0) {
-                        throw edfFailure("cannot write the annotation " + text, name);
-                    }
-                    ++tags;
+                    records.tag(onset, tag.number);
                 }
+            }
+            if (row.hasRecord()) {
+                records.put(row.raw);
             }
         }
     }
-    if (result.rowsWritten == 0) {
-        // EDFlib would make up a data record to hold the tags.
-        throw Error(
-            ErrorCode::NoRows,
-            std::string("has no rows to write; ") + kind + " cannot hold an empty recording", name);
+    if (records.rows() != p.rows) {
+        throw Error(ErrorCode::SourceTruncated,
+                    "the recording became shorter while it was exported", facts.path);
     }
-    // The last data record is made whole with the last row's values.
-    while (filled != 0) {
-        put(last);
-    }
+    records.finish();
     result.recordsRead = rows.recordsRead();
-    result.tagsLeftOut =
-        tags -
-        std::min<std::uint64_t>(tags, dataRecords * static_cast<std::uint64_t>(annotationSignals));
-    errno = 0;
-    if (edfclose_file(std::exchange(file.handle, -1)) != 0) {
-        throw writeFailure("cannot finish the file", errno, name);
-    }
-    checkWholeFile(path, name, bdf, dataRecords, errno);
     // The file has no field for free text.
     result.headingLeftOut = options.IncludeHeaders && !options.heading.empty();
 }
 
 }  // namespace zk::detail
+
+namespace zk {
+
+ExportResult writeEdfFile(ByteSource& source, ByteSink& sink, const ExportOptions& options,
+                          const StartTime& start, const ProgressFn& progress) {
+    ExportResult result;
+    try {
+        const detail::RecordingFacts facts{.path = sink.name(), .start = start, .estimated = false};
+        detail::writeEdf(source, sink, sink.name(), options, progress, facts, result);
+    } catch (const Error& e) {
+        result.error = e;
+    } catch (const std::bad_alloc&) {
+        result.error =
+            Error(ErrorCode::OutOfMemory, "not enough memory for the export", sink.name());
+    }
+    return result;
+}
+
+}  // namespace zk

@@ -171,8 +171,7 @@ ExportResult exportThroughLibrary(FileSource& source, const OutputTarget& target
             detail::writeWorkbook(source, file->reopenPath(), target.path, options, progress, facts,
                                   result);
         } else {
-            detail::writeEdf(source, file->reopenPath(), target.path, options, progress, facts,
-                             result);
+            detail::writeEdf(source, file->sink(), target.path, options, progress, facts, result);
         }
         file->commit();
         result.files.push_back(target.path);

@@ -55,9 +55,10 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
                    const ExportOptions& options, const ProgressFn& progress,
                    const RecordingFacts& facts, ExportResult& result);
 
-/// Writes the EDF+ or BDF+ file (options.format) through the file at `path` (which EDFlib
-/// creates).
-void writeEdf(ByteSource& source, const std::string& path, const std::string& name,
+/// Writes the EDF+ or BDF+ file (options.format) into `sink`, front to back: a first pass over
+/// the rows finds their number and the room the tags need, so the header is whole at once.
+/// Throws Error(NoRows) for a recording without a row, before a byte is written.
+void writeEdf(ByteSource& source, ByteSink& sink, const std::string& name,
               const ExportOptions& options, const ProgressFn& progress, const RecordingFacts& facts,
               ExportResult& result);
 

@@ -57,6 +57,15 @@ def model(path, period):
     return rows, before
 
 
+def end_marker(rows, period):
+    """The annotation that marks where the rows end, when the last data record (ten seconds of
+    rows, or as many as fit) is made whole with the last row's values."""
+    per_record = max(1, 500 // period)
+    if rows % per_record == 0:
+        return []
+    return [(round(rows * period * 20 / 1000, 4), "Recording ends")]
+
+
 def csv_rows(args, recording, period, name):
     """zkexport's CSV of all columns without headers, as lists of fields."""
     path = os.path.join(args.work, name)
@@ -82,7 +91,7 @@ def check_edf(args):
     import mne  # noqa: the client under test
 
     for recording in recordings(args):
-        for period in (1, 10, 50, 250):
+        for period in (1, 7, 10, 50, 250, 501, 1638):
             csv = csv_rows(args, recording, period, "rows.csv")
             rows, before = model(recording, period)
             assert len(csv) == len(rows), (len(csv), len(rows))
@@ -95,7 +104,8 @@ def check_edf(args):
                 read = mne.io.read_raw_edf if kind == "edf" else mne.io.read_raw_bdf
                 raw = read(path, preload=True, verbose="error")
                 where = f"{os.path.basename(recording)} {kind} period {period}"
-                assert math.isclose(raw.info["sfreq"], 50 / period), where
+                # The exact rate: the header's data-record duration is exact at every period.
+                assert math.isclose(raw.info["sfreq"], 50 / period, rel_tol=1e-12), where
                 data = raw.get_data()
                 # The last data record is made whole with the last row's values.
                 assert len(rows) <= data.shape[1] < len(rows) + max(1, 500 // period), where
@@ -117,7 +127,8 @@ def check_edf(args):
                 tags += sorted((time / 1000, n) for time, marks in rows for n in marks)
                 read_tags = sorted((round(onset, 4), d) for onset, d in
                                    zip(raw.annotations.onset, raw.annotations.description))
-                assert read_tags == sorted((t, f"Tag {n}") for t, n in tags), where
+                expected = [(t, f"Tag {n}") for t, n in tags] + end_marker(len(rows), period)
+                assert read_tags == sorted(expected), (where, read_tags[-3:], expected[-3:])
     print("EDF+ and BDF+: every signal and tag as in the CSV")
 
 
@@ -332,15 +343,17 @@ def check_range(args):
 
         # The tags that the slice holds, counted from its first row.
         rows, before = model(recording, period)
-        tags = sorted((round((time - first) / 1000, 4), f"Tag {n}") for time, marks in rows
-                      for n in marks if time >= first and (stop is None or time < stop))
+        inside = [(time, marks) for time, marks in rows
+                  if time >= first and (stop is None or time < stop)]
+        tags = sorted((round((time - first) / 1000, 4), f"Tag {n}") for time, marks in inside
+                      for n in marks)
         edf = os.path.join(args.work, "part.edf")
         run(args.zkexport, "-q", "-f", "-p", period, "-c", ALL, "--start", "2026-03-01 09:30:00",
             *bounds, "-o", edf, recording)
         raw = mne.io.read_raw_edf(edf, verbose="error")
         read = sorted((round(onset, 4), d) for onset, d in
                       zip(raw.annotations.onset, raw.annotations.description))
-        assert read == tags, (where, read, tags)
+        assert read == sorted(tags + end_marker(len(inside), period)), (where, read, tags)
         moved = raw.info["meas_date"].replace(tzinfo=None) - datetime.datetime(2026, 3, 1, 9, 30)
         # The header's start holds whole seconds; EDF+ keeps the fraction in its first data
         # record's time, which MNE-Python does not add to meas_date.

@@ -22,6 +22,7 @@
 #include "zk/cli/zkexport.hpp"
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/conversions.hpp"
+#include "zk/engine/edf.hpp"
 #include "zk/engine/export.hpp"
 #include "zk/engine/export_file.hpp"
 #include "zk/engine/record.hpp"
@@ -315,6 +316,186 @@ class TempDir {
 
 // Whatever goes wrong, a format's export leaves nothing behind, and an earlier file of the name
 // stays as it was.
+// ---- EDF+ and BDF+, read strictly by the rules of the format, at every period ----
+
+// Seconds as EDF+ writes them ("+9.94", "10", "0.0200000") in milliseconds; -1 when the text is
+// not such a number or is not a whole number of milliseconds.
+std::int64_t edfMs(std::string_view text) {
+    if (!text.empty() && text[0] == '+') {
+        text.remove_prefix(1);
+    }
+    const std::size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view fraction = point == text.npos ? "" : text.substr(point + 1);
+    const auto digits = [](std::string_view d) {
+        return std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (whole.empty() || !digits(whole) || !digits(fraction) ||
+        (point != text.npos && fraction.empty()) ||
+        fraction.find_first_not_of('0', 3) != std::string_view::npos) {
+        return -1;
+    }
+    std::string ms(fraction.substr(0, 3));
+    ms.append(3 - ms.size(), '0');
+    return std::stoll(std::string(whole)) * 1000 + std::stoll(ms);
+}
+
+// A header field: left-aligned printable ASCII, padded with spaces.
+std::string edfField(const std::string& file, std::size_t at, std::size_t width) {
+    std::string f = file.substr(at, width);
+    const std::size_t end = f.find_last_not_of(' ');
+    f.resize(end == std::string::npos ? 0 : end + 1);
+    EXPECT_TRUE(f.empty() || f[0] != ' ') << "field at " << at << " not left-aligned: " << f;
+    return f;
+}
+
+TEST(EdfFile, EveryPeriodGivesAStrictHeaderExactDurationsAndEveryTag) {
+    for (const bool bdf : {false, true}) {
+        for (int period = 1; period <= kMaxUpdatePeriod; ++period) {
+            SCOPED_TRACE((bdf ? "BDF+ period " : "EDF+ period ") + std::to_string(period));
+            const std::int64_t step = 20 * period;
+            const int perRecord = std::max(1, 500 / period);
+            // Rows enough for two data records and a part of a third (none at some periods),
+            // a tag marked before 0 ms, one on the first row and one on every row of the second
+            // record, and several on the last row.
+            const int rows = 2 * perRecord + period % 3;
+            std::vector<unsigned char> bytes;
+            std::vector<std::pair<std::int64_t, int>> tags{{0, 7}};  // onset ms, number
+            auto add = [&](std::int32_t time, int tag) {
+                const auto r = record(time, static_cast<std::uint16_t>(time * 31 % 65536), tag);
+                bytes.insert(bytes.end(), r.begin(), r.end());
+            };
+            add(-20, 7);
+            for (int k = 0; k < rows; ++k) {
+                const bool tagged = k == 0 || (k >= perRecord && k < 2 * perRecord);
+                add(static_cast<std::int32_t>(k * step), tagged ? 1000 + k : -1);
+                if (tagged) {
+                    tags.emplace_back(k * step, 1000 + k);
+                }
+            }
+            for (int extra = 0; extra < 3 && period > 1; ++extra) {
+                add(static_cast<std::int32_t>((rows - 1) * step + 20), 60000 + extra);
+                tags.emplace_back((rows - 1) * step, 60000 + extra);
+            }
+            MemorySource source(bytes);
+            ExportOptions options;
+            options.UpdatePeriod = static_cast<std::int16_t>(period);
+            options.IncludeTime = false;
+            // The conductance's table of values takes most of the time: at some periods only.
+            const bool conductance = period % 50 == 1;
+            options.IncludeConductance = conductance;
+            options.IncludeTags = true;
+            options.format = bdf ? OutputFormat::Bdf : OutputFormat::Edf;
+            StringSink sink("x");
+            const ExportResult result =
+                writeEdfFile(source, sink, options, StartTime{2024, 1, 2, 3, 4, 5});
+            ASSERT_TRUE(result.ok()) << result.error->describe();
+            const std::string& f = sink.text();
+
+            ASSERT_GE(f.size(), 256U);
+            for (std::size_t i = bdf ? 1 : 0; i < 256; ++i) {
+                ASSERT_TRUE(f[i] >= 32 && f[i] <= 126) << "byte " << i;
+            }
+            EXPECT_EQ(f.substr(0, 8), bdf ? std::string("\xff"
+                                                        "BIOSEMI")
+                                          : "0       ");
+            EXPECT_EQ(edfField(f, 8, 80), "X X X X");
+            EXPECT_EQ(edfField(f, 88, 80), "Startdate 02-JAN-2024 X X X");
+            EXPECT_EQ(f.substr(168, 16), "02.01.2403.04.05");
+            const int signals = std::stoi(edfField(f, 252, 4));
+            ASSERT_EQ(signals, conductance ? 3 : 2);  // Data, Conductance, annotations
+            EXPECT_EQ(edfField(f, 184, 8), std::to_string(256 * (signals + 1)));
+            EXPECT_EQ(edfField(f, 192, 44), bdf ? "BDF+C" : "EDF+C");
+            const std::int64_t records = (rows + perRecord - 1) / perRecord;
+            EXPECT_EQ(edfField(f, 236, 8), std::to_string(records));
+            const std::int64_t duration = edfMs(edfField(f, 244, 8));
+            EXPECT_EQ(duration, perRecord * step) << edfField(f, 244, 8);
+
+            ASSERT_GE(f.size(), 256U * (signals + 1));
+            for (std::size_t i = 256; i < 256U * (signals + 1); ++i) {
+                ASSERT_TRUE(f[i] >= 32 && f[i] <= 126) << "byte " << i;
+            }
+            std::size_t at = 256;
+            auto fields = [&](std::size_t width) {
+                std::vector<std::string> v;
+                for (int i = 0; i < signals; ++i, at += width) {
+                    v.push_back(edfField(f, at, width));
+                }
+                return v;
+            };
+            const auto labels = fields(16);
+            fields(80);
+            const auto units = fields(8);
+            const auto pmin = fields(8), pmax = fields(8), dmin = fields(8), dmax = fields(8);
+            fields(80);
+            const auto perSignal = fields(8);
+            fields(32);
+            std::vector<std::string> wantLabels{"Data", "Conductance"}, wantUnits{"", "uS"};
+            wantLabels.resize(signals - 1);
+            wantUnits.resize(signals - 1);
+            wantLabels.push_back(bdf ? "BDF Annotations" : "EDF Annotations");
+            wantUnits.push_back("");
+            EXPECT_EQ(labels, wantLabels);
+            EXPECT_EQ(units, wantUnits);
+            const long long lowest = bdf ? -8388608 : -32768, highest = -lowest - 1;
+            std::int64_t recordBytes = 0;
+            for (int i = 0; i < signals; ++i) {
+                EXPECT_LT(std::stod(pmin[i]), std::stod(pmax[i])) << labels[i];
+                EXPECT_LT(std::stoll(dmin[i]), std::stoll(dmax[i])) << labels[i];
+                EXPECT_GE(std::stoll(dmin[i]), lowest);
+                EXPECT_LE(std::stoll(dmax[i]), highest);
+                if (i < signals - 1) {
+                    EXPECT_EQ(std::stoi(perSignal[i]), perRecord) << labels[i];
+                }
+                recordBytes += std::stoll(perSignal[i]) * (bdf ? 3 : 2);
+            }
+            ASSERT_EQ(f.size(), 256U * (signals + 1) + records * recordBytes);
+
+            // Every record's annotations: its time-keeping first, exactly one duration after
+            // the last one's; then the tags of its rows; then zeros.
+            const std::int64_t annotationBytes = std::stoll(perSignal[signals - 1]) * (bdf ? 3 : 2);
+            std::vector<std::pair<std::int64_t, int>> read;
+            std::vector<std::int64_t> ends;
+            for (std::int64_t r = 0; r < records; ++r) {
+                const std::string a = f.substr(
+                    256 * (signals + 1) + (r + 1) * recordBytes - annotationBytes, annotationBytes);
+                std::size_t p = 0;
+                bool first = true;
+                while (p < a.size() && a[p] == '+') {
+                    const std::size_t onsetEnd = a.find('\x14', p);
+                    const std::size_t textEnd = a.find('\x14', onsetEnd + 1);
+                    ASSERT_NE(textEnd, std::string::npos) << "record " << r;
+                    ASSERT_LT(textEnd + 1, a.size());
+                    ASSERT_EQ(a[textEnd + 1], '\0') << "record " << r;
+                    const std::int64_t onset = edfMs(a.substr(p, onsetEnd - p));
+                    const std::string text = a.substr(onsetEnd + 1, textEnd - onsetEnd - 1);
+                    if (first) {
+                        EXPECT_EQ(onset, r * duration) << "time-keeping of record " << r;
+                        EXPECT_EQ(text, "");
+                        first = false;
+                    } else {
+                        EXPECT_GE(onset, r * duration);
+                        EXPECT_LE(onset, (r + 1) * duration);
+                        if (text.starts_with("Tag ")) {
+                            read.emplace_back(onset, std::stoi(text.substr(4)));
+                        } else {
+                            EXPECT_EQ(text, "Recording ends");
+                            ends.push_back(onset);
+                        }
+                    }
+                    p = textEnd + 2;
+                }
+                EXPECT_FALSE(first) << "record " << r << " has no time-keeping annotation";
+                EXPECT_EQ(a.find_first_not_of('\0', p), std::string::npos) << "record " << r;
+            }
+            EXPECT_EQ(read, tags);
+            EXPECT_EQ(ends, rows % perRecord ? std::vector<std::int64_t>{rows * step}
+                                             : std::vector<std::int64_t>{});
+            EXPECT_EQ(result.rowsWritten, static_cast<std::uint64_t>(rows));
+        }
+    }
+}
+
 TEST(ExportToFile, FailuresLeaveNoFile) {
     TempDir dir;
     const std::string recording = dir.path() + "/run.zkd";
