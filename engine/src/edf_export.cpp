@@ -41,10 +41,10 @@ constexpr SignalRange kDataRange{0, 65535, kEdfMin, kEdfMax};
 // The 121 levels 0.5, 0.55, ... 6.5, one digital step each.
 constexpr SignalRange kBaselineRange{0.5, 6.5, -60, 60};
 // Resistance from -10 kOhm (the formula gives -1.58 at its lowest) to 6.5 MOhm in steps of
-// 0.0992 kOhm in EDF+; to 1.5 GOhm, beyond the formula's largest 1,284,484, in steps of 0.0894
-// kOhm in BDF+.
+// 0.0992 kOhm in EDF+; to 10 MOhm, beyond the skin's highest, in steps of 0.0006 kOhm in BDF+
+// (finer than the difference between neighbouring raw samples down to 15 kOhm).
 constexpr SignalRange kEdfResistanceRange{-10, 6500, kEdfMin, kEdfMax};
-constexpr SignalRange kBdfResistanceRange{-10, 1500000, kBdfMin, kBdfMax};
+constexpr SignalRange kBdfResistanceRange{-10, 10000, kBdfMin, kBdfMax};
 // Conductance from 0 to 100 uS: steps of 0.0015 uS in EDF+ (so within 0.0008 uS of the value),
 // 0.000006 uS in BDF+. A sample without conductance is written as 0 uS.
 constexpr SignalRange kEdfConductanceRange{0, 100, kEdfMin, kEdfMax};

@@ -128,7 +128,7 @@ TEST(ZkexportFault, StreamsPipesAndLimitsAsTheShellGivesThem) {
         {"$Z -o - $D/big.zkd | sleep 5 & sleep 0.5; kill -INT $(pgrep -n -f \"$D/big.zkd\"); "
          "wait %1; echo gone >&2",
          0, "zkexport: $D/big.zkd: export stopped by an interrupt (SIGINT)\ngone\n", {}},
-        // A file size limit, as a full disk, stops EDFlib's writes: the cause is named.
+        // A file size limit, as a full disk, stops the EDF+ file's writes: the cause is named.
         {"trap '' XFSZ; ulimit -f 20; $Z -f -o $D/x.edf $D/big.zkd", 1,
          "zkexport: $D/x.edf: cannot write the samples: File too large\n",
          [&] { EXPECT_FALSE(fs::exists(dir / "x.edf")); }},

@@ -29,7 +29,7 @@ ALL = "time,seconds,data,baseline,resistance,conductance,tags"
 RANGES = {
     "edf": {"Data": (0, 65535), "Baseline": (0.5, 6.5), "Resistance": (-10, 6500),
             "Conductance": (0, 100)},
-    "bdf": {"Data": (0, 65535), "Baseline": (0.5, 6.5), "Resistance": (-10, 1500000),
+    "bdf": {"Data": (0, 65535), "Baseline": (0.5, 6.5), "Resistance": (-10, 10000),
             "Conductance": (0, 100)},
 }
 DIGITAL = {"edf": 65535, "bdf": 16777215}

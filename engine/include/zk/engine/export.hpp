@@ -30,8 +30,8 @@ struct ExportResult {
     std::uint64_t rowsWithoutConductance = 0;
     /// EDF+ and BDF+: values outside their signal's physical range, stored as its nearest end.
     std::uint64_t valuesClipped = 0;
-    /// Tag marks that the file had no room for (EDF+ and BDF+ hold at most 64 annotations per
-    /// data record, a worksheet 1,048,575 tags).
+    /// Tag marks that the file had no room for (a worksheet holds 1,048,575 tags; every other
+    /// format holds them all).
     std::uint64_t tagsLeftOut = 0;
     /// The heading line was not written: the format (EDF+, BDF+) has no place for it.
     bool headingLeftOut = false;

@@ -38,7 +38,7 @@ class OutputFile {
     const std::string& path() const noexcept { return path_; }
 
     /// A path that opens the file being written, for a library that writes a file by its path
-    /// (EDFlib, libxlsxwriter): the temporary file's descriptor under /proc/self/fd, or its name.
+    /// (libxlsxwriter): the temporary file's descriptor under /proc/self/fd, or its name.
     /// What the library writes there is put in place by commit() like anything written to the
     /// sink; it must have closed the file by then.
     std::string reopenPath() const;
