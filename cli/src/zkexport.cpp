@@ -676,11 +676,12 @@ Formats (every one holds the CSV's rows, values and tags):
         numbers; "Tags", each tag with the row that carries it; "Recording", what was exported
   edf   EDF+ (16-bit) and
   bdf   BDF+ (24-bit): a signal for each of data, baseline, resistance and conductance, at the
-        rate of the rows; tags as annotations "Tag N". Ranges (values outside are clipped, and
-        counted in a note):
+        rate of the rows, in data records of about 10 s (the last one filled up with the last
+        row's values, and an annotation "Recording ends" where the rows end); tags as
+        annotations "Tag N". Ranges (values outside are clipped, and counted in a note):
           Data         0..65535, exact            Baseline  0.5..6.5, exact
           Resistance   EDF+: -10..6500 kOhm, steps of 0.099 kOhm
-                       BDF+: -10..1500000 kOhm, steps of 0.089 kOhm
+                       BDF+: -10..10000 kOhm, steps of 0.0006 kOhm
           Conductance  0..100 uS; EDF+: steps of 0.0015 uS, BDF+: steps of 0.000006 uS;
                        a row without conductance holds 0 uS
   bids  a run of a BIDS dataset: --output-dir DATASET --subject S [--session N] --task T gives
