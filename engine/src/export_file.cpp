@@ -216,8 +216,9 @@ class RunLock {
   public:
     RunLock(std::string path, const std::atomic<int>* stop) : path_(std::move(path)) {
         const auto until = std::chrono::steady_clock::now() + kRunLockWait;
-        while (!tryLock()) {
-            if (stop != nullptr && stop->load() != 0) {
+        const auto stopped = [stop] { return stop != nullptr && stop->load() != 0; };
+        while (stopped() || !tryLock()) {
+            if (stopped()) {
                 throw Error(ErrorCode::Cancelled,
                             "stopped while another export was putting the run in place", path_);
             }
