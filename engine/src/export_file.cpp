@@ -303,7 +303,11 @@ class RunCommit {
             }
         }
         for (const auto& [name, kept] : kept_) {
-            ::rename(kept.c_str(), name.c_str());
+            // Where the new file never took the name, both names are the earlier file, and
+            // the rename leaves them both.
+            if (::rename(kept.c_str(), name.c_str()) == 0) {
+                ::unlink(kept.c_str());
+            }
         }
         placed_.clear();
         kept_.clear();
