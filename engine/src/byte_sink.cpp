@@ -69,7 +69,7 @@ void FdSink::write(const char* data, std::size_t count) {
             if (errno == ECANCELED || stopped()) {
                 throw Error(ErrorCode::Cancelled, "stopped while the output took no data", name_);
             }
-            throw systemError(ErrorCode::WriteFailed, "cannot write the CSV file", errno, name_);
+            throw systemError(ErrorCode::WriteFailed, "cannot write " + what_, errno, name_);
         }
         data += n;
         count -= static_cast<std::size_t>(n);

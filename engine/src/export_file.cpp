@@ -1,13 +1,19 @@
 #include "zk/engine/export_file.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <new>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "format_writers.hpp"
@@ -171,6 +177,9 @@ ExportResult exportThroughLibrary(FileSource& source, const OutputTarget& target
             detail::writeWorkbook(source, file->reopenPath(), target.path, options, progress, facts,
                                   result);
         } else {
+            if (auto* sink = dynamic_cast<FdSink*>(&file->sink())) {
+                sink->setWhat("the samples");
+            }
             detail::writeEdf(source, file->sink(), target.path, options, progress, facts, result);
         }
         file->commit();
@@ -226,8 +235,176 @@ void makeFolders(const std::string& folder, std::vector<std::string>& made) {
     }
 }
 
-// A run of a BIDS dataset: each file is written beside its target and all are put in place
-// once every one is whole.
+// How long an export waits for another one that is putting the same BIDS run in place.
+constexpr auto kRunLockWait = std::chrono::seconds(60);
+
+// Makes putting a BIDS run in place one step among exports: an exclusive lock (flock) on the
+// run's lock file, which the holder removes before it gives the lock back. An export that
+// waited may then hold a file that no longer has the name: it tries again with the one that
+// has. The system gives the lock back when a holder ends, however it ends. (Where there is no
+// flock, a file opened for exclusive access and deleted on closing does the same.)
+class RunLock {
+  public:
+    RunLock(std::string path, const std::atomic<int>* stop) : path_(std::move(path)) {
+        const auto until = std::chrono::steady_clock::now() + kRunLockWait;
+        const auto stopped = [stop] { return stop != nullptr && stop->load() != 0; };
+        while (stopped() || !tryLock()) {
+            if (stopped()) {
+                throw Error(ErrorCode::Cancelled,
+                            "stopped while another export was putting the run in place", path_);
+            }
+            if (std::chrono::steady_clock::now() > until) {
+                throw Error(ErrorCode::OpenFailed,
+                            "another export has been putting this run in place for a minute; "
+                            "not waiting longer",
+                            path_);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+    ~RunLock() {
+        ::unlink(path_.c_str());
+        ::close(fd_);
+    }
+
+  private:
+    bool tryLock() {
+        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) {
+            throw systemError(ErrorCode::OpenFailed, "cannot make the run's lock file", errno,
+                              path_);
+        }
+        struct stat held {
+        }, named{};
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+            if (::fstat(fd_, &held) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+                sameFile(held, named)) {
+                return true;
+            }
+        } else if (errno != EWOULDBLOCK && errno != EINTR) {
+            const int err = errno;
+            ::close(std::exchange(fd_, -1));
+            ::unlink(path_.c_str());
+            throw systemError(ErrorCode::OpenFailed, "cannot lock the run against other exports",
+                              err, path_);
+        }
+        ::close(std::exchange(fd_, -1));
+        return false;
+    }
+
+    std::string path_;
+    int fd_ = -1;
+};
+
+// Puts a BIDS run in place as one: the new files, and the removal of the earlier run's files
+// that the new one does not have. Each earlier file is kept under a hidden name beside it until
+// the whole new run is in place; after a failure the new files are taken away and the earlier
+// ones put back, so a run is never a mix of two exports.
+class RunCommit {
+  public:
+    // `runFiles`: every name of the run; `written`: the files of the new run, in order.
+    void commit(std::span<const std::string> runFiles, std::span<OutputFile* const> written,
+                OutputFile::Existing existing) {
+        try {
+            for (const std::string& name : runFiles) {
+                keepAside(name, existing, std::ranges::any_of(written, [&](OutputFile* f) {
+                              return f->path() == name;
+                          }));
+            }
+            for (OutputFile* file : written) {
+                file->commit();
+                placed_.push_back(file->path());
+            }
+        } catch (...) {
+            rollBack();
+            throw;
+        }
+        for (const auto& [name, kept] : kept_) {
+            ::unlink(kept.c_str());
+        }
+    }
+
+    // Takes the new files away and puts the earlier ones back.
+    void rollBack() noexcept {
+        for (const std::string& path : placed_) {
+            if (std::ranges::none_of(kept_, [&](const auto& k) { return k.first == path; })) {
+                ::unlink(path.c_str());
+            }
+        }
+        for (const auto& [name, kept] : kept_) {
+            // Where the new file never took the name, both names are the earlier file, and
+            // the rename leaves them both.
+            if (::rename(kept.c_str(), name.c_str()) == 0) {
+                ::unlink(kept.c_str());
+            }
+        }
+        placed_.clear();
+        kept_.clear();
+    }
+
+    // The files put in place, in order.
+    const std::vector<std::string>& placed() const noexcept { return placed_; }
+
+  private:
+    // Keeps the earlier run's file `name`, if there is one, under a hidden name: a second name
+    // of a file that the new run replaces (it stays in place until then), the file itself
+    // moved aside when the new run has none.
+    void keepAside(const std::string& name, OutputFile::Existing existing, bool replaced) {
+        struct stat st {};
+        if (::lstat(name.c_str(), &st) != 0) {
+            if (errno == ENOENT) {
+                return;
+            }
+            throw systemError(ErrorCode::OpenFailed, "cannot look at the run's file", errno, name);
+        }
+        if (existing == OutputFile::Existing::Refuse) {
+            throw Error(ErrorCode::OutputExists, "the output file exists already", name);
+        }
+        std::string real = name;
+        if (replaced && S_ISLNK(st.st_mode)) {
+            // The new file replaces the link's target, as OutputFile does.
+            std::error_code ec;
+            real = std::filesystem::canonical(name, ec).string();
+            if (ec) {
+                real = name;
+            }
+        }
+        const std::filesystem::path at(real);
+        const std::string kept = (at.parent_path() / ("." + at.filename().string() + "." +
+                                                      std::to_string(::getpid()) + ".earlier"))
+                                     .string();
+        ::unlink(kept.c_str());  // left by an export of this process id that was killed
+        if (!(replaced && ::link(real.c_str(), kept.c_str()) == 0) &&
+            ::rename(real.c_str(), kept.c_str()) != 0) {
+            throw systemError(ErrorCode::WriteFailed, "cannot keep the earlier run's file aside",
+                              errno, name);
+        }
+        kept_.emplace_back(real, kept);
+    }
+
+    std::vector<std::pair<std::string, std::string>> kept_;  // (name, hidden name)
+    std::vector<std::string> placed_;
+};
+
+// The dataset's name in its description: the last part of its folder's full path, so that
+// "." and ".." name a real folder.
+std::string datasetNameOf(const std::string& dataset) {
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::canonical(dataset, ec);
+    if (!ec && full.has_filename()) {
+        return full.filename().string();
+    }
+    std::string name = dataset;
+    while (name.size() > 1 && name.back() == '/') {
+        name.pop_back();
+    }
+    return std::string(fileNameOf(name));
+}
+
+// A run of a BIDS dataset: each file is written beside its target, and the run is put in place
+// as one (RunCommit) once every file is whole, under the run's lock (RunLock).
 ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
                            const ExportOptions& options, const ProgressFn& progress,
                            std::span<const std::string> otherRecordings) {
@@ -237,27 +414,43 @@ ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
     guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
         const BidsRunFiles files = bidsRunFiles(target.path, options.choices);
-        for (const std::string* path :
-             {&files.physio, &files.sidecar, &files.events, &files.eventsSidecar}) {
-            if (auto recording = recordingUnder({.path = *path}, source, otherRecordings)) {
-                throw overwritesRecording(*recording, *path);
+        const std::string runFiles[] = {files.physio, files.sidecar, files.events,
+                                        files.eventsSidecar};
+        struct stat st {};
+        for (const std::string& path : runFiles) {
+            if (auto recording = recordingUnder({.path = path}, source, otherRecordings)) {
+                throw overwritesRecording(*recording, path);
             }
-            checkSeekable(*path, options.format);
+            if (target.existing == OutputFile::Existing::Refuse &&
+                ::lstat(path.c_str(), &st) == 0) {
+                throw Error(ErrorCode::OutputExists, "the output file exists already", path);
+            }
+            checkSeekable(path, options.format);
+        }
+        const bool hasDescription = ::stat(files.description.c_str(), &st) == 0;
+        if (hasDescription && !S_ISREG(st.st_mode)) {
+            throw Error(ErrorCode::OpenFailed,
+                        std::string(S_ISDIR(st.st_mode) ? "is a folder" : "is not a file") +
+                            "; a dataset's description is a JSON file",
+                        files.description);
         }
         makeFolders(files.folder, madeFolders);
-        physio.emplace(files.physio, target.existing, target.stop);
-        sidecar.emplace(files.sidecar, target.existing, target.stop);
+        const auto open = [&](std::optional<OutputFile>& file, const std::string& path,
+                              OutputFile::Existing existing, const char* what) {
+            file.emplace(path, existing, target.stop);
+            if (auto* sink = dynamic_cast<FdSink*>(&file->sink())) {
+                sink->setWhat(what);
+            }
+        };
+        open(physio, files.physio, target.existing, "the samples");
+        open(sidecar, files.sidecar, target.existing, "the samples' description");
         if (options.IncludeTags) {
-            events.emplace(files.events, target.existing, target.stop);
-            eventsSidecar.emplace(files.eventsSidecar, target.existing, target.stop);
+            open(events, files.events, target.existing, "the events");
+            open(eventsSidecar, files.eventsSidecar, target.existing, "the events' description");
         }
-        struct stat st {};
-        if (::stat(files.description.c_str(), &st) != 0) {
-            description.emplace(files.description, OutputFile::Existing::Refuse, target.stop);
-        }
-        std::string dataset = target.path;
-        while (dataset.size() > 1 && dataset.back() == '/') {
-            dataset.pop_back();
+        if (!hasDescription) {
+            open(description, files.description, OutputFile::Existing::Refuse,
+                 "the dataset's description");
         }
         const detail::BidsOutputs outputs{
             .physio = &*physio,
@@ -265,25 +458,33 @@ ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
             .events = events ? &*events : nullptr,
             .eventsSidecar = eventsSidecar ? &*eventsSidecar : nullptr,
             .description = description ? &*description : nullptr,
-            .datasetName = std::string(fileNameOf(dataset))};
+            .datasetName = datasetNameOf(target.path)};
         detail::writeBids(source, outputs, options, progress, result);
+
+        const RunLock lock(files.lock, target.stop);
+        std::vector<OutputFile*> written;
         for (std::optional<OutputFile>* file : {&physio, &sidecar, &events, &eventsSidecar}) {
             if (*file) {
-                (*file)->commit();
-                result.files.push_back((*file)->path());
+                written.push_back(&**file);
             }
         }
+        RunCommit run;
+        run.commit(runFiles, written, target.existing);
         if (description) {
             try {
                 description->commit();
+                result.files = run.placed();
                 result.files.push_back(description->path());
+                return;
             } catch (const Error& e) {
                 if (e.code() != ErrorCode::OutputExists) {
+                    run.rollBack();
                     throw;
                 }
                 // Another program gave the dataset its description meanwhile: it stays.
             }
         }
+        result.files = run.placed();
     });
     if (!result.ok()) {
         for (std::optional<OutputFile>* file :

@@ -182,13 +182,16 @@ BidsRunFiles bidsRunFiles(std::string_view dataset, const FormatChoices& choices
         stem += "_ses-" + choices.session;
     }
     folder += "/beh";
-    stem = folder + "/" + stem + "_task-" + choices.task + "_";
+    stem += "_task-" + choices.task;
+    const std::string lock = folder + "/." + stem + ".lock";
+    stem = folder + "/" + stem + "_";
     return {.folder = folder,
             .physio = stem + "physio.tsv.gz",
             .sidecar = stem + "physio.json",
             .events = stem + "events.tsv",
             .eventsSidecar = stem + "events.json",
-            .description = root + "dataset_description.json"};
+            .description = root + "dataset_description.json",
+            .lock = lock};
 }
 
 }  // namespace zk

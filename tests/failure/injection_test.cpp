@@ -1,6 +1,7 @@
 // Faults injected under the engine's own file code, in the test process: reads that come back
-// short in the middle of a real file, a file system without unnamed temporary files, and a
-// recording that is found shorter at the very end of its export.
+// short in the middle of a real file, a file system without unnamed temporary files, a full
+// disk, a file that can't be put in place, and a recording that is found shorter at the very
+// end of its export.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -10,6 +11,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
 
 #include "test_files.hpp"
 #include "test_recording.hpp"
@@ -17,6 +21,7 @@
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/export.hpp"
 #include "zk/engine/export_file.hpp"
+#include "zk/engine/formats.hpp"
 #include "zk/engine/output_file.hpp"
 #include "zk/engine/recording.hpp"
 
@@ -24,6 +29,9 @@ namespace {
 
 std::atomic<bool> gShortReads{false};
 std::atomic<bool> gNoUnnamedFiles{false};
+std::atomic<bool> gDiskFull{false};
+// The first rename onto a name that ends so fails; then the flag is cleared.
+std::atomic<const char*> gFailRenameOnto{nullptr};
 
 }  // namespace
 
@@ -51,6 +59,29 @@ extern "C" int open(const char* path, int flags, ...) {
         return -1;
     }
     return real(path, flags, mode);
+}
+
+// The disk is full for every file the program writes (not for its standard streams).
+extern "C" ssize_t write(int fd, const void* data, size_t count) {
+    using Fn = ssize_t (*)(int, const void*, size_t);
+    static const auto real = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, "write"));
+    if (gDiskFull && fd > 2) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return real(fd, data, count);
+}
+
+extern "C" int rename(const char* from, const char* to) {
+    using Fn = int (*)(const char*, const char*);
+    static const auto real = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, "rename"));
+    const char* end = gFailRenameOnto.load();
+    if (end != nullptr && std::string_view(to).ends_with(end) &&
+        gFailRenameOnto.compare_exchange_strong(end, nullptr)) {
+        errno = EIO;
+        return -1;
+    }
+    return real(from, to);
 }
 
 namespace zk {
@@ -109,12 +140,64 @@ TEST(Injected, WithoutUnnamedFilesAFailedExportLeavesNoHiddenFile) {
     gNoUnnamedFiles = false;
 }
 
+// A BIDS run that fails as it is put in place, or on a full disk, leaves the earlier run as it
+// was, every file of it, with nothing beside it; the message names the file and the cause.
+TEST(Injected, AFailingBidsRunLeavesTheEarlierRunWhole) {
+    test::TempDir dir;
+    test::writeFile(dir / "r.zkd", test::steadyRecording(20'000));
+    const std::string beh = dir / "ds/sub-1/beh";
+    const auto exportRun = [&](bool tags) {
+        Result<FileSource> source = openRecording(dir / "r.zkd");
+        ExportOptions o = allColumns();
+        o.format = OutputFormat::Bids;
+        o.IncludeTags = tags;
+        o.UpdatePeriod = tags ? 10 : 50;
+        o.choices = {.subject = "1", .task = "t"};
+        return exportToFile(*source,
+                            {.path = dir / "ds", .existing = OutputFile::Existing::Replace}, o);
+    };
+    ASSERT_TRUE(exportRun(true).ok());
+    std::vector<std::string> earlier;
+    for (const std::string& name : test::listing(beh)) {
+        earlier.push_back(name + ":" + test::readFile(beh + "/" + name));
+    }
+    struct Case {
+        bool tags;
+        const char* failing;  // the name whose rename fails; none: the disk is full
+        std::string message;
+    };
+    const Case cases[] = {
+        {true, "_events.json",
+         beh + "/sub-1_task-t_events.json: cannot save the output file: Input/output error"},
+        {false, "_physio.json",
+         beh + "/sub-1_task-t_physio.json: cannot save the output file: Input/output error"},
+        {false, nullptr,
+         beh + "/sub-1_task-t_physio.tsv.gz: cannot write the samples: No space left on device"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        gFailRenameOnto = c.failing;
+        gDiskFull = c.failing == nullptr;
+        const ExportResult r = exportRun(c.tags);
+        gDiskFull = false;
+        gFailRenameOnto = nullptr;
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error->describe(), c.message);
+        std::vector<std::string> now;
+        for (const std::string& name : test::listing(beh)) {
+            now.push_back(name + ":" + test::readFile(beh + "/" + name));
+        }
+        EXPECT_TRUE(now == earlier) << now.size() << " files, " << earlier.size() << " before";
+    }
+}
+
 // A recording whose length, asked at the end of the export, is less than what was read: the
 // export must fail, and must not wait for it to grow back. After a few more questions the
 // source fails outright, so a wrong export ends instead of hanging.
 class ShrinksAtTheEnd final : public ByteSource {
   public:
-    explicit ShrinksAtTheEnd(std::string bytes) : bytes_(std::move(bytes)), memory_(test::bytesOf(bytes_)) {}
+    explicit ShrinksAtTheEnd(std::string bytes)
+        : bytes_(std::move(bytes)), memory_(test::bytesOf(bytes_)) {}
     std::uint64_t size() override {
         if (++asked_ > 20) {
             throw Error(ErrorCode::ReadFailed, "asked too often", name());

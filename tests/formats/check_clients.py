@@ -181,9 +181,10 @@ def check_bids(args):
     # The second run's samples take several of the compressor's blocks of a megabyte.
     runs = [(args.sample, "01", "1", 10), (recordings(args, 150000)[1], "02", "", 1)]
     for recording, subject, session, period in runs:
+        # The heading goes into the sidecar, which the validator then reads.
         run(args.zkexport, "-q", "--format", "bids", "-d", dataset, "--subject", subject,
             *(["--session", session] if session else []), "--task", "rest", "-p", period,
-            "-c", ALL, recording)
+            "-c", ALL, "--heading", f"Subject {subject}", recording)
         csv = csv_rows(args, recording, period, "rows.csv")
         rows, before = model(recording, period)
         stem = os.path.join(dataset, f"sub-{subject}", *([f"ses-{session}"] if session else []),
@@ -196,6 +197,7 @@ def check_bids(args):
         sidecar = json.load(open(stem + "physio.json"))
         assert sidecar["SamplingFrequency"] == 50 / period and sidecar["StartTime"] == 0
         assert sidecar["Columns"] == ["data", "baseline", "resistance", "conductance"]
+        assert sidecar["Description"] == f"Subject {subject}"
         events = [l.split("\t") for l in open(stem + "events.tsv").read().splitlines()]
         assert events[0] == ["onset", "duration", "trial_type", "value", "sample"]
         expected = [["0.00", "0", "tag", str(n), "0"] for n in before]

@@ -4,19 +4,30 @@
 
 #include "zk/engine/formats.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "zk/cli/zkexport.hpp"
@@ -650,6 +661,162 @@ TEST(ExportToFile, BidsSamplesOverSeveralBlocks) {
     EXPECT_TRUE(text == expected);
 }
 
+// The physio sidecar at every rate and with every set of value columns: the rate as the exact
+// quotient 50 / period (7 gives 50/7, not 7), the columns in the file's order, each described
+// with its units, as many fields in each line; the heading, where the CSV writes it, as the
+// file's Description. The dataset's Name is its folder's, also for "ds/.".
+TEST(ExportToFile, BidsSidecarAtEveryRateAndColumnSet) {
+    TempDir dir;
+    std::vector<unsigned char> bytes;
+    for (std::int32_t i = 0; i < 2000; ++i) {
+        const auto r = record(i * 20, static_cast<std::uint16_t>(i * 33));
+        bytes.insert(bytes.end(), r.begin(), r.end());
+    }
+    const std::string recording = dir.path() + "/r.zkd";
+    std::ofstream(recording, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    Result<FileSource> source = openRecording(recording);
+    ASSERT_TRUE(source.ok());
+    const std::pair<const char*, bool ExportOptions::*> kValues[] = {
+        {"data", &ExportOptions::IncludeData},
+        {"baseline", &ExportOptions::IncludeBaseline},
+        {"resistance", &ExportOptions::IncludeResistance},
+        {"conductance", &ExportOptions::IncludeConductance}};
+    // Every set of columns, each at one of the periods, so that every period comes up.
+    const std::int16_t kPeriods[] = {1, 3, 7, 10, 33, 50, 250, 1638};
+    for (unsigned set = 1; set < 16; ++set) {
+        const std::int16_t period = kPeriods[set % 8];
+        const std::string label = std::to_string(set), heading = "Run \"" + label + "\"";
+        ExportOptions o = allColumns(period, set % 3 != 0);
+        o.format = OutputFormat::Bids;
+        o.heading = set % 5 == 0 ? "" : quoteHeading(heading);
+        o.choices = {.subject = label, .task = "t"};
+        nlohmann::json columns = nlohmann::json::array();
+        for (unsigned c = 0; c < 4; ++c) {
+            o.*kValues[c].second = (set >> c & 1) != 0;
+            if ((set >> c & 1) != 0) {
+                columns.push_back(kValues[c].first);
+            }
+        }
+        const ExportResult r = exportToFile(*source, {.path = dir.path() + "/ds/."}, o);
+        ASSERT_TRUE(r.ok()) << r.error->describe();
+        const std::string stem =
+            dir.path() + "/ds/sub-" + label + "/beh/sub-" + label + "_task-t_physio";
+        const auto sidecar = nlohmann::json::parse(std::ifstream(stem + ".json"));
+        SCOPED_TRACE("period " + std::to_string(period) + ", columns " + columns.dump());
+        EXPECT_EQ(sidecar["SamplingFrequency"].get<double>(), 50.0 / period);
+        EXPECT_EQ(sidecar["Columns"], columns);
+        for (const auto& name : columns) {
+            EXPECT_TRUE(sidecar[name.get<std::string>()].contains("Units"));
+        }
+        EXPECT_EQ(sidecar.value("Description", ""), set % 3 && set % 5 ? heading : "");
+        gzFile gz = gzopen((stem + ".tsv.gz").c_str(), "rb");
+        char line[256] = {};
+        EXPECT_NE(gzgets(gz, line, sizeof line), nullptr);
+        gzclose(gz);
+        EXPECT_EQ(std::count(line, line + std::strlen(line), '\t') + 1,
+                  static_cast<long>(columns.size()))
+            << line;
+    }
+    const auto description =
+        nlohmann::json::parse(std::ifstream(dir.path() + "/ds/dataset_description.json"));
+    EXPECT_EQ(description["Name"], "ds");
+}
+
+// A BIDS run is one unit: replacing it replaces or removes every file of it; two exports that
+// put it in place at the same time never mix it, nor does one that is stopped while it waits
+// for another; without replacing, any file of the run refuses the export.
+TEST(ExportToFile, ABidsRunIsReplacedWholeAndNeverMixed) {
+    TempDir dir;
+    const std::string x = ZK_SOURCE_DIR "/examples/sample.zkd", y = dir.path() + "/y.zkd";
+    fs::copy_file(x, y);
+    fs::resize_file(y, 40000);
+    const std::string beh = dir.path() + "/ds/sub-01/beh/";
+    const BidsRunFiles files = bidsRunFiles(dir.path() + "/ds", {.subject = "01", .task = "t"});
+    // x with its tags, y without: four files and two.
+    const auto exportRun = [&](const std::string& recording, OutputFile::Existing existing,
+                               const std::atomic<int>* stop = nullptr) {
+        Result<FileSource> source = openRecording(recording);
+        ExportOptions o = allColumns(10);
+        o.format = OutputFormat::Bids;
+        o.IncludeTags = recording == x;
+        o.choices = {.subject = "01", .task = "t"};
+        return exportToFile(*source,
+                            {.path = dir.path() + "/ds", .existing = existing, .stop = stop}, o);
+    };
+    // Every name in the run's folder (hidden ones too), sorted, with a hash of its bytes.
+    const auto runNow = [&] {
+        std::map<std::string, std::size_t> run;
+        for (const auto& e : fs::directory_iterator(beh)) {
+            std::ifstream in(e.path(), std::ios::binary);
+            run[e.path().filename().string()] =
+                std::hash<std::string>{}({std::istreambuf_iterator<char>(in), {}});
+        }
+        std::string text;
+        for (const auto& [name, hash] : run) {
+            text += name + " " + std::to_string(hash) + "\n";
+        }
+        return text;
+    };
+    const auto replace = OutputFile::Existing::Replace, refuse = OutputFile::Existing::Refuse;
+    ASSERT_TRUE(exportRun(x, refuse).ok());
+    const auto runX = runNow();
+    ASSERT_TRUE(exportRun(y, replace).ok());
+    const auto runY = runNow();
+    EXPECT_EQ(std::ranges::count(runX, '\n'), 4);
+    EXPECT_EQ(std::ranges::count(runY, '\n'), 2);
+    EXPECT_EQ(runY.find("events"), std::string::npos);
+
+    // Without replacing: any file of the run refuses, also one that the export would not write.
+    fs::remove_all(beh);
+    fs::create_directories(beh);
+    std::ofstream(files.events) << "onset\n";
+    for (const std::string& recording : {x, y}) {
+        const ExportResult r = exportRun(recording, refuse);
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error->code(), ErrorCode::OutputExists);
+        EXPECT_EQ(r.error->path(), files.events);
+    }
+    ASSERT_TRUE(exportRun(y, replace).ok());
+    EXPECT_EQ(runNow(), runY);
+
+    for (int round = 0; round < 12; ++round) {
+        ExportResult a, b;
+        std::thread first([&] { a = exportRun(x, replace); });
+        b = exportRun(y, replace);
+        first.join();
+        EXPECT_TRUE(a.ok() && b.ok());
+        const auto run = runNow();
+        EXPECT_TRUE(run == runX || run == runY) << "round " << round << ":\n" << run;
+    }
+
+    // Held by another export: nothing is put in place until it lets go; a stop ends the wait.
+    ASSERT_TRUE(exportRun(y, replace).ok());
+    for (const bool stopped : {true, false}) {
+        const int held = ::open(files.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        std::atomic<int> stop{0};
+        ExportResult r;
+        std::thread waiting([&] { r = exportRun(x, replace, &stop); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(runNow(), fs::path(files.lock).filename().string() + " " +
+                                std::to_string(std::hash<std::string>{}("")) + "\n" + runY);
+        if (stopped) {
+            stop = SIGINT;
+            waiting.join();
+        }
+        ::unlink(files.lock.c_str());
+        ::close(held);
+        if (!stopped) {
+            waiting.join();
+        }
+        EXPECT_EQ(r.ok() ? std::optional<ErrorCode>() : r.error->code(),
+                  stopped ? std::optional(ErrorCode::Cancelled) : std::nullopt);
+        EXPECT_EQ(runNow(), stopped ? runY : runX);
+    }
+}
+
 // zkexport picks the format by --format, else by the output's extension, and names a default
 // output with the format's extension; what a format can't do is a usage error, before anything
 // is written.
@@ -662,11 +829,20 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
     fs::copy_file(run, old);
     const timeval may1984[2] = {{453456000, 0}, {453456000, 0}};  // 1984-05-15 08:00 UTC
     ASSERT_EQ(::utimes(old.c_str(), may1984), 0);
+    // No row, only a tag marked before 0 ms: a BIDS run can't be empty.
+    const std::string empty = dir.path() + "/empty.zkd";
+    std::ofstream rows(empty, std::ios::binary);
+    for (std::int32_t time = -200; time < 0; time += 20) {
+        const auto r = record(time, 30000, time == -100 ? 7 : -1);
+        rows.write(reinterpret_cast<const char*>(r.data()), static_cast<std::streamsize>(r.size()));
+    }
+    rows.close();
+    fs::create_directories(dir.path() + "/ds3/dataset_description.json");
     struct Case {
         std::vector<std::string> args;
         int status;
-        std::string made;  // a file the run makes, with the first bytes it begins with
-        std::string begins;
+        std::string made;    // a file the run makes, with the first bytes it begins with;
+        std::string begins;  // without one, words of the message
         std::string says = {};  // in what it prints on standard error
     };
     const Case cases[] = {
@@ -721,6 +897,15 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
          2,
          "",
          ""},
+        {{"--format", "bids", "-d", dir.path() + "/ds2", "--subject", "7", "--task", "t", "-c",
+          "data,tags", empty},
+         1,
+         "",
+         "physio.tsv.gz: has no rows to write; a BIDS run cannot be empty"},
+        {{"--format", "bids", "-d", dir.path() + "/ds3", "--subject", "7", "--task", "t", run},
+         1,
+         "",
+         "dataset_description.json: is a folder; a dataset's description is a JSON file"},
         {{"--session", "1", run}, 2, "", ""},
         {{"--start", "2026-13-01 00:00:00", run}, 2, "", ""},
         {{"--format", "edf", "--start", "1984-12-31 23:59:59", run}, 2, "", ""},
@@ -733,6 +918,7 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
         EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
         if (c.made.empty()) {
             EXPECT_EQ(dir.files(), before) << c.args[1];
+            EXPECT_NE(err.str().find(c.begins), std::string::npos) << err.str();
             continue;
         }
         std::ifstream made(dir.path() + c.made, std::ios::binary);

@@ -63,6 +63,10 @@ class FdSink final : public ByteSink {
     void write(const char* data, std::size_t count) override;
     const std::string& name() const override { return name_; }
 
+    /// What is written, as a failure names it: "cannot write " + `what` + ": " + the cause.
+    /// "the CSV file" unless set.
+    void setWhat(std::string what) { what_ = std::move(what); }
+
   private:
     bool stopped() const noexcept { return stop_ != nullptr && stop_->load() != 0; }
     std::size_t waitForRoom(std::size_t count);
@@ -71,6 +75,7 @@ class FdSink final : public ByteSink {
     std::string name_;
     const std::atomic<int>* stop_;
     int kind_ = -1;  // unknown; then 0: a regular file, 1: a pipe, 2: anything else
+    std::string what_ = "the CSV file";
 };
 
 }  // namespace zk

@@ -46,6 +46,7 @@ StartTime laterStart(const StartTime& start, std::int64_t seconds);
 /// The files of one run of a BIDS dataset, for the dataset folder `dataset` and the labels in
 /// `choices`: DATASET/sub-S[/ses-N]/beh/sub-S[_ses-N]_task-T_ and then "physio.tsv.gz",
 /// "physio.json", "events.tsv" and "events.json", and the dataset's "dataset_description.json".
+/// These four files are the run: replacing it replaces or removes every one of them.
 struct BidsRunFiles {
     std::string folder;         ///< DATASET/sub-S[/ses-N]/beh
     std::string physio;         ///< the samples, gzip-compressed tab-separated values
@@ -53,6 +54,9 @@ struct BidsRunFiles {
     std::string events;         ///< the tags
     std::string eventsSidecar;  ///< what the events' columns hold (JSON)
     std::string description;    ///< DATASET/dataset_description.json
+    /// DATASET/sub-S[/ses-N]/beh/.sub-S[_ses-N]_task-T.lock: locked (and then removed) by an
+    /// export while it puts the run's files in place, so that two exports never mix a run.
+    std::string lock;
 };
 BidsRunFiles bidsRunFiles(std::string_view dataset, const FormatChoices& choices);
 
