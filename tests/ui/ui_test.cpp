@@ -625,14 +625,14 @@ TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
         {std::nullopt, false, false, std::nullopt, ""},
         {std::nullopt, true, false,
          "seconds=true\nconductance=false\nsubject=01\nsession=\ntask=rest\nstart=\n",
-         "Also Time(sec), from the Options menu"},
+         "Options adds Time(sec)"},
         {"# mine\r\nconductance=true\r\nsubject=S2\nbogus\nseconds=maybe\n", false, true,
          "# mine\r\nconductance=true\r\nsubject=S2\nbogus\nseconds=maybe\n",
-         "Also Conductance(uS), from the Options menu"},
+         "Options adds Conductance(uS)"},
         {"conductance=true\nsubject=S2\ntask=x\ntask=go\nstart=2020-01-01 00:00:00\n", true, false,
          "seconds=true\nconductance=false\nsubject=S2\nsession=\ntask=go\nstart=2020-01-01 "
          "00:00:00\n",
-         "Also Time(sec), from the Options menu"},
+         "Options adds Time(sec)"},
     };
     for (const auto& c : cases) {
         fs::remove_all(cfg);
@@ -644,11 +644,11 @@ TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
         EXPECT_EQ(tk.menuChecks[zk::ui::MenuItem::mnuOptionsConductance],
                   loaded.IncludeConductance);
         EXPECT_EQ(tk.captions[Control::lblColumns],
-                  loaded.IncludeConductance ? "Also Conductance(uS), from the Options menu" : "");
+                  loaded.IncludeConductance ? "Options adds Conductance(uS)" : "");
         tk.logic.mnuOptionsSeconds_Click(true);
         tk.logic.mnuOptionsConductance_Click(true);
         EXPECT_EQ(tk.captions[Control::lblColumns],
-                  "Also Time(sec) and Conductance(uS), from the Options menu");
+                  "Options adds Time(sec) and Conductance(uS)");
         tk.logic.mnuOptionsSeconds_Click(c.seconds);
         tk.logic.mnuOptionsConductance_Click(c.conductance);
         EXPECT_EQ(tk.captions[Control::lblColumns], c.note);

@@ -101,7 +101,7 @@ std::string addedColumnsNote(const ExportChoices& choices) {
                         : choices.IncludeSeconds     ? "Time(sec)"
                         : choices.IncludeConductance ? "Conductance(uS)"
                                                      : nullptr;
-    return added ? std::string("Also ") + added + ", from the Options menu" : std::string();
+    return added ? std::string("Options adds ") + added : std::string();
 }
 
 ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string& heading,

@@ -71,7 +71,7 @@ constexpr Design kDesign[] = {
     {Control::chkTags, Control::Frame2, "Tags", 480, 2700, 975, 375},
     {Control::chkRes, Control::Frame2, "Resistance", 480, 2220, 1335, 375},
     {Control::chkHeader, Control::Frame2, "Headers", 480, 300, 975, 375},
-    {Control::lblColumns, Control::Frame2, "", 240, 3075, 1590, 660},
+    {Control::lblColumns, Control::Frame2, "", 180, 3075, 1680, 660},
     {Control::txtHeading, Control::cmdLoad, "", 360, 3480, 5175, 855},
     {Control::lblHeading, Control::cmdLoad, "Main Heading", 480, 3240, 1455, 195},
     {Control::cmdExport, Control::cmdLoad, "Export", 240, 1440, 1815, 615},
@@ -853,6 +853,9 @@ void QtMainWindow::fitStatus() {
         return;
     }
     lblStatus_->setFixedHeight(height);
+    // The status bar and then the window take the new height now, not at the next turn of the
+    // event loop, so that the move below sees the window's new size.
+    QCoreApplication::sendPostedEvents(statusBar(), QEvent::LayoutRequest);
     layout()->activate();
     if (s != nullptr && isVisible()) {
         const QRect area = s->availableGeometry();

@@ -57,7 +57,7 @@ std::vector<ChoiceProblem> choicesProblems(const ExportChoices& choices,
                                            std::optional<OutputFormat> format, bool labelsNeeded);
 
 /// What the Include frame says of the columns that the Options menu adds: "" when it adds none,
-/// else e.g. "Also Time(sec) and Conductance(uS), from the Options menu".
+/// else e.g. "Options adds Time(sec) and Conductance(uS)".
 std::string addedColumnsNote(const ExportChoices& choices);
 
 /// The options of an export in `format` with these settings, heading and choices.
