@@ -11,18 +11,22 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
 #include "test_files.hpp"
 #include "test_recording.hpp"
 #include "zk/settings/config_file.hpp"
+#include "zk/ui_qt/export_options_dialog.hpp"
 #include "zk/ui_qt/preview_window.hpp"
 #include "zk/ui_qt/qt_main_window.hpp"
 
@@ -293,6 +297,72 @@ TEST_F(QtWindow, LongPathsTabsAndThePreviewReadWell) {
                  preview->frameGeometry().topLeft() == window->frameGeometry().topLeft());
     QTest::keyClick(preview, Qt::Key_Escape);
     EXPECT_FALSE(preview->isVisible());
+}
+
+}  // namespace
+
+namespace {
+
+// The keyboard opens every menu: Alt and the underlined letter, and F10 the first. Every window
+// fits the screen: the status line shows the whole of a long text on as many lines as it needs
+// (the window grows, within the screen), the preview is no wider than the screen whatever its
+// lines say, and Export Options shows every problem at once, the focus in the field at fault.
+TEST_F(QtWindow, MenusOpenFromTheKeyboardAndEveryWindowFitsTheScreen) {
+    window->activateWindow();
+    QCoreApplication::processEvents();
+    for (const auto& [key, menu] : {std::pair{Qt::Key_F, "mnuFile"},
+                                    {Qt::Key_V, "mnuView"},
+                                    {Qt::Key_O, "mnuOptions"},
+                                    {Qt::Key_H, "mnuHelp"},
+                                    {Qt::Key_F10, "mnuFile"}}) {
+        QTest::keyClick(&*window, key, key == Qt::Key_F10 ? Qt::NoModifier : Qt::AltModifier);
+        auto* open = child<QMenu>(menu);
+        EXPECT_TRUE(open->isVisible()) << menu;
+        open->close();
+        window->menuBar()->setActiveAction(nullptr);
+    }
+
+    const QRect area = window->screen()->availableGeometry();
+    const std::string status =
+        "4,320,000 samples written to " + std::string(200, 'd') +
+        "/run.edf as EDF+. 35,024 rows "
+        "without a conductance (resistance 0); 53,545 values clipped to their signal's range.";
+    auto* line = child<QLabel>("lblStatus");
+    const int before = window->height();
+    window->setStatus(status);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(line->text().toStdString(), status);  // whole, not elided
+    EXPECT_GE(line->height(), 3 * line->fontMetrics().height());
+    EXPECT_GE(line->height(), line->heightForWidth(line->width()));
+    EXPECT_EQ(window->height() - before, line->height() - line->fontMetrics().height());
+    EXPECT_TRUE(area.contains(window->frameGeometry()));
+
+    window->loadRecording(QString::fromStdString(dir / "data/run1.zkd"));
+    child<QAction>("mnuViewPreview")->trigger();
+    auto* preview = child<zk::ui_qt::RecordingPreview>("frmPreview");
+    ASSERT_NE(preview, nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_LE(preview->minimumSizeHint().width(), area.width());
+    EXPECT_TRUE(area.contains(preview->frameGeometry()));
+    preview->close();
+
+    using F = zk::ui::ChoiceField;
+    zk::ui_qt::ExportOptionsDialog dialog(
+        {}, {{F::Task, "A BIDS dataset needs a task label."}, {F::Start, "No such date."}},
+        &*window);
+    dialog.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.findChild<QLabel*>("lblProblems")->text(),
+              "A BIDS dataset needs a task label.\nNo such date.");
+    EXPECT_EQ(dialog.focusWidget(), dialog.fieldOf(F::Task));
+    for (const QLabel* note : dialog.findChildren<QLabel*>()) {
+        if (note->wordWrap() && note->isVisible()) {
+            EXPECT_GE(note->height(), note->heightForWidth(note->width()))
+                << note->text().toStdString();
+        }
+    }
+    EXPECT_LE(dialog.width(), area.width());
+    dialog.close();
 }
 
 }  // namespace

@@ -168,14 +168,14 @@ TEST(PreviewReadout, ShowsTheTextsThatTheCsvHolds) {
         PreviewData::fromSamples({0, 32768, 65535, 2000}, {-40, 20, 754'560, 754'580}, {{2, 12}});
     const RowSchedule schedule(data, 10);
     const std::vector<std::vector<std::string>> cases = {
-        {"-0:00:00.040", "-40", " 0", "0.5", "-1.58", "", ""},
-        {"0:00:00.020", " 20", " 32768", "3.5", " 18.02", " 0", ""},
-        {"0:12:34.560", " 754560", " 65535", "6.5", " 1284484", " 200", " 12"},
-        {"0:12:34.580", " 754580", " 2000", "0.65", "-.9630269", " 400", ""}};
+        {"-0:00:00.040", "-40", " 0", "0.5", "-1.58", "", "", ""},
+        {"0:00:00.020", " 20", " 32768", "3.5", " 18.02", "1", " 0", ""},
+        {"0:12:34.560", " 754560", " 65535", "6.5", " 1284484", "2", " 200", " 12"},
+        {"0:12:34.580", " 754580", " 2000", "0.65", "-.9630269", "3", " 400", ""}};
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const auto r = zk::ui::readoutOf(data, schedule, i);
         EXPECT_EQ(
-            (std::vector{r.clock, r.timeMs, r.raw, r.baseline, r.resistance, r.rowTime, r.tag}),
+            (std::vector{r.clock, r.timeMs, r.raw, r.baseline, r.resistance, r.row, r.rowTime, r.tag}),
             cases[i]);
     }
 }
@@ -183,7 +183,8 @@ TEST(PreviewReadout, ShowsTheTextsThatTheCsvHolds) {
 }  // namespace
 
 // The ends may come in either order and either way (drag or keys); the export gets every
-// sample inside, the end's own ms included.
+// sample inside, the end's own ms included, and the text names exactly the ms that the export
+// takes (ends in whole ms, rounded down).
 TEST(PreviewSelection, SaysWhatIsSelectedAndGivesTheExportAHalfOpenRange) {
     using Range = std::optional<std::pair<std::int32_t, std::int32_t>>;
     const struct {
@@ -193,12 +194,13 @@ TEST(PreviewSelection, SaysWhatIsSelectedAndGivesTheExportAHalfOpenRange) {
     } cases[] = {
         {std::nullopt, std::nullopt, "", std::nullopt},
         {1000, std::nullopt, "Selection from 0:00:01.000: ] sets its end", std::nullopt},
+        {999.6, std::nullopt, "Selection from 0:00:00.999: ] sets its end", std::nullopt},
         {std::nullopt, 61000, "Selection to 0:01:01.000: [ sets its start", std::nullopt},
         {1000, 1000, "Selection from 0:00:01.000: ] sets its end", std::nullopt},
         {1000, 4500, "Selection 0:00:01.000 to 0:00:04.500 (3.500 s)", Range({1000, 4501})},
         {4500, 1000, "Selection 0:00:01.000 to 0:00:04.500 (3.500 s)", Range({1000, 4501})},
-        {20.4, 59.6, "Selection 0:00:00.020 to 0:00:00.060 (0.039 s)", Range({20, 60})},
-        {0, 3e12, "Selection 0:00:00.000 to 833333:20:00.000 (3000000000.000 s)",
+        {20.4, 59.6, "Selection 0:00:00.020 to 0:00:00.059 (0.039 s)", Range({20, 60})},
+        {0, 3e12, "Selection 0:00:00.000 to 596:31:23.646 (2147483.646 s)",
          Range({0, 2147483647})},
     };
     for (const auto& c : cases) {

@@ -12,6 +12,7 @@
 #include "zk/settings/config_file.hpp"
 #include "zk/engine/paths.hpp"
 #include "zk/ui/main_window.hpp"
+#include "zk/ui/preview_view.hpp"
 
 namespace fs = std::filesystem;
 using zk::ExportSettings;
@@ -60,6 +61,7 @@ class FakeToolkit : public zk::ui::Toolkit {
     std::map<zk::ui::MenuItem, bool> menuChecks;
     std::deque<std::optional<zk::ExportChoices>> optionsAnswers;
     std::vector<zk::ExportChoices> optionsShown;
+    std::vector<std::vector<zk::ui::ChoiceProblem>> optionsProblems;  // shown with each
     bool confirmReplace = false, framesEnabledMeanwhile = false;
     // Cancel is clicked at this progress report (1 = the first); `duringExport` runs at the
     // first report, as a close request or a click that arrives while the export runs.
@@ -108,8 +110,10 @@ class FakeToolkit : public zk::ui::Toolkit {
         return path ? std::optional(zk::ui::SavedFile{*path, saveType}) : std::nullopt;
     }
     void setMenuChecked(zk::ui::MenuItem item, bool on) override { menuChecks[item] = on; }
-    std::optional<zk::ExportChoices> exportOptionsDialog(const zk::ExportChoices& c) override {
+    std::optional<zk::ExportChoices> exportOptionsDialog(
+        const zk::ExportChoices& c, const std::vector<zk::ui::ChoiceProblem>& problems) override {
         optionsShown.push_back(c);
+        optionsProblems.push_back(problems);
         return next(optionsAnswers);
     }
     zk::ExportResult runWithProgress(const std::string&, const zk::ui::ExportJob& job) override {
@@ -505,47 +509,68 @@ TEST_F(CommandTest, TheFileTypeChosenDecidesTheFormatAndTheChoicesGoWithIt) {
     EXPECT_TRUE(toolkit.messages.empty());
 }
 
-// Labels that aren't letters and digits, and a start that is no date, are refused: in the
-// dialog, which comes back with what was typed, and before an export that would use them,
-// which then writes nothing and leaves the recording loaded.
-TEST_F(CommandTest, ChoicesAFormatCantUseAreRefusedBeforeAnythingIsWritten) {
+// Every problem of the choices is said at once, each with its field (the dialog puts the focus
+// on the first): in the dialog from the menu, which comes back with what was typed, and in the
+// dialog that an export brings up, before anything is written, for choices that its format
+// can't use. A cancel there ends the export and leaves the recording loaded; choices mended
+// there let it go on. A start that is well formed but no real day or time says so.
+TEST_F(CommandTest, ChoicesAFormatCantUseAreMendedInTheDialogBeforeAnythingIsWritten) {
     using C = zk::ExportChoices;
+    using F = zk::ui::ChoiceField;
+    using Problems = std::vector<std::pair<F, std::string>>;  // fields and pieces of the texts
+    const Problems badLabels = {{F::Subject, "subject label \"s-1\" must be"},
+                                {F::Session, "session label \"a b\" must be empty or letters"},
+                                {F::Task, "task label \"ré\" must be"}};
+    Problems allFour = badLabels;
+    allFour.emplace_back(F::Start, "start \"yesterday\" is not of the form YYYY-MM-DD HH:MM:SS");
+    const std::pair<F, std::string> feb24 = {
+        F::Start, "\"2024-02-30 10:00:00\" is no such date: February 2024 has 29 days"};
     const struct {
         C choices;
-        std::size_t type;
-        std::string refusal;  // a piece of the message; empty: exported
+        std::size_t type;         // chosen in the save dialog
+        Problems menu, exported;  // in the menu's dialog (no BIDS chosen yet), at the export
     } cases[] = {
-        {C{.subject = "s-1"}, 4, "subject label \"s-1\" must be letters"},
-        {C{.subject = ""}, 4, "subject label \"\" must be letters"},
-        {C{.session = "a b"}, 4, "session label \"a b\" must be empty or letters"},
-        {C{.task = "ré"}, 4, "task label \"ré\" must be letters"},
-        {C{.task = ""}, 4, "task label"},
-        {C{.subject = "s-1", .start = "2024-02-30 10:00:00"}, 0, ""},  // CSV uses neither
-        {C{.start = "2024-02-30 10:00:00"}, 2, "start \"2024-02-30 10:00:00\" is not a date"},
-        {C{.start = "yesterday"}, 1, "start \"yesterday\" is not"},
-        {C{.start = "yesterday"}, 4, ""},  // BIDS keeps no start
+        {C{.subject = "s-1", .session = "a b", .task = "ré", .start = "yesterday"}, 4, allFour,
+         badLabels},
+        {C{.subject = "", .task = ""}, 4, {},
+         {{F::Subject, "needs a subject label"}, {F::Task, "needs a task label"}}},
+        {C{.subject = "s-1", .start = "2024-02-30 10:00:00"}, 0, {badLabels[0], feb24}, {}},
+        {C{.start = "2024-02-30 10:00:00"}, 1, {feb24}, {feb24}},
+        {C{.start = "2026-02-29 10:00:00"}, 2, {{F::Start, "February 2026 has 28 days"}},
+         {{F::Start, "no such date"}}},
+        {C{.start = "2024-13-01 10:00:00"}, 3, {{F::Start, "no such date: there is no month 13"}},
+         {{F::Start, "month 13"}}},
+        {C{.start = "2024-03-18 24:00:00"}, 2, {{F::Start, "is no such time of day"}},
+         {{F::Start, "time of day"}}},
+        {C{.start = "2024-3-18 10:00:00"}, 2, {{F::Start, "is not of the form"}},
+         {{F::Start, "is not of the form"}}},
+        {C{.start = "yesterday"}, 4, {allFour.back()}, {}},  // BIDS keeps no start
+    };
+    const auto expectProblems = [](const std::vector<zk::ui::ChoiceProblem>& shown,
+                                   const Problems& expected) {
+        ASSERT_EQ(shown.size(), expected.size());
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_EQ(shown[i].field, expected[i].first);
+            EXPECT_NE(shown[i].text.find(expected[i].second), std::string::npos) << shown[i].text;
+        }
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.refusal);
-        // The dialog refuses what the export would, whatever the format.
+        SCOPED_TRACE(zk::exportChoicesText(c.choices) + "type " + std::to_string(c.type));
         ::setenv("XDG_CONFIG_HOME", (root / "plain/cfg").c_str(), 1);
         FakeToolkit tk(root.path() / "bin");
         tk.logic.Form_Load();
         tk.optionsAnswers = {c.choices, std::nullopt};
         tk.logic.mnuOptionsExport_Click();
-        const bool refusedInDialog =
-            c.choices.subject.empty() || c.choices.task.empty()
-                ? false
-                : zk::ui::choicesProblem(c.choices, std::nullopt).has_value();
-        EXPECT_EQ(tk.optionsShown.size(), refusedInDialog ? 2U : 1U);
-        EXPECT_EQ(tk.optionsShown.back(), refusedInDialog ? c.choices : C{});
-        EXPECT_EQ(tk.logic.choices(), refusedInDialog ? C{} : c.choices);
-        EXPECT_EQ(tk.messages.size(), refusedInDialog ? 1U : 0U);
-        if (!refusedInDialog) {
-            tk.optionsAnswers.clear();  // the second answer was never asked for
-        }
+        const bool refused = !c.menu.empty();
+        ASSERT_EQ(tk.optionsShown.size(), refused ? 2U : 1U);
+        EXPECT_TRUE(tk.optionsProblems[0].empty());
+        expectProblems(tk.optionsProblems.back(), refused ? c.menu : Problems{});
+        EXPECT_EQ(tk.optionsShown.back(), refused ? c.choices : C{});
+        EXPECT_EQ(tk.logic.choices(), refused ? C{} : c.choices);
+        tk.optionsAnswers.clear();  // when accepted at once, the second was never asked for
 
-        // The export, with the choices as a hand-edited file would give them.
+        // The export, with the choices as a hand-edited file would give them: the dialog comes
+        // up with the problems and the same choices twice, then is cancelled.
         fs::remove_all(out);
         fs::create_directories(out);
         const fs::path cfg = root.path() / "home";
@@ -557,20 +582,37 @@ TEST_F(CommandTest, ChoicesAFormatCantUseAreRefusedBeforeAnythingIsWritten) {
         ex.load(rec / "run1.zkd");
         ex.saveAnswers.push_back(out / "x");
         ex.saveType = c.type;
+        const bool refusedAtExport = !c.exported.empty();
+        ex.optionsAnswers = {c.choices, std::nullopt};
         ex.logic.cmdExport_Click();
-        ASSERT_EQ(ex.messages.size(), c.refusal.empty() ? 0U : 1U);
-        for (const auto& m : ex.messages) {
-            EXPECT_NE(m.text.find(c.refusal), std::string::npos) << m.text;
-            EXPECT_EQ(m.title, "Export Options");
+        ASSERT_EQ(ex.optionsProblems.size(), refusedAtExport ? 2U : 0U);
+        for (const auto& shown : ex.optionsProblems) {
+            expectProblems(shown, c.exported);
         }
-        EXPECT_EQ(zk::test::listing(out).empty(), !c.refusal.empty());
-        expectState(ex, c.refusal.empty() ? "" : rec / "run1.zkd");
-        EXPECT_TRUE(ex.enabled[Control::Frame1] && ex.enabled[Control::Frame2]);
+        EXPECT_TRUE(ex.messages.empty());
+        EXPECT_EQ(zk::test::listing(out).empty(), refusedAtExport);
+        expectState(ex, refusedAtExport ? rec / "run1.zkd" : "");
+        if (!refusedAtExport) {
+            continue;
+        }
+        // Mended in the dialog, the choices are kept and the export goes on; after BIDS was
+        // chosen, the menu's dialog needs the labels too.
+        ex.saveAnswers.push_back(out / "x");
+        ex.optionsAnswers = {C{.session = "2"}};
+        ex.logic.cmdExport_Click();
+        EXPECT_EQ(ex.logic.choices(), C{.session = "2"});
+        EXPECT_FALSE(zk::test::listing(out).empty());
+        expectState(ex, "");
+        ex.optionsAnswers = {C{.subject = ""}, std::nullopt};
+        ex.logic.mnuOptionsExport_Click();
+        expectProblems(ex.optionsProblems.back(),
+                       c.type == 4 ? Problems{{F::Subject, "needs a subject"}} : Problems{});
     }
 }
 
 // The choices live in their own file in the per-user folder: read at start-up (the menu's
-// check marks follow it), written at close only when they changed, never into the .cfg.
+// check marks and the Include frame's note of the columns it adds follow it), written at close
+// only when they changed, never into the .cfg.
 TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
     const fs::path cfg = root.path() / "user", file = cfg / "zkFileExport/export-options.conf";
     ::setenv("XDG_CONFIG_HOME", cfg.c_str(), 1);
@@ -578,15 +620,19 @@ TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
         std::optional<std::string> before;  // the file's text at start-up; nothing: none
         bool seconds, conductance;          // the check marks the user leaves
         std::optional<std::string> after;   // the file afterwards
+        std::string note;                   // lblColumns then
     } cases[] = {
-        {std::nullopt, false, false, std::nullopt},
+        {std::nullopt, false, false, std::nullopt, ""},
         {std::nullopt, true, false,
-         "seconds=true\nconductance=false\nsubject=01\nsession=\ntask=rest\nstart=\n"},
+         "seconds=true\nconductance=false\nsubject=01\nsession=\ntask=rest\nstart=\n",
+         "Options adds Time(sec)"},
         {"# mine\r\nconductance=true\r\nsubject=S2\nbogus\nseconds=maybe\n", false, true,
-         "# mine\r\nconductance=true\r\nsubject=S2\nbogus\nseconds=maybe\n"},
+         "# mine\r\nconductance=true\r\nsubject=S2\nbogus\nseconds=maybe\n",
+         "Options adds Conductance(uS)"},
         {"conductance=true\nsubject=S2\ntask=x\ntask=go\nstart=2020-01-01 00:00:00\n", true, false,
          "seconds=true\nconductance=false\nsubject=S2\nsession=\ntask=go\nstart=2020-01-01 "
-         "00:00:00\n"},
+         "00:00:00\n",
+         "Options adds Time(sec)"},
     };
     for (const auto& c : cases) {
         fs::remove_all(cfg);
@@ -597,8 +643,15 @@ TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
         EXPECT_EQ(tk.menuChecks[zk::ui::MenuItem::mnuOptionsSeconds], loaded.IncludeSeconds);
         EXPECT_EQ(tk.menuChecks[zk::ui::MenuItem::mnuOptionsConductance],
                   loaded.IncludeConductance);
+        EXPECT_EQ(tk.captions[Control::lblColumns],
+                  loaded.IncludeConductance ? "Options adds Conductance(uS)" : "");
+        tk.logic.mnuOptionsSeconds_Click(true);
+        tk.logic.mnuOptionsConductance_Click(true);
+        EXPECT_EQ(tk.captions[Control::lblColumns],
+                  "Options adds Time(sec) and Conductance(uS)");
         tk.logic.mnuOptionsSeconds_Click(c.seconds);
         tk.logic.mnuOptionsConductance_Click(c.conductance);
+        EXPECT_EQ(tk.captions[Control::lblColumns], c.note);
         tk.logic.Form_QueryUnload();
         EXPECT_EQ(fs::exists(file) ? std::optional(readFile(file)) : std::nullopt, c.after);
         const fs::path folder = cfg / "zkFileExport";
@@ -655,15 +708,21 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
 }
 
 // The preview's selection goes through the usual save dialog and writes the rows whose time
-// lies in it: the header lines and that slice of the whole CSV.
+// lies in it: the header lines and that slice of the whole CSV. The status line and the
+// messages name the selection as the preview does, to the ms.
 TEST_F(CommandTest, ASelectionIsExportedThroughTheSaveDialog) {
     logic.exportSelection(1000, 2000);  // nothing loaded
     toolkit.load(rec / "run1.zkd");
     logic.exportSelection(2000, 2000);  // nothing selected
     EXPECT_TRUE(toolkit.saveNames.empty());
     toolkit.saveAnswers.push_back(out.string() + "/sel.csv");
-    logic.exportSelection(1000, 2001);
-    EXPECT_NE(toolkit.status.find("(the selection 0:00:01.000 to 0:00:02.001)"),
+    zk::ui::PreviewSelection selected;
+    selected.setStart(1000.2);
+    selected.setEnd(2000.7);
+    const auto range = selected.rangeMs();
+    ASSERT_EQ(selected.describe(), "Selection 0:00:01.000 to 0:00:02.000 (1.000 s)");
+    logic.exportSelection(range->first, range->second);
+    EXPECT_NE(toolkit.status.find("(the selection 0:00:01.000 to 0:00:02.000 (1.000 s))"),
               std::string::npos)
         << toolkit.status;
     zk::MemorySource source(zk::test::bytesOf(good));
@@ -681,4 +740,9 @@ TEST_F(CommandTest, ASelectionIsExportedThroughTheSaveDialog) {
     toolkit.load(rec / "run1.zkd");
     logic.exportSelection(7000, 8000);  // past the end: no row, no file
     EXPECT_FALSE(fs::exists(out / "none.csv"));
+    ASSERT_EQ(toolkit.messages.size(), 1U);
+    EXPECT_NE(toolkit.messages[0].text.find(
+                  "the selection 0:00:07.000 to 0:00:07.999 (0.999 s) holds no row at 50 per sec"),
+              std::string::npos)
+        << toolkit.messages[0].text;
 }

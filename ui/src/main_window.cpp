@@ -12,6 +12,7 @@
 #include "zk/engine/recording.hpp"
 #include "zk/settings/config_file.hpp"
 #include "zk/settings/config_location.hpp"
+#include "zk/ui/preview_view.hpp"
 
 namespace zk::ui {
 
@@ -23,31 +24,84 @@ std::string formatCount(std::uint64_t count) {
     return digits;
 }
 
-std::optional<std::string> choicesProblem(const ExportChoices& choices,
-                                          std::optional<OutputFormat> format) {
-    const bool bids = format == OutputFormat::Bids;
-    const struct {
-        const char* what;
-        const std::string& label;
-        bool needed;
-    } labels[] = {{"subject", choices.subject, bids},
-                  {"session", choices.session, false},
-                  {"task", choices.task, bids}};
-    if (!format || bids) {
+namespace {
+
+// Why a start time that parseStartTime() refused is wrong: its form, or a day or a time of day
+// that does not exist.
+std::string startProblem(const std::string& start) {
+    const std::string quoted = "The recording's start \"" + start + "\"";
+    constexpr std::string_view kForm = "dddd-dd-dd dd:dd:dd";
+    bool formed = start.size() == kForm.size();
+    for (std::size_t i = 0; formed && i < kForm.size(); ++i) {
+        formed = kForm[i] == 'd' ? start[i] >= '0' && start[i] <= '9' : start[i] == kForm[i];
+    }
+    if (!formed) {
+        return quoted + " is not of the form YYYY-MM-DD HH:MM:SS (e.g. 2024-03-18 14:30:00).";
+    }
+    const auto at = [&](std::size_t pos, std::size_t len) {
+        return std::stoi(start.substr(pos, len));
+    };
+    const int year = at(0, 4), month = at(5, 2), day = at(8, 2);
+    static constexpr const char* kMonths[] = {"January",   "February", "March",    "April",
+                                              "May",       "June",     "July",     "August",
+                                              "September", "October",  "November", "December"};
+    if (month < 1 || month > 12) {
+        return quoted + " is no such date: there is no month " + std::to_string(month) + ".";
+    }
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int days = month == 2                                                ? (leap ? 29 : 28)
+                     : (month == 4 || month == 6 || month == 9 || month == 11) ? 30
+                                                                               : 31;
+    if (day < 1 || day > days) {
+        return quoted + " is no such date: " + kMonths[month - 1] + " " + std::to_string(year) +
+               " has " + std::to_string(days) + " days.";
+    }
+    return quoted +
+           " is no such time of day: the hours run from 00 to 23, the minutes and seconds from 00 "
+           "to 59.";
+}
+
+}  // namespace
+
+std::vector<ChoiceProblem> choicesProblems(const ExportChoices& choices,
+                                           std::optional<OutputFormat> format, bool labelsNeeded) {
+    std::vector<ChoiceProblem> problems;
+    if (!format || format == OutputFormat::Bids) {
+        const struct {
+            ChoiceField field;
+            const char* what;
+            const std::string& label;
+            bool needed;
+        } labels[] = {{ChoiceField::Subject, "subject", choices.subject, labelsNeeded},
+                      {ChoiceField::Session, "session", choices.session, false},
+                      {ChoiceField::Task, "task", choices.task, labelsNeeded}};
         for (const auto& l : labels) {
-            if ((l.needed || !l.label.empty()) && !isBidsLabel(l.label)) {
-                return std::string("The BIDS ") + l.what + " label \"" + l.label + "\" must be " +
-                       (l.needed ? "" : "empty or ") + "letters and digits only (A-Z, a-z, 0-9).";
+            if (l.label.empty() && l.needed) {
+                problems.push_back({l.field, std::string("A BIDS dataset needs a ") + l.what +
+                                                 " label: letters and digits (A-Z, a-z, 0-9)."});
+            } else if (!l.label.empty() && !isBidsLabel(l.label)) {
+                problems.push_back({l.field, std::string("The BIDS ") + l.what + " label \"" +
+                                                 l.label + "\" must be " +
+                                                 (l.needed ? "" : "empty or ") +
+                                                 "letters and digits only (A-Z, a-z, 0-9)."});
             }
         }
     }
     const bool usesStart = !format || format == OutputFormat::Xlsx || format == OutputFormat::Edf ||
                            format == OutputFormat::Bdf;
     if (usesStart && !choices.start.empty() && !parseStartTime(choices.start)) {
-        return "The recording's start \"" + choices.start +
-               "\" is not a date and time of the form YYYY-MM-DD HH:MM:SS.";
+        problems.push_back({ChoiceField::Start, startProblem(choices.start)});
     }
-    return std::nullopt;
+    return problems;
+}
+
+std::string addedColumnsNote(const ExportChoices& choices) {
+    const char* added = choices.IncludeSeconds && choices.IncludeConductance
+                            ? "Time(sec) and Conductance(uS)"
+                        : choices.IncludeSeconds     ? "Time(sec)"
+                        : choices.IncludeConductance ? "Conductance(uS)"
+                                                     : nullptr;
+    return added ? std::string("Options adds ") + added : std::string();
 }
 
 ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string& heading,
@@ -137,6 +191,7 @@ void MainWindow::Form_Load() {
     choices_ = savedChoices_ = loadExportChoices(choicesPath_);
     toolkit_.setMenuChecked(MenuItem::mnuOptionsSeconds, choices_.IncludeSeconds);
     toolkit_.setMenuChecked(MenuItem::mnuOptionsConductance, choices_.IncludeConductance);
+    showColumnsNote();
     if (rateCaption(period).find("every") != std::string::npos) {
         toolkit_.setStatus("Rate from the settings: " + rateCaption(period));
     }
@@ -196,29 +251,40 @@ void MainWindow::saveChoices() {
 
 void MainWindow::mnuOptionsSeconds_Click(bool checked) {
     choices_.IncludeSeconds = checked;
+    showColumnsNote();
 }
 
 void MainWindow::mnuOptionsConductance_Click(bool checked) {
     choices_.IncludeConductance = checked;
+    showColumnsNote();
+}
+
+void MainWindow::showColumnsNote() {
+    toolkit_.setCaption(Control::lblColumns, addedColumnsNote(choices_));
 }
 
 void MainWindow::mnuOptionsExport_Click() {
     if (exporting_ || closed_) {
         return;
     }
+    editChoices(std::nullopt, chosenFormat_ == OutputFormat::Bids, {});
+}
+
+bool MainWindow::editChoices(std::optional<OutputFormat> format, bool labelsNeeded,
+                             std::vector<ChoiceProblem> problems) {
     ExportChoices shown = choices_;
-    while (const auto answer = toolkit_.exportOptionsDialog(shown)) {
+    while (const auto answer = toolkit_.exportOptionsDialog(shown, problems)) {
         shown = *answer;
         // The columns belong to the menu's check marks, not to the dialog.
         shown.IncludeSeconds = choices_.IncludeSeconds;
         shown.IncludeConductance = choices_.IncludeConductance;
-        if (const auto problem = choicesProblem(shown, std::nullopt)) {
-            toolkit_.showMessage(*problem, kOptionsTitle, MessageIcon::Warning);
-            continue;
+        problems = choicesProblems(shown, format, labelsNeeded);
+        if (problems.empty()) {
+            choices_ = shown;
+            return true;
         }
-        choices_ = shown;
-        return;
     }
+    return false;
 }
 
 void MainWindow::mnuFileExit_Click() {
@@ -295,9 +361,9 @@ void MainWindow::saveSettings() {
     std::string why;
     if (!Save_Config(session_.Settings, configPath_, &why) && !saveFailureShown_) {
         saveFailureShown_ = true;  // said once: the next save would fail for the same reason
-        toolkit_.showMessage(std::string(kSaveErrorMessage) + "\n\n" + configPath_.string() +
-                                 ": " + why,
-                             kSaveErrorTitle, MessageIcon::Critical);
+        toolkit_.showMessage(
+            std::string(kSaveErrorMessage) + "\n\n" + configPath_.string() + ": " + why,
+            kSaveErrorTitle, MessageIcon::Critical);
     }
 }
 
@@ -415,9 +481,12 @@ void MainWindow::cmdExport_Click() {
     if (format != OutputFormat::Bids) {
         format = formatOfPath(chosen->path).value_or(format);
     }
-    if (const auto problem = choicesProblem(choices_, format)) {
-        toolkit_.showMessage(*problem + "\n\nSee Options > Export Options...", kOptionsTitle,
-                             MessageIcon::Warning);
+    chosenFormat_ = format;
+    // Choices this format can't use are mended in the Export Options dialog, which says what is
+    // wrong, before anything is written.
+    const bool bids = format == OutputFormat::Bids;
+    if (auto problems = choicesProblems(choices_, format, bids);
+        !problems.empty() && (!editChoices(format, bids, std::move(problems)) || closed_)) {
         exportFailed(std::nullopt);
         return;
     }
@@ -435,7 +504,15 @@ void MainWindow::cmdExport_Click() {
             resolveRange(*session_.Source, options, RangeBound{.timeMs = selection_->first},
                          RangeBound{.timeMs = selection_->second});
         if (!range) {
-            exportFailed(range.error());
+            // Said with the selection's times as the preview shows them.
+            exportFailed(range.error().code() == ErrorCode::InvalidSettings
+                             ? Error(ErrorCode::InvalidSettings,
+                                     "the selection " +
+                                         selectionText(selection_->first, selection_->second) +
+                                         " holds no row at " +
+                                         rateCaption(session_.Settings.UpdatePeriod),
+                                     session_.Source->name())
+                             : range.error());
             return;
         }
         options.range = *range;
@@ -474,8 +551,7 @@ void MainWindow::cmdExport_Click() {
     toolkit_.setCaption(Control::lblSource, "");
     std::string status = exportSummary(result, format, session_.OutputPath);
     if (selection_) {
-        status += " (the selection " + formatClock(selection_->first, true) + " to " +
-                  formatClock(selection_->second, true) + ")";
+        status += " (the selection " + selectionText(selection_->first, selection_->second) + ")";
     }
     toolkit_.setStatus(status);
 }

@@ -263,6 +263,7 @@ SampleReadout readoutOf(const PreviewData& data, const RowSchedule& schedule, st
     r.resistance = Format_Number_Field(Calc_Resistance(v));
     const std::size_t row = schedule.rowOf(i);
     if (row != RowSchedule::kNoRow) {
+        r.row = std::to_string(row + 1);
         r.rowTime = Format_Number_Field(static_cast<std::int32_t>(schedule.rowTime(row)));
     }
     if (const PreviewTag* tag = data.tagAt(i)) {
@@ -270,6 +271,5 @@ SampleReadout readoutOf(const PreviewData& data, const RowSchedule& schedule, st
     }
     return r;
 }
-
 
 }  // namespace zk::ui

@@ -129,14 +129,20 @@ double PreviewSelection::to() const noexcept {
     return start_ && end_ ? std::max(*start_, *end_) : start_.value_or(end_.value_or(0.0));
 }
 
+std::string selectionText(std::int32_t fromMs, std::int32_t toMs) {
+    const std::int64_t last = std::int64_t{toMs} - 1;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(last - fromMs) / 1000.0);
+    return formatClock(fromMs, true) + " to " + formatClock(last, true) + " (" + seconds + " s)";
+}
+
 std::string PreviewSelection::describe() const {
-    const auto clock = [](double ms) { return formatClock(std::llround(ms), true); };
-    if (active()) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.3f", length() / 1000.0);
-        return "Selection " + clock(from()) + " to " + clock(to()) + " (" + seconds + " s)";
+    if (const auto range = rangeMs()) {
+        return "Selection " + selectionText(range->first, range->second);
     }
-    if (start_ && (!end_ || *end_ == *start_)) {
+    // One end only: in whole ms, as the range will take it.
+    const auto clock = [](double ms) { return formatClock(std::llround(std::floor(ms)), true); };
+    if (start_) {
         return "Selection from " + clock(*start_) + ": ] sets its end";
     }
     if (end_) {

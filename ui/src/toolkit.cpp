@@ -32,6 +32,8 @@ const char* controlName(Control control) {
             return "chkRes";
         case Control::chkHeader:
             return "chkHeader";
+        case Control::lblColumns:
+            return "lblColumns";
         case Control::txtHeading:
             return "txtHeading";
         case Control::lblHeading:

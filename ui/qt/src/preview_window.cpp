@@ -436,11 +436,14 @@ RecordingPreview::RecordingPreview(QWidget* parent)
     readout_->setTextFormat(Qt::PlainText);
     readout_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     readout_->setMinimumHeight(readout_->fontMetrics().height() + 4);
+    // The lines under the plot wrap rather than widen the window beyond its screen.
+    readout_->setWordWrap(true);
     auto* help = new QLabel(
         tr("Wheel or + and -: zoom   Drag or Left and Right: move   Double-click or Home: the "
            "whole recording   Right-drag, Shift-drag or [ and ]: select   Escape: close"),
         this);
     help->setObjectName("lblHelp");
+    help->setWordWrap(true);
     QPalette pal = help->palette();
     pal.setColor(QPalette::WindowText, QColor(110, 114, 122));
     help->setPalette(pal);
@@ -448,6 +451,7 @@ RecordingPreview::RecordingPreview(QWidget* parent)
     selectionText_ = new QLabel(this);
     selectionText_->setObjectName("lblSelection");
     selectionText_->setTextFormat(Qt::PlainText);
+    selectionText_->setWordWrap(true);
     exportSelection_ = new QPushButton(tr("Export Selection..."), this);
     exportSelection_->setObjectName("cmdExportSelection");
     exportSelection_->setFocusPolicy(Qt::NoFocus);  // the keys stay with the plot
@@ -588,8 +592,11 @@ void RecordingPreview::showReadout(std::size_t sample) {
     QString text = tr("%1 (TimeMs %2)   Data %3   Baseline %4   Resistance %5 kΩ")
                        .arg(QString::fromStdString(r.clock), trimmed(r.timeMs), trimmed(r.raw),
                             QString::fromStdString(r.baseline), trimmed(r.resistance));
-    text += r.rowTime.empty() ? tr("   before the first CSV row")
-                              : tr("   CSV row at %1 ms").arg(trimmed(r.rowTime));
+    text += r.row.empty() ? tr("   before the first CSV row")
+                          : tr("   CSV row %1 of %2, at %3 ms")
+                                .arg(QString::fromStdString(r.row))
+                                .arg(QString::fromStdString(ui::formatCount(schedule_->rowCount())))
+                                .arg(trimmed(r.rowTime));
     if (!r.tag.empty()) {
         text += tr("   Tag %1").arg(trimmed(r.tag));
     }

@@ -16,12 +16,14 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMoveEvent>
+#include <QPainter>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTextLayout>
 #include <QTimer>
 #include <QUrl>
 #include <QVariant>
@@ -48,7 +50,7 @@ constexpr int kClientHeight = 4530;
 
 struct Design {
     Control control;
-    Control container;  // Control::cmdLoad stands for the window itself
+    Control container;    // Control::cmdLoad stands for the window itself
     const char* caption;  // nullptr: the rate option's caption (ui::kRateOptions)
     int left, top, width, height;
 };
@@ -62,13 +64,14 @@ constexpr Design kDesign[] = {
     {Control::Option2, Control::Frame1, nullptr, 360, 720, 1215, 495},
     {Control::Option3, Control::Frame1, nullptr, 360, 1200, 1215, 495},
     {Control::Option4, Control::Frame1, nullptr, 360, 1680, 1215, 495},
-    {Control::Frame2, Control::cmdLoad, "Include", 5760, 660, 1935, 3495},
+    {Control::Frame2, Control::cmdLoad, "Include", 5760, 660, 1935, 3780},
     {Control::chkData, Control::Frame2, "Data", 480, 1320, 1215, 255},
     {Control::chkTime, Control::Frame2, "Time", 480, 780, 975, 375},
     {Control::chkBase, Control::Frame2, "Baseline", 480, 1740, 975, 375},
     {Control::chkTags, Control::Frame2, "Tags", 480, 2700, 975, 375},
     {Control::chkRes, Control::Frame2, "Resistance", 480, 2220, 1335, 375},
     {Control::chkHeader, Control::Frame2, "Headers", 480, 300, 975, 375},
+    {Control::lblColumns, Control::Frame2, "", 180, 3075, 1680, 660},
     {Control::txtHeading, Control::cmdLoad, "", 360, 3480, 5175, 855},
     {Control::lblHeading, Control::cmdLoad, "Main Heading", 480, 3240, 1455, 195},
     {Control::cmdExport, Control::cmdLoad, "Export", 240, 1440, 1815, 615},
@@ -94,6 +97,7 @@ QWidget* createControl(Control c, const QString& caption, QWidget* parent) {
             return new QPushButton(caption, parent);
         case Control::lblSource:
         case Control::lblHeading:
+        case Control::lblColumns:
             return new QLabel(caption, parent);
         case Control::Frame1:
         case Control::Frame2:
@@ -222,6 +226,55 @@ std::string droppedFile(const QMimeData* data) {
     return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
 }
 
+// The status line: its whole text, wrapped to as many lines as it needs, breaking between
+// words or, in a word too long for a line (a path), anywhere; nothing is cut off or left to a
+// tooltip. text() is the text as set.
+class StatusLine : public QLabel {
+  public:
+    explicit StatusLine(QWidget* parent) : QLabel(parent) {
+        setTextFormat(Qt::PlainText);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    }
+
+    // The height of the text's lines at `width` pixels, margins included.
+    int heightForWidth(int width) const override {
+        QTextLayout layout;
+        const int lines =
+            wrap(layout, width - contentsMargins().left() - contentsMargins().right());
+        return std::max(lines, 1) * fontMetrics().height() + contentsMargins().top() +
+               contentsMargins().bottom();
+    }
+    bool hasHeightForWidth() const override { return true; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                 QPalette::WindowText));
+        QTextLayout layout;
+        wrap(layout, contentsRect().width());
+        layout.draw(&p, contentsRect().topLeft());
+    }
+
+  private:
+    int wrap(QTextLayout& layout, int width) const {
+        layout.setText(text());
+        layout.setFont(font());
+        QTextOption option(Qt::AlignLeft);
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        int lines = 0;
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(std::max(width, 1));
+            line.setPosition(QPointF(0, lines * fontMetrics().height()));
+            ++lines;
+        }
+        layout.endLayout();
+        return text().isEmpty() ? 0 : lines;
+    }
+};
+
 // While an export runs, input of the mouse and the keyboard reaches the progress dialog only.
 class InputBlocker : public QObject {
   public:
@@ -285,6 +338,20 @@ QPoint besideWindow(const QRect& owner, const QSize& size, const QRect& area) {
     return {left, top};
 }
 
+// Sizes a window that is about to open (a dialog) to fit the screen area `area`, `frame` being
+// what the window manager adds around it: no larger than the area, its minimum size too.
+void fitToScreen(QWidget* window, const QRect& area, const QSize& frame) {
+    window->ensurePolished();
+    if (window->layout() != nullptr) {
+        window->layout()->activate();
+    }
+    const QSize room = (area.size() - frame).expandedTo(QSize(1, 1));
+    window->setMinimumSize(window->minimumSize().boundedTo(room));
+    const QSize wanted =
+        window->testAttribute(Qt::WA_Resized) ? window->size() : window->sizeHint();
+    window->resize(wanted.expandedTo(window->minimumSize()).boundedTo(room));
+}
+
 // Steps of the progress bar: a thousand, so a bar of any width moves smoothly.
 constexpr int kProgressSteps = 1000;
 
@@ -313,29 +380,30 @@ QtMainWindow::~QtMainWindow() {
 }
 
 void QtMainWindow::buildMenus() {
-    // Plain captions: no access keys, no shortcuts.
-    QMenu* mnuFile = menuBar()->addMenu("File");
+    // Every menu and item has an access key: Alt and the underlined letter open a menu, the
+    // letter alone picks an item of an open menu, and F10 opens the first menu.
+    QMenu* mnuFile = menuBar()->addMenu("&File");
     mnuFile->setObjectName("mnuFile");
-    QAction* mnuFileExit = mnuFile->addAction("Exit");
+    QAction* mnuFileExit = mnuFile->addAction("E&xit");
     mnuFileExit->setObjectName("mnuFileExit");
     connect(mnuFileExit, &QAction::triggered, this, [this] { logic_.mnuFileExit_Click(); });
 
-    QMenu* mnuView = menuBar()->addMenu("View");
+    QMenu* mnuView = menuBar()->addMenu("&View");
     mnuView->setObjectName("mnuView");
-    mnuViewPreview_ = mnuView->addAction("Recording Preview");
+    mnuViewPreview_ = mnuView->addAction("Recording &Preview");
     mnuViewPreview_->setObjectName("mnuViewPreview");
     mnuViewPreview_->setEnabled(false);
     connect(mnuViewPreview_, &QAction::triggered, this, [this] { logic_.mnuViewPreview_Click(); });
-    mnuViewReport_ = mnuView->addAction("Recording Report");
+    mnuViewReport_ = mnuView->addAction("Recording &Report");
     mnuViewReport_->setObjectName("mnuViewReport");
     mnuViewReport_->setEnabled(false);
     connect(mnuViewReport_, &QAction::triggered, this, [this] { logic_.mnuViewReport_Click(); });
 
-    QMenu* mnuOptions = menuBar()->addMenu("Options");
+    QMenu* mnuOptions = menuBar()->addMenu("&Options");
     mnuOptions->setObjectName("mnuOptions");
     const std::pair<ui::MenuItem, const char*> columns[] = {
-        {ui::MenuItem::mnuOptionsSeconds, "Time(sec) Column"},
-        {ui::MenuItem::mnuOptionsConductance, "Conductance(uS) Column"}};
+        {ui::MenuItem::mnuOptionsSeconds, "&Time(sec) Column"},
+        {ui::MenuItem::mnuOptionsConductance, "&Conductance(uS) Column"}};
     for (const auto& [item, text] : columns) {
         QAction* action = mnuOptions->addAction(text);
         action->setObjectName(ui::menuItemName(item));
@@ -347,16 +415,24 @@ void QtMainWindow::buildMenus() {
     connect(checkItems_[1], &QAction::triggered, this,
             [this](bool checked) { logic_.mnuOptionsConductance_Click(checked); });
     mnuOptions->addSeparator();
-    QAction* mnuOptionsExport = mnuOptions->addAction("Export Options...");
+    QAction* mnuOptionsExport = mnuOptions->addAction("&Export Options...");
     mnuOptionsExport->setObjectName("mnuOptionsExport");
     connect(mnuOptionsExport, &QAction::triggered, this,
             [this] { logic_.mnuOptionsExport_Click(); });
 
-    QMenu* mnuHelp = menuBar()->addMenu("Help");
+    QMenu* mnuHelp = menuBar()->addMenu("&Help");
     mnuHelp->setObjectName("mnuHelp");
-    QAction* mnuHelpAbout = mnuHelp->addAction("About");
+    QAction* mnuHelpAbout = mnuHelp->addAction("&About");
     mnuHelpAbout->setObjectName("mnuHelpAbout");
     connect(mnuHelpAbout, &QAction::triggered, this, [this] { logic_.mnuHelpAbout_Click(); });
+
+    // F10 opens the first menu, as on other desktops; Qt leaves F10 alone here.
+    auto* menuKey = new QAction(this);
+    menuKey->setObjectName("actMenuKey");
+    menuKey->setShortcut(Qt::Key_F10);
+    addAction(menuKey);
+    connect(menuKey, &QAction::triggered, this,
+            [this, mnuFile] { menuBar()->setActiveAction(mnuFile->menuAction()); });
 }
 
 void QtMainWindow::buildControls() {
@@ -368,12 +444,12 @@ void QtMainWindow::buildControls() {
     // The status line under the controls: a label, as a status bar's own message would be
     // cleared by every menu item the mouse passes over.
     statusBar()->setSizeGripEnabled(false);
-    lblStatus_ = new QLabel(statusBar());
+    lblStatus_ = new StatusLine(statusBar());
     lblStatus_->setObjectName("lblStatus");
-    // As wide as the status bar whatever its text, which is elided to fit (a long text must not
-    // widen the fixed-size window).
-    lblStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // As wide as the status bar whatever its text (a long text must not widen the fixed-size
+    // window), and as high as its lines: a long text makes the window taller.
     lblStatus_->setContentsMargins(6, 0, 6, 0);  // off the window's edge
+    lblStatus_->setFixedHeight(lblStatus_->heightForWidth(width()));
     statusBar()->addWidget(lblStatus_, 1);
     // The window takes the size of its client area, menu bar and status line, and keeps it.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -406,9 +482,12 @@ void QtMainWindow::buildControls() {
     widget(Control::lblSource)->setFont(dialogFont(font(), true));
     static_cast<QLabel*>(widget(Control::lblHeading))->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     static_cast<QLabel*>(widget(Control::lblSource))->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The columns that the Options menu adds, in words, under the boxes of the others.
+    auto* columns = static_cast<QLabel*>(widget(Control::lblColumns));
+    columns->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    columns->setWordWrap(true);
     auto* elider = new Elider(this);
     elider->watch(static_cast<QLabel*>(widget(Control::lblSource)));
-    elider->watch(lblStatus_);
     // A label lower than its text, as "Main Heading" is in this toolkit's fonts, would cut off
     // the text's descenders: it keeps its place and grows to the size the text needs.
     auto* heading = widget(Control::lblHeading);
@@ -611,6 +690,7 @@ std::optional<ui::ChosenFile> QtMainWindow::openFileDialog(const std::string& ti
         dialog.selectFile(displayPath(initialName));
     }
     dialogDir_ = displayPath(initialDir);
+    fitDialog(&dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
@@ -701,6 +781,7 @@ std::optional<ui::SavedFile> QtMainWindow::saveFileDialog(const std::vector<std:
         dialog.setDirectory(dialogDir_);
     }
     dialog.selectFile(name);
+    fitDialog(&dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.chosen().isEmpty()) {
         return std::nullopt;
     }
@@ -711,8 +792,10 @@ void QtMainWindow::setMenuChecked(ui::MenuItem item, bool checked) {
     checkItems_[static_cast<std::size_t>(item)]->setChecked(checked);
 }
 
-std::optional<ExportChoices> QtMainWindow::exportOptionsDialog(const ExportChoices& current) {
-    ExportOptionsDialog dialog(current, this);
+std::optional<ExportChoices> QtMainWindow::exportOptionsDialog(
+    const ExportChoices& current, const std::vector<ui::ChoiceProblem>& problems) {
+    ExportOptionsDialog dialog(current, problems, this);
+    fitDialog(&dialog);
     if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;
     }
@@ -746,7 +829,49 @@ ExportResult QtMainWindow::runWithProgress(const std::string& label, const ui::E
 }
 
 void QtMainWindow::setStatus(const std::string& text) {
-    setElided(lblStatus_, text);
+    // The text as set, byte for byte, for whoever reads it back.
+    lblStatus_->setProperty(kFullText, QByteArray::fromStdString(text));
+    lblStatus_->setText(displayPath(text));
+    fitStatus();
+}
+
+void QtMainWindow::fitStatus() {
+    // Before the first show the label's width isn't settled yet: the client area's is close.
+    const int width = lblStatus_->isVisible() ? lblStatus_->width() : centralWidget()->width();
+    int height = lblStatus_->heightForWidth(width);
+    // The window grows by the lines the text needs, but never beyond its screen: there it
+    // moves up as far as it must.
+    const QScreen* s = screen();
+    if (s != nullptr) {
+        const QRect area = s->availableGeometry();
+        const int others = frameGeometry().height() - lblStatus_->height();
+        height =
+            std::min(height, std::max(area.height() - others, lblStatus_->fontMetrics().height()));
+    }
+    if (height == lblStatus_->height() && lblStatus_->minimumHeight() == height) {
+        lblStatus_->update();
+        return;
+    }
+    lblStatus_->setFixedHeight(height);
+    // The status bar and then the window take the new height now, not at the next turn of the
+    // event loop, so that the move below sees the window's new size.
+    QCoreApplication::sendPostedEvents(statusBar(), QEvent::LayoutRequest);
+    layout()->activate();
+    if (s != nullptr && isVisible()) {
+        const QRect area = s->availableGeometry();
+        const QRect frame = frameGeometry();
+        if (frame.bottom() > area.bottom()) {
+            move(pos() -
+                 QPoint(0, std::min(frame.bottom() - area.bottom(), frame.top() - area.top())));
+        }
+    }
+}
+
+void QtMainWindow::fitDialog(QWidget* dialog) const {
+    const QScreen* s = screen();
+    if (s != nullptr) {
+        fitToScreen(dialog, s->availableGeometry(), frameGeometry().size() - size());
+    }
 }
 
 void QtMainWindow::placeBeside(QWidget* window) {

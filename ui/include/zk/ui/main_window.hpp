@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "zk/engine/export_options.hpp"
 #include "zk/settings/export_choices.hpp"
@@ -45,13 +46,19 @@ inline constexpr std::array<SaveFileType, 5> kSaveFileTypes{{
     {OutputFormat::Bids, "BIDS dataset (a folder)|", "BIDS dataset"},
 }};
 
-/// What keeps `choices` from an export in `format`, as a sentence for a message; nothing when
-/// they will do. BIDS needs a subject and a task of letters and digits and a session that is
-/// empty or one; the workbook, EDF+ and BDF+ a start time that is empty or a real
-/// "YYYY-MM-DD HH:MM:SS". With no format (the Export Options dialog) every choice given is
-/// checked, and empty labels pass.
-std::optional<std::string> choicesProblem(const ExportChoices& choices,
-                                          std::optional<OutputFormat> format);
+/// Everything that keeps `choices` from an export in `format`, one problem per field at fault,
+/// in the dialog's order of fields; none when they will do. BIDS takes labels of letters and
+/// digits (the session may be empty); the workbook, EDF+ and BDF+ a start time that is empty or
+/// a real "YYYY-MM-DD HH:MM:SS" (a well-formed text that names no real day or time is "no such
+/// date" or "no such time", not a text of the wrong form). With no format (the Export Options
+/// dialog) every choice given is checked. `labelsNeeded`: an empty subject or task is a
+/// problem too, as it is for a BIDS dataset.
+std::vector<ChoiceProblem> choicesProblems(const ExportChoices& choices,
+                                           std::optional<OutputFormat> format, bool labelsNeeded);
+
+/// What the Include frame says of the columns that the Options menu adds: "" when it adds none,
+/// else e.g. "Options adds Time(sec) and Conductance(uS)".
+std::string addedColumnsNote(const ExportChoices& choices);
 
 /// The options of an export in `format` with these settings, heading and choices.
 ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string& heading,
@@ -129,9 +136,11 @@ class MainWindow {
     /// recording's folder) + SourceBaseName + ".csv", sets DestDir and OutputPath from the path
     /// chosen, and exports into it with progress. The format is the file type selected, unless
     /// the name typed ends in another format's extension; BIDS writes a run into the folder
-    /// chosen. Choices the format can't use (choicesProblem()) are refused with a message
-    /// before anything is written. Success: the file is in place, the recording
-    /// closed, the window Idle and the status line says how many rows went to which file.
+    /// chosen. Choices the format can't use (choicesProblems()) bring up the Export Options
+    /// dialog with the problems before anything is written; the export goes on once it gives
+    /// choices that will do, and a cancel there ends it. Success: the file is in place, the
+    /// recording closed, the window Idle and the status line says how many rows went to which
+    /// file.
     /// Cancelled dialog, cancelled export or failure: no file is left (an earlier file of that
     /// name is untouched), the frames are enabled again and the window is Loaded; a failure
     /// other than a cancel shows a message naming the file and the cause. A path that is the
@@ -168,12 +177,15 @@ class MainWindow {
     void previewClosed() noexcept { preview_.reset(); }
 
     /// Options > Time(sec) Column and Options > Conductance(uS) Column: the check mark the
-    /// toolkit shows after the click becomes the column's choice.
+    /// toolkit shows after the click becomes the column's choice, and lblColumns says which
+    /// columns the menu adds (addedColumnsNote()).
     void mnuOptionsSeconds_Click(bool checked);
     void mnuOptionsConductance_Click(bool checked);
     /// Options > Export Options...: the dialog with the remembered choices; what it gives back
-    /// is checked (choicesProblem()) and, when refused, the message says why and the dialog
-    /// comes back with what the user typed. A cancel keeps the choices as they were.
+    /// is checked (choicesProblems(), the labels needed once BIDS was chosen in the save
+    /// dialog) and, when refused, the dialog comes back with what the user typed, every problem
+    /// said at once and the focus on the first field at fault. A cancel keeps the choices as
+    /// they were.
     void mnuOptionsExport_Click();
 
     /// File > Exit: closes the window, which raises Form_QueryUnload.
@@ -229,6 +241,9 @@ class MainWindow {
     void becomeIdle();
     void exportFailed(const std::optional<Error>& error);
     void saveChoices();
+    bool editChoices(std::optional<OutputFormat> format, bool labelsNeeded,
+                     std::vector<ChoiceProblem> problems);
+    void showColumnsNote();
 
     Toolkit& toolkit_;
     ConverterSession session_;
@@ -239,7 +254,8 @@ class MainWindow {
     bool saveFailureShown_ = false;
     ExportChoices choices_;
     std::optional<std::pair<std::int32_t, std::int32_t>> selection_;  // of exportSelection()
-    ExportChoices savedChoices_;  // as in the file: only a change is written
+    std::optional<OutputFormat> chosenFormat_;  // the format of the last save dialog
+    ExportChoices savedChoices_;                // as in the file: only a change is written
     std::filesystem::path choicesPath_;
 };
 

@@ -172,6 +172,7 @@ struct SampleReadout {
     std::string raw;         ///< the Data(16 bit) text: " 60725"
     std::string baseline;    ///< the Baseline text: "6.05"
     std::string resistance;  ///< the Resistance(kOhm) text: " 245.8135"
+    std::string row;         ///< the number of that CSV row, counted from 1: "51"; empty if none
     std::string rowTime;     ///< Time(msec) of the CSV row the sample belongs to; empty if none
     std::string tag;         ///< the tag number's text, " 3"; empty without a tag
 };

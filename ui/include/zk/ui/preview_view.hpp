@@ -62,9 +62,10 @@ class PreviewSelection {
     double to() const noexcept;
     double length() const noexcept { return active() ? to() - from() : 0.0; }
 
-    /// What the preview shows while the selection is made: "Selection 0:00:01.000 to
-    /// 0:00:04.500 (3.500 s)", "Selection from 0:00:01.000: ] sets its end" with only a start,
-    /// "Selection to ..." with only an end; empty with neither.
+    /// What the preview shows while the selection is made: "Selection " and the
+    /// selectionText() of rangeMs(), "Selection from 0:00:01.000: ] sets its end" with only a
+    /// start, "Selection to ..." with only an end (each end in whole ms, as rangeMs() takes
+    /// it); empty with neither.
     std::string describe() const;
 
     /// The selection as the export takes a range: [from, to) in whole ms, taking in every
@@ -76,6 +77,11 @@ class PreviewSelection {
     std::optional<double> start_;
     std::optional<double> end_;
 };
+
+/// A selection's rows as the window names them everywhere (the preview, the status line, the
+/// messages): the range [fromMs, toMs) of whole ms by its first and last ms and its length,
+/// "0:00:01.000 to 0:00:04.500 (3.500 s)" for [1000, 4501).
+std::string selectionText(std::int32_t fromMs, std::int32_t toMs);
 
 /// A labelled mark on an axis.
 struct AxisTick {

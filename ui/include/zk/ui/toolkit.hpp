@@ -31,6 +31,7 @@ enum class Control {
     chkTags,
     chkRes,
     chkHeader,
+    lblColumns,  ///< in Frame2: the columns that the Options menu adds, in words
     txtHeading,
     lblHeading,
     cmdExport,
@@ -78,6 +79,16 @@ struct ChosenFile {
 /// An export, ready to run: it reports its progress to the function it is given, which returns
 /// false to cancel it.
 using ExportJob = std::function<ExportResult(const ProgressFn& progress)>;
+
+/// A field of the Export Options dialog.
+enum class ChoiceField { Subject, Session, Task, Start };
+
+/// One thing wrong with the export choices: the field at fault and a sentence that says why.
+struct ChoiceProblem {
+    ChoiceField field = ChoiceField::Subject;
+    std::string text;
+    friend bool operator==(const ChoiceProblem&, const ChoiceProblem&) = default;
+};
 
 /// A size in twips (1/1440 inch; 15 twips are one pixel at 96 dots per inch).
 struct SizeTwips {
@@ -144,9 +155,12 @@ class Toolkit {
     /// Sets a menu item's check mark; raises no handler.
     virtual void setMenuChecked(MenuItem item, bool checked) = 0;
     /// The Export Options dialog, modal: the BIDS labels and the recording's start time, showing
-    /// `current`. Returns what the user accepted (the column flags as given), or nothing when
-    /// the dialog was cancelled. Checks nothing: the logic does.
-    virtual std::optional<ExportChoices> exportOptionsDialog(const ExportChoices& current) = 0;
+    /// `current` and, above the fields, every one of `problems` (what was wrong with the choices
+    /// given last), with the focus in the field of the first. Returns what the user accepted
+    /// (the column flags as given), or nothing when the dialog was cancelled. Checks nothing:
+    /// the logic does.
+    virtual std::optional<ExportChoices> exportOptionsDialog(
+        const ExportChoices& current, const std::vector<ChoiceProblem>& problems) = 0;
     /// Runs `job` to its end and returns its result. Meanwhile the window takes no input; when
     /// the job runs longer than about half a second a modal progress display with `label`, the
     /// share done and a Cancel button appears, and Cancel makes the progress function return

@@ -67,7 +67,8 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
                                                 const std::string& initialName,
                                                 bool confirmReplace) override;
     void setMenuChecked(ui::MenuItem item, bool checked) override;
-    std::optional<ExportChoices> exportOptionsDialog(const ExportChoices& current) override;
+    std::optional<ExportChoices> exportOptionsDialog(
+        const ExportChoices& current, const std::vector<ui::ChoiceProblem>& problems) override;
     ExportResult runWithProgress(const std::string& label, const ui::ExportJob& job) override;
     void setStatus(const std::string& text) override;
     void showPreview(std::shared_ptr<const ui::PreviewData> data,
@@ -91,6 +92,9 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
     void placeBeside(QWidget* window);
     void followRateSelection();
     void centreOnFrame();
+    void fitStatus();
+    // Sizes a dialog about to open to fit this window's screen.
+    void fitDialog(QWidget* dialog) const;
 
     std::filesystem::path programDir_;
     ui::MainWindow logic_;
