@@ -679,6 +679,8 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
 
     if (options.IncludeTags) {
         lxw_worksheet* tagSheet = book.addSheet("Tags");
+        const lxw_row_t tagRows =
+            std::clamp<lxw_row_t>(options.choices.sheetRows, 2, kMaxSheetRows);
         const char* const tagHeaders[] = {"Tag Number", "Time(msec)", "Time(sec)", "Sheet", "Row"};
         for (lxw_col_t c = 0; c < 5; ++c) {
             book.text(tagSheet, 0, c, tagHeaders[c]);
@@ -686,7 +688,7 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
         }
         lxw_row_t r = 1;
         for (const TagPlace& tag : tags) {
-            if (r == kMaxSheetRows) {
+            if (r == tagRows) {
                 ++result.tagsLeftOut;
                 continue;
             }
