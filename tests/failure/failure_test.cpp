@@ -42,6 +42,11 @@ TEST(ZkexportFault, IsReportedWithItsStatusAndLeavesTheEarlierFileAlone) {
         // made read-only (out) or write-only (run.zkd) first; arguments; status; message
         {"", "-f -o @/full @/run.zkd", 1,
          "zkexport: @/full: cannot write the CSV file: No space left on device\n"},
+        // A workbook is never written into a device, a full one included (the cause of a
+        // workbook's failed write is named in the size-limit case of the streams' test).
+        {"", "-f -o @/full.xlsx @/run.zkd", 1,
+         "zkexport: @/full.xlsx: is a device; a workbook cannot be written into a pipe or a "
+         "device, for it goes back to finish what it wrote (only CSV is written into streams)\n"},
         {"out", "-f -o @/out/run.csv @/run.zkd", 1,
          "zkexport: @/out/run.csv: cannot create the output file: the folder @/out may not be "
          "written: Permission denied\n"},
@@ -75,6 +80,7 @@ TEST(ZkexportFault, IsReportedWithItsStatusAndLeavesTheEarlierFileAlone) {
         writeFile(dir / "late.zkd", late);
         writeFile(dir / "old.zkd", std::string(100, '\0'));
         fs::create_symlink(test::fullDevice(), dir / "full");
+        fs::create_symlink(test::fullDevice(), dir / "full.xlsx");
         if (*chmod) {
             fs::permissions(dir / chmod, fs::perms(*chmod == 'o' ? 0555 : 0200));
         }
@@ -106,7 +112,8 @@ TEST(ZkexportFault, StreamsPipesAndLimitsAsTheShellGivesThem) {
         {"echo log >$D/log; $Z -f -o /dev/stdout $D/s.zkd >>$D/log", 0, "",
          [&] { EXPECT_EQ(readFile(dir / "log").substr(0, 4 + csv.size()), "log\n" + csv); }},
         {"$Z -o - $D/s.zkd >&-", 1, "zkexport: standard output: is closed\n", {}},
-        {"cat $D/s.zkd | $Z -o $D/x.csv /dev/stdin", 1,
+        {"cat $D/s.zkd | $Z -o $D/x.csv /dev/stdin",
+         1,
          "zkexport: /dev/stdin: is not a file but a pipe, a terminal or a device; a recording "
          "is read from a file\n",
          {}},
@@ -125,6 +132,17 @@ TEST(ZkexportFault, StreamsPipesAndLimitsAsTheShellGivesThem) {
          "zkexport: $D/s.zkd: export stopped by a termination request (SIGTERM); $D/f was not "
          "written\n",
          {}},
+        // A workbook's temporary files, beside it, outgrow the limit: the earlier workbook
+        // stays, and none of the library's own messages shows.
+        {"echo earlier >$D/w.xlsx; trap '' XFSZ; ulimit -f 100; $Z -q -f -o $D/w.xlsx $D/big.zkd",
+         1,
+         "zkexport: $D/w.xlsx: cannot write the workbook's temporary files in $D: File too "
+         "large\n",
+         [&] {
+             EXPECT_TRUE(readFile(dir / "w.xlsx") == "earlier\n") << "the earlier workbook changed";
+             EXPECT_EQ(test::listing(dir.path()),
+                       (Names{"big.zkd", "f", "log", "s.zkd", "w.xlsx"}));
+         }},
         {"$Z -o - $D/big.zkd | sleep 5 & sleep 0.5; kill -INT $(pgrep -n -f \"$D/big.zkd\"); "
          "wait %1; echo gone >&2",
          0, "zkexport: $D/big.zkd: export stopped by an interrupt (SIGINT)\ngone\n", {}},
@@ -136,9 +154,9 @@ TEST(ZkexportFault, StreamsPipesAndLimitsAsTheShellGivesThem) {
     writeFile(dir / "big.zkd", test::steadyRecording(300000));
     for (const auto& [line, status, message, check] : cases) {
         SCOPED_TRACE(line);
-        const auto f = test::runProcess(
-            "/bin/sh", {"-c", std::string("Z=$0 D=$1 F=$2; ") + line, ZKEXPORT_PATH,
-                        dir.path().string(), test::fullDevice()});
+        const auto f =
+            test::runProcess("/bin/sh", {"-c", std::string("Z=$0 D=$1 F=$2; ") + line,
+                                         ZKEXPORT_PATH, dir.path().string(), test::fullDevice()});
         std::string expected = message;
         for (auto at = expected.find("$D"); at != std::string::npos; at = expected.find("$D")) {
             expected.replace(at, 2, dir.path().string());
@@ -156,8 +174,8 @@ TEST(ZkexportFault, OutOfMemoryIsAMessageAndStatus1) {
 #endif
     TempDir dir;
     writeFile(dir / "s.zkd", test::steadyRecording(50000));
-    const auto f = test::runProcess(
-        "/usr/bin/prlimit", {"--as=15000000", ZKEXPORT_PATH, "-f", "-o", dir / "s.csv", dir / "s.zkd"});
+    const auto f = test::runProcess("/usr/bin/prlimit", {"--as=15000000", ZKEXPORT_PATH, "-f", "-o",
+                                                         dir / "s.csv", dir / "s.zkd"});
     EXPECT_EQ(std::pair(f.status, f.err),
               std::pair(1, "zkexport: " + dir / "s.zkd" + ": not enough memory for the export\n"));
     EXPECT_FALSE(fs::exists(dir / "s.csv"));

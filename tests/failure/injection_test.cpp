@@ -117,7 +117,6 @@ TEST(Injected, ShortReadsInTheMiddleOfAFileAreContinued) {
 TEST(Injected, WithoutUnnamedFilesAFailedExportLeavesNoHiddenFile) {
     test::TempDir dir;
     test::writeFile(dir / "r.zkd", test::steadyRecording(50'000));
-    test::writeFile(dir / "out.csv", "earlier");
     Result<FileSource> source = openRecording(dir / "r.zkd");
     ASSERT_TRUE(source.ok());
     gNoUnnamedFiles = true;
@@ -126,16 +125,26 @@ TEST(Injected, WithoutUnnamedFilesAFailedExportLeavesNoHiddenFile) {
         std::function<bool(std::uint64_t, std::uint64_t)> progress;
         bool replaced;
     };
-    for (const Case& c : {Case{"cancelled", [](auto done, auto) { return done == 0; }, false},
-                          Case{"whole", {}, true}}) {
-        SCOPED_TRACE(c.name);
-        OutputTarget target;
-        target.path = dir / "out.csv";
-        target.existing = OutputFile::Existing::Replace;
-        const ExportResult result = exportToFile(*source, target, allColumns(), c.progress);
-        EXPECT_EQ(result.ok(), c.replaced);
-        EXPECT_EQ(test::listing(dir.path()), (std::vector<std::string>{"out.csv", "r.zkd"}));
-        EXPECT_EQ(test::readFile(dir / "out.csv") == "earlier", !c.replaced);
+    // A workbook's own temporary files, too, are named there, and removed.
+    for (const auto& [file, format] :
+         {std::pair{"out.csv", OutputFormat::Csv}, std::pair{"out.xlsx", OutputFormat::Xlsx}}) {
+        test::writeFile(dir / file, "earlier");
+        for (const Case& c : {Case{"cancelled", [](auto done, auto) { return done == 0; }, false},
+                              Case{"whole", {}, true}}) {
+            SCOPED_TRACE(std::string(c.name) + " " + file);
+            OutputTarget target;
+            target.path = dir / file;
+            target.existing = OutputFile::Existing::Replace;
+            ExportOptions options = allColumns();
+            options.format = format;
+            const ExportResult result = exportToFile(*source, target, options, c.progress);
+            EXPECT_EQ(result.ok(), c.replaced);
+            EXPECT_EQ(test::listing(dir.path()),
+                      (format == OutputFormat::Csv
+                           ? std::vector<std::string>{"out.csv", "r.zkd"}
+                           : std::vector<std::string>{"out.csv", "out.xlsx", "r.zkd"}));
+            EXPECT_EQ(test::readFile(dir / file) == "earlier", !c.replaced);
+        }
     }
     gNoUnnamedFiles = false;
 }

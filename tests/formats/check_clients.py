@@ -135,40 +135,68 @@ def check_edf(args):
 def check_xlsx(args):
     import openpyxl  # noqa: the client under test
 
-    sheet_rows = 700
-    for recording in recordings(args):
-        for period in (1, 10):
-            csv = csv_rows(args, recording, period, "rows.csv")
-            rows, before = model(recording, period)
-            path = os.path.join(args.work, "rows.xlsx")
-            run(args.workbook_tool, recording, path, period, sheet_rows)
-            book = openpyxl.load_workbook(path, read_only=True)
-            data_sheets = [s for s in book.sheetnames if s.startswith("Data")]
-            expected_sheets = -(-len(csv) // (sheet_rows - 1))
-            assert data_sheets == ["Data"] + [f"Data {i}" for i in range(2, expected_sheets + 1)]
-            assert book.sheetnames == data_sheets + ["Tags", "Recording"], book.sheetnames
-            read, places = [], {}
-            for name in data_sheets:
-                values = list(book[name].iter_rows(values_only=True))
-                assert values[0][0] == "Time(msec)" and values[0][6] == "Tag Number"
-                assert 1 < len(values) <= sheet_rows
-                for r, cells in enumerate(values[1:], start=2):
-                    read.append(cells)
-                    places[len(read) - 1] = (name, r)
-            assert len(read) == len(csv)
-            for i, (cells, fields) in enumerate(zip(read, csv)):
-                assert list(cells) == [number(f) for f in fields], (i, cells, fields)
-            # Each tag mark, with the sheet and row of its data row.
-            tags = list(book["Tags"].iter_rows(values_only=True))
-            assert tags[0] == ("Tag Number", "Time(msec)", "Time(sec)", "Sheet", "Row")
-            expected = []
-            for index, (time, marks) in enumerate(rows):
-                sheet, row = places[index + (1 if before else 0)]
-                expected += [(n, time, time / 1000, sheet, row) for n in marks]
-            assert [tuple(t) for t in tags[1:]] == expected
-            info = dict(book["Recording"].iter_rows(values_only=True))
-            assert info["Rows"] == len(csv) and info["Records"] == os.path.getsize(recording) // 20
-    print("workbook: every sheet's numbers as in the CSV, across sheets; every tag's row")
+    # Each sheet holds exactly its limit of rows: the CSV's lines at, one below and one above
+    # the limit (N + 1 with the header row), and as many tags as the Tags sheet takes.
+    short = os.path.join(args.work, "short.zkd")
+    run(args.zkgen, "--records", 300, "--tag-every", 20, "--seed", 3, "-o", short)
+    n, t = len(csv_rows(args, short, 1, "rows.csv")), sum(len(m) for _, m in model(short, 1)[0])
+    runs = [(r, p, 700) for r in recordings(args) for p in (1, 10)]
+    runs += [(short, 1, rows) for rows in (n, n + 1, n + 2, t, t + 1, t + 2)]
+    for recording, period, sheet_rows in runs:
+        where = (os.path.basename(recording), period, sheet_rows)
+        csv = csv_rows(args, recording, period, "rows.csv")
+        rows, before = model(recording, period)
+        path = os.path.join(args.work, "rows.xlsx")
+        run(args.workbook_tool, recording, path, period, sheet_rows)
+        book = openpyxl.load_workbook(path, read_only=True)
+        data_sheets = [s for s in book.sheetnames if s.startswith("Data")]
+        assert data_sheets == ["Data"] + [f"Data {i}" for i in range(2, len(data_sheets) + 1)]
+        assert book.sheetnames == data_sheets + ["Tags", "Recording"], book.sheetnames
+        read, places, lengths = [], {}, []
+        for name in data_sheets:
+            values = list(book[name].iter_rows(values_only=True))
+            assert values[0][0] == "Time(msec)" and values[0][6] == "Tag Number"
+            lengths.append(len(values))
+            for r, cells in enumerate(values[1:], start=2):
+                read.append(cells)
+                places[len(read) - 1] = (name, r)
+        full, rest = divmod(len(csv), sheet_rows - 1)
+        assert lengths == [sheet_rows] * full + ([rest + 1] if rest else []), (where, lengths)
+        assert len(read) == len(csv)
+        for i, (cells, fields) in enumerate(zip(read, csv)):
+            assert list(cells) == [number(f) for f in fields], (i, cells, fields)
+        # Each tag mark, with the sheet and row of its data row, as many as the sheet holds.
+        tags = list(book["Tags"].iter_rows(values_only=True))
+        assert tags[0] == ("Tag Number", "Time(msec)", "Time(sec)", "Sheet", "Row")
+        expected = []
+        for index, (time, marks) in enumerate(rows):
+            sheet, row = places[index + (1 if before else 0)]
+            expected += [(n, time, time / 1000, sheet, row) for n in marks]
+        assert [tuple(t) for t in tags[1:]] == expected[:sheet_rows - 1], where
+        info = dict(book["Recording"].iter_rows(values_only=True))
+        assert info["Rows"] == len(csv) and info["Records"] == os.path.getsize(recording) // 20
+
+    # Text reads back as given, by the rule of spreadsheets that decode "_xHHHH_" (the heading,
+    # the recording's name); the start is a date; the Tags sheet's headers fit their columns.
+    text = "Run_x0041_B and _x005F_ end _x12G4_ __x0041__"
+    named = os.path.join(args.work, "run_x0041_.zkd")
+    shutil.copy(short, named)
+    path = os.path.join(args.work, "text.xlsx")
+    run(args.zkexport, "-q", "-f", "-c", ALL, "--heading", text, "--start",
+        "2024-03-05 14:30:09", "-o", path, named)
+    book = openpyxl.load_workbook(path)
+    decode = lambda s: re.sub("_x([0-9A-Fa-f]{4})_", lambda m: chr(int(m[1], 16)), s)
+    info = {row[0]: row[1] for row in book["Recording"].iter_rows(values_only=True)}
+    assert decode(book["Data"]["A1"].value) == text, book["Data"]["A1"].value
+    assert decode(info["Recording"]) == named, info
+    assert info["Start"] == datetime.datetime(2024, 3, 5, 14, 30, 9), info
+    assert book["Recording"]["B4"].is_date and info["Start estimated"].startswith("no"), info
+    widths = book["Tags"].column_dimensions
+    for cell in book["Tags"][1]:
+        assert cell.column_letter in widths, cell.value  # else the default: 8 characters
+        assert widths[cell.column_letter].width >= len(cell.value) + 1, cell.value
+    print("workbook: every sheet's numbers as in the CSV, sheets split at exactly their limit; "
+          "every tag's row; text as given; a date for the start")
 
 
 def check_bids(args):
@@ -274,20 +302,39 @@ def check_epochs(args):
                   int(e["Rows"])) for e in got]
         assert table == expected_epochs(kept, [], period), (start, end, table)
 
-    # The detector, one response an epoch, each between two tags; none on a flat or slowly
-    # drifting trace (0.05 uS a minute is 0.004 uS in five seconds).
-    placed = [(10, 0.05), (30, 0.2), (50, 0.5), (70, 1.0)]
+    # An epoch's statistics are those of its rows with contact: a second and a half without
+    # contact (raw 0) in the first epoch, beside a response.
+    run(args.zkgen, "--profile", "flat", "--seconds", 20, "--tag-at", 10, "--response", "5:0.5",
+        "-o", recording)
+    data = bytearray(open(recording, "rb").read())
+    for at in range(100 * 20, 175 * 20, 20):
+        data[at + 4:at + 6] = b"\0\0"
+    open(recording, "wb").write(data)
+    for period in (1, 10):
+        csv = csv_rows(args, recording, period, "contact.csv")
+        first = [number(f[5]) for f in csv if int(f[0]) < 10000]
+        values = [v for v in first if v is not None]
+        e = epochs_of(args, recording, period)[0]
+        assert int(e["Rows without contact"]) == len(first) - len(values) > 0, e
+        stats = [sum(values) / len(values), min(values), max(values)]
+        assert [float(e[f"Conductance {s}(uS)"]) for s in ("mean", "min", "max")] == [
+            round(v, 4) for v in stats], (e, period, stats)
+
+    # The detector, one response an epoch, each between two tags, and two in one epoch (their
+    # amplitudes summed); none on a flat or slowly drifting trace (0.05 uS a minute is 0.004 uS
+    # in five seconds).
+    placed = [(10, 0.05), (30, 0.2), (50, 0.5), (70, 1.0), (110, 0.3)]
     tags = [a for s, _ in placed for a in ("--tag-at", s - 5)]
-    responses = [a for s, amp in placed for a in ("--response", f"{s}:{amp}")]
-    run(args.zkgen, "--profile", "flat", "--seconds", 90, *tags, *responses, "-o", recording)
+    responses = [a for s, amp in placed + [(130, 0.6)] for a in ("--response", f"{s}:{amp}")]
+    run(args.zkgen, "--profile", "flat", "--seconds", 150, *tags, *responses, "-o", recording)
     for period in (1, 10):
         got = epochs_of(args, recording, period)
-        assert len(got) == 5 and got[0]["Responses"] == "0", got
-        for (second, amplitude), e in zip(placed, got[1:]):
+        assert len(got) == 6 and got[0]["Responses"] == "0", got
+        for (second, amplitude), e in zip(placed[:-1] + [(110, 0.9)], got[1:]):
             found = float(e["Response amplitude(uS)"])
             print(f"period {period}: placed {amplitude} uS at {second} s, found "
                   f"{e['Responses']} of {found} uS")
-            assert e["Responses"] == "1", e
+            assert e["Responses"] == ("2" if second == 110 else "1"), e
             assert abs(found - amplitude) <= 0.1 * amplitude, (amplitude, found)
     for trace in (["--level", "3"], ["--level", "3", "--drift", "0.05"],
                   ["--level", "8", "--drift", "-0.05"]):
@@ -309,7 +356,7 @@ def check_epochs(args):
     assert len(sheet) == len(got) + 1 > 2
     for cells, e in zip(sheet[1:], got):
         for cell, field in zip(cells, e.values()):
-            assert (cell is None) if field == "" else abs(cell - float(field)) <= 5e-5, (cells, e)
+            assert cell == (None if field == "" else float(field)), (cells, e)
     print("epochs: boundaries at the tags' rows, responses as placed, none on flat traces; "
           "the workbook's Epochs sheet as the CSV")
 

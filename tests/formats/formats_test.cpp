@@ -325,8 +325,6 @@ class TempDir {
     std::string path_;
 };
 
-// Whatever goes wrong, a format's export leaves nothing behind, and an earlier file of the name
-// stays as it was.
 // ---- EDF+ and BDF+, read strictly by the rules of the format, at every period ----
 
 // Seconds as EDF+ writes them ("+9.94", "10", "0.0200000") in milliseconds; -1 when the text is
@@ -507,7 +505,12 @@ TEST(EdfFile, EveryPeriodGivesAStrictHeaderExactDurationsAndEveryTag) {
     }
 }
 
+// Whatever goes wrong, a format's export leaves nothing behind, neither a file nor an open
+// (deleted) temporary one, and an earlier file of the name stays as it was.
 TEST(ExportToFile, FailuresLeaveNoFile) {
+    const auto openFiles = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
     TempDir dir;
     const std::string recording = dir.path() + "/run.zkd";
     const std::string earlier = dir.path() + "/earlier.edf";
@@ -575,11 +578,13 @@ TEST(ExportToFile, FailuresLeaveNoFile) {
         o.format = c.format;
         o.choices.subject = c.subject;
         o.choices.task = "rest";
+        const auto open = openFiles();
         const ExportResult r = exportToFile(
             *source,
             {.path = c.path,
              .existing = c.replace ? OutputFile::Existing::Replace : OutputFile::Existing::Refuse},
             o, c.progress);
+        EXPECT_EQ(openFiles(), open) << c.what;
         ASSERT_FALSE(r.ok()) << c.what;
         EXPECT_EQ(r.error->code(), c.code) << c.what << ": " << r.error->describe();
         EXPECT_EQ(dir.files(), before) << c.what;

@@ -48,7 +48,8 @@ struct FormatChoices {
     std::string session{};
     std::string task{};
     /// Rows per worksheet of a workbook, header rows included (at most kMaxSheetRows): the rows
-    /// that don't fit go on in the next sheet. Lowered only by tests.
+    /// that don't fit go on in the next sheet; tags that don't fit the Tags sheet are left out.
+    /// Lowered only by tests.
     std::uint32_t sheetRows = kMaxSheetRows;
 
     friend bool operator==(const FormatChoices&, const FormatChoices&) = default;
