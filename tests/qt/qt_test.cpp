@@ -6,8 +6,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,15 +52,16 @@ QTimer* rejecter() {
     return timer;
 }
 
-// Runs `answer` on the next modal dialog of type T, once it is up. The wait is measured in time,
-// not in timer rounds, so that a slow start on a loaded machine does not use it up; it gives up
-// after 30 s. A dialog that the answer leaves up (an answer Qt ignored) is rejected, and so is
+// Runs `answer` on the next modal dialog of type T (and of that object name, when one is given),
+// once it is up. The wait is measured in time, not in timer rounds, so that a slow start on a
+// loaded machine does not use it up; it gives up after 30 s. A dialog that the answer leaves up (an answer Qt ignored) is rejected, and so is
 // every dialog after a wait gave up: each is a failure, never a hang.
 template <class T>
-void whenModal(std::function<void(T*)> answer) {
+void whenModal(std::function<void(T*)> answer, const char* name = nullptr) {
     auto wait = std::make_shared<std::function<void()>>();
-    *wait = [answer, wait, deadline = QDeadlineTimer(30000)] {
-        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+    *wait = [answer, name, wait, deadline = QDeadlineTimer(30000)] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (dialog != nullptr && (name == nullptr || dialog->objectName() == name)) {
             QPointer<T> answered(dialog);
             answer(dialog);
             QTimer::singleShot(0, [answered] {
@@ -187,8 +188,10 @@ TEST_F(QtWindow, TheDialogsCarryTheChoicesAndCancelInTheProgressDialogStopsTheEx
     EXPECT_TRUE(child<QLabel>("lblStatus")->text().startsWith("Export cancelled"));
 }
 
-// The Options menu's check marks and the Export Options dialog reach the logic; the save
-// dialog's folder type gives a new folder typed in it and says which type was chosen.
+// The Options menu's check marks and the Export Options dialog reach the logic. In the save
+// dialog the name follows the file type, with one dot, and a name without an extension gets the
+// type's. For a BIDS dataset the folder chooser comes up where the save dialog was, and the
+// dataset it shows takes the run.
 TEST_F(QtWindow, TheOptionsAndTheSaveDialogsFileTypesReachTheLogic) {
     const auto& choices = window->logic().choices();
     child<QAction>("mnuOptionsConductance")->trigger();
@@ -204,20 +207,48 @@ TEST_F(QtWindow, TheOptionsAndTheSaveDialogsFileTypesReachTheLogic) {
 
     choose(dir / "data/run1.zkd");
     child<QPushButton>("cmdLoad")->click();
-    QString typed;
-    whenModal<QFileDialog>([&](QFileDialog* dialog) {
+    // Chooses the file type `i` as a user does, in the combo box.
+    const auto chooseType = [](QFileDialog* dialog, int i) {
         auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
-        types->setCurrentIndex(4);  // BIDS, chosen as a user chooses it
-        emit types->activated(4);
-        emit types->textActivated(types->itemText(4));
+        types->setCurrentIndex(i);
+        emit types->activated(i);
+        emit types->textActivated(types->itemText(i));
+    };
+    QStringList names;
+    whenModal<QFileDialog>([&](QFileDialog* dialog) {
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-        typed = name->text();  // the suggested name loses its extension
-        name->setText("ds");
+        for (const int i : {1, 2, 4, 3, 0, 1}) {
+            chooseType(dialog, i);
+            names << name->text();
+        }
+        name->setText("plain");
         QMetaObject::invokeMethod(dialog, "accept");
     });
     child<QPushButton>("cmdExport")->click();
-    EXPECT_EQ(typed, "run1");
-    EXPECT_TRUE(fs::exists(dir / "data/ds/sub-S9/beh/sub-S9_task-rest_physio.tsv.gz"));
+    EXPECT_EQ(names.join(' '), "run1.xlsx run1.edf run1 run1.bdf run1.csv run1.xlsx");
+    EXPECT_TRUE(fs::exists(dir / "data/plain.xlsx"));
+
+    zk::test::writeFile(dir / "data/ds1/dataset_description.json", "{}");
+    window->loadRecording(QString::fromStdString(dir / "data/run1.zkd"));
+    QString shown;
+    whenModal<QFileDialog>(
+        [&](QFileDialog* dialog) {
+            chooseType(dialog, 4);
+            whenModal<QFileDialog>(
+                [&](QFileDialog* folders) {
+                    shown = folders->directory().absolutePath();
+                    folders->setDirectory(QString::fromStdString(dir / "data/ds1"));  // went in
+                    QMetaObject::invokeMethod(folders, "accept");
+                },
+                "cdlFolder");
+            QMetaObject::invokeMethod(dialog, "accept");
+        },
+        "cdlFile");
+    child<QPushButton>("cmdExport")->click();
+    EXPECT_EQ(shown.toStdString(), dir / "data");
+    EXPECT_EQ(zk::test::listing(dir / "data/ds1"),
+              (std::vector<std::string>{"dataset_description.json", "sub-S9"}));
+    EXPECT_TRUE(fs::exists(dir / "data/ds1/sub-S9/beh/sub-S9_task-rest_physio.tsv.gz"));
     EXPECT_TRUE(child<QLabel>("lblStatus")->text().contains("as BIDS dataset"));
 }
 
@@ -263,6 +294,16 @@ TEST_F(QtWindow, OneDroppedRecordingIsLoadedAndThePreviewDrawsIt) {
     child<QPushButton>("cmdExportSelection")->click();
     EXPECT_TRUE(child("lblStatus")->property("fullText").toString().contains("the selection"));
     EXPECT_TRUE(fs::exists(dir / "sel.csv"));
+    // The export let the recording go: the preview shows none, then the one loaded next,
+    // with nothing selected.
+    auto* exportSelection = child<QPushButton>("cmdExportSelection");
+    EXPECT_TRUE(preview->data().empty() && !exportSelection->isEnabled());
+    EXPECT_TRUE(child<QLabel>("lblSelection")->text().startsWith("No recording is loaded"));
+    zk::test::writeFile(dir / "data/run2.zkd", zk::test::steadyRecording(1000));
+    window->loadRecording(QString::fromStdString(dir / "data/run2.zkd"));
+    EXPECT_EQ(preview->data().size(), 1000U);
+    EXPECT_TRUE(preview->windowTitle().endsWith("run2.zkd") && !exportSelection->isEnabled());
+    EXPECT_TRUE(child<QLabel>("lblSelection")->text().startsWith("No selection"));
 }
 
 }  // namespace
@@ -279,7 +320,8 @@ TEST_F(QtWindow, LongPathsTabsAndThePreviewReadWell) {
     window->loadRecording(QString::fromStdString(longPath));
     QCoreApplication::processEvents();
     auto* label = child<QLabel>("lblSource");
-    EXPECT_TRUE(label->text().endsWith("run-2024-03-18-participant042.zkd")) << label->text().toStdString();
+    EXPECT_TRUE(label->text().endsWith("run-2024-03-18-participant042.zkd"))
+        << label->text().toStdString();
     EXPECT_LT(label->fontMetrics().horizontalAdvance(label->text()), label->width() + 1);
     EXPECT_EQ(label->toolTip().toStdString(), longPath);
     EXPECT_EQ(window->caption(Control::lblSource), longPath);

@@ -1,6 +1,8 @@
 // The main window's logic, driven through a fake toolkit that keeps the controls' state as
 // designed and records what the logic asks of it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <deque>
 #include <map>
@@ -8,9 +10,9 @@
 #include "test_files.hpp"
 #include "test_recording.hpp"
 #include "zk/engine/export.hpp"
+#include "zk/engine/paths.hpp"
 #include "zk/engine/recording.hpp"
 #include "zk/settings/config_file.hpp"
-#include "zk/engine/paths.hpp"
 #include "zk/ui/main_window.hpp"
 #include "zk/ui/preview_view.hpp"
 
@@ -57,6 +59,11 @@ class FakeToolkit : public zk::ui::Toolkit {
     std::deque<std::optional<std::string>> saveAnswers;
     std::size_t saveType = 0;  // the file type selected when the save dialog is accepted
     Names openDirs, saveNames, saveTypes;
+    // The folder chooser's answers and what it showed ("dir|selected"); the answers to the
+    // Yes/No questions and their texts.
+    std::deque<std::optional<std::string>> folderAnswers;
+    std::deque<bool> yesNoAnswers;
+    Names foldersShown, questions;
     // The menu's check marks, and the Export Options dialog's answers and what it was shown.
     std::map<zk::ui::MenuItem, bool> menuChecks;
     std::deque<std::optional<zk::ExportChoices>> optionsAnswers;
@@ -69,6 +76,7 @@ class FakeToolkit : public zk::ui::Toolkit {
     std::function<void()> duringExport;
     std::shared_ptr<const zk::ui::PreviewData> preview;
     std::shared_ptr<const zk::ui::RowSchedule> previewRows;
+    std::string previewName;  // "(empty)" once emptied
     std::optional<zk::RecordingReport> report;
 
     zk::ui::SizeTwips screenSize() const override { return {19215, 10815}; }
@@ -109,6 +117,15 @@ class FakeToolkit : public zk::ui::Toolkit {
         const auto path = next(saveAnswers);
         return path ? std::optional(zk::ui::SavedFile{*path, saveType}) : std::nullopt;
     }
+    std::optional<std::string> folderDialog(const std::string&, const std::string& dir,
+                                            const std::string& selected) override {
+        foldersShown.push_back(dir + "|" + selected);
+        return next(folderAnswers);
+    }
+    bool askYesNo(const std::string& text, const std::string&) override {
+        questions.push_back(text);
+        return next(yesNoAnswers);
+    }
     void setMenuChecked(zk::ui::MenuItem item, bool on) override { menuChecks[item] = on; }
     std::optional<zk::ExportChoices> exportOptionsDialog(
         const zk::ExportChoices& c, const std::vector<zk::ui::ChoiceProblem>& problems) override {
@@ -127,12 +144,19 @@ class FakeToolkit : public zk::ui::Toolkit {
     }
     void setStatus(const std::string& text) override { status = text; }
     void showPreview(std::shared_ptr<const zk::ui::PreviewData> data,
-                     std::shared_ptr<const zk::ui::RowSchedule> rows, const std::string&) override {
+                     std::shared_ptr<const zk::ui::RowSchedule> rows,
+                     const std::string& name) override {
         preview = std::move(data);
         previewRows = std::move(rows);
+        previewName = name;
     }
     void setPreviewRows(std::shared_ptr<const zk::ui::RowSchedule> rows) override {
         previewRows = std::move(rows);
+    }
+    void emptyPreview() override {
+        preview.reset();
+        previewRows.reset();
+        previewName = "(empty)";
     }
     void showReport(const zk::RecordingReport& r) override { report = r; }
     void showAbout() override {}
@@ -375,15 +399,15 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
         int cancelAtReport;               // 0: never
         bool done;                        // Idle with the CSV in place; else Loaded again
         std::string message, status;      // pieces of the failure message and of the status line
-    } cases[] = {{"dialog cancelled", std::nullopt, 0, false, "", ""},
-                 {"existing file replaced", outPath, 0, true, "", "300 rows written to " + outPath},
-                 {"cancelled while running", outPath, 1, false, "", "Export cancelled"},
-                 {"folder missing", root / "nowhere/run1.csv", 0, false,
-                  "cannot create the output file: No such file or directory", "Export failed"},
-                 {"disk full", full, 0, false, "cannot write the CSV file: No space left on device",
-                  "Export failed"},
-                 {"the recording itself", rec / "run1.zkd", 0, false,
-                  "is the recording", "Export failed"}};
+    } cases[] = {
+        {"dialog cancelled", std::nullopt, 0, false, "", ""},
+        {"existing file replaced", outPath, 0, true, "", "300 rows written to " + outPath},
+        {"cancelled while running", outPath, 1, false, "", "Export cancelled"},
+        {"folder missing", root / "nowhere/run1.csv", 0, false,
+         "cannot create the output file: No such file or directory", "Export failed"},
+        {"disk full", full, 0, false, "cannot write the CSV file: No space left on device",
+         "Export failed"},
+        {"the recording itself", rec / "run1.zkd", 0, false, "is the recording", "Export failed"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         writeFile(outPath, "earlier");
@@ -401,7 +425,9 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
         expectState(tk, c.done ? "" : rec / "run1.zkd");
         zk::MemorySource source(zk::test::bytesOf(good));
         zk::StringSink csv;
-        ASSERT_TRUE(zk::Export(source, csv, zk::exportOptions(tk.logic.settings(), "\"Trial \"\"3\"\"\"")).ok());
+        ASSERT_TRUE(
+            zk::Export(source, csv, zk::exportOptions(tk.logic.settings(), "\"Trial \"\"3\"\"\""))
+                .ok());
         EXPECT_EQ(readFile(outPath), c.done ? csv.text() : "earlier");
         EXPECT_EQ(zk::test::listing(out), Names{"run1.csv"});
         EXPECT_EQ(readFile(rec / "run1.zkd"), good);
@@ -481,19 +507,23 @@ TEST_F(CommandTest, TheFileTypeChosenDecidesTheFormatAndTheChoicesGoWithIt) {
         {"bids folder", 4, o + "ds", false, false,
          "300 samples written to " + o + "ds" + " as BIDS dataset (",
          o + "ds/sub-07/ses-2/beh/sub-07_ses-2_task-rest_events.tsv", 0, "onset\tduration"},
+        {"workbook, no extension typed", 1, o + "g", false, false,
+         "300 rows written to " + o + "g.xlsx as Excel workbook.", o + "g.xlsx", 0, "PK"},
     };
     toolkit.logic.Form_Load();
-    toolkit.optionsAnswers.push_back(zk::ExportChoices{
-        .subject = "07", .session = "2", .task = "rest", .start = "2024-03-05 14:30:07"});
-    logic.mnuOptionsExport_Click();
     toolkit.heading = "Trial";
     logic.txtHeading_Change();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         toolkit.load(rec / "run1.zkd");
+        toolkit.optionsAnswers.push_back(zk::ExportChoices{
+            .subject = "07", .session = "2", .task = "rest", .start = "2024-03-05 14:30:07"});
+        logic.mnuOptionsExport_Click();
         logic.mnuOptionsSeconds_Click(c.seconds);
         logic.mnuOptionsConductance_Click(c.conductance);
-        toolkit.saveAnswers.push_back(c.path);
+        // A folder is chosen in the folder chooser, from where the save dialog pointed.
+        toolkit.saveAnswers.push_back(c.type == 4 ? o : c.path);
+        c.type == 4 ? toolkit.folderAnswers.push_back(c.path) : void();
         toolkit.saveType = c.type;
         logic.cmdExport_Click();
         EXPECT_TRUE(toolkit.status.starts_with(c.written)) << toolkit.status;
@@ -505,8 +535,9 @@ TEST_F(CommandTest, TheFileTypeChosenDecidesTheFormatAndTheChoicesGoWithIt) {
               (Names{"CSV file (*.csv*)|*.csv", "Excel workbook (*.xlsx)|*.xlsx",
                      "EDF+ (*.edf)|*.edf", "BDF+ (*.bdf)|*.bdf", "BIDS dataset (a folder)|"}));
     EXPECT_EQ(toolkit.saveNames.front(), "/csv/run1.csv");
+    EXPECT_EQ(toolkit.foldersShown, Names{o + "|"});
     EXPECT_EQ(logic.settings().DestDir, out.string() + "/");
-    EXPECT_TRUE(toolkit.messages.empty());
+    EXPECT_TRUE(toolkit.messages.empty() && toolkit.questions.empty());
 }
 
 // Every problem of the choices is said at once, each with its field (the dialog puts the focus
@@ -535,15 +566,13 @@ TEST_F(CommandTest, ChoicesAFormatCantUseAreMendedInTheDialogBeforeAnythingIsWri
         {C{.subject = "", .task = ""}, 4, {},
          {{F::Subject, "needs a subject label"}, {F::Task, "needs a task label"}}},
         {C{.subject = "s-1", .start = "2024-02-30 10:00:00"}, 0, {badLabels[0], feb24}, {}},
-        {C{.start = "2024-02-30 10:00:00"}, 1, {feb24}, {feb24}},
-        {C{.start = "2026-02-29 10:00:00"}, 2, {{F::Start, "February 2026 has 28 days"}},
-         {{F::Start, "no such date"}}},
+        // A start is typed for the recording loaded, in the dialog: one in the file is not used.
+        {C{.start = "2024-02-30 10:00:00"}, 1, {feb24}, {}},
+        {C{.start = "2026-02-29 10:00:00"}, 2, {{F::Start, "February 2026 has 28 days"}}, {}},
         {C{.start = "2024-13-01 10:00:00"}, 3, {{F::Start, "no such date: there is no month 13"}},
-         {{F::Start, "month 13"}}},
-        {C{.start = "2024-03-18 24:00:00"}, 2, {{F::Start, "is no such time of day"}},
-         {{F::Start, "time of day"}}},
-        {C{.start = "2024-3-18 10:00:00"}, 2, {{F::Start, "is not of the form"}},
-         {{F::Start, "is not of the form"}}},
+         {}},
+        {C{.start = "2024-03-18 24:00:00"}, 2, {{F::Start, "is no such time of day"}}, {}},
+        {C{.start = "2024-3-18 10:00:00"}, 2, {{F::Start, "is not of the form"}}, {}},
         {C{.start = "yesterday"}, 4, {allFour.back()}, {}},  // BIDS keeps no start
     };
     const auto expectProblems = [](const std::vector<zk::ui::ChoiceProblem>& shown,
@@ -581,6 +610,7 @@ TEST_F(CommandTest, ChoicesAFormatCantUseAreMendedInTheDialogBeforeAnythingIsWri
         ex.logic.Form_Load();
         ex.load(rec / "run1.zkd");
         ex.saveAnswers.push_back(out / "x");
+        c.type == 4 ? ex.folderAnswers.push_back(out / "x") : void();
         ex.saveType = c.type;
         const bool refusedAtExport = !c.exported.empty();
         ex.optionsAnswers = {c.choices, std::nullopt};
@@ -630,8 +660,7 @@ TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
          "# mine\r\nconductance=true\r\nsubject=S2\nbogus\nseconds=maybe\n",
          "Options adds Conductance(uS)"},
         {"conductance=true\nsubject=S2\ntask=x\ntask=go\nstart=2020-01-01 00:00:00\n", true, false,
-         "seconds=true\nconductance=false\nsubject=S2\nsession=\ntask=go\nstart=2020-01-01 "
-         "00:00:00\n",
+         "seconds=true\nconductance=false\nsubject=S2\nsession=\ntask=go\nstart=\n",
          "Options adds Time(sec)"},
     };
     for (const auto& c : cases) {
@@ -640,6 +669,7 @@ TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
         FakeToolkit tk(root.path() / "bin");
         tk.logic.Form_Load();
         const zk::ExportChoices loaded = tk.logic.choices();
+        EXPECT_EQ(loaded.start, "");  // a start belongs to one recording, not to the next run
         EXPECT_EQ(tk.menuChecks[zk::ui::MenuItem::mnuOptionsSeconds], loaded.IncludeSeconds);
         EXPECT_EQ(tk.menuChecks[zk::ui::MenuItem::mnuOptionsConductance],
                   loaded.IncludeConductance);
@@ -708,24 +738,38 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
 }
 
 // The preview's selection goes through the usual save dialog and writes the rows whose time
-// lies in it: the header lines and that slice of the whole CSV. The status line and the
-// messages name the selection as the preview does, to the ms.
-TEST_F(CommandTest, ASelectionIsExportedThroughTheSaveDialog) {
-    logic.exportSelection(1000, 2000);  // nothing loaded
-    toolkit.load(rec / "run1.zkd");
-    logic.exportSelection(2000, 2000);  // nothing selected
+// lies in it: the header lines and that slice of the whole CSV. The preview always shows the
+// loaded recording: it follows a load, and is emptied when the recording goes (Cancel, a load
+// that fails, the export); a selection made in data it no longer shows exports nothing.
+TEST_F(CommandTest, ThePreviewFollowsTheLoadedRecordingAndExportsOnlyWhatItShows) {
+    std::vector<zk::test::Rec> other;  // another recording: other values, 500 records
+    for (std::int32_t i = 0; i < 500; ++i) {
+        other.push_back({20 * i, static_cast<std::uint16_t>(50000 - 13 * i)});
+    }
+    const std::string otherBytes = zk::test::recordingBytes(other);
+    writeFile(rec / "other.zkd", otherBytes);
+    const auto shown = [&] { return toolkit.preview.get(); };
+    logic.loadRecording(rec / "run1.zkd");
+    logic.mnuViewPreview_Click();
+    const auto run1 = toolkit.preview;  // kept: its address is not reused meanwhile
+    ASSERT_NE(run1, nullptr);
+    EXPECT_EQ(run1->size(), 300U);
+    EXPECT_EQ(toolkit.previewName, (rec / "run1.zkd").string());
+    logic.exportSelection(run1.get(), 2000, 2000);  // nothing selected
+    EXPECT_TRUE(toolkit.saveNames.empty());
+
+    logic.loadRecording(rec / "other.zkd");
+    ASSERT_NE(shown(), nullptr) << (toolkit.messages.empty() ? "" : toolkit.messages[0].text);
+    EXPECT_EQ(shown()->size(), 500U);
+    EXPECT_EQ(toolkit.previewName, (rec / "other.zkd").string());
+    logic.exportSelection(run1.get(), 1000, 2001);  // made in what the preview no longer shows
     EXPECT_TRUE(toolkit.saveNames.empty());
     toolkit.saveAnswers.push_back(out.string() + "/sel.csv");
-    zk::ui::PreviewSelection selected;
-    selected.setStart(1000.2);
-    selected.setEnd(2000.7);
-    const auto range = selected.rangeMs();
-    ASSERT_EQ(selected.describe(), "Selection 0:00:01.000 to 0:00:02.000 (1.000 s)");
-    logic.exportSelection(range->first, range->second);
+    logic.exportSelection(shown(), 1000, 2001);
     EXPECT_NE(toolkit.status.find("(the selection 0:00:01.000 to 0:00:02.000 (1.000 s))"),
               std::string::npos)
         << toolkit.status;
-    zk::MemorySource source(zk::test::bytesOf(good));
+    zk::MemorySource source(zk::test::bytesOf(otherBytes));
     zk::StringSink csv;
     ASSERT_TRUE(zk::Export(source, csv, zk::exportOptions(logic.settings())).ok());
     const std::string& whole = csv.text();
@@ -736,13 +780,222 @@ TEST_F(CommandTest, ASelectionIsExportedThroughTheSaveDialog) {
         expected += whole.substr(at, whole.find('\n', at) + 1 - at);
     }
     EXPECT_EQ(zk::test::readFile(out / "sel.csv"), expected);
+    EXPECT_TRUE(shown() == nullptr && toolkit.previewName == "(empty)") << toolkit.previewName;
+
+    // Emptied with the recording it showed, filled by the next load; closed, it stays closed.
+    for (const char* next : {"cancel", "gone.zkd", "bad.zkd", "closed"}) {
+        SCOPED_TRACE(next);
+        logic.loadRecording(rec / "run1.zkd");
+        EXPECT_EQ(toolkit.previewName, (rec / "run1.zkd").string());
+        const auto* before = shown();
+        next == std::string("cancel") ? logic.cmdLoad_Click() : void();
+        next == std::string("closed") ? logic.previewClosed() : void();
+        next[0] != 'c' ? logic.loadRecording(rec / next) : void();
+        EXPECT_EQ(toolkit.previewName,
+                  next == std::string("closed") ? (rec / "run1.zkd").string() : "(empty)");
+        logic.exportSelection(before, 1000, 2000);
+        EXPECT_EQ(toolkit.saveNames.size(), 1U);
+    }
+    logic.loadRecording(rec / "other.zkd");
+    EXPECT_EQ(toolkit.previewName, (rec / "run1.zkd").string());  // closed: not opened again
     toolkit.saveAnswers.push_back(out.string() + "/none.csv");
-    toolkit.load(rec / "run1.zkd");
-    logic.exportSelection(7000, 8000);  // past the end: no row, no file
+    logic.mnuViewPreview_Click();
+    logic.exportSelection(shown(), 17000, 18000);  // past the end: no row, no file
     EXPECT_FALSE(fs::exists(out / "none.csv"));
-    ASSERT_EQ(toolkit.messages.size(), 1U);
-    EXPECT_NE(toolkit.messages[0].text.find(
-                  "the selection 0:00:07.000 to 0:00:07.999 (0.999 s) holds no row at 50 per sec"),
+    ASSERT_FALSE(toolkit.messages.empty());  // after those of the bad loads above
+    EXPECT_NE(toolkit.messages.back().text.find(
+                  "the selection 0:00:17.000 to 0:00:17.999 (0.999 s) holds no row at 50 per sec"),
               std::string::npos)
-        << toolkit.messages[0].text;
+        << toolkit.messages.back().text;
+}
+
+// A BIDS dataset is chosen in the folder chooser, which starts where the save dialog pointed.
+// An existing dataset, an empty folder and a new one take the run; a folder inside a dataset
+// or one holding other files is refused with a message and the chooser comes back, offering
+// the dataset. Files of the run that exist, and a file that a name without an extension comes
+// to, are replaced only when the user says yes.
+TEST_F(CommandTest, ADatasetIsChosenAsAFolderNeverInsideAnotherAndARunIsReplacedOnlyWhenAsked) {
+    const fs::path ds = out / "ds1", run = ds / "sub-01/beh";
+    writeFile(ds / "dataset_description.json", "{}");
+    writeFile(out / "csvs/a.csv", "1\r\n");
+    fs::create_directories(out / "empty");
+    writeFile(out / "old.csv", "earlier");
+    const std::string o = out.string() + "/";
+    const struct {
+        const char* name;
+        std::size_t type;
+        std::string saved;                                // what the save dialog gave
+        std::vector<std::optional<std::string>> folders;  // the chooser's answers, in turn
+        std::vector<bool> answers;                        // to the questions, in turn
+        Names shown;                                      // where the chooser started, each time
+        std::string refusal;                              // a piece of the message
+        std::string question;                             // a piece of the question
+        std::string written;  // what the status line begins with; empty: nothing written
+    } cases[] = {
+        {"dataset selected",
+         4,
+         ds,
+         {ds},
+         {},
+         {o + "|ds1"},
+         "",
+         "",
+         "300 samples written to " + ds.string()},
+        {"run exists: no",
+         4,
+         o,
+         {ds},
+         {false},
+         {o + "|"},
+         "",
+         "exists:\n" + (run / "sub-01_task-rest_physio.tsv.gz").string() + "\n" +
+             (run / "sub-01_task-rest_physio.json").string(),
+         ""},
+        {"run exists: yes",
+         4,
+         o,
+         {ds},
+         {true},
+         {o + "|"},
+         "",
+         "Do you want to replace them?",
+         "300 samples written to " + ds.string()},
+        {"inside the dataset, then the dataset",
+         4,
+         run,
+         {run, ds},
+         {true},
+         {(ds / "sub-01").string() + "/|beh", o + "|ds1"},
+         "lies inside the BIDS dataset " + ds.string(),
+         "",
+         "300 samples written to " + ds.string()},
+        {"a folder of CSVs, then cancel",
+         4,
+         o,
+         {out / "csvs", std::nullopt},
+         {},
+         {o + "|", o + "|csvs"},
+         "holds other files and is not a BIDS dataset",
+         "",
+         ""},
+        {"an empty folder",
+         4,
+         o,
+         {out / "empty"},
+         {},
+         {o + "|"},
+         "",
+         "",
+         "300 samples written to " + o + "empty"},
+        {"a new folder",
+         4,
+         o,
+         {out / "new"},
+         {},
+         {o + "|"},
+         "",
+         "",
+         "300 samples written to " + o + "new"},
+        {"chooser cancelled", 4, o, {std::nullopt}, {}, {o + "|"}, "", "", ""},
+        {"no extension, file exists: no", 0, o + "old", {}, {false}, {}, "", "old.csv", ""},
+        {"no extension, file exists: yes",
+         0,
+         o + "old",
+         {},
+         {true},
+         {},
+         "",
+         "old.csv",
+         "300 rows written to " + o + "old.csv"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeToolkit tk(root.path() / "bin");
+        tk.logic.Form_Load();
+        tk.load(rec / "run1.zkd");
+        tk.saveAnswers.push_back(c.saved);
+        tk.saveType = c.type;
+        for (const auto& f : c.folders) {
+            tk.folderAnswers.push_back(f);
+        }
+        tk.yesNoAnswers.assign(c.answers.begin(), c.answers.end());
+        const auto before = zk::test::listing(ds);
+        const std::string oldCsv = readFile(out / "old.csv");
+        tk.logic.cmdExport_Click();
+        EXPECT_EQ(tk.foldersShown, c.shown);
+        ASSERT_EQ(tk.messages.size(), c.refusal.empty() ? 0U : 1U);
+        for (const auto& m : tk.messages) {
+            EXPECT_NE(m.text.find(c.refusal), std::string::npos) << m.text;
+        }
+        ASSERT_EQ(tk.questions.size(), c.answers.size());
+        for (const auto& q : tk.questions) {
+            EXPECT_NE(q.find(c.question), std::string::npos) << q;
+        }
+        EXPECT_TRUE(tk.status.starts_with(c.written)) << tk.status;
+        expectState(tk, c.written.empty() ? rec / "run1.zkd" : "");
+        if (c.written.empty()) {  // nothing replaced or added
+            EXPECT_EQ(zk::test::listing(ds), before);
+            EXPECT_EQ(readFile(out / "old.csv"), oldCsv);
+        }
+        EXPECT_FALSE(fs::exists(ds / "sub-01/ds1") || fs::exists(out / "csvs/sub-01") ||
+                     fs::exists(run / "sub-01") || fs::exists(out / "sub-01"));
+    }
+    EXPECT_TRUE(fs::exists(out / "empty/dataset_description.json"));
+    EXPECT_NE(readFile(out / "old.csv"), "earlier");
+}
+
+// A start belongs to one recording: typed while none is loaded it goes with the recording
+// loaded next; it is forgotten with that recording (another load, Cancel, its export) and is
+// never kept for a later run. The status line says which start was written and where it came
+// from.
+TEST_F(CommandTest, AStartBelongsToOneRecordingAndTheStatusSaysWhichWasWritten) {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    // run2's file was last written 6 s (its 300 records) after 2023-06-01 12:00:00.
+    const timespec modified[2] = {{1685620806, 0}, {1685620806, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (rec / "run2.zkd").c_str(), modified, 0), 0);
+    const std::string typed = "2024-03-05 14:30:07";
+    const std::string asTyped = " Start written: " + typed + " (as typed in";
+    const std::string estimated = " Start written: 2023-06-01 12:00:00 (estimated from the";
+    enum Step { Type, Load1, Load2, Cancel };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;  // then run2 is exported
+        std::size_t type;
+        std::string note;    // how the status line ends
+        std::string header;  // an EDF+/BDF+ header's start date and time
+    } cases[] = {
+        {"typed before the load", {Type, Load2}, 2, asTyped, "05.03.2414.30.07"},
+        {"typed after the load", {Load2, Type}, 3, asTyped, "05.03.2414.30.07"},
+        {"typed, then another recording", {Load1, Type, Load2}, 2, estimated, "01.06.2312.00.00"},
+        {"typed, then the same one again", {Load2, Type, Load2}, 2, estimated, "01.06.2312.00.00"},
+        {"typed, Cancel, loaded again", {Load2, Type, Cancel, Load2}, 1, estimated, ""},
+        {"none typed", {Load2}, 1, estimated, ""},
+        {"CSV keeps no start", {Load2, Type}, 0, "as CSV.", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        for (const Step step : c.steps) {
+            step == Type ? toolkit.optionsAnswers.push_back(zk::ExportChoices{.start = typed}),
+                logic.mnuOptionsExport_Click() : void();
+            step == Load1 || step == Load2
+                ? logic.loadRecording(rec / (step == Load1 ? "run1.zkd" : "run2.zkd"))
+                : void();
+            step == Cancel ? logic.cmdLoad_Click() : void();
+        }
+        toolkit.saveAnswers.push_back(out / "x");
+        toolkit.saveType = c.type;
+        logic.cmdExport_Click();
+        EXPECT_NE(toolkit.status.find(c.note), std::string::npos) << toolkit.status;
+        EXPECT_EQ(toolkit.status.find("Start written") == std::string::npos, c.type == 0);
+        if (!c.header.empty()) {
+            const std::string file = readFile(out / (c.type == 2 ? "x.edf" : "x.bdf"));
+            EXPECT_EQ(file.substr(168, 16), c.header);
+        }
+        EXPECT_EQ(logic.choices().start, "");  // forgotten with the recording exported
+    }
+    ::unsetenv("TZ");
+    ::tzset();
 }

@@ -3,12 +3,18 @@
 // argument) and the preview.
 #include "zk/ui/main_window.hpp"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <system_error>
 
 #include "zk/engine/export_file.hpp"
 #include "zk/engine/formats.hpp"
 #include "zk/engine/paths.hpp"
 #include "zk/engine/range.hpp"
+#include "zk/engine/record.hpp"
 #include "zk/engine/recording.hpp"
 #include "zk/settings/config_file.hpp"
 #include "zk/settings/config_location.hpp"
@@ -104,6 +110,42 @@ std::string addedColumnsNote(const ExportChoices& choices) {
     return added ? std::string("Options adds ") + added : std::string();
 }
 
+std::optional<DatasetProblem> datasetProblem(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path chosen = fs::weakly_canonical(fs::path(folder), ec);
+    const fs::path at = ec ? fs::absolute(fs::path(folder), ec).lexically_normal() : chosen;
+    const auto holdsDescription = [](const fs::path& dir) {
+        std::error_code e;
+        return fs::is_regular_file(dir / "dataset_description.json", e);
+    };
+    for (fs::path up = at.parent_path(); !up.empty(); up = up.parent_path()) {
+        if (holdsDescription(up)) {
+            return DatasetProblem{folder + " lies inside the BIDS dataset " + up.string() +
+                                      ", and a dataset is never made inside another. Choose " +
+                                      up.string() + " itself to add the run to it.",
+                                  up.string()};
+        }
+        if (up == up.parent_path()) {
+            break;
+        }
+    }
+    if (!fs::exists(at, ec) || holdsDescription(at)) {
+        return std::nullopt;  // a new dataset, or one that exists
+    }
+    if (!fs::is_directory(at, ec)) {
+        return DatasetProblem{folder + " is a file; a BIDS dataset is a folder.", folder};
+    }
+    if (!fs::is_empty(at, ec)) {
+        return DatasetProblem{folder +
+                                  " holds other files and is not a BIDS dataset (it has no "
+                                  "dataset_description.json). Choose a dataset, an empty folder, "
+                                  "or make a new folder for one.",
+                              folder};
+    }
+    return std::nullopt;
+}
+
 ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string& heading,
                                const ExportChoices& choices, OutputFormat format) {
     ExportOptions options = exportOptions(settings, heading);
@@ -189,6 +231,7 @@ void MainWindow::Form_Load() {
     Restore_Settings();
     choicesPath_ = exportChoicesPath();
     choices_ = savedChoices_ = loadExportChoices(choicesPath_);
+    choices_.start.clear();  // a start belongs to one recording: never to a later run's
     toolkit_.setMenuChecked(MenuItem::mnuOptionsSeconds, choices_.IncludeSeconds);
     toolkit_.setMenuChecked(MenuItem::mnuOptionsConductance, choices_.IncludeConductance);
     showColumnsNote();
@@ -235,18 +278,19 @@ void MainWindow::Form_QueryUnload() {
 }
 
 void MainWindow::saveChoices() {
-    if (choices_ == savedChoices_) {
+    ExportChoices kept = choices_;
+    kept.start = savedChoices_.start;  // the recording's start is not kept: see Form_Load
+    if (kept == savedChoices_) {
         return;  // nothing changed: the file, or its absence, stays as it is
     }
+    kept.start.clear();
     std::string why;
-    if (saveExportChoices(choices_, choicesPath_, &why)) {
-        savedChoices_ = choices_;
-    } else {
+    if (!saveExportChoices(kept, choicesPath_, &why)) {
         toolkit_.showMessage(
             std::string(kChoicesSaveError) + "\n\n" + choicesPath_.string() + ": " + why,
             kSaveErrorTitle, MessageIcon::Critical);
-        savedChoices_ = choices_;  // said once: the next save would fail for the same reason
     }
+    savedChoices_ = kept;  // a failure is said once: the next save would fail for the same reason
 }
 
 void MainWindow::mnuOptionsSeconds_Click(bool checked) {
@@ -281,6 +325,7 @@ bool MainWindow::editChoices(std::optional<OutputFormat> format, bool labelsNeed
         problems = choicesProblems(shown, format, labelsNeeded);
         if (problems.empty()) {
             choices_ = shown;
+            startOwner_ = sourcePath();  // the start is the loaded recording's, or the next one's
             return true;
         }
     }
@@ -394,7 +439,37 @@ void MainWindow::cmdLoad_Click() {
         toolkit_.setEnabled(Control::cmdExport, false);
         session_.Close_Source();
         toolkit_.setCaption(Control::cmdLoad, kLoadCaption);
+        recordingLetGo();
     }
+}
+
+void MainWindow::recordingLetGo() {
+    if (!startOwner_.empty()) {
+        choices_.start.clear();  // typed for the recording let go
+        startOwner_.clear();
+    }
+    if (previewOpen_ && preview_) {
+        preview_.reset();
+        toolkit_.emptyPreview();
+    }
+}
+
+void MainWindow::fillPreview() {
+    Result<PreviewData> data = PreviewData::load(*session_.Source);
+    if (!data) {
+        toolkit_.showMessage("The recording could not be read.\n\n" + data.error().describe(),
+                             kLoadFailedTitle, MessageIcon::Warning);
+        if (previewOpen_ && preview_) {
+            preview_.reset();
+            toolkit_.emptyPreview();
+        }
+        return;
+    }
+    preview_ = std::make_shared<const PreviewData>(std::move(*data));
+    previewOpen_ = true;
+    toolkit_.showPreview(
+        preview_, std::make_shared<const RowSchedule>(*preview_, session_.Settings.UpdatePeriod),
+        session_.Source->name());
 }
 
 void MainWindow::loadRecording(const std::string& path) {
@@ -409,6 +484,8 @@ void MainWindow::loadChosen(const std::string& path, const std::string& name) {
         return;  // the window closed while the dialog was up
     }
     toolkit_.setStatus("");
+    // Whatever was loaded goes first: its start with it, and the preview no longer shows it.
+    recordingLetGo();
     const auto base = baseNameOf(name);
     std::optional<Error> error;
     if (!base) {
@@ -423,6 +500,12 @@ void MainWindow::loadChosen(const std::string& path, const std::string& name) {
         toolkit_.setCaption(Control::lblSource, path);
         toolkit_.setCaption(Control::cmdLoad, kCancelCaption);
         toolkit_.setEnabled(Control::cmdExport, true);
+        if (!choices_.start.empty()) {
+            startOwner_ = path;  // typed while none was loaded: this recording's
+        }
+        if (previewOpen_) {
+            fillPreview();  // the open preview follows the loaded recording
+        }
         return;
     }
     if (error->code() != ErrorCode::NotARecording) {
@@ -444,6 +527,7 @@ void MainWindow::loadFailed() {
     toolkit_.setCaption(Control::cmdLoad, kLoadCaption);
     toolkit_.setEnabled(Control::cmdExport, false);
     session_.Close_Source();
+    recordingLetGo();
 }
 
 void MainWindow::becomeIdle() {
@@ -490,8 +574,34 @@ void MainWindow::cmdExport_Click() {
         exportFailed(std::nullopt);
         return;
     }
-    session_.Settings.DestDir = folderOf(chosen->path);
-    session_.OutputPath = chosen->path;
+    std::string path = chosen->path;
+    if (format == OutputFormat::Bids) {
+        const auto dataset = chooseDataset(path);
+        if (!dataset || closed_) {
+            exportFailed(std::nullopt);
+            return;
+        }
+        path = *dataset;
+        // The run is one unit: any of its files there means an earlier run is replaced.
+        const BidsRunFiles run =
+            bidsRunFiles(path, exportOptionsFor({}, "", choices_, format).choices);
+        if (!confirmReplace({run.physio, run.sidecar, run.events, run.eventsSidecar},
+                            "This run of the dataset " + path + " exists:")) {
+            exportFailed(std::nullopt);
+            return;
+        }
+    } else if (std::error_code ec; fileNameOf(path).find('.', 1) == std::string_view::npos &&
+                                   !std::filesystem::exists(path, ec)) {
+        // A new name without an extension gets the format's; the dialog asked about the name
+        // typed, not about this one.
+        path += extensionOf(format);
+        if (!confirmReplace({path}, "This file exists:")) {
+            exportFailed(std::nullopt);
+            return;
+        }
+    }
+    session_.Settings.DestDir = folderOf(path);
+    session_.OutputPath = path;
 
     // The window takes no input while the export runs, but a copy keeps the options of this
     // export fixed whatever happens meanwhile.
@@ -517,6 +627,7 @@ void MainWindow::cmdExport_Click() {
         }
         options.range = *range;
     }
+    const std::string start = startNote(options);
     OutputTarget target;
     target.path = session_.OutputPath;
     target.existing = OutputFile::Existing::Replace;
@@ -543,6 +654,7 @@ void MainWindow::cmdExport_Click() {
         return;
     }
     session_.Close_Source();
+    recordingLetGo();
     exporting_ = false;
     toolkit_.setCaption(Control::cmdLoad, kLoadCaption);
     toolkit_.setEnabled(Control::cmdExport, false);
@@ -553,7 +665,76 @@ void MainWindow::cmdExport_Click() {
     if (selection_) {
         status += " (the selection " + selectionText(selection_->first, selection_->second) + ")";
     }
-    toolkit_.setStatus(status);
+    toolkit_.setStatus(status + start);
+}
+
+std::optional<std::string> MainWindow::chooseDataset(const std::string& pointedAt) {
+    std::string dir = folderOf(pointedAt);
+    std::string selected(fileNameOf(pointedAt));
+    for (;;) {
+        const auto folder = toolkit_.folderDialog(kDatasetTitle, dir, selected);
+        if (!folder || closed_) {
+            return std::nullopt;
+        }
+        const auto problem = datasetProblem(*folder);
+        if (!problem) {
+            return folder;
+        }
+        toolkit_.showMessage(problem->message, kDatasetTitle, MessageIcon::Warning);
+        dir = folderOf(problem->offer);
+        selected = fileNameOf(problem->offer);
+    }
+}
+
+bool MainWindow::confirmReplace(const std::vector<std::string>& files, const std::string& what) {
+    std::string text = what;
+    int existing = 0;
+    for (const std::string& file : files) {
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+            text += "\n" + file;
+            ++existing;
+        }
+    }
+    if (existing == 0) {
+        return true;
+    }
+    return toolkit_.askYesNo(
+               text + "\n\nDo you want to replace " + (existing > 1 ? "them?" : "it?"),
+               kReplaceTitle) &&
+           !closed_;
+}
+
+std::string MainWindow::startNote(const ExportOptions& options) {
+    if (options.format != OutputFormat::Xlsx && options.format != OutputFormat::Edf &&
+        options.format != OutputFormat::Bdf) {
+        return "";
+    }
+    // As the export finds it: typed, or the file's time less the recording's length.
+    const bool typed = options.choices.start.has_value();
+    StartTime start{};
+    if (typed) {
+        start = *options.choices.start;
+    } else {
+        struct stat st {};
+        const std::time_t modified =
+            ::fstat(session_.Source->fd(), &st) == 0 ? st.st_mtime : std::time(nullptr);
+        start = estimatedStart(modified, session_.Source->size() / kRecordSize);
+    }
+    const char* from = typed ? "as typed in Options > Export Options..."
+                             : "estimated from the recording file's time; type the real one in "
+                               "Options > Export Options...";
+    const std::int64_t origin = options.format == OutputFormat::Xlsx ? 0 : rangeOriginMs(options);
+    if (origin > 0) {
+        char fraction[8] = "";
+        if (origin % 1000 != 0) {
+            std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(origin % 1000));
+        }
+        return " Start written: " + formatStartTime(laterStart(start, origin / 1000)) + fraction +
+               " (the selection's first row; the recording's start " + formatStartTime(start) +
+               " " + from + ").";
+    }
+    return " Start written: " + formatStartTime(start) + " (" + from + ").";
 }
 
 void MainWindow::exportFailed(const std::optional<Error>& error) {
@@ -571,8 +752,10 @@ void MainWindow::exportFailed(const std::optional<Error>& error) {
     toolkit_.setEnabled(Control::Frame2, true);
 }
 
-void MainWindow::exportSelection(std::int32_t fromMs, std::int32_t toMs) {
-    if (!session_.Source || exporting_ || closed_ || toMs <= fromMs) {
+void MainWindow::exportSelection(const PreviewData* shown, std::int32_t fromMs, std::int32_t toMs) {
+    // Only what the preview shows now: the loaded recording's data, never an earlier one's.
+    if (!session_.Source || exporting_ || closed_ || toMs <= fromMs || shown == nullptr ||
+        shown != preview_.get()) {
         return;
     }
     selection_.emplace(fromMs, toMs);
@@ -598,16 +781,7 @@ void MainWindow::mnuViewPreview_Click() {
     if (!session_.Source || exporting_ || closed_) {
         return;
     }
-    Result<PreviewData> data = PreviewData::load(*session_.Source);
-    if (!data) {
-        toolkit_.showMessage("The recording could not be read.\n\n" + data.error().describe(),
-                             kLoadFailedTitle, MessageIcon::Warning);
-        return;
-    }
-    preview_ = std::make_shared<const PreviewData>(std::move(*data));
-    toolkit_.showPreview(
-        preview_, std::make_shared<const RowSchedule>(*preview_, session_.Settings.UpdatePeriod),
-        session_.Source->name());
+    fillPreview();
 }
 
 }  // namespace zk::ui

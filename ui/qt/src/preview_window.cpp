@@ -361,7 +361,7 @@ void PreviewPlot::mousePressEvent(QMouseEvent* event) {
     const bool select =
         event->button() == Qt::RightButton ||
         (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier));
-    if (select) {
+    if (select && data_ != nullptr && !data_->empty()) {
         selecting_ = true;
         ui::PreviewSelection s;
         s.setStart(timeAt(event->position().x()));
@@ -470,7 +470,7 @@ RecordingPreview::RecordingPreview(QWidget* parent)
     connect(plot_, &PreviewPlot::selectionChanged, this, &RecordingPreview::showSelection);
     connect(exportSelection_, &QPushButton::clicked, this, [this] {
         if (const auto range = plot_->selection().rangeMs()) {
-            emit exportSelectionRequested(range->first, range->second);
+            emit exportSelectionRequested(data_.get(), range->first, range->second);
         }
     });
     showSelection();
@@ -488,10 +488,23 @@ void RecordingPreview::show(std::shared_ptr<const ui::PreviewData> data,
     plot_->setSelection({});  // a selection belongs to the recording it was made in
     data_ = std::move(data);
     schedule_ = std::move(rows);
+    loaded_ = true;
     setWindowTitle(tr("Recording Preview - %1").arg(name));
+    showSelection();
     showReadout(SIZE_MAX);
     QWidget::show();
     plot_->setFocus();
+}
+
+void RecordingPreview::showEmpty() {
+    plot_->setData(nullptr, nullptr);
+    plot_->setSelection({});
+    data_ = std::make_shared<const ui::PreviewData>();
+    schedule_ = std::make_shared<const ui::RowSchedule>();
+    loaded_ = false;
+    setWindowTitle(tr("Recording Preview"));
+    showSelection();
+    showReadout(SIZE_MAX);
 }
 
 void RecordingPreview::setRows(std::shared_ptr<const ui::RowSchedule> rows) {
@@ -561,16 +574,26 @@ void RecordingPreview::keyPressEvent(QKeyEvent* event) {
 }
 
 void RecordingPreview::showSelection() {
+    // Export Selection... is there to be found, but greyed out while nothing can be exported,
+    // and the line beside it says why.
     const std::string text = plot_->selection().describe();
-    selectionText_->setText(text.empty() ? tr("No selection") : QString::fromStdString(text));
-    exportSelection_->setEnabled(plot_->selection().active());
+    const bool can = loaded_ && plot_->selection().active();
+    selectionText_->setText(
+        !loaded_       ? tr("No recording is loaded: nothing to show or export.")
+        : text.empty() ? tr("No selection: right-drag, shift-drag, or [ and ], to select rows "
+                            "to export.")
+                       : QString::fromStdString(text));
+    exportSelection_->setEnabled(can);
+    exportSelection_->setToolTip(can ? tr("Export the rows of the selection")
+                                     : tr("Select a stretch of the loaded recording first"));
 }
 
 void RecordingPreview::showReadout(std::size_t sample) {
     const ui::PreviewData& data = *data_;
     if (sample >= data.size()) {
         if (data.empty()) {
-            readout_->setText({});
+            readout_->setText(loaded_ ? QString()
+                                      : tr("Load a recording in the main window to see it here."));
             return;
         }
         // Counts with digit groups, as the main window writes them: the counts of a long

@@ -700,8 +700,10 @@ std::optional<ui::ChosenFile> QtMainWindow::openFileDialog(const std::string& ti
 
 namespace {
 
-// Qt's save dialog, which for a file type standing for a folder picks a folder: an existing
-// one chosen in it, or a new one typed as a name (the export makes it).
+// Qt's save dialog. The name typed follows the file type: switching the type gives it the
+// type's extension, once, and a name accepted without one gets it (the default suffix). While
+// a type standing for a folder is selected the dialog only says where it points: the folder
+// then is chosen in the folder chooser.
 class SaveDialog : public QFileDialog {
   public:
     SaveDialog(QWidget* parent, const std::vector<std::string>& fileTypes) : QFileDialog(parent) {
@@ -709,10 +711,12 @@ class SaveDialog : public QFileDialog {
             folderType_.push_back(type.ends_with('|'));
             filters_ << (folderType_.back() ? qt(type.substr(0, type.size() - 1))
                                             : qtNameFilter(type));
+            // "*.csv" gives "csv"
             suffixes_ << (folderType_.back() ? QString()
-                                             : qt(type.substr(type.rfind('|') + 1)).mid(1));
+                                             : qt(type.substr(type.rfind('|') + 1)).mid(2));
         }
         setNameFilters(filters_);
+        setDefaultSuffix(suffixes_.value(0));
         connect(this, &QFileDialog::filterSelected, this, &SaveDialog::typeSelected);
     }
 
@@ -720,49 +724,60 @@ class SaveDialog : public QFileDialog {
         const qsizetype i = filters_.indexOf(selectedNameFilter());
         return i < 0 ? 0 : static_cast<std::size_t>(i);
     }
-    QString chosen() const {
-        return typedFolder_.isEmpty() ? selectedFiles().value(0) : typedFolder_;
-    }
+    QString chosen() const { return pointedAt_.isEmpty() ? selectedFiles().value(0) : pointedAt_; }
 
-    // For the folder type the name typed is the folder chosen, existing or not; with none
-    // typed, the folder the dialog shows.
+    // For the folder type: the folder selected in the list or typed, when it exists, else the
+    // folder shown, ending in "/".
     void accept() override {
-        const auto* edit = findChild<QLineEdit*>("fileNameEdit");
-        if (!folderType_[type()] || edit == nullptr) {
+        if (!folderType_[type()]) {
             QFileDialog::accept();
             return;
         }
-        const QFileInfo typed(directory(), edit->text());
-        if (edit->text().isEmpty() || !typed.exists() || typed.isDir()) {
-            typedFolder_ =
-                edit->text().isEmpty() ? directory().absolutePath() : typed.absoluteFilePath();
-            QDialog::accept();
-            return;
+        const auto* edit = findChild<QLineEdit*>("fileNameEdit");
+        QStringList candidates = selectedFiles();
+        if (edit != nullptr && !edit->text().isEmpty()) {
+            candidates << QFileInfo(directory(), edit->text()).absoluteFilePath();
         }
-        QMessageBox::warning(this, windowTitle(),
-                             typed.fileName() + " is a file; a BIDS dataset is a folder.");
+        pointedAt_ = directory().absolutePath() + '/';
+        for (const QString& candidate : candidates) {
+            if (QFileInfo(candidate).isDir() &&
+                QFileInfo(candidate).absoluteFilePath() != directory().absolutePath()) {
+                pointedAt_ = QFileInfo(candidate).absoluteFilePath();
+                break;
+            }
+        }
+        QDialog::accept();
     }
 
   private:
-    // The typed name follows the type: its extension becomes the type's, and a folder has none.
     void typeSelected(const QString& filter) {
         const qsizetype i = filters_.indexOf(filter);
-        auto* edit = findChild<QLineEdit*>("fileNameEdit");
-        if (i < 0 || edit == nullptr || edit->text().isEmpty()) {
+        if (i < 0) {
             return;
         }
-        QString name = edit->text();
-        const qsizetype dot = name.lastIndexOf('.');
-        if (dot > 0) {
-            name.truncate(dot);
+        const bool folder = folderType_[static_cast<std::size_t>(i)];
+        setDefaultSuffix(suffixes_[i]);
+        setLabelText(QFileDialog::Accept, folder ? "Choose Folder..." : "&Save");
+        auto* edit = findChild<QLineEdit*>("fileNameEdit");
+        if (edit == nullptr || edit->text().isEmpty()) {
+            return;
         }
-        edit->setText(folderType_[static_cast<std::size_t>(i)] ? name : name + '.' + suffixes_[i]);
+        // Whatever file type's extension the name has goes, then the new type's comes.
+        QString name = edit->text();
+        for (const QString& suffix : suffixes_) {
+            if (!suffix.isEmpty() && name.endsWith('.' + suffix, Qt::CaseInsensitive) &&
+                name.size() > suffix.size() + 1) {
+                name.chop(suffix.size() + 1);
+                break;
+            }
+        }
+        edit->setText(folder ? name : name + '.' + suffixes_[i]);
     }
 
     QStringList filters_;
     QStringList suffixes_;  // without the dot: "csv"
     std::vector<bool> folderType_;
-    QString typedFolder_;
+    QString pointedAt_;
 };
 
 }  // namespace
@@ -786,6 +801,33 @@ std::optional<ui::SavedFile> QtMainWindow::saveFileDialog(const std::vector<std:
         return std::nullopt;
     }
     return ui::SavedFile{nativePath(dialog.chosen()), dialog.type()};
+}
+
+std::optional<std::string> QtMainWindow::folderDialog(const std::string& title,
+                                                      const std::string& dir,
+                                                      const std::string& selected) {
+    // Qt's folder chooser, with its button for a new folder.
+    QFileDialog dialog(this, qt(title), displayPath(dir));
+    dialog.setObjectName("cdlFolder");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setLabelText(QFileDialog::Accept, "Choose");
+    if (!selected.empty()) {
+        dialog.selectFile(displayPath(selected));
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return nativePath(dialog.selectedFiles().first());
+}
+
+bool QtMainWindow::askYesNo(const std::string& text, const std::string& title) {
+    QMessageBox box(QMessageBox::Question, qt(title), displayPath(text),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void QtMainWindow::setMenuChecked(ui::MenuItem item, bool checked) {
@@ -892,7 +934,9 @@ void QtMainWindow::showPreview(std::shared_ptr<const ui::PreviewData> data,
         preview_->setAttribute(Qt::WA_DeleteOnClose);
         connect(preview_, &QObject::destroyed, this, [this] { logic_.previewClosed(); });
         connect(preview_, &RecordingPreview::exportSelectionRequested, this,
-                [this](std::int32_t from, std::int32_t to) { logic_.exportSelection(from, to); });
+                [this](const ui::PreviewData* shown, std::int32_t from, std::int32_t to) {
+                    logic_.exportSelection(shown, from, to);
+                });
         placeBeside(preview_);
     }
     preview_->show(std::move(data), std::move(rows),
@@ -902,6 +946,12 @@ void QtMainWindow::showPreview(std::shared_ptr<const ui::PreviewData> data,
 void QtMainWindow::setPreviewRows(std::shared_ptr<const ui::RowSchedule> rows) {
     if (preview_) {
         preview_->setRows(std::move(rows));
+    }
+}
+
+void QtMainWindow::emptyPreview() {
+    if (preview_) {
+        preview_->showEmpty();
     }
 }
 

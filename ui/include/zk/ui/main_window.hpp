@@ -60,6 +60,17 @@ std::vector<ChoiceProblem> choicesProblems(const ExportChoices& choices,
 /// else e.g. "Options adds Time(sec) and Conductance(uS)".
 std::string addedColumnsNote(const ExportChoices& choices);
 
+/// What keeps `folder` from taking a BIDS run, and the folder to offer instead. A dataset is
+/// never made inside another: a folder below one that holds dataset_description.json is refused
+/// and that dataset's folder offered. A folder that exists must be a dataset
+/// (dataset_description.json in it) or empty: a folder of other files is refused. Nothing when
+/// it will do (a dataset, an empty folder, one that does not exist yet).
+struct DatasetProblem {
+    std::string message;
+    std::string offer;
+};
+std::optional<DatasetProblem> datasetProblem(const std::string& folder);
+
 /// The options of an export in `format` with these settings, heading and choices.
 ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string& heading,
                                const ExportChoices& choices, OutputFormat format);
@@ -93,6 +104,10 @@ class MainWindow {
     static constexpr const char* kSaveFilter = "CSV file (*.csv*)|*.csv";
     /// The title of the messages about the export choices.
     static constexpr const char* kOptionsTitle = "Export Options";
+    /// The title of the folder chooser of a BIDS dataset and of its messages.
+    static constexpr const char* kDatasetTitle = "Choose the BIDS dataset folder";
+    /// The title of the question before files of an earlier export are replaced.
+    static constexpr const char* kReplaceTitle = "Replace files";
     /// The message when the export choices could not be saved (with the file and the cause).
     static constexpr const char* kChoicesSaveError = "Error Saving Export Options";
     /// The title of the message for a recording that fails validation (its text is
@@ -136,11 +151,16 @@ class MainWindow {
     /// recording's folder) + SourceBaseName + ".csv", sets DestDir and OutputPath from the path
     /// chosen, and exports into it with progress. The format is the file type selected, unless
     /// the name typed ends in another format's extension; BIDS writes a run into the folder
-    /// chosen. Choices the format can't use (choicesProblems()) bring up the Export Options
-    /// dialog with the problems before anything is written; the export goes on once it gives
-    /// choices that will do, and a cancel there ends it. Success: the file is in place, the
-    /// recording closed, the window Idle and the status line says how many rows went to which
-    /// file.
+    /// chosen. A name without an extension gets the format's (asking before an existing file of
+    /// that name is replaced). For BIDS the dataset's folder is then chosen in the folder
+    /// chooser (datasetProblem() refuses a folder and the chooser comes back), and when files of
+    /// the run exist a question names them before they are replaced. Choices the format can't
+    /// use (choicesProblems()) bring up the Export Options dialog with the problems before
+    /// anything is written; the export goes on once it gives choices that will do, and a cancel
+    /// there ends it. Success: the file is in place, the recording closed, the window Idle and
+    /// the status line says how many rows went to which file, and for the formats that keep a
+    /// start which start was written and whether it was typed or estimated from the recording
+    /// file's time.
     /// Cancelled dialog, cancelled export or failure: no file is left (an earlier file of that
     /// name is untouched), the frames are enabled again and the window is Loaded; a failure
     /// other than a cancel shows a message naming the file and the cause. A path that is the
@@ -153,7 +173,9 @@ class MainWindow {
     /// Loaded. Fails validation: the incompatibility message, then Idle. Can't be opened or
     /// read: a message naming the file and the cause, then Idle with nothing open. A recording
     /// loaded before is let go first. Used for a dropped file and the program's argument; does
-    /// nothing unless acceptsLoad().
+    /// nothing unless acceptsLoad(). An open preview follows: it shows the new recording, or
+    /// is emptied when none is loaded. The start typed for the recording let go is forgotten
+    /// (one typed while none was loaded goes with the recording loaded next).
     void loadRecording(const std::string& path);
 
     /// True when a recording may be loaded now (Idle or Loaded; not during an export).
@@ -169,12 +191,17 @@ class MainWindow {
     /// a failure to read it is shown in a message naming the file and the cause. Does nothing
     /// without a recording or during an export.
     void mnuViewReport_Click();
-    /// The preview's "Export Selection...": the export of cmdExport_Click (save dialog, formats,
-    /// choices) of the rows whose time lies in [fromMs, toMs), as zkexport's --from and --to;
-    /// a selection that holds no row at the chosen rate fails with a message after the dialog.
-    void exportSelection(std::int32_t fromMs, std::int32_t toMs);
+    /// The preview's "Export Selection...", made in `shown`, the data the preview showed: the
+    /// export of cmdExport_Click (save dialog, formats, choices) of the rows whose time lies in
+    /// [fromMs, toMs), as zkexport's --from and --to; a selection that holds no row at the
+    /// chosen rate fails with a message after the dialog. Nothing happens unless `shown` is
+    /// the loaded recording's data, as the preview shows it now.
+    void exportSelection(const PreviewData* shown, std::int32_t fromMs, std::int32_t toMs);
     /// The toolkit's word that the preview window has closed: its data is let go.
-    void previewClosed() noexcept { preview_.reset(); }
+    void previewClosed() noexcept {
+        preview_.reset();
+        previewOpen_ = false;
+    }
 
     /// Options > Time(sec) Column and Options > Conductance(uS) Column: the check mark the
     /// toolkit shows after the click becomes the column's choice, and lblColumns says which
@@ -244,11 +271,17 @@ class MainWindow {
     bool editChoices(std::optional<OutputFormat> format, bool labelsNeeded,
                      std::vector<ChoiceProblem> problems);
     void showColumnsNote();
+    void recordingLetGo();
+    void fillPreview();
+    std::optional<std::string> chooseDataset(const std::string& pointedAt);
+    bool confirmReplace(const std::vector<std::string>& files, const std::string& what);
+    std::string startNote(const ExportOptions& options);
 
     Toolkit& toolkit_;
     ConverterSession session_;
     std::filesystem::path configPath_;
-    std::shared_ptr<const PreviewData> preview_;  // what the open preview plots
+    std::shared_ptr<const PreviewData> preview_;  // what the open preview plots; null: empty
+    bool previewOpen_ = false;
     bool exporting_ = false;
     bool closed_ = false;  // Form_QueryUnload has run: the window is going
     bool saveFailureShown_ = false;
@@ -256,6 +289,9 @@ class MainWindow {
     std::optional<std::pair<std::int32_t, std::int32_t>> selection_;  // of exportSelection()
     std::optional<OutputFormat> chosenFormat_;  // the format of the last save dialog
     ExportChoices savedChoices_;                // as in the file: only a change is written
+    // The recording choices_.start was typed for; empty: typed while none was loaded, for the
+    // one loaded next.
+    std::string startOwner_;
     std::filesystem::path choicesPath_;
 };
 

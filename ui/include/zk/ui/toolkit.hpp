@@ -143,15 +143,27 @@ class Toolkit {
                                                      const std::string& initialName,
                                                      const std::string& initialDir) = 0;
     /// The save-file dialog, modal, with the toolkit's usual title: `fileTypes` as
-    /// "description|pattern" each, offered in this order, the first selected at the start; a
-    /// type with an empty pattern stands for a folder: while it is selected the dialog picks a
-    /// folder (an existing one, or one the user makes in the dialog). `initialName` may include
-    /// a folder. With `confirmReplace` the dialog asks before an existing file is chosen. Adds
-    /// no extension: returns the full path as chosen and the type selected, or nothing when the
-    /// user cancelled.
+    /// "description|pattern" each, offered in this order, the first selected at the start.
+    /// `initialName` may include a folder. Switching the type gives the name typed the type's
+    /// extension, once, in place of a file type's extension it has; a name accepted without an
+    /// extension gets the selected type's. With `confirmReplace` the dialog asks before an
+    /// existing file is chosen. Returns the full path as chosen and the type selected, or
+    /// nothing when the user cancelled. A type with an empty pattern stands for a folder, which
+    /// the caller then has chosen with folderDialog(): while it is selected the dialog asks
+    /// nothing and returns where it points, the folder selected or typed in it when that exists
+    /// ("/data/ds1"), else the folder it shows, ending in "/" ("/data/").
     virtual std::optional<SavedFile> saveFileDialog(const std::vector<std::string>& fileTypes,
                                                     const std::string& initialName,
                                                     bool confirmReplace) = 0;
+    /// The folder chooser, modal, titled `title`: it shows the folder `dir` with its subfolder
+    /// `selected` (may be empty) selected, offers existing folders only and a button that makes
+    /// a new one. The folder chosen (the one selected, or the one shown when none is), or
+    /// nothing when the user cancelled.
+    virtual std::optional<std::string> folderDialog(const std::string& title,
+                                                    const std::string& dir,
+                                                    const std::string& selected) = 0;
+    /// A modal question with Yes and No buttons, No the default; true for Yes.
+    virtual bool askYesNo(const std::string& text, const std::string& title) = 0;
     /// Sets a menu item's check mark; raises no handler.
     virtual void setMenuChecked(MenuItem item, bool checked) = 0;
     /// The Export Options dialog, modal: the BIDS labels and the recording's start time, showing
@@ -171,11 +183,16 @@ class Toolkit {
 
     /// Opens the preview window of a recording named `name`, plotting `data` with the rows of
     /// `rows`; it stays open, beside the main window, until the user closes it, and then the
-    /// toolkit calls MainWindow::previewClosed(). An open preview shows the new data instead.
+    /// toolkit calls MainWindow::previewClosed(). An open preview shows the new data instead,
+    /// with no selection. Its Export Selection... calls MainWindow::exportSelection() with the
+    /// data it shows; it is disabled while there is no selection.
     virtual void showPreview(std::shared_ptr<const PreviewData> data,
                              std::shared_ptr<const RowSchedule> rows, const std::string& name) = 0;
     /// Shows the rows of another schedule in the open preview, keeping its view.
     virtual void setPreviewRows(std::shared_ptr<const RowSchedule> rows) = 0;
+    /// Empties the open preview (no trace, no selection, Export Selection disabled) and lets
+    /// its data go; it stays open until showPreview() fills it again or the user closes it.
+    virtual void emptyPreview() = 0;
 
     /// Shows the report on the loaded recording in a window of its own, read-only, with the tags
     /// as a table and the text available to copy. It stays open beside the main window.

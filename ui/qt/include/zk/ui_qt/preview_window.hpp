@@ -105,6 +105,9 @@ class RecordingPreview : public QWidget {
     /// Shows the rows of another schedule for the same data, keeping the view.
     void setRows(std::shared_ptr<const ui::RowSchedule> rows);
 
+    /// Shows no recording: no trace, no selection, Export Selection disabled, until show().
+    void showEmpty();
+
     const ui::PreviewData& data() const noexcept { return *data_; }
     const ui::RowSchedule& schedule() const noexcept { return *schedule_; }
     const ui::PreviewView& view() const noexcept;
@@ -114,8 +117,9 @@ class RecordingPreview : public QWidget {
     QImage renderImage(const QSize& size) const;
 
   signals:
-    /// "Export Selection...": the selection as [fromMs, toMs).
-    void exportSelectionRequested(std::int32_t fromMs, std::int32_t toMs);
+    /// "Export Selection...": the selection as [fromMs, toMs), made in `shown`.
+    void exportSelectionRequested(const zk::ui::PreviewData* shown, std::int32_t fromMs,
+                                  std::int32_t toMs);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -126,6 +130,7 @@ class RecordingPreview : public QWidget {
 
     std::shared_ptr<const ui::PreviewData> data_;
     std::shared_ptr<const ui::RowSchedule> schedule_;
+    bool loaded_ = false;  // shows a recording: show() until showEmpty()
     PreviewPlot* plot_ = nullptr;
     QLabel* readout_ = nullptr;
     QLabel* selectionText_ = nullptr;

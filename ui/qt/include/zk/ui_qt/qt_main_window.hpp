@@ -66,6 +66,9 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
     std::optional<ui::SavedFile> saveFileDialog(const std::vector<std::string>& fileTypes,
                                                 const std::string& initialName,
                                                 bool confirmReplace) override;
+    std::optional<std::string> folderDialog(const std::string& title, const std::string& dir,
+                                            const std::string& selected) override;
+    bool askYesNo(const std::string& text, const std::string& title) override;
     void setMenuChecked(ui::MenuItem item, bool checked) override;
     std::optional<ExportChoices> exportOptionsDialog(
         const ExportChoices& current, const std::vector<ui::ChoiceProblem>& problems) override;
@@ -74,6 +77,7 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
     void showPreview(std::shared_ptr<const ui::PreviewData> data,
                      std::shared_ptr<const ui::RowSchedule> rows, const std::string& name) override;
     void setPreviewRows(std::shared_ptr<const ui::RowSchedule> rows) override;
+    void emptyPreview() override;
     void showReport(const RecordingReport& report) override;
     void showAbout() override;
     void closeWindow() override;
