@@ -659,7 +659,9 @@ Options:
       --check            only validate the recordings (the export's verdict); write nothing
       --info             report what is in each recording: length, time stamps, record types,
                          tags and their CSV rows at --period, stretches without skin contact
-      --json             with --info: one JSON object per recording, one per line
+      --json             with --info: one JSON object per recording, one per line; "path"
+                         shows bytes that are not UTF-8 as U+FFFD, "path_bytes" holds the
+                         name's bytes in hex (Python: bytes.fromhex(o["path_bytes"]))
       --from WHEN        export only the rows from this time on: h:mm:ss[.sss], mm:ss or
                          milliseconds, or a tag: tag:N (its first mark) or tag:N#k (the k-th)
       --to WHEN          ... and before this one (the row at --to is not written)
@@ -668,6 +670,7 @@ Options:
                          sheet "Epochs" of the workbook
   -q, --quiet            no progress display and no notes
   -h, --help             show this text
+      --version          show the program's version
 
 The output of RUN.zkd is RUN.csv (RUN.xlsx, RUN.edf, RUN.bdf): the recording's file name
 without its last four characters, then the format's extension, beside the recording or in

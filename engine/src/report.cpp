@@ -506,12 +506,8 @@ std::string reportText(const RecordingReport& r, bool listTags) {
                                 " kOhm; conductance " + number(*r.minConductance) + " to " +
                                 number(*r.maxConductance) + " uS");
     }
-    line("Tags:", std::to_string(r.tags.size()) +
-                      (r.tags.empty() ? ""
-                                      : " (row: the CSV's data line at the rate \"" +
-                                            rateName(r.updatePeriod) +
-                                            "\" that carries it, counted from 1 below the "
-                                            "header lines)"));
+    line("Tags:",
+         std::to_string(r.tags.size()) + (r.tags.empty() ? "" : " (" + tagRowsMeaning(r) + ")"));
     if (r.tagsBeforeFirstRow != 0) {
         const bool one = r.tagsBeforeFirstRow == 1;
         line("Before row 1:",
@@ -525,11 +521,12 @@ std::string reportText(const RecordingReport& r, bool listTags) {
     }
     for (const ReportTag& t : listTags ? r.tags : std::vector<ReportTag>{}) {
         char text[128];
-        std::snprintf(text, sizeof text, "    tag %5u  TimeMs %10d  %s  row %llu", t.number,
-                      t.timeMs, formatClock(t.timeMs, true).c_str(),
-                      static_cast<unsigned long long>(t.row + 1));
+        const auto row = r.csv ? csvSheetRow(r, t) : csvDataLine(r, t, true);
+        std::snprintf(text, sizeof text, "    tag %5u  TimeMs %10d  %s  row %s", t.number, t.timeMs,
+                      formatClock(t.timeMs, true).c_str(),
+                      row ? std::to_string(*row).c_str() : "none");
         out += text;
-        if (r.tagsBeforeFirstRow != 0) {
+        if (r.tagsBeforeFirstRow != 0 && !r.csv) {
             const auto without = csvDataLine(r, t, false);
             out += without ? " (" + std::to_string(*without) + " without the Tags column)"
                            : std::string(" (a line of its own; none without the Tags column)");
@@ -681,6 +678,20 @@ std::string rateName(int UpdatePeriod) {
     }
     return "one row every " + std::to_string(UpdatePeriod) + " samples (" +
            std::to_string(std::int64_t{UpdatePeriod} * 20) + " ms)";
+}
+
+std::string tagRowsMeaning(const RecordingReport& r) {
+    const std::string rate = "\"" + rateName(r.updatePeriod) + "\"";
+    if (!r.csv) {
+        return "row: the CSV's data line at the rate " + rate +
+               " that carries it, counted from 1 below the header lines";
+    }
+    return std::string("CSV row: the row a spreadsheet shows it in, in the CSV at ") + rate +
+           (r.csv->tagsColumn ? " with" : " without") + " the Tags column" +
+           (!r.csv->headers ? ", which has no header lines"
+            : r.csv->heading
+                ? ", below the heading, the column headers and the empty row their line end makes"
+                : ", below the column headers and the empty row their line end makes");
 }
 
 std::vector<std::vector<std::string>> reportTagTable(const RecordingReport& r) {

@@ -113,6 +113,10 @@ std::optional<std::uint64_t> csvSheetRow(const RecordingReport& report, const Re
 /// every N samples (M ms)".
 std::string rateName(int UpdatePeriod);
 
+/// What the report's tag rows mean, in words: the CSV, its rate in the window's words and how
+/// the rows are counted (report.csv's spreadsheet rows, else the data lines).
+std::string tagRowsMeaning(const RecordingReport& report);
+
 /// The report's tags as a table: a header row, then one row per tag: the tag number, TimeMs,
 /// the clock time, and the tag's CSV row (csvSheetRow() with report.csv, else the data line of
 /// the CSV with the Tags column).
