@@ -237,8 +237,7 @@ TEST_F(QtWindow, LongPathsTabsAndThePreviewReadWell) {
     window->loadRecording(QString::fromStdString(longPath));
     QCoreApplication::processEvents();
     auto* label = child<QLabel>("lblSource");
-    EXPECT_TRUE(label->text().endsWith("run-2024-03-18-participant042.zkd"))
-        << label->text().toStdString();
+    EXPECT_TRUE(label->text().endsWith("run-2024-03-18-participant042.zkd")) << label->text().toStdString();
     EXPECT_LT(label->fontMetrics().horizontalAdvance(label->text()), label->width() + 1);
     EXPECT_EQ(label->toolTip().toStdString(), longPath);
     EXPECT_EQ(window->caption(Control::lblSource), longPath);
