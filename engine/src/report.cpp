@@ -506,8 +506,8 @@ std::string reportText(const RecordingReport& r, bool listTags) {
                                 " kOhm; conductance " + number(*r.minConductance) + " to " +
                                 number(*r.maxConductance) + " uS");
     }
-    line("Tags:",
-         std::to_string(r.tags.size()) + (r.tags.empty() ? "" : " (" + tagRowsMeaning(r) + ")"));
+    line("Tags:", std::to_string(r.tags.size()) +
+                      (r.tags.empty() || !listTags ? "" : " (" + tagRowsMeaning(r) + ")"));
     if (r.tagsBeforeFirstRow != 0) {
         const bool one = r.tagsBeforeFirstRow == 1;
         line("Before row 1:",

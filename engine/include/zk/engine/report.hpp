@@ -147,8 +147,8 @@ Result<RecordingReport> reportRecording(ByteSource& source, const ExportOptions&
 Result<RecordingReport> reportRecording(const std::string& path, int UpdatePeriod,
                                         const ReportProgress& progress = {});
 
-/// The report as text, for people: a few lines of facts, then the tags, one a line (unless
-/// `listTags` is false: then only their count).
+/// The report as text, for people: a few lines of facts, then the tags, one a line, after what
+/// their rows mean (unless `listTags` is false: then only their count).
 std::string reportText(const RecordingReport& report, bool listTags = true);
 
 /// The report as one JSON object (the keys are listed in the manual page of zkexport), valid
