@@ -330,7 +330,7 @@ class Run {
     Run(const Options& options, Console& console) : o_(options), console_(console) {}
 
     int run() {
-        if (o_.outputDir) {
+        if (!o_.check && o_.outputDir) {
             if (auto target = danglingLink(*o_.outputDir)) {
                 fail(*o_.outputDir, "is a link to nowhere: " + *target + " does not exist");
                 return kExitFailure;
