@@ -64,7 +64,6 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
     // "--name=" with nothing after the "=" means the empty value. CLI11 would take the next
     // argument instead, a recording perhaps, and write onto it.
     std::vector<std::string> args;
-    bool emptyHeading = false;
     bool optionsEnded = false;
     for (const std::string& arg : given) {
         optionsEnded = optionsEnded || arg == "--";
@@ -73,16 +72,16 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
                                 std::ranges::find(kValueOptions, name) != std::end(kValueOptions);
         if (!emptyValue) {
             args.push_back(arg);
-        } else if (name == "--heading") {
-            emptyHeading = true;
         } else {
-            return {std::nullopt,
-                    usageError(console, std::string(name) + ": the value is empty")};
+            // The same as the empty value given as an argument of its own: --session "".
+            args.emplace_back(name);
+            args.emplace_back();
         }
     }
 
     CLI::App app{"", kProgram};
     app.set_help_flag("-h,--help");
+    app.set_version_flag("--version", std::string(kProgram) + " " + ZK_VERSION);
     Options o;
     std::string output, outputDir, period, columns, heading, format, start, from, to;
     FormatChoices& choices = o.options.choices;
@@ -115,8 +114,20 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
     } catch (const CLI::CallForHelp&) {
         console.out << helpText() << std::flush;
         return {std::nullopt, kExitOk};
+    } catch (const CLI::CallForVersion& e) {
+        console.out << e.what() << "\n" << std::flush;
+        return {std::nullopt, kExitOk};
     } catch (const CLI::ParseError& e) {
         std::string message = e.what();
+        for (const CLI::Option* opt : app.get_options()) {
+            if (opt->count() > 1 && opt->get_type_size() > 0 && !opt->get_lnames().empty()) {
+                message = "--" + opt->get_lnames().front() + " was given " +
+                          (opt->count() == 2 ? std::string("twice")
+                                             : std::to_string(opt->count()) + " times") +
+                          "; give it once";
+                break;
+            }
+        }
         if (o.recordings.empty() && message.find("RECORDING") != std::string::npos) {
             for (const std::string& arg : args) {
                 if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-') {
@@ -145,9 +156,7 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
         }
     }
     o.options.IncludeHeaders = !noHeaders;
-    if (emptyHeading) {
-        o.options.heading = quoteHeading("");
-    } else if (headingOpt->count() > 0) {
+    if (headingOpt->count() > 0) {
         if (!isUtf8(heading)) {
             return {std::nullopt, usageError(console, "--heading: the text is not valid UTF-8")};
         }
@@ -220,6 +229,13 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
         return {std::nullopt,
                 usageError(console,
                            "--format " + fname + " writes a file: standard output takes only CSV")};
+    }
+    if (f == OutputFormat::Xlsx && o.options.IncludeHeaders &&
+        textLength(heading) > kMaxCellCharacters) {
+        return {std::nullopt, usageError(console,
+                                         "--heading: a workbook's cell holds at most 32,767 "
+                                         "characters; the heading has " +
+                                             std::to_string(textLength(heading)))};
     }
     if (isSignalFormat(f) && !o.options.IncludeData && !o.options.IncludeBaseline &&
         !o.options.IncludeResistance && !o.options.IncludeConductance) {
@@ -325,6 +341,12 @@ class Run {
     Run(const Options& options, Console& console) : o_(options), console_(console) {}
 
     int run() {
+        if (!o_.check && o_.outputDir) {
+            if (auto target = danglingLink(*o_.outputDir)) {
+                fail(*o_.outputDir, "is a link to nowhere: " + *target + " does not exist");
+                return kExitFailure;
+            }
+        }
         if (!o_.check && o_.outputDir && o_.options.format != OutputFormat::Bids) {
             // Checked once, before any recording is read: no folder, no point in starting.
             struct stat st {};
@@ -388,6 +410,9 @@ class Run {
         }
         Result<FileSource> source = openRecording(recording);
         if (!source) {
+            if (stopSignal() != 0) {
+                return Outcome::Stopped;  // a wait that the signal ended: not a failure
+            }
             fail(source.error());
             return source.error().code() == ErrorCode::NotARecording ? Outcome::Invalid
                                                                       : Outcome::Failed;
@@ -405,6 +430,10 @@ class Run {
                                                                           : Outcome::Failed;
             }
             options.range = *range;
+            if (auto problem = startBeyondFile(options)) {
+                fail(recording, *problem);
+                return Outcome::Usage;
+            }
         }
 
         // "/dev/stdout" and its other names are standard output, written as "-o -" does.
@@ -645,7 +674,9 @@ Options:
       --check            only validate the recordings (the export's verdict); write nothing
       --info             report what is in each recording: length, time stamps, record types,
                          tags and their CSV rows at --period, stretches without skin contact
-      --json             with --info: one JSON object per recording, one per line
+      --json             with --info: one JSON object per recording, one per line; "path"
+                         shows bytes that are not UTF-8 as U+FFFD, "path_bytes" holds the
+                         name's bytes in hex (Python: bytes.fromhex(o["path_bytes"]))
       --from WHEN        export only the rows from this time on: h:mm:ss[.sss], mm:ss or
                          milliseconds, or a tag: tag:N (its first mark) or tag:N#k (the k-th)
       --to WHEN          ... and before this one (the row at --to is not written)
@@ -654,6 +685,7 @@ Options:
                          sheet "Epochs" of the workbook
   -q, --quiet            no progress display and no notes
   -h, --help             show this text
+      --version          show the program's version
 
 The output of RUN.zkd is RUN.csv (RUN.xlsx, RUN.edf, RUN.bdf): the recording's file name
 without its last four characters, then the format's extension, beside the recording or in

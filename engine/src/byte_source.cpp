@@ -30,7 +30,9 @@ FileSource::FileSource(std::string path) : path_(std::move(path)) {
     if (path_.empty()) {
         throw Error(ErrorCode::OpenFailed, "the recording's name is empty", "\"\"");
     }
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer, perhaps for ever; a recording is
+    // never one, so it is refused below without waiting.
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
         throw systemError(ErrorCode::OpenFailed, "cannot open the recording", errno, path_);
     }
@@ -52,6 +54,8 @@ FileSource::FileSource(std::string path) : path_(std::move(path)) {
         }
         throw systemError(ErrorCode::OpenFailed, "cannot open the recording", err, path_);
     }
+    // Reads of a file never wait anyway; the flag is cleared so that none ever returns EAGAIN.
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     // The export reads the file once from start to end.
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }

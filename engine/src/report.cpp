@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <type_traits>
 
 #include "little_endian.hpp"
@@ -108,22 +109,68 @@ std::string typeName(std::size_t type) {
     return hex;
 }
 
-std::string jsonString(const std::string& text) {
+// The length of the UTF-8 sequence at the start of `text`: 0 when it is not a whole, shortest
+// encoding of a character (a stray or missing continuation byte, an overlong form, a surrogate,
+// beyond U+10FFFF).
+std::size_t utf8Length(std::string_view text) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    const std::size_t n = lead < 0x80                    ? 1
+                          : lead >= 0xC2 && lead <= 0xDF ? 2
+                          : lead >= 0xE0 && lead <= 0xEF ? 3
+                          : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                         : 0;
+    if (n == 0 || text.size() < n) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < n; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    // The second byte's range where the lead alone does not rule out a bad form.
+    if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) > 0x9F) ||
+        (lead == 0xF0 && byte(1) < 0x90) || (lead == 0xF4 && byte(1) > 0x8F)) {
+        return 0;
+    }
+    return n;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped, valid UTF-8 as it is, and
+// each byte that is not part of valid UTF-8 as U+FFFD.
+std::string jsonString(std::string_view text) {
     std::string out = "\"";
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
         const auto u = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (u < 0x20) {
+        } else if (u < 0x20 || u == 0x7F) {
             char esc[8];
             std::snprintf(esc, sizeof esc, "\\u%04x", u);
             out += esc;
+        } else if (const std::size_t n = utf8Length(text.substr(i)); n == 0) {
+            out += "\\ufffd";
         } else {
-            out += c;
+            out.append(text.substr(i, n));
+            i += n;
+            continue;
         }
+        ++i;
     }
     return out + "\"";
+}
+
+std::string hexBytes(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        out += kDigits[u >> 4];
+        out += kDigits[u & 15];
+    }
+    return out;
 }
 
 }  // namespace
@@ -162,9 +209,9 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
     if (!Verify_zkd_Format(source)) {
         r.verdict = Error(ErrorCode::NotARecording, kIncompatibleFileMessage, r.path);
     } else if (!rowStepMs(UpdatePeriod)) {
-        r.verdict = Error(ErrorCode::InvalidSettings,
-                          "the update period " + std::to_string(UpdatePeriod) + " is out of range",
-                          r.path);
+        r.verdict =
+            Error(ErrorCode::InvalidSettings,
+                  "the update period " + std::to_string(UpdatePeriod) + " is out of range", r.path);
     } else if (r.records > static_cast<std::uint64_t>(INT32_MAX)) {
         r.verdict = Error(ErrorCode::RecordIndexOverflow,
                           "the recording holds more than 2147483647 records", r.path);
@@ -246,11 +293,13 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
             r.verdict = detail::scheduleOverflow(r.path, i);
         }
         if (tagged) {
-            tagLineFirst = tagLineFirst || chosen.rows == 0;
-            const std::uint64_t row = chosen.rows == 0 ? 0 : chosen.rows - 1 + tagLineFirst;
+            const bool before = chosen.rows == 0;
+            tagLineFirst = tagLineFirst || before;
+            r.tagsBeforeFirstRow += before ? 1 : 0;
+            const std::uint64_t row = before ? 0 : chosen.rows - 1 + tagLineFirst;
             r.tags.push_back({static_cast<std::uint16_t>(rec[record_offset::TagLow] |
                                                          rec[record_offset::TagHigh] << 8),
-                              i, t, row});
+                              i, t, row, before});
         }
         const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
         if (raw <= kNoContactRaw) {
@@ -363,6 +412,17 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
     return e;
 }
 
+Result<RecordingReport> reportRecording(ByteSource& source, const ExportOptions& options,
+                                        const ReportProgress& progress) {
+    Result<RecordingReport> report = reportRecording(source, options.UpdatePeriod, progress);
+    if (report) {
+        report->csv = ReportCsv{.headers = options.IncludeHeaders,
+                                .heading = options.IncludeHeaders && !options.heading.empty(),
+                                .tagsColumn = options.IncludeTags};
+    }
+    return report;
+}
+
 Result<RecordingReport> reportRecording(const std::string& path, int UpdatePeriod,
                                         const ReportProgress& progress) try {
     FileSource source(path);
@@ -386,22 +446,23 @@ std::string reportText(const RecordingReport& r, bool listTags) {
                                              " trailing bytes that are not a whole record"
                                        : std::string()));
     if (r.firstTimeMs) {
-        line("Time:", formatClock(*r.firstTimeMs, true) + " to " + formatClock(*r.lastTimeMs, true) +
-                          " (TimeMs " + std::to_string(*r.firstTimeMs) + " to " +
-                          std::to_string(*r.lastTimeMs) + "), duration " +
+        line("Time:", formatClock(*r.firstTimeMs, true) + " to " +
+                          formatClock(*r.lastTimeMs, true) + " (TimeMs " +
+                          std::to_string(*r.firstTimeMs) + " to " + std::to_string(*r.lastTimeMs) +
+                          "), duration " +
                           formatClock(std::int64_t{*r.lastTimeMs} - *r.firstTimeMs, true));
     }
-    static constexpr const char* kRateNames[] = {"50 per sec", "5 per sec", "1 sec", "5 sec"};
     std::string rows;
     for (std::size_t k = 0; k < r.rowsAtRate.size(); ++k) {
-        rows += (k ? ", " : "") + std::to_string(r.rowsAtRate[k]) + " at " + kRateNames[k];
+        rows += (k ? ", " : "") + std::to_string(r.rowsAtRate[k]) + " at " +
+                rateName(RecordingReport::kRates[k]);
     }
     line("Rows:", rows);
     std::string types;
     for (std::size_t t = 0; t < r.recordTypes.size(); ++t) {
         if (r.recordTypes[t] != 0) {
-            types += (types.empty() ? "" : ", ") + typeName(t) + " " +
-                     std::to_string(r.recordTypes[t]);
+            types +=
+                (types.empty() ? "" : ", ") + typeName(t) + " " + std::to_string(r.recordTypes[t]);
         }
     }
     line("Record types:", types.empty() ? "none" : types);
@@ -418,8 +479,8 @@ std::string reportText(const RecordingReport& r, bool listTags) {
         }
         line("Time stamps:", text);
         for (const TimeStep& s : r.firstIrregular) {
-            line("", "record " + std::to_string(s.record) + " (TimeMs " +
-                         std::to_string(s.timeMs) + "): step " + std::to_string(s.stepMs) + " ms");
+            line("", "record " + std::to_string(s.record) + " (TimeMs " + std::to_string(s.timeMs) +
+                         "): step " + std::to_string(s.stepMs) + " ms");
         }
         if (r.standingStretches != 0) {
             line("Standing still:", std::to_string(r.standingStretches) +
@@ -431,10 +492,10 @@ std::string reportText(const RecordingReport& r, bool listTags) {
             }
         }
     }
-    line("No skin contact:",
-         std::to_string(r.noContactSamples) + " of " + std::to_string(r.samples) +
-             " samples (raw up to 4888), " + std::to_string(r.noContactStretches) +
-             " stretches longer than 1 s");
+    line("No skin contact:", std::to_string(r.noContactSamples) + " of " +
+                                 std::to_string(r.samples) + " samples (raw up to 4888), " +
+                                 std::to_string(r.noContactStretches) +
+                                 " stretches longer than 1 s");
     for (const Stretch& s : r.noContact) {
         line("", formatClock(s.firstTimeMs, true) + " to " + formatClock(s.lastTimeMs, true) +
                      " (records " + std::to_string(s.firstRecord) + " to " +
@@ -445,17 +506,32 @@ std::string reportText(const RecordingReport& r, bool listTags) {
                                 " kOhm; conductance " + number(*r.minConductance) + " to " +
                                 number(*r.maxConductance) + " uS");
     }
-    line("Tags:", std::to_string(r.tags.size()) + (r.tags.empty() ? "" : " (CSV data rows at an "
-                                                                        "update period of " +
-                                                                            std::to_string(
-                                                                                r.updatePeriod) +
-                                                                            ", counted from 1)"));
+    line("Tags:", std::to_string(r.tags.size()) +
+                      (r.tags.empty() || !listTags ? "" : " (" + tagRowsMeaning(r) + ")"));
+    if (r.tagsBeforeFirstRow != 0) {
+        const bool one = r.tagsBeforeFirstRow == 1;
+        line("Before row 1:",
+             std::to_string(r.tagsBeforeFirstRow) + (one ? " tag" : " tags") +
+                 " marked before the first row: the CSV with the Tags column gives " +
+                 (one ? "it" : "them") + " a data line of " + (one ? "its" : "their") +
+                 " own, its first, and has " + std::to_string(csvDataLines(r, true)) +
+                 " data lines; the CSV without the column has " +
+                 std::to_string(csvDataLines(r, false)) + " and no line for " +
+                 (one ? "it" : "them"));
+    }
     for (const ReportTag& t : listTags ? r.tags : std::vector<ReportTag>{}) {
         char text[128];
-        std::snprintf(text, sizeof text, "    tag %5u  TimeMs %10d  %s  row %llu\n", t.number,
-                      t.timeMs, formatClock(t.timeMs, true).c_str(),
-                      static_cast<unsigned long long>(t.row + 1));
+        const auto row = r.csv ? csvSheetRow(r, t) : csvDataLine(r, t, true);
+        std::snprintf(text, sizeof text, "    tag %5u  TimeMs %10d  %s  row %s", t.number, t.timeMs,
+                      formatClock(t.timeMs, true).c_str(),
+                      row ? std::to_string(*row).c_str() : "none");
         out += text;
+        if (r.tagsBeforeFirstRow != 0 && !r.csv) {
+            const auto without = csvDataLine(r, t, false);
+            out += without ? " (" + std::to_string(*without) + " without the Tags column)"
+                           : std::string(" (a line of its own; none without the Tags column)");
+        }
+        out += "\n";
     }
     return out;
 }
@@ -493,6 +569,7 @@ std::string reportJson(const RecordingReport& r) {
         }
     };
     key("path"), out += jsonString(r.path);
+    key("path_bytes"), out += "\"" + hexBytes(r.path) + "\"";
     key("valid"), out += r.verdict ? "false" : "true";
     key("message"), out += r.verdict ? jsonString(r.verdict->what()) : "null";
     key("file_bytes"), out += std::to_string(r.fileBytes);
@@ -550,15 +627,113 @@ std::string reportJson(const RecordingReport& r) {
            ",\"max\":" + optionalNumber(r.maxConductance) + "}";
     key("update_period"), out += std::to_string(r.updatePeriod);
     key("rows"), out += std::to_string(r.rows);
+    key("rows_with_tags"), out += std::to_string(csvDataLines(r, true));
+    key("tags_before_first_row"), out += std::to_string(r.tagsBeforeFirstRow);
     key("tags");
     out += "[";
     for (const ReportTag& t : r.tags) {
         out += (out.back() == '[' ? "" : ",") + std::string("{\"number\":") +
                std::to_string(t.number) + ",\"record\":" + std::to_string(t.record) +
                ",\"time_ms\":" + std::to_string(t.timeMs) +
-               ",\"row\":" + std::to_string(t.row + 1) + "}";
+               ",\"row\":" + std::to_string(t.row + 1) +
+               ",\"row_without_tags\":" + optionalNumber(csvDataLine(r, t, false)) + "}";
     }
     out += "]}";
+    return out;
+}
+
+std::uint64_t csvDataLines(const RecordingReport& r, bool tagsColumn) {
+    return r.rows + (tagsColumn && r.tagsBeforeFirstRow != 0 ? 1 : 0);
+}
+
+std::optional<std::uint64_t> csvDataLine(const RecordingReport& r, const ReportTag& tag,
+                                         bool tagsColumn) {
+    if (tagsColumn) {
+        return tag.row + 1;
+    }
+    if (tag.beforeFirstRow) {
+        return std::nullopt;
+    }
+    return tag.row + (r.tagsBeforeFirstRow != 0 ? 0 : 1);
+}
+
+std::optional<std::uint64_t> csvSheetRow(const RecordingReport& r, const ReportTag& tag) {
+    if (!r.csv) {
+        return std::nullopt;
+    }
+    const auto line = csvDataLine(r, tag, r.csv->tagsColumn);
+    if (!line) {
+        return std::nullopt;
+    }
+    // The column-header line ends in CR CR LF: a spreadsheet ends a row at the bare CR as well.
+    return *line + (r.csv->headers ? 2 : 0) + (r.csv->heading ? 1 : 0);
+}
+
+std::string rateName(int UpdatePeriod) {
+    static constexpr const char* kRateNames[] = {"50 per sec", "5 per sec", "1 sec", "5 sec"};
+    for (std::size_t k = 0; k < RecordingReport::kRates.size(); ++k) {
+        if (RecordingReport::kRates[k] == UpdatePeriod) {
+            return kRateNames[k];
+        }
+    }
+    return "one row every " + std::to_string(UpdatePeriod) + " samples (" +
+           std::to_string(std::int64_t{UpdatePeriod} * 20) + " ms)";
+}
+
+std::string tagRowsMeaning(const RecordingReport& r) {
+    const std::string rate = "\"" + rateName(r.updatePeriod) + "\"";
+    if (!r.csv) {
+        return "row: the CSV's data line at the rate " + rate +
+               " that carries it, counted from 1 below the header lines";
+    }
+    return std::string("CSV row: the row a spreadsheet shows it in, in the CSV at ") + rate +
+           (r.csv->tagsColumn ? " with" : " without") + " the Tags column" +
+           (!r.csv->headers ? ", which has no header lines"
+            : r.csv->heading
+                ? ", below the heading, the column headers and the empty row their line end makes"
+                : ", below the column headers and the empty row their line end makes");
+}
+
+std::vector<std::vector<std::string>> reportTagTable(const RecordingReport& r) {
+    std::vector<std::vector<std::string>> table;
+    table.push_back({"Tag", "TimeMs", "Time", "CSV row"});
+    for (const ReportTag& t : r.tags) {
+        const auto row = r.csv ? csvSheetRow(r, t) : csvDataLine(r, t, true);
+        table.push_back({std::to_string(t.number), std::to_string(t.timeMs),
+                         formatClock(t.timeMs, true),
+                         row ? std::to_string(*row) : std::string("none")});
+    }
+    return table;
+}
+
+std::string copiedCells(const std::vector<std::vector<std::string>>& table,
+                        const std::vector<std::pair<int, int>>& selected) {
+    int top = INT_MAX, bottom = -1, left = INT_MAX, right = -1;
+    std::vector<std::pair<int, int>> cells;
+    for (const auto& [row, column] : selected) {
+        if (row < 0 || column < 0 || static_cast<std::size_t>(row) >= table.size() ||
+            static_cast<std::size_t>(column) >= table[static_cast<std::size_t>(row)].size()) {
+            continue;
+        }
+        cells.emplace_back(row, column);
+        top = std::min(top, row);
+        bottom = std::max(bottom, row);
+        left = std::min(left, column);
+        right = std::max(right, column);
+    }
+    std::sort(cells.begin(), cells.end());
+    std::string out;
+    for (int row = top; row <= bottom; ++row) {
+        for (int column = left; column <= right; ++column) {
+            if (column > left) {
+                out += '\t';
+            }
+            if (std::binary_search(cells.begin(), cells.end(), std::pair{row, column})) {
+                out += table[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+            }
+        }
+        out += '\n';
+    }
     return out;
 }
 

@@ -1,10 +1,11 @@
 // zkexport run in-process on recordings in a scratch folder: what the command line adds to the
 // export (options, output names, statuses and messages, batches, signals).
 #include "zk/cli/zkexport.hpp"
-#include "zk/engine/paths.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <sstream>
 
@@ -12,6 +13,7 @@
 #include "test_recording.hpp"
 #include "zk/cli/options.hpp"
 #include "zk/engine/export.hpp"
+#include "zk/engine/paths.hpp"
 #include "zk/engine/recording.hpp"
 
 namespace zk::cli {
@@ -44,10 +46,12 @@ class ZkExport : public ::testing::Test {
     void SetUp() override {
         writeFile(dir / "good.zkd", good);
         writeFile(dir / "good2.zkd", good2);
+        writeFile(dir / "tagged.zkd", test::steadyRecording(2000));  // tag 1 at 10 s, 2 at 30 s
         writeFile(dir / "bad.zkd", good.substr(0, 59) + "S" + good.substr(60));
         writeFile(dir / "short.zkd", good.substr(0, 80));
         // Valid, but stamped so late that the schedule of a slow rate passes 2^31 - 1 ms.
-        writeFile(dir / "late.zkd", test::recordingBytes(std::vector<test::Rec>(65600, {INT32_MAX, 1})));
+        writeFile(dir / "late.zkd",
+                  test::recordingBytes(std::vector<test::Rec>(65600, {INT32_MAX, 1})));
         fs::create_symlink("nowhere.csv", dir / "dangling.csv");
     }
     std::string expand(std::string s) const {
@@ -75,7 +79,8 @@ class ZkExport : public ::testing::Test {
 
 TEST_F(ZkExport, EachKindOfFailureHasItsExitStatusAndMessageAndWritesNothing) {
     const std::string usage = "\nRun 'zkexport --help' to see the options.\n";
-    const std::tuple<const char*, int, std::string> cases[] = {
+    // "~" in an argument stands for a space within it.
+    const std::tuple<std::string, int, std::string> cases[] = {
         {"", 2, "zkexport: RECORDING is required" + usage},
         {"--bogus @/good.zkd", 2, "--bogus"},
         {"-p 0 @/good.zkd", 2,
@@ -93,9 +98,28 @@ TEST_F(ZkExport, EachKindOfFailureHasItsExitStatusAndMessageAndWritesNothing) {
         {"-f -o @/./good.zkd @/good.zkd", 1,
          "zkexport: @/./good.zkd: is the recording @/good.zkd itself; it is not overwritten"},
         // "--name=" is the empty value, never the next argument (which would be written over).
-        {"-f --output= @/good.zkd @/good2.zkd", 2, "zkexport: --output: the value is empty"},
-        {"--output-dir= @/good.zkd @/good2.zkd", 2, "zkexport: --output-dir: the value is empty"},
-        {"--columns= @/good.zkd", 2, "zkexport: --columns: the value is empty"},
+        {"-f --output= @/good.zkd @/good2.zkd", 2, "zkexport: --output: the path is empty" + usage},
+        {"--output-dir= @/good.zkd @/good2.zkd", 2, "zkexport: --output-dir: the path is empty"},
+        {"--columns= @/good.zkd", 2, "zkexport: --columns: the column list is empty"},
+        {"--format bids -d @/ds --subject 1 --task a --task b @/good.zkd", 2,
+         "zkexport: --task was given twice; give it once" + usage},
+        {"-o @/a.csv --output @/b.csv -o @/c.csv @/good.zkd", 2, "--output was given 3 times"},
+        {"--heading " + std::string(32768, 'h') + " -o @/x.xlsx @/good.zkd", 2,
+         "zkexport: --heading: a workbook's cell holds at most 32,767 characters; the heading "
+         "has 32768" +
+             usage},
+        // A character beyond U+FFFF takes two of a cell's units.
+        {"--heading " + std::string(32766, 'h') + "\xf0\x9f\x98\x80 --format xlsx @/good.zkd", 2,
+         "the heading has 32768"},
+        {"--format edf --start 2084-12-31~23:59:55 --from 5000 -o @/x.edf @/tagged.zkd", 2,
+         "zkexport: @/tagged.zkd: --start with --from: the file would start at 2085-01-01 "
+         "00:00:00, beyond the years 1985 to 2084 that an EDF+ file can hold\n"},
+        {"--format bdf --start 2084-12-31~23:59:55 --from tag:1 -o @/x.bdf @/tagged.zkd", 2,
+         "start at 2085-01-01 00:00:05, beyond the years 1985 to 2084 that a BDF+ file can hold"},
+        {"-d @/dangling.csv @/good.zkd", 1,
+         "zkexport: @/dangling.csv: is a link to nowhere: nowhere.csv does not exist\n"},
+        {"--format bids --subject 1 --task t -d @/dangling.csv @/good.zkd", 1,
+         "zkexport: @/dangling.csv: is a link to nowhere: nowhere.csv does not exist\n"},
         {"--heading \xff @/good.zkd", 2, "zkexport: --heading: the text is not valid UTF-8"},
         {"-dash.zkd", 2, "goes after \"--\": zkexport -- -dash.zkd)"},
         {"-f -o @/dangling.csv @/good.zkd", 1,
@@ -103,8 +127,12 @@ TEST_F(ZkExport, EachKindOfFailureHasItsExitStatusAndMessageAndWritesNothing) {
         {"--check -p 1638 @/late.zkd", 1, "@/late.zkd: the row schedule passes the largest time"}};
     const auto before = test::listing(dir.path());
     for (const auto& [args, status, message] : cases) {
-        const Outcome o = run(test::words(args));
-        EXPECT_EQ(o.status, status) << args;
+        Names words = test::words(args);
+        for (std::string& word : words) {
+            std::replace(word.begin(), word.end(), '~', ' ');
+        }
+        const Outcome o = run(words);
+        EXPECT_EQ(o.status, status) << args.substr(0, 100);
         EXPECT_NE(o.err.find(expand(message)), std::string::npos) << o.err;
         EXPECT_EQ(o.out + o.csv, "");
     }
@@ -192,6 +220,16 @@ TEST_F(ZkExport, AnExistingOutputNeedsForceAndDashWritesToStandardOutputOnly) {
     fs::remove(expand(longName));
     o = run({"--heading=", "-o", "-", "@/good2.zkd"});  // the empty heading
     EXPECT_EQ(o.csv, engineCsv(good2, {}, "\"\""));
+    for (const Names& session : {Names{"--session="}, Names{"--session", ""}}) {
+        Names args{"--format", "bids", "-f", "-d", "@/ds", "--subject", "1", "--task", "t"};
+        args.insert(args.end(), session.begin(), session.end());
+        args.push_back("@/good2.zkd");
+        EXPECT_EQ(run(args).status, 0) << session.back();
+        EXPECT_TRUE(fs::exists(dir / "ds/sub-1/beh/sub-1_task-t_physio.tsv.gz"));
+        fs::remove_all(dir / "ds");
+    }
+    o = run({"--version"});
+    EXPECT_EQ(std::tuple(o.status, o.out, o.err), std::tuple(0, "zkexport " ZK_VERSION "\n", ""));
     o = run({""});
     EXPECT_EQ(std::pair(o.status, o.err),
               std::pair(1, std::string("zkexport: \"\": the recording's name is empty\n")));
@@ -269,6 +307,97 @@ TEST_F(ZkExport, AStopSignalDiscardsTheExportUnderWayAndStartsNoOtherRecording) 
     EXPECT_EQ(o.err, expand("zkexport: @/good2.zkd: not converted: stopped by an interrupt "
                             "(SIGINT)\n"));
     EXPECT_EQ(readFile(dir / "good.csv"), "earlier result");
+}
+
+// A range from 0 keeps the line of the tags marked before the first row, as the whole CSV has
+// it; a range from later leaves it out. Each range is those data lines of the whole CSV.
+TEST_F(ZkExport, ARangeFromZeroKeepsTheTagsMarkedBeforeTheFirstRow) {
+    writeFile(dir / "early.zkd", test::recordingBytes({{-60, 30000, 9},
+                                                       {-40, 30000, 8},
+                                                       {0, 31000},
+                                                       {20, 32000, 3},
+                                                       {40, 33000},
+                                                       {60, 34000, 4},
+                                                       {80, 35000}}));
+    const std::string whole =
+        engineCsv(readFile(dir / "early.zkd"), settingsWith(1, 1, 0, 0, 1), "");
+    std::vector<std::string> lines;  // the data lines, each with its line end
+    for (std::size_t at = whole.find("\r\r\n") + 3; at < whole.size();) {
+        const std::size_t end = whole.find("\r\n", at) + 2;
+        lines.push_back(whole.substr(at, end - at));
+        at = end;
+    }
+    ASSERT_EQ(lines.size(), 6u);  // the tags' own line, then five rows
+    const std::tuple<Names, std::size_t, std::size_t> cases[] = {
+        {{"--from", "0"}, 0, 6},       {{"--from", "0:00"}, 0, 6},
+        {{"--from", "tag:8"}, 0, 6},   {{"--from", "tag:9", "--to", "40"}, 0, 3},
+        {{"--to", "20"}, 0, 2},        {{"--from", "20"}, 2, 6},
+        {{"--from", "tag:3#1"}, 2, 6}, {{"--from", "1", "--to", "60"}, 2, 4}};
+    for (const auto& [range, first, end] : cases) {
+        Names args{"-q", "-c", "time,data,tags", "-o", "-"};
+        args.insert(args.end(), range.begin(), range.end());
+        args.push_back("@/early.zkd");
+        const Outcome o = run(args);
+        std::string expected = "Time(msec),Data(16 bit),Tag Number\r\r\n";
+        for (std::size_t k = first; k < end; ++k) {
+            expected += lines[k];
+        }
+        EXPECT_EQ(std::pair(o.status, o.csv), std::pair(0, expected))
+            << ::testing::PrintToString(range) << o.err;
+    }
+}
+
+// Through the real program as the shell runs it. A recording that is a FIFO nobody writes is
+// refused at once (timeout would end a wait with 124); each name of a stream writes into that
+// stream and no other; every line of --info --json is JSON that Python's strict parser takes,
+// whatever the name, and "path_bytes" names the file exactly.
+TEST(ZkExportProcess, FifosStreamNamesAndJsonThroughTheShell) {
+    test::TempDir dir;
+    const std::string five = test::steadyRecording(5);
+    for (const char* name : {"s.zkd", "bad\xff\xfe.zkd", "ctl\t\x1b\x7f\".zkd", "back\\sl\nash.zkd",
+                             "\xc3\xa4\xe2\x82\xac.zkd"}) {
+        writeFile(dir / name, five);
+    }
+    ASSERT_EQ(::mkfifo((dir / "f").c_str(), 0600), 0);
+    const std::string fifo =
+        "zkexport: $D/f: is not a file but a pipe, a terminal or a device; "
+        "a recording is read from a file\n";
+    const char* json =
+        "import json, os, sys\n"
+        "lines = [json.loads(l.decode('utf-8')) for l in sys.stdin.buffer]\n"
+        "print(len(lines), sum(os.path.isfile(bytes.fromhex(o['path_bytes'])) "
+        "for o in lines))";
+    const std::string c = engineCsv(five, {}, "");
+    const std::tuple<std::string, int, std::string, Names> cases[] = {
+        // the line; its status; standard error; what the files 1, 2 and 3 hold
+        {"timeout 10 $Z --info $D/f", 1, fifo, {}},
+        {"timeout 10 $Z --check $D/f", 1, fifo, {}},
+        {"timeout 10 $Z -o $D/x.csv $D/f", 1, fifo, {}},
+        {"$Z -o - $D/s.zkd", 0, "", {c, "", ""}},
+        {"$Z -o /dev/stdout $D/s.zkd", 0, "", {c, "", ""}},
+        {"$Z -o /dev/fd/1 $D/s.zkd", 0, "", {c, "", ""}},
+        {"$Z -o /dev/stderr $D/s.zkd", 0, "", {"", c, ""}},
+        {"$Z -o /dev/fd/2 $D/s.zkd", 0, "", {"", c, ""}},
+        {"$Z -o /dev/fd/3 $D/s.zkd", 0, "", {"", "", c}},
+        {"$Z -o /proc/self/fd/3 $D/s.zkd", 0, "", {"", "", c}},
+        // Five lines read, and each names a file that is there.
+        {"$Z --info --json $D/*.zkd | python3 -c \"$J\"", 0, "", {"5 5\n", "", ""}},
+    };
+    for (const auto& [line, status, err, files] : cases) {
+        SCOPED_TRACE(line);
+        const std::string streams = files.empty() ? "" : " >$D/1 2>$D/2 3>$D/3";
+        const auto f = test::runProcess("/bin/sh", {"-c", "Z=$0 D=$1 J=$2; " + line + streams,
+                                                    ZKEXPORT_PATH, dir.path().string(), json});
+        std::string expected = err;
+        if (const auto at = expected.find("$D"); at != std::string::npos) {
+            expected.replace(at, 2, dir.path().string());
+        }
+        EXPECT_EQ(std::pair(f.status, f.err), std::pair(status, expected));
+        for (std::size_t k = 0; k < files.size(); ++k) {
+            EXPECT_EQ(readFile(dir / std::to_string(k + 1)), files[k]) << "file " << k + 1;
+        }
+        EXPECT_FALSE(fs::exists(dir / "x.csv"));
+    }
 }
 
 // A file name reaches the terminal only as text: control characters (an escape sequence's ESC

@@ -1,17 +1,21 @@
 // The recording report (zkexport --info) on crafted recordings, and the response detector on
 // traces with responses of known onset and amplitude.
 
+#include "zk/engine/report.hpp"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cmath>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "test_files.hpp"
 #include "test_recording.hpp"
+#include "zk/engine/byte_sink.hpp"
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/conversions.hpp"
-#include "zk/engine/report.hpp"
+#include "zk/engine/export.hpp"
 #include "zk/engine/responses.hpp"
 #include "zk/engine/row_source.hpp"
 
@@ -45,8 +49,13 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
     };
     const Case cases[] = {
         {"a gap, a backward step and a standstill",
-         withHead({{100, 30000}, {5000, 30000}, {5020, 30000}, {4000, 30000}, {4000, 30000},
-                   {4000, 30000}, {4020, 30000}}),
+         withHead({{100, 30000},
+                   {5000, 30000},
+                   {5020, 30000},
+                   {4000, 30000},
+                   {4000, 30000},
+                   {4000, 30000},
+                   {4020, 30000}}),
          [](const RecordingReport& r) {
              EXPECT_EQ(r.irregularSteps, 4u);  // +4900, -1020, 0, 0
              EXPECT_EQ(r.backwardSteps, 1u);
@@ -74,16 +83,15 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
              EXPECT_EQ(r.tags[0].number, 4);
          }},
         {"tags on the first and the last record",
-         test::recordingBytes({{0, 30000, 1}, {20, 30000}, {40, 30000}, {60, 30000},
-                               {80, 30000}, {100, 30000, 2}}),
+         test::recordingBytes(
+             {{0, 30000, 1}, {20, 30000}, {40, 30000}, {60, 30000}, {80, 30000}, {100, 30000, 2}}),
          [](const RecordingReport& r) {
              ASSERT_EQ(r.tags.size(), 2u);
              EXPECT_EQ(r.tags[0].row, 0u);
              EXPECT_EQ(r.tags[1].row, 5u);
              EXPECT_EQ(r.tags[1].record, 5u);
          }},
-        {"a recording without skin contact",
-         withHead(std::vector<Rec>(100, Rec{0, 4888}), 100),
+        {"a recording without skin contact", withHead(std::vector<Rec>(100, Rec{0, 4888}), 100),
          [](const RecordingReport& r) {
              EXPECT_EQ(r.noContactSamples, r.samples);
              EXPECT_FALSE(r.minResistance);
@@ -118,18 +126,162 @@ TEST(RecordingReport, NoContactStretchesLongerThanASecondAreListed) {
     EXPECT_FLOAT_EQ(*r.maxResistance, Calc_Resistance(40000));
 }
 
-TEST(RecordingReport, TagRowsAndRowCountsFollowTheExport) {
-    // At period 10 a row every 200 ms; a tag before the first row has a line of its own, so
-    // every later row moves down by one.
-    const std::string bytes = test::recordingBytes(
-        {{-40, 100, 9}, {0, 100}, {20, 100}, {200, 100, 3}, {220, 100, 4}, {400, 100}});
-    const RecordingReport r = reportOf(bytes, 10);
-    EXPECT_EQ(r.rows, 3u);
-    EXPECT_EQ(r.rowsAtRate[0], 6u - 1u);  // period 1: every record from 0 ms
-    ASSERT_EQ(r.tags.size(), 3u);
-    EXPECT_EQ(r.tags[0].row, 0u);
-    EXPECT_EQ(r.tags[1].row, 2u);
-    EXPECT_EQ(r.tags[2].row, 2u);
+// The rows a spreadsheet shows of a text: a line ends at CR LF, at a bare CR and at LF.
+std::vector<std::string> sheetRows(const std::string& text) {
+    std::vector<std::string> rows(1);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            i += text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n' ? 1 : 0;
+            rows.emplace_back();
+        } else {
+            rows.back() += text[i];
+        }
+    }
+    rows.pop_back();  // after the last line end
+    return rows;
+}
+
+// The lines that the report names are those of the CSV: its data lines with the Tags column and
+// without it (where tags marked before the first row have no line), and the rows a spreadsheet
+// shows, below the heading, the column headers and the empty row of their CR CR LF.
+TEST(RecordingReport, TagRowsAreTheLinesOfTheCsvWithAndWithoutTheTagsColumn) {
+    using test::recordingBytes;
+    // At period 10 a row every 200 ms, from the first record at or after 0 ms.
+    const std::pair<const char*, std::string> recordings[] = {
+        {"tags before 0 ms", recordingBytes({{-60, 100, 9},
+                                             {-40, 100, 8},
+                                             {0, 100},
+                                             {20, 100},
+                                             {200, 100, 3},
+                                             {220, 100, 4},
+                                             {400, 100},
+                                             {600, 100, 5}})},
+        {"none before 0 ms",
+         recordingBytes(
+             {{-40, 100}, {0, 100, 1}, {20, 100}, {200, 100, 3}, {400, 100}, {420, 100, 6}})},
+        {"no row, a tag before 0 ms",
+         recordingBytes({{-100, 100, 7}, {-80, 100}, {-60, 100}, {-40, 100}, {-20, 100}})},
+    };
+    for (const auto& [name, bytes] : recordings) {
+        for (const bool tags : {false, true}) {
+            for (const auto& [headers, heading] :
+                 {std::pair{false, ""}, {true, ""}, {true, "\"a heading\""}}) {
+                SCOPED_TRACE(std::string(name) + (tags ? ", Tags column" : "") +
+                             (headers ? ", headers " : "") + heading);
+                const ExportOptions options =
+                    test::settingsWith(1, 1, 0, 0, tags, 10, headers, heading);
+                MemorySource source(test::bytesOf(bytes), "rec.zkd");
+                const auto report = reportRecording(source, options);
+                ASSERT_TRUE(report.ok());
+                const RecordingReport& r = *report;
+                StringSink csv;
+                ASSERT_TRUE(Export(source, csv, options).ok());
+                const std::vector<std::string> sheet = sheetRows(csv.text());
+                const std::size_t headerRows = (headers ? 2 : 0) + (*heading ? 1 : 0);
+                EXPECT_EQ(sheet.size(), headerRows + csvDataLines(r, tags));
+                EXPECT_EQ(csvDataLines(r, false), r.rows);
+                for (const ReportTag& t : r.tags) {
+                    const auto line = csvDataLine(r, t, tags);
+                    const auto row = csvSheetRow(r, t);
+                    ASSERT_EQ(line.has_value(), row.has_value()) << t.number;
+                    if (!line) {
+                        EXPECT_TRUE(t.beforeFirstRow && !tags) << t.number;
+                        continue;
+                    }
+                    EXPECT_EQ(*row, headerRows + *line);
+                    ASSERT_LE(*row, sheet.size());
+                    const std::string& text = sheet[*row - 1];
+                    if (t.beforeFirstRow) {
+                        EXPECT_EQ(text.find(','), std::string::npos) << text;  // tags alone
+                    } else {
+                        const int time = std::stoi(text);  // the row's Time(msec)
+                        EXPECT_TRUE(time <= t.timeMs && t.timeMs < time + 200) << text;
+                    }
+                    // The Tags column shows the last tag of the line.
+                    std::uint16_t last = t.number;
+                    for (const ReportTag& u : r.tags) {
+                        last = u.row == t.row ? u.number : last;
+                    }
+                    const std::string shown = " " + std::to_string(last);
+                    EXPECT_EQ(tags && text.ends_with(shown), tags) << text;
+                }
+            }
+        }
+    }
+}
+
+// Every --info --json line is JSON that a strict parser takes, whatever the path and the message
+// hold; "path_bytes" gives the path's bytes back exactly.
+TEST(RecordingReport, JsonHoldsEveryPathAndMessage) {
+    const std::string fffd = "\xef\xbf\xbd";
+    const std::pair<std::string, std::string> cases[] = {
+        // the path; as the parsed "path" reads
+        {"plain.zkd", "plain.zkd"},
+        {"quote\"back\\slash/x.zkd", "quote\"back\\slash/x.zkd"},
+        {std::string("tab\tnl\ncr\rnul\0esc\x1b del\x7f.zkd", 27),
+         std::string("tab\tnl\ncr\rnul\0esc\x1b del\x7f.zkd", 27)},
+        {"messung-\xc3\xa4-\xe2\x82\xac-\xf0\x9f\x98\x80.zkd",
+         "messung-\xc3\xa4-\xe2\x82\xac-\xf0\x9f\x98\x80.zkd"},
+        {"bad\xff\xfe.zkd", "bad" + fffd + fffd + ".zkd"},
+        {"cut\xe2\x82.zkd", "cut" + fffd + fffd + ".zkd"},
+        {"overlong\xc0\x80", "overlong" + fffd + fffd},
+        {"surrogate\xed\xa0\x80", "surrogate" + fffd + fffd + fffd},
+        {"beyond\xf4\x90\x80\x80", "beyond" + fffd + fffd + fffd + fffd},
+        {"lone\x80", "lone" + fffd},
+        {"end\xf0\x9f\x98", "end" + fffd + fffd + fffd},
+    };
+    for (const auto& [path, shown] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(path));
+        RecordingReport r;
+        r.path = path;
+        r.verdict = Error(ErrorCode::NotARecording, "cause " + path, path);
+        const std::string json = reportJson(r);
+        EXPECT_EQ(json.find('\n'), std::string::npos);
+        nlohmann::json j;
+        ASSERT_NO_THROW(j = nlohmann::json::parse(json));
+        EXPECT_EQ(j["path"], shown);
+        EXPECT_EQ(j["message"], ("cause " + shown).c_str());  // a message ends at a NUL
+        std::string bytes;
+        const std::string hex = j["path_bytes"];
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+            bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        }
+        EXPECT_EQ(bytes, path);
+    }
+}
+
+// The window's table of tags, the rate in the window's words, and what copying cells gives.
+TEST(RecordingReport, TagTableRateNamesAndCopiedCells) {
+    const std::string bytes =
+        test::recordingBytes({{-40, 100, 9}, {0, 100}, {20, 100}, {200, 100, 3}, {220, 100, 4}});
+    MemorySource source(test::bytesOf(bytes), "rec.zkd");
+    const auto report = reportRecording(source, test::settingsWith(1, 1, 0, 0, false, 10));
+    ASSERT_TRUE(report.ok());
+    const auto table = reportTagTable(*report);
+    EXPECT_EQ(table, (std::vector<std::vector<std::string>>{
+                         {"Tag", "TimeMs", "Time", "CSV row"},
+                         {"9", "-40", "-0:00:00.040", "none"},  // no line without Tags
+                         {"3", "200", "0:00:00.200", "4"},      // below the header's 2 rows
+                         {"4", "220", "0:00:00.220", "4"}}));
+    for (const auto& [period, name] : {std::pair{1, "50 per sec"},
+                                       {10, "5 per sec"},
+                                       {50, "1 sec"},
+                                       {250, "5 sec"},
+                                       {7, "one row every 7 samples (140 ms)"}}) {
+        EXPECT_EQ(rateName(period), name);
+    }
+    using Cells = std::vector<std::pair<int, int>>;
+    const std::pair<Cells, std::string> copies[] = {
+        {{{2, 3}}, "4\n"},
+        {{{2, 1}, {2, 0}}, "3\t200\n"},
+        {{{0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 0}, {1, 1}, {1, 2}, {1, 3}},
+         "Tag\tTimeMs\tTime\tCSV row\n9\t-40\t-0:00:00.040\tnone\n"},
+        {{{3, 0}, {1, 2}}, "\t\t-0:00:00.040\n\t\t\n4\t\t\n"},  // the cells between are empty
+        {{{9, 9}, {-1, 0}}, ""},
+    };
+    for (const auto& [cells, text] : copies) {
+        EXPECT_EQ(copiedCells(table, cells), text);
+    }
 }
 
 // The tags' (record, CSV data row) as the export places them; throws where the export fails.

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFileDialog>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -312,7 +314,8 @@ namespace {
 
 // What a person sees: a long path keeps its file name in view (the whole path in the tooltip
 // and in what the logic reads back), Tab into Update Rate lands on the chosen option, the
-// preview opens beside the window and Escape closes it.
+// preview opens beside the window and Escape closes it. The report names the rate in the
+// window's words, gives the row a spreadsheet shows and copies every selected cell.
 TEST_F(QtWindow, LongPathsTabsAndThePreviewReadWell) {
     const std::string longPath =
         dir / (std::string(120, 'f') + "/run-2024-03-18-participant042.zkd");
@@ -339,6 +342,21 @@ TEST_F(QtWindow, LongPathsTabsAndThePreviewReadWell) {
                  preview->frameGeometry().topLeft() == window->frameGeometry().topLeft());
     QTest::keyClick(preview, Qt::Key_Escape);
     EXPECT_FALSE(preview->isVisible());
+
+    child<QAction>("mnuViewReport")->trigger();
+    auto* caption = child<QLabel>("lblTags");
+    auto* tags = child<QTableWidget>("tblTags");
+    ASSERT_TRUE(caption && tags);
+    EXPECT_NE(caption->text().indexOf("at \"1 sec\" without the Tags column"), -1)
+        << caption->text().toStdString();
+    // Tag 1 at 10 s: the 11th row at 1 a second, row 13 below the header and its empty row.
+    ASSERT_EQ(tags->rowCount(), 3);
+    EXPECT_EQ(tags->item(0, 3)->text(), "13");
+    tags->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    tags->setRangeSelected(QTableWidgetSelectionRange(0, 0, 1, 3), true);
+    QTest::keyClick(tags, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(),
+              "1\t10000\t0:00:10.000\t13\n2\t30000\t0:00:30.000\t33\n");
 }
 
 }  // namespace

@@ -768,7 +768,7 @@ void MainWindow::mnuViewReport_Click() {
         return;
     }
     const Result<RecordingReport> report =
-        reportRecording(*session_.Source, session_.Settings.UpdatePeriod);
+        reportRecording(*session_.Source, exportOptions(session_.Settings, session_.HeadingText));
     if (!report.ok()) {
         toolkit_.showMessage("The recording could not be read.\n\n" + report.error().describe(),
                              kLoadFailedTitle, MessageIcon::Warning);

@@ -1,5 +1,6 @@
 #include "zk/ui_qt/report_window.hpp"
 
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QFileInfo>
@@ -24,8 +25,17 @@ ReportWindow::ReportWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     tags_ = new QTableWidget(0, 4, this);
     tags_->setObjectName("tblTags");
-    tags_->setHorizontalHeaderLabels({tr("Tag"), tr("TimeMs"), tr("Time"), tr("CSV row")});
     tags_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    auto* copyCells = new QAction(tr("&Copy"), tags_);
+    copyCells->setObjectName("mnuCopyCells");
+    connect(copyCells, &QAction::triggered, this, &ReportWindow::copySelectedCells);
+    tags_->addAction(copyCells);
+    tags_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // The table's own Ctrl+C copies only the current cell.
+    tags_->installEventFilter(this);
+    caption_ = new QLabel(this);
+    caption_->setObjectName("lblTags");
+    caption_->setWordWrap(true);
     tags_->verticalHeader()->setVisible(false);
     tags_->horizontalHeader()->setStretchLastSection(true);
     auto* copy = new QPushButton(tr("Copy"), this);
@@ -42,7 +52,7 @@ ReportWindow::ReportWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(text_, 3);
-    layout->addWidget(new QLabel(tr("Tags"), this));
+    layout->addWidget(caption_);
     layout->addWidget(tags_, 2);
     layout->addLayout(buttons);
 }
@@ -50,26 +60,46 @@ ReportWindow::ReportWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 void ReportWindow::showReport(const RecordingReport& report) {
     fullText_ = QString::fromStdString(reportText(report));
     text_->setPlainText(QString::fromStdString(reportText(report, false)));
-    tags_->setRowCount(static_cast<int>(report.tags.size()));
-    int row = 0;
-    for (const ReportTag& t : report.tags) {
-        const QString cells[] = {QString::number(t.number), QString::number(t.timeMs),
-                                 QString::fromStdString(formatClock(t.timeMs, true)),
-                                 QString::number(t.row + 1)};
-        for (int c = 0; c < 4; ++c) {
-            auto* item = new QTableWidgetItem(cells[c]);
+    caption_->setText(QString::fromStdString("Tags: " + tagRowsMeaning(report)));
+    table_ = reportTagTable(report);
+    QStringList headers;
+    for (const std::string& header : table_.front()) {
+        headers << QString::fromStdString(header);
+    }
+    tags_->setHorizontalHeaderLabels(headers);
+    tags_->setRowCount(static_cast<int>(table_.size() - 1));
+    for (std::size_t row = 1; row < table_.size(); ++row) {
+        for (std::size_t c = 0; c < table_[row].size(); ++c) {
+            auto* item = new QTableWidgetItem(QString::fromStdString(table_[row][c]));
             item->setTextAlignment(c == 2 ? Qt::AlignLeft | Qt::AlignVCenter
                                           : Qt::AlignRight | Qt::AlignVCenter);
-            tags_->setItem(row, c, item);
+            tags_->setItem(static_cast<int>(row - 1), static_cast<int>(c), item);
         }
-        ++row;
     }
     tags_->resizeColumnsToContents();
-    setWindowTitle(tr("Recording Report - %1")
-                       .arg(QFileInfo(QString::fromStdString(report.path)).fileName()));
+    setWindowTitle(
+        tr("Recording Report - %1").arg(QFileInfo(QString::fromStdString(report.path)).fileName()));
     show();
     raise();
     activateWindow();
+}
+
+void ReportWindow::copySelectedCells() {
+    // The table's rows below its header row.
+    std::vector<std::pair<int, int>> cells;
+    for (const QModelIndex& index : tags_->selectionModel()->selectedIndexes()) {
+        cells.emplace_back(index.row() + 1, index.column());
+    }
+    QApplication::clipboard()->setText(QString::fromStdString(copiedCells(table_, cells)));
+}
+
+bool ReportWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == tags_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        copySelectedCells();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void ReportWindow::keyPressEvent(QKeyEvent* event) {
