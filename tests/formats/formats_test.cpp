@@ -221,19 +221,6 @@ TEST(Columns, OrderAndEmptyConductanceFieldInTheCsv) {
     EXPECT_EQ(result.rowsWithoutConductance, 2U);
 }
 
-TEST(Columns, TheOriginalColumnsGiveTheGoldenCsv) {
-    std::ifstream zkd(ZK_SOURCE_DIR "/examples/sample.zkd", std::ios::binary);
-    std::ifstream csv(ZK_SOURCE_DIR "/examples/sample.csv", std::ios::binary);
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(zkd), {}};
-    const std::string golden{std::istreambuf_iterator<char>(csv), {}};
-    ExportOptions o = allColumns(10, true);
-    o.IncludeSeconds = o.IncludeConductance = false;
-    MemorySource source(bytes);
-    StringSink sink;
-    ASSERT_TRUE(Export(source, sink, o).ok());
-    EXPECT_EQ(sink.text(), golden);
-}
-
 // The row source, the CSV (with one lane and with two) and the plain model agree, line for
 // line, on random recordings at every rate and with several sets of columns.
 TEST(RowSource, RowsAreTheCsvLinesOnRandomRecordings) {
@@ -604,42 +591,6 @@ TEST(ExportToFile, FormatsNameTheirFiles) {
         EXPECT_EQ(r.rowsWritten, 3000U);
         EXPECT_EQ(r.tagsLeftOut, 0U);
     }
-}
-
-// The samples of a long BIDS run are compressed in several blocks on two threads: the file
-// reads back, with zlib, as the CSV's value columns less their sign position.
-TEST(ExportToFile, BidsSamplesOverSeveralBlocks) {
-    TempDir dir;
-    const std::string recording = dir.path() + "/long.zkd";
-    std::mt19937 random(11);
-    const auto bytes = randomRecording(random, 250000, 0);
-    saveRecording(recording, bytes);
-    ExportOptions o = allColumns(1);
-    o.IncludeTime = o.IncludeSeconds = o.IncludeTags = false;
-    std::string expected, field;
-    for (const char c : csvOf(bytes, o)) {
-        if (c == ',' || c == '\r') {
-            expected += field.empty() ? "n/a" : field.substr(field[0] == ' ');
-            expected += c == ',' ? '\t' : '\n';
-            field.clear();
-        } else if (c != '\n') {
-            field += c;
-        }
-    }
-    ASSERT_GT(expected.size(), 3U << 20);
-
-    Result<FileSource> source = openRecording(recording);
-    ASSERT_TRUE(source.ok());
-    o.format = OutputFormat::Bids;
-    o.choices = {.subject = "1", .task = "t"};
-    ASSERT_TRUE(exportToFile(*source, {.path = dir.path() + "/ds"}, o).ok());
-    gzFile gz = gzopen((dir.path() + "/ds/sub-1/beh/sub-1_task-t_physio.tsv.gz").c_str(), "rb");
-    ASSERT_NE(gz, nullptr);
-    std::string text(expected.size() + 1, '\0');
-    text.resize(
-        static_cast<std::size_t>(gzread(gz, text.data(), static_cast<unsigned>(text.size()))));
-    gzclose(gz);
-    EXPECT_TRUE(text == expected);
 }
 
 // The physio sidecar at every rate and with every set of value columns: the rate as the exact
