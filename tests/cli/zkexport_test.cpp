@@ -312,13 +312,10 @@ TEST_F(ZkExport, AStopSignalDiscardsTheExportUnderWayAndStartsNoOtherRecording) 
 // A range from 0 keeps the line of the tags marked before the first row, as the whole CSV has
 // it; a range from later leaves it out. Each range is those data lines of the whole CSV.
 TEST_F(ZkExport, ARangeFromZeroKeepsTheTagsMarkedBeforeTheFirstRow) {
-    writeFile(dir / "early.zkd", test::recordingBytes({{-60, 30000, 9},
-                                                       {-40, 30000, 8},
-                                                       {0, 31000},
-                                                       {20, 32000, 3},
-                                                       {40, 33000},
-                                                       {60, 34000, 4},
-                                                       {80, 35000}}));
+    const std::vector<test::Rec> early = {{-60, 30000, 9}, {-40, 30000, 8}, {0, 31000},
+                                          {20, 32000, 3},  {40, 33000},     {60, 34000, 4},
+                                          {80, 35000}};
+    writeFile(dir / "early.zkd", test::recordingBytes(early));
     const std::string whole =
         engineCsv(readFile(dir / "early.zkd"), settingsWith(1, 1, 0, 0, 1), "");
     std::vector<std::string> lines;  // the data lines, each with its line end

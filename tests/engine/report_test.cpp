@@ -42,6 +42,13 @@ std::string withHead(std::vector<Rec> rest, int raw = 30000) {
 }
 
 TEST(RecordingReport, FactsOfCraftedRecordings) {
+    std::vector<Rec> noContact;
+    int t = 100;
+    for (const auto& [count, raw] : {std::pair{51, 4000}, {10, 40000}, {50, 0}, {3, 40000}}) {
+        for (int i = 0; i < count; ++i, t += 20) {
+            noContact.push_back({t, static_cast<std::uint16_t>(raw)});
+        }
+    }
     struct Case {
         const char* name;
         std::string bytes;
@@ -49,13 +56,7 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
     };
     const Case cases[] = {
         {"a gap, a backward step and a standstill",
-         withHead({{100, 30000},
-                   {5000, 30000},
-                   {5020, 30000},
-                   {4000, 30000},
-                   {4000, 30000},
-                   {4000, 30000},
-                   {4020, 30000}}),
+         withHead({{100, 3}, {5000, 3}, {5020, 3}, {4000, 3}, {4000, 3}, {4000, 3}, {4020, 3}}),
          [](const RecordingReport& r) {
              EXPECT_EQ(r.irregularSteps, 4u);  // +4900, -1020, 0, 0
              EXPECT_EQ(r.backwardSteps, 1u);
@@ -97,6 +98,15 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
              EXPECT_FALSE(r.minResistance);
              EXPECT_FALSE(r.maxConductance);
          }},
+        {"no contact for 51 samples, a second and more, then for 50", withHead(noContact),
+         [](const RecordingReport& r) {
+             EXPECT_EQ(r.noContactSamples, 101u);
+             ASSERT_EQ(r.noContact.size(), 1u);
+             EXPECT_EQ(r.noContact[0].firstRecord, 5u);
+             EXPECT_EQ(r.noContact[0].records, 51u);
+             EXPECT_FLOAT_EQ(*r.minResistance, Calc_Resistance(30000));
+             EXPECT_FLOAT_EQ(*r.maxResistance, Calc_Resistance(40000));
+         }},
         {"too short to be a recording", test::recordingBytes({{0, 1}, {20, 1}}),
          [](const RecordingReport& r) {
              ASSERT_TRUE(r.verdict);
@@ -107,23 +117,6 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
         SCOPED_TRACE(c.name);
         c.check(reportOf(c.bytes));
     }
-}
-
-TEST(RecordingReport, NoContactStretchesLongerThanASecondAreListed) {
-    std::vector<Rec> rest;
-    int t = 100;
-    for (const auto& [count, raw] : {std::pair{51, 4000}, {10, 40000}, {50, 0}, {3, 40000}}) {
-        for (int i = 0; i < count; ++i, t += 20) {
-            rest.push_back({t, static_cast<std::uint16_t>(raw)});
-        }
-    }
-    const RecordingReport r = reportOf(withHead(rest));
-    EXPECT_EQ(r.noContactSamples, 101u);
-    ASSERT_EQ(r.noContact.size(), 1u);  // 51 samples: more than a second; 50 are not
-    EXPECT_EQ(r.noContact[0].firstRecord, 5u);
-    EXPECT_EQ(r.noContact[0].records, 51u);
-    EXPECT_FLOAT_EQ(*r.minResistance, Calc_Resistance(30000));
-    EXPECT_FLOAT_EQ(*r.maxResistance, Calc_Resistance(40000));
 }
 
 // The rows a spreadsheet shows of a text: a line ends at CR LF, at a bare CR and at LF.
@@ -147,20 +140,14 @@ std::vector<std::string> sheetRows(const std::string& text) {
 TEST(RecordingReport, TagRowsAreTheLinesOfTheCsvWithAndWithoutTheTagsColumn) {
     using test::recordingBytes;
     // At period 10 a row every 200 ms, from the first record at or after 0 ms.
+    const std::vector<Rec> early = {{-60, 1, 9}, {-40, 1, 8}, {0, 1},   {20, 1},
+                                    {200, 1, 3}, {220, 1, 4}, {400, 1}, {600, 1, 5}};
     const std::pair<const char*, std::string> recordings[] = {
-        {"tags before 0 ms", recordingBytes({{-60, 100, 9},
-                                             {-40, 100, 8},
-                                             {0, 100},
-                                             {20, 100},
-                                             {200, 100, 3},
-                                             {220, 100, 4},
-                                             {400, 100},
-                                             {600, 100, 5}})},
+        {"tags before 0 ms", recordingBytes(early)},
         {"none before 0 ms",
-         recordingBytes(
-             {{-40, 100}, {0, 100, 1}, {20, 100}, {200, 100, 3}, {400, 100}, {420, 100, 6}})},
+         recordingBytes({{-40, 1}, {0, 1, 1}, {20, 1}, {200, 1, 3}, {400, 1}, {420, 1, 6}})},
         {"no row, a tag before 0 ms",
-         recordingBytes({{-100, 100, 7}, {-80, 100}, {-60, 100}, {-40, 100}, {-20, 100}})},
+         recordingBytes({{-100, 1, 7}, {-80, 1}, {-60, 1}, {-40, 1}, {-20, 1}})},
     };
     for (const auto& [name, bytes] : recordings) {
         for (const bool tags : {false, true}) {
@@ -263,11 +250,12 @@ TEST(RecordingReport, TagTableRateNamesAndCopiedCells) {
                          {"9", "-40", "-0:00:00.040", "none"},  // no line without Tags
                          {"3", "200", "0:00:00.200", "4"},      // below the header's 2 rows
                          {"4", "220", "0:00:00.220", "4"}}));
-    for (const auto& [period, name] : {std::pair{1, "50 per sec"},
-                                       {10, "5 per sec"},
-                                       {50, "1 sec"},
-                                       {250, "5 sec"},
-                                       {7, "one row every 7 samples (140 ms)"}}) {
+    const std::pair<int, const char*> rates[] = {{1, "50 per sec"},
+                                                 {10, "5 per sec"},
+                                                 {50, "1 sec"},
+                                                 {250, "5 sec"},
+                                                 {7, "one row every 7 samples (140 ms)"}};
+    for (const auto& [period, name] : rates) {
         EXPECT_EQ(rateName(period), name);
     }
     using Cells = std::vector<std::pair<int, int>>;
@@ -306,14 +294,17 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> exportTagRows(const std::st
 // Long recordings, so that runs of plain samples cross the report's blocks, in which the rows
 // and the tags' rows must still be the export's, at every rate.
 TEST(RecordingReport, LongRecordingsCountAsTheExportDoes) {
-    const auto build = [](std::int64_t start, std::size_t count, auto&& edit) {
+    // Records 20 ms apart from `start`, each of them changed by `edit` (which may move the
+    // time `t` on which the following records build).
+    using Edit = std::function<void(std::size_t i, Rec & r, std::int64_t & t)>;
+    const auto build = [](std::int64_t start, std::size_t count, const Edit& edit = {}) {
         std::vector<Rec> records;
         std::int64_t t = start;
         for (std::size_t i = 0; i < count; ++i, t += 20) {
-            Rec r{static_cast<std::int32_t>(t),
-                  static_cast<std::uint16_t>(20000 + (i + 4500) % 9000),
+            Rec r{0, static_cast<std::uint16_t>(20000 + (i + 4500) % 9000),
                   i % 1700 == 3 ? static_cast<int>(i / 1700 + 1) : -1};
-            edit(i, r, t);
+            edit ? edit(i, r, t) : void();
+            r.timeMs = static_cast<std::int32_t>(t);
             records.push_back(r);
         }
         return records;
@@ -323,37 +314,26 @@ TEST(RecordingReport, LongRecordingsCountAsTheExportDoes) {
         std::vector<Rec> records;
     };
     const Case cases[] = {
-        {"steady", build(0, 40000, [](std::size_t, Rec&, std::int64_t&) {})},
-        {"starts before 0 ms", build(-3000, 40000, [](std::size_t, Rec&, std::int64_t&) {})},
+        {"steady", build(0, 40000)},
+        {"starts before 0 ms", build(-3000, 40000)},
         {"a forward gap: the schedule is behind and catches up",
          build(0, 40000,
-               [](std::size_t i, Rec& r, std::int64_t& t) {
-                   if (i == 17000) {
-                       t += 1'000'000;
-                       r.timeMs = static_cast<std::int32_t>(t);
-                   }
-               })},
+               [](std::size_t i, Rec&, std::int64_t& t) { t += i == 17000 ? 1000000 : 0; })},
         {"a step back and a standstill", build(0, 40000,
-                                               [](std::size_t i, Rec& r, std::int64_t& t) {
-                                                   if (i == 16390) {
-                                                       t -= 5000;
-                                                   } else if (i > 30000 && i < 30004) {
-                                                       t -= 20;
-                                                   }
-                                                   r.timeMs = static_cast<std::int32_t>(t);
+                                               [](std::size_t i, Rec&, std::int64_t& t) {
+                                                   t -= i == 16390               ? 5000
+                                                        : i > 30000 && i < 30004 ? 20
+                                                                                 : 0;
                                                })},
         {"types change, some are passed over, stretches without contact",
          build(0, 40000,
                [](std::size_t i, Rec& r, std::int64_t&) {
                    r.type = "PSOTPx"[i / 5000 % 6];
-                   if (i % 7000 > 6900) {
-                       r.raw = 4000;
-                   }
+                   r.raw = i % 7000 > 6900 ? 4000 : r.raw;
                })},
         // The schedule, 2.1e9 ms behind, catches up within the recording at the longest
         // period, then passes its limit.
-        {"ends near the schedule's limit",
-         build(INT32_MAX - 20LL * 70000, 70000, [](std::size_t, Rec&, std::int64_t&) {})},
+        {"ends near the schedule's limit", build(INT32_MAX - 20LL * 70000, 70000)},
     };
     for (const Case& c : cases) {
         const std::string bytes = test::recordingBytes(c.records);

@@ -93,6 +93,15 @@ ExportOptions allColumns() {
     return o;
 }
 
+// Each file in `folder`, sorted, as "name:content".
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> files;
+    for (const std::string& name : test::listing(folder)) {
+        files.push_back(name + ":" + test::readFile(folder + "/" + name));
+    }
+    return files;
+}
+
 std::string exportOf(ByteSource& source) {
     StringSink sink;
     const ExportResult result = Export(source, sink, allColumns());
@@ -120,30 +129,24 @@ TEST(Injected, WithoutUnnamedFilesAFailedExportLeavesNoHiddenFile) {
     Result<FileSource> source = openRecording(dir / "r.zkd");
     ASSERT_TRUE(source.ok());
     gNoUnnamedFiles = true;
-    struct Case {
-        const char* name;
-        std::function<bool(std::uint64_t, std::uint64_t)> progress;
-        bool replaced;
-    };
+    const ProgressFn cancel = [](auto done, auto) { return done == 0; };
     // A workbook's own temporary files, too, are named there, and removed.
     for (const auto& [file, format] :
          {std::pair{"out.csv", OutputFormat::Csv}, std::pair{"out.xlsx", OutputFormat::Xlsx}}) {
         test::writeFile(dir / file, "earlier");
-        for (const Case& c : {Case{"cancelled", [](auto done, auto) { return done == 0; }, false},
-                              Case{"whole", {}, true}}) {
-            SCOPED_TRACE(std::string(c.name) + " " + file);
-            OutputTarget target;
-            target.path = dir / file;
-            target.existing = OutputFile::Existing::Replace;
+        for (const bool replaced : {false, true}) {  // cancelled, then whole
+            SCOPED_TRACE(file);
             ExportOptions options = allColumns();
             options.format = format;
-            const ExportResult result = exportToFile(*source, target, options, c.progress);
-            EXPECT_EQ(result.ok(), c.replaced);
+            const ExportResult result = exportToFile(
+                *source, {.path = dir / file, .existing = OutputFile::Existing::Replace}, options,
+                replaced ? ProgressFn{} : cancel);
+            EXPECT_EQ(result.ok(), replaced);
             EXPECT_EQ(test::listing(dir.path()),
                       (format == OutputFormat::Csv
                            ? std::vector<std::string>{"out.csv", "r.zkd"}
                            : std::vector<std::string>{"out.csv", "out.xlsx", "r.zkd"}));
-            EXPECT_EQ(test::readFile(dir / file) == "earlier", !c.replaced);
+            EXPECT_EQ(test::readFile(dir / file) == "earlier", !replaced);
         }
     }
     gNoUnnamedFiles = false;
@@ -166,10 +169,7 @@ TEST(Injected, AFailingBidsRunLeavesTheEarlierRunWhole) {
                             {.path = dir / "ds", .existing = OutputFile::Existing::Replace}, o);
     };
     ASSERT_TRUE(exportRun(true).ok());
-    std::vector<std::string> earlier;
-    for (const std::string& name : test::listing(beh)) {
-        earlier.push_back(name + ":" + test::readFile(beh + "/" + name));
-    }
+    const std::vector<std::string> earlier = filesIn(beh);
     struct Case {
         bool tags;
         const char* failing;  // the name whose rename fails; none: the disk is full
@@ -192,10 +192,7 @@ TEST(Injected, AFailingBidsRunLeavesTheEarlierRunWhole) {
         gFailRenameOnto = nullptr;
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.error->describe(), c.message);
-        std::vector<std::string> now;
-        for (const std::string& name : test::listing(beh)) {
-            now.push_back(name + ":" + test::readFile(beh + "/" + name));
-        }
+        const std::vector<std::string> now = filesIn(beh);
         EXPECT_TRUE(now == earlier) << now.size() << " files, " << earlier.size() << " before";
     }
 }

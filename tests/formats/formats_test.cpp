@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "test_files.hpp"
 #include "zk/cli/zkexport.hpp"
 #include "zk/engine/byte_source.hpp"
 #include "zk/engine/conversions.hpp"
@@ -220,19 +221,6 @@ TEST(Columns, OrderAndEmptyConductanceFieldInTheCsv) {
     EXPECT_EQ(result.rowsWithoutConductance, 2U);
 }
 
-TEST(Columns, TheOriginalColumnsGiveTheGoldenCsv) {
-    std::ifstream zkd(ZK_SOURCE_DIR "/examples/sample.zkd", std::ios::binary);
-    std::ifstream csv(ZK_SOURCE_DIR "/examples/sample.csv", std::ios::binary);
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(zkd), {}};
-    const std::string golden{std::istreambuf_iterator<char>(csv), {}};
-    ExportOptions o = allColumns(10, true);
-    o.IncludeSeconds = o.IncludeConductance = false;
-    MemorySource source(bytes);
-    StringSink sink;
-    ASSERT_TRUE(Export(source, sink, o).ok());
-    EXPECT_EQ(sink.text(), golden);
-}
-
 // The row source, the CSV (with one lane and with two) and the plain model agree, line for
 // line, on random recordings at every rate and with several sets of columns.
 TEST(RowSource, RowsAreTheCsvLinesOnRandomRecordings) {
@@ -304,26 +292,23 @@ TEST(RowSource, TagsSharingARowAndTagsBeforeTheFirstRow) {
     }
 }
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "zk-formats-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const std::string& path() const { return path_; }
+// A scratch folder named as a text; files() lists everything in it, sorted.
+struct TempDir : test::TempDir {
+    std::string path() const { return test::TempDir::path().string(); }
     std::vector<std::string> files() const {
         std::vector<std::string> found;
-        for (const auto& e : fs::recursive_directory_iterator(path_)) {
-            found.push_back(e.path().string().substr(path_.size()));
+        for (const auto& e : fs::recursive_directory_iterator(path())) {
+            found.push_back(e.path().string().substr(path().size()));
         }
         std::sort(found.begin(), found.end());
         return found;
     }
-
-  private:
-    std::string path_;
 };
+
+// Writes a recording's bytes to `path`.
+void saveRecording(const std::string& path, const std::vector<unsigned char>& bytes) {
+    test::writeFile(path, std::string(bytes.begin(), bytes.end()));
+}
 
 // ---- EDF+ and BDF+, read strictly by the rules of the format, at every period ----
 
@@ -516,60 +501,49 @@ TEST(ExportToFile, FailuresLeaveNoFile) {
     const std::string earlier = dir.path() + "/earlier.edf";
     // Records before 0 ms only, one with a tag: no row, a tag before the first row.
     const std::string noRows = dir.path() + "/norows.zkd";
-    {
-        std::mt19937 random(5);
-        const auto bytes = randomRecording(random, 200000, 0);
-        std::ofstream(recording, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        std::ofstream(earlier) << "earlier";
-        std::ofstream none(noRows, std::ios::binary);
-        for (int i = 0; i < 10; ++i) {
-            const auto r = record(-1000 + 20 * i, 30000, i == 2 ? 7 : -1);
-            none.write(reinterpret_cast<const char*>(r.data()), kRecordSize);
-        }
+    std::mt19937 random(5);
+    saveRecording(recording, randomRecording(random, 200000, 0));
+    test::writeFile(earlier, "earlier");
+    std::vector<unsigned char> none;
+    for (int i = 0; i < 10; ++i) {
+        const auto r = record(-1000 + 20 * i, 30000, i == 2 ? 7 : -1);
+        none.insert(none.end(), r.begin(), r.end());
     }
+    saveRecording(noRows, none);
     ASSERT_EQ(::mkfifo((dir.path() + "/fifo").c_str(), 0600), 0);
     const auto before = dir.files();
     const auto cancel = [](std::uint64_t done, std::uint64_t) { return done == 0; };
+    using F = OutputFormat;
+    using E = ErrorCode;
+    const std::string d = dir.path();
     struct Case {
         const char* what;
-        OutputFormat format;
+        F format;
         std::string path;
         ProgressFn progress;
-        ErrorCode code;
+        E code;
         std::int16_t period = 10;
         std::string subject = "01";
         std::string input = {};  // else the random recording
         bool replace = false;
     };
     const Case cases[] = {
-        {"folder missing",
-         OutputFormat::Edf,
-         dir.path() + "/none/x.edf",
-         {},
-         ErrorCode::OpenFailed},
-        {"exists", OutputFormat::Edf, earlier, {}, ErrorCode::OutputExists},
-        {"cancel edf", OutputFormat::Edf, dir.path() + "/x.edf", cancel, ErrorCode::Cancelled},
-        {"cancel bdf", OutputFormat::Bdf, dir.path() + "/x.bdf", cancel, ErrorCode::Cancelled},
-        {"cancel xlsx", OutputFormat::Xlsx, dir.path() + "/x.xlsx", cancel, ErrorCode::Cancelled},
-        {"cancel bids", OutputFormat::Bids, dir.path() + "/ds", cancel, ErrorCode::Cancelled},
-        {"bad label",
-         OutputFormat::Bids,
-         dir.path() + "/ds",
-         {},
-         ErrorCode::InvalidSettings,
-         10,
-         "a-b"},
-        {"no rate", OutputFormat::Edf, dir.path() + "/x.edf", {}, ErrorCode::InvalidSettings, 0},
-        {"stream", OutputFormat::Xlsx, "/dev/stdout", {}, ErrorCode::OpenFailed},
-        {"recording", OutputFormat::Xlsx, recording, {}, ErrorCode::OpenFailed},
+        {"folder missing", F::Edf, d + "/none/x.edf", {}, E::OpenFailed},
+        {"exists", F::Edf, earlier, {}, E::OutputExists},
+        {"cancel edf", F::Edf, d + "/x.edf", cancel, E::Cancelled},
+        {"cancel bdf", F::Bdf, d + "/x.bdf", cancel, E::Cancelled},
+        {"cancel xlsx", F::Xlsx, d + "/x.xlsx", cancel, E::Cancelled},
+        {"cancel bids", F::Bids, d + "/ds", cancel, E::Cancelled},
+        {"bad label", F::Bids, d + "/ds", {}, E::InvalidSettings, 10, "a-b"},
+        {"no rate", F::Edf, d + "/x.edf", {}, E::InvalidSettings, 0},
+        {"stream", F::Xlsx, "/dev/stdout", {}, E::OpenFailed},
+        {"recording", F::Xlsx, recording, {}, E::OpenFailed},
         // Without a seek, neither a header's count nor a zip's directory can be finished.
-        {"pipe edf", OutputFormat::Edf, dir.path() + "/fifo", {}, ErrorCode::OpenFailed},
-        {"pipe xlsx", OutputFormat::Xlsx, dir.path() + "/fifo", {}, ErrorCode::OpenFailed},
-        {"device", OutputFormat::Bdf, "/dev/zero", {}, ErrorCode::OpenFailed, 10, "01", {}, true},
-        {"no rows edf", OutputFormat::Edf, earlier, {}, ErrorCode::NoRows, 10, "01", noRows, true},
-        {"no rows bdf", OutputFormat::Bdf, earlier, {}, ErrorCode::NoRows, 1, "01", noRows, true},
+        {"pipe edf", F::Edf, d + "/fifo", {}, E::OpenFailed},
+        {"pipe xlsx", F::Xlsx, d + "/fifo", {}, E::OpenFailed},
+        {"device", F::Bdf, "/dev/zero", {}, E::OpenFailed, 10, "01", {}, true},
+        {"no rows edf", F::Edf, earlier, {}, E::NoRows, 10, "01", noRows, true},
+        {"no rows bdf", F::Bdf, earlier, {}, E::NoRows, 1, "01", noRows, true},
     };
     for (const Case& c : cases) {
         Result<FileSource> source = openRecording(c.input.empty() ? recording : c.input);
@@ -589,8 +563,7 @@ TEST(ExportToFile, FailuresLeaveNoFile) {
         EXPECT_EQ(r.error->code(), c.code) << c.what << ": " << r.error->describe();
         EXPECT_EQ(dir.files(), before) << c.what;
     }
-    std::ifstream in(earlier);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "earlier");
+    EXPECT_EQ(test::readFile(earlier), "earlier");
 }
 
 // A workbook goes on in a new sheet when one is full; every format names what it wrote.
@@ -598,72 +571,26 @@ TEST(ExportToFile, FormatsNameTheirFiles) {
     TempDir dir;
     Result<FileSource> source = openRecording(ZK_SOURCE_DIR "/examples/sample.zkd");
     ASSERT_TRUE(source.ok());
-    struct Case {
-        OutputFormat format;
-        std::string path;
-        std::vector<std::string> files;
-        std::uint64_t rows;
-    };
-    const std::string ds = dir.path() + "/ds";
-    const std::string beh = ds + "/sub-01/ses-2/beh/sub-01_ses-2_task-rest_";
-    const Case cases[] = {
-        {OutputFormat::Xlsx, dir.path() + "/a.xlsx", {dir.path() + "/a.xlsx"}, 3000},
-        {OutputFormat::Edf, dir.path() + "/a.edf", {dir.path() + "/a.edf"}, 3000},
-        {OutputFormat::Bdf, dir.path() + "/a.bdf", {dir.path() + "/a.bdf"}, 3000},
+    const std::string d = dir.path(), beh = d + "/ds/sub-01/ses-2/beh/sub-01_ses-2_task-rest_";
+    const std::tuple<OutputFormat, std::string, std::vector<std::string>> cases[] = {
+        {OutputFormat::Xlsx, d + "/a.xlsx", {d + "/a.xlsx"}},
+        {OutputFormat::Edf, d + "/a.edf", {d + "/a.edf"}},
+        {OutputFormat::Bdf, d + "/a.bdf", {d + "/a.bdf"}},
         {OutputFormat::Bids,
-         ds,
+         d + "/ds",
          {beh + "physio.tsv.gz", beh + "physio.json", beh + "events.tsv", beh + "events.json",
-          ds + "/dataset_description.json"},
-         3000},
+          d + "/ds/dataset_description.json"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [format, path, files] : cases) {
         ExportOptions o = allColumns(10);
-        o.format = c.format;
+        o.format = format;
         o.choices = {.subject = "01", .session = "2", .task = "rest", .sheetRows = 1000};
-        const ExportResult r = exportToFile(*source, {.path = c.path}, o);
+        const ExportResult r = exportToFile(*source, {.path = path}, o);
         ASSERT_TRUE(r.ok()) << r.error->describe();
-        EXPECT_EQ(r.files, c.files);
-        EXPECT_EQ(r.rowsWritten, c.rows);
+        EXPECT_EQ(r.files, files);
+        EXPECT_EQ(r.rowsWritten, 3000U);
         EXPECT_EQ(r.tagsLeftOut, 0U);
     }
-}
-
-// The samples of a long BIDS run are compressed in several blocks on two threads: the file
-// reads back, with zlib, as the CSV's value columns less their sign position.
-TEST(ExportToFile, BidsSamplesOverSeveralBlocks) {
-    TempDir dir;
-    const std::string recording = dir.path() + "/long.zkd";
-    std::mt19937 random(11);
-    const auto bytes = randomRecording(random, 250000, 0);
-    std::ofstream(recording, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    ExportOptions o = allColumns(1);
-    o.IncludeTime = o.IncludeSeconds = o.IncludeTags = false;
-    std::string expected, field;
-    for (const char c : csvOf(bytes, o)) {
-        if (c == ',' || c == '\r') {
-            expected += field.empty() ? "n/a" : field.substr(field[0] == ' ');
-            expected += c == ',' ? '\t' : '\n';
-            field.clear();
-        } else if (c != '\n') {
-            field += c;
-        }
-    }
-    ASSERT_GT(expected.size(), 3U << 20);
-
-    Result<FileSource> source = openRecording(recording);
-    ASSERT_TRUE(source.ok());
-    o.format = OutputFormat::Bids;
-    o.choices = {.subject = "1", .task = "t"};
-    ASSERT_TRUE(exportToFile(*source, {.path = dir.path() + "/ds"}, o).ok());
-    gzFile gz = gzopen((dir.path() + "/ds/sub-1/beh/sub-1_task-t_physio.tsv.gz").c_str(), "rb");
-    ASSERT_NE(gz, nullptr);
-    std::string text(expected.size() + 1, '\0');
-    text.resize(
-        static_cast<std::size_t>(gzread(gz, text.data(), static_cast<unsigned>(text.size()))));
-    gzclose(gz);
-    EXPECT_TRUE(text == expected);
 }
 
 // The physio sidecar at every rate and with every set of value columns: the rate as the exact
@@ -677,11 +604,8 @@ TEST(ExportToFile, BidsSidecarAtEveryRateAndColumnSet) {
         const auto r = record(i * 20, static_cast<std::uint16_t>(i * 33));
         bytes.insert(bytes.end(), r.begin(), r.end());
     }
-    const std::string recording = dir.path() + "/r.zkd";
-    std::ofstream(recording, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    Result<FileSource> source = openRecording(recording);
+    saveRecording(dir.path() + "/r.zkd", bytes);
+    Result<FileSource> source = openRecording(dir.path() + "/r.zkd");
     ASSERT_TRUE(source.ok());
     const std::pair<const char*, bool ExportOptions::*> kValues[] = {
         {"data", &ExportOptions::IncludeData},
@@ -827,109 +751,84 @@ TEST(ExportToFile, ABidsRunIsReplacedWholeAndNeverMixed) {
 // is written.
 TEST(Zkexport, FormatChoiceAndUsageErrors) {
     TempDir dir;
-    const std::string run = dir.path() + "/run1.zkd";
-    fs::copy_file(ZK_SOURCE_DIR "/examples/sample.zkd", run);
+    const std::string d = dir.path();
+    fs::copy_file(ZK_SOURCE_DIR "/examples/sample.zkd", d + "/run1.zkd");
     // Written in May 1984, before the years of EDF+: an estimated start that it cannot hold.
-    const std::string old = dir.path() + "/old.zkd";
-    fs::copy_file(run, old);
+    fs::copy_file(d + "/run1.zkd", d + "/old.zkd");
     const timeval may1984[2] = {{453456000, 0}, {453456000, 0}};  // 1984-05-15 08:00 UTC
-    ASSERT_EQ(::utimes(old.c_str(), may1984), 0);
+    ASSERT_EQ(::utimes((d + "/old.zkd").c_str(), may1984), 0);
     // No row, only a tag marked before 0 ms: a BIDS run can't be empty.
-    const std::string empty = dir.path() + "/empty.zkd";
-    std::ofstream rows(empty, std::ios::binary);
+    std::vector<unsigned char> empty;
     for (std::int32_t time = -200; time < 0; time += 20) {
         const auto r = record(time, 30000, time == -100 ? 7 : -1);
-        rows.write(reinterpret_cast<const char*>(r.data()), static_cast<std::streamsize>(r.size()));
+        empty.insert(empty.end(), r.begin(), r.end());
     }
-    rows.close();
-    fs::create_directories(dir.path() + "/ds3/dataset_description.json");
+    saveRecording(d + "/empty.zkd", empty);
+    fs::create_directories(d + "/ds3/dataset_description.json");
+    const std::string bids = "--format bids --subject 7 --task t ", edf = "0       X X X X";
+    const std::string bdf =
+        "\xff"
+        "BIOSEMI";
     struct Case {
-        std::vector<std::string> args;
+        std::string line;  // "@" stands for the folder, "~" for a space within an argument
         int status;
-        std::string made;    // a file the run makes, with the first bytes it begins with;
-        std::string begins;  // without one, words of the message
-        std::string says = {};  // in what it prints on standard error
+        std::string says;                    // in what it prints on standard error
+        std::string made = {}, begins = {};  // a file the run makes, the bytes it begins with
     };
     const Case cases[] = {
-        {{"-o", dir.path() + "/a.XLSX", run}, 0, "/a.XLSX", "PK"},
-        {{"--format", "edf", "-p", "10", run}, 0, "/run1.edf", "0       X X X X"},
-        {{"--format", "bdf", run},
-         0,
-         "/run1.bdf",
-         "\xff"
-         "BIOSEMI"},
-        {{"--format", "csv", "-o", dir.path() + "/b.tsv", run}, 0, "/b.tsv", "Time(msec)"},
-        {{"--format", "edf", "-o", dir.path() + "/b", run}, 0, "/b", "0       X X X X"},
-        {{"--heading", "Run 1", "-o", dir.path() + "/h.bdf", run},
-         0,
-         "/h.bdf",
-         "\xff"
-         "BIOSEMI",
-         "h.bdf: note: the heading has no place in the file and was left out\n"},
+        {"-o @/a.XLSX @/run1.zkd", 0, "", "/a.XLSX", "PK"},
+        {"--format edf -p 10 @/run1.zkd", 0, "", "/run1.edf", edf},
+        {"--format bdf @/run1.zkd", 0, "", "/run1.bdf", bdf},
+        {"--format csv -o @/b.tsv @/run1.zkd", 0, "", "/b.tsv", "Time(msec)"},
+        {"--format edf -o @/b @/run1.zkd", 0, "", "/b", edf},
+        {"--heading Run~1 -o @/h.bdf @/run1.zkd", 0,
+         "h.bdf: note: the heading has no place in the file and was left out\n", "/h.bdf", bdf},
+        {bids + "-d @/ds @/run1.zkd", 0, "", "/ds/sub-7/beh/sub-7_task-t_physio.tsv.gz",
+         "\x1f\x8b"},
         // An output named for another format than the one asked for.
-        {{"--format", "csv", "-o", dir.path() + "/b.edf", run},
-         2,
-         "",
-         "",
-         "--output " + dir.path() +
-             "/b.edf ends in .edf, the extension of edf files, but "
-             "--format is csv: give it a name ending in .csv"},
-        {{"--format", "xlsx", "-o", dir.path() + "/c.BDF", run}, 2, "", "", ".BDF ends in .bdf"},
-        {{"--format", "edf", old}, 1, "", "", ": the start 1984-05-1"},
-        {{"--format", "bdf", old},
-         1,
-         "",
-         "",
+        {"--format csv -o @/b.edf @/run1.zkd", 2,
+         "--output @/b.edf ends in .edf, the extension of edf files, but --format is csv: give it "
+         "a name ending in .csv"},
+        {"--format xlsx -o @/c.BDF @/run1.zkd", 2, ".BDF ends in .bdf"},
+        {"--format edf @/old.zkd", 1, ": the start 1984-05-1"},
+        {"--format bdf @/old.zkd", 1,
          ", estimated from the recording file's time, lies outside the years 1985 to 2084 that "
          "BDF+ can hold; give the recording's start (zkexport --start"},
-        {{"--format", "bids", "-d", dir.path() + "/ds", "--subject", "7", "--task", "t", run},
-         0,
-         "/ds/sub-7/beh/sub-7_task-t_physio.tsv.gz",
-         "\x1f\x8b"},
-        {{"--format", "odt", run}, 2, "", ""},
-        {{"--format", "edf", "-o", "-", run}, 2, "", ""},
-        {{"--format", "edf", "-c", "time,seconds,tags", run}, 2, "", ""},
-        {{"--format", "bids", "-o", dir.path() + "/x", "--subject", "7", "--task", "t", run},
-         2,
-         "",
-         ""},
-        {{"--format", "bids", "-d", dir.path() + "/ds2", "--task", "t", run}, 2, "", ""},
-        {{"--format", "bids", "-d", dir.path() + "/ds2", "--subject", "7", "--task", "t-1", run},
-         2,
-         "",
-         ""},
-        {{"--format", "bids", "-d", dir.path() + "/ds2", "--subject", "7", "--task", "t", run, run},
-         2,
-         "",
-         ""},
-        {{"--format", "bids", "-d", dir.path() + "/ds2", "--subject", "7", "--task", "t", "-c",
-          "data,tags", empty},
-         1,
-         "",
+        {"--format odt @/run1.zkd", 2, ""},
+        {"--format edf -o - @/run1.zkd", 2, ""},
+        {"--format edf -c time,seconds,tags @/run1.zkd", 2, ""},
+        {bids + "-o @/x @/run1.zkd", 2, ""},
+        {"--format bids -d @/ds2 --task t @/run1.zkd", 2, ""},
+        {"--format bids -d @/ds2 --subject 7 --task t-1 @/run1.zkd", 2, ""},
+        {bids + "-d @/ds2 @/run1.zkd @/run1.zkd", 2, ""},
+        {bids + "-d @/ds2 -c data,tags @/empty.zkd", 1,
          "physio.tsv.gz: has no rows to write; a BIDS run cannot be empty"},
-        {{"--format", "bids", "-d", dir.path() + "/ds3", "--subject", "7", "--task", "t", run},
-         1,
-         "",
+        {bids + "-d @/ds3 @/run1.zkd", 1,
          "dataset_description.json: is a folder; a dataset's description is a JSON file"},
-        {{"--session", "1", run}, 2, "", ""},
-        {{"--start", "2026-13-01 00:00:00", run}, 2, "", ""},
-        {{"--format", "edf", "--start", "1984-12-31 23:59:59", run}, 2, "", ""},
+        {"--session 1 @/run1.zkd", 2, ""},
+        {"--start 2026-13-01~00:00:00 @/run1.zkd", 2, ""},
+        {"--format edf --start 1984-12-31~23:59:59 @/run1.zkd", 2, ""},
+    };
+    const auto expand = [&](std::string text) {
+        for (std::size_t at; (at = text.find_first_of("@~")) != std::string::npos;) {
+            text.replace(at, 1, text[at] == '@' ? d : " ");
+        }
+        return text;
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
         const auto before = dir.files();
+        std::vector<std::string> args = test::words(c.line);
+        std::transform(args.begin(), args.end(), args.begin(), expand);
         std::ostringstream out, err;
         cli::Console console{.out = out, .err = err, .now = {}};
-        EXPECT_EQ(cli::runZkExport(c.args, console), c.status) << c.args[1] << err.str();
-        EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+        EXPECT_EQ(cli::runZkExport(args, console), c.status) << err.str();
+        EXPECT_NE(err.str().find(expand(c.says)), std::string::npos) << err.str();
         if (c.made.empty()) {
-            EXPECT_EQ(dir.files(), before) << c.args[1];
-            EXPECT_NE(err.str().find(c.begins), std::string::npos) << err.str();
-            continue;
+            EXPECT_EQ(dir.files(), before);
+        } else {
+            EXPECT_EQ(test::readFile(d + c.made).substr(0, c.begins.size()), c.begins);
         }
-        std::ifstream made(dir.path() + c.made, std::ios::binary);
-        std::string head(c.begins.size(), '\0');
-        made.read(head.data(), static_cast<std::streamsize>(head.size()));
-        EXPECT_EQ(head, c.begins) << c.made;
     }
 }
 

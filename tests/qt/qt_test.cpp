@@ -54,10 +54,9 @@ QTimer* rejecter() {
     return timer;
 }
 
-// Runs `answer` on the next modal dialog of type T (and of that object name, when one is given),
-// once it is up. The wait is measured in time, not in timer rounds, so that a slow start on a
-// loaded machine does not use it up; it gives up after 30 s. A dialog that the answer leaves up (an answer Qt ignored) is rejected, and so is
-// every dialog after a wait gave up: each is a failure, never a hang.
+// Runs `answer` on the next modal dialog of type T (and of that object name, when given) once it
+// is up, waiting up to 30 s of time (not timer rounds, which a loaded machine uses up). A dialog
+// the answer leaves up, and every dialog after a wait gave up, is rejected: a failure, no hang.
 template <class T>
 void whenModal(std::function<void(T*)> answer, const char* name = nullptr) {
     auto wait = std::make_shared<std::function<void()>>();
@@ -138,12 +137,11 @@ TEST_F(QtWindow, EveryControlCarriesItsNameAndReachesTheLogic) {
         EXPECT_EQ(settings.UpdatePeriod, period) << name;
     }
     using S = zk::ExportSettings;
-    for (const auto& [name, flag] : {std::pair{"chkHeader", &S::IncludeHeaders},
-                                     {"chkTime", &S::IncludeTime},
-                                     {"chkData", &S::IncludeData},
-                                     {"chkBase", &S::IncludeBaseline},
-                                     {"chkRes", &S::IncludeResistance},
-                                     {"chkTags", &S::IncludeTags}}) {
+    const std::pair<const char*, bool S::*> boxes[] = {
+        {"chkHeader", &S::IncludeHeaders}, {"chkTime", &S::IncludeTime},
+        {"chkData", &S::IncludeData},      {"chkBase", &S::IncludeBaseline},
+        {"chkRes", &S::IncludeResistance}, {"chkTags", &S::IncludeTags}};
+    for (const auto& [name, flag] : boxes) {
         auto* box = child<QCheckBox>(name);
         for (const auto state : {Qt::Checked, Qt::PartiallyChecked, Qt::Unchecked}) {
             box->setCheckState(state);  // partially checked counts as checked
@@ -308,10 +306,6 @@ TEST_F(QtWindow, OneDroppedRecordingIsLoadedAndThePreviewDrawsIt) {
     EXPECT_TRUE(child<QLabel>("lblSelection")->text().startsWith("No selection"));
 }
 
-}  // namespace
-
-namespace {
-
 // What a person sees: a long path keeps its file name in view (the whole path in the tooltip
 // and in what the logic reads back), Tab into Update Rate lands on the chosen option, the
 // preview opens beside the window and Escape closes it. The report names the rate in the
@@ -359,10 +353,6 @@ TEST_F(QtWindow, LongPathsTabsAndThePreviewReadWell) {
               "1\t10000\t0:00:10.000\t13\n2\t30000\t0:00:30.000\t33\n");
 }
 
-}  // namespace
-
-namespace {
-
 // The keyboard opens every menu: Alt and the underlined letter, and F10 the first. Every window
 // fits the screen: the status line shows the whole of a long text on as many lines as it needs
 // (the window grows, within the screen), the preview is no wider than the screen whatever its
@@ -370,11 +360,12 @@ namespace {
 TEST_F(QtWindow, MenusOpenFromTheKeyboardAndEveryWindowFitsTheScreen) {
     window->activateWindow();
     QCoreApplication::processEvents();
-    for (const auto& [key, menu] : {std::pair{Qt::Key_F, "mnuFile"},
-                                    {Qt::Key_V, "mnuView"},
-                                    {Qt::Key_O, "mnuOptions"},
-                                    {Qt::Key_H, "mnuHelp"},
-                                    {Qt::Key_F10, "mnuFile"}}) {
+    const std::pair<Qt::Key, const char*> menus[] = {{Qt::Key_F, "mnuFile"},
+                                                     {Qt::Key_V, "mnuView"},
+                                                     {Qt::Key_O, "mnuOptions"},
+                                                     {Qt::Key_H, "mnuHelp"},
+                                                     {Qt::Key_F10, "mnuFile"}};
+    for (const auto& [key, menu] : menus) {
         QTest::keyClick(&*window, key, key == Qt::Key_F10 ? Qt::NoModifier : Qt::AltModifier);
         auto* open = child<QMenu>(menu);
         EXPECT_TRUE(open->isVisible()) << menu;

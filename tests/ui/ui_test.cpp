@@ -563,13 +563,17 @@ TEST_F(CommandTest, ChoicesAFormatCantUseAreMendedInTheDialogBeforeAnythingIsWri
     } cases[] = {
         {C{.subject = "s-1", .session = "a b", .task = "ré", .start = "yesterday"}, 4, allFour,
          badLabels},
-        {C{.subject = "", .task = ""}, 4, {},
+        {C{.subject = "", .task = ""},
+         4,
+         {},
          {{F::Subject, "needs a subject label"}, {F::Task, "needs a task label"}}},
         {C{.subject = "s-1", .start = "2024-02-30 10:00:00"}, 0, {badLabels[0], feb24}, {}},
         // A start is typed for the recording loaded, in the dialog: one in the file is not used.
         {C{.start = "2024-02-30 10:00:00"}, 1, {feb24}, {}},
         {C{.start = "2026-02-29 10:00:00"}, 2, {{F::Start, "February 2026 has 28 days"}}, {}},
-        {C{.start = "2024-13-01 10:00:00"}, 3, {{F::Start, "no such date: there is no month 13"}},
+        {C{.start = "2024-13-01 10:00:00"},
+         3,
+         {{F::Start, "no such date: there is no month 13"}},
          {}},
         {C{.start = "2024-03-18 24:00:00"}, 2, {{F::Start, "is no such time of day"}}, {}},
         {C{.start = "2024-3-18 10:00:00"}, 2, {{F::Start, "is not of the form"}}, {}},
@@ -677,8 +681,7 @@ TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
                   loaded.IncludeConductance ? "Options adds Conductance(uS)" : "");
         tk.logic.mnuOptionsSeconds_Click(true);
         tk.logic.mnuOptionsConductance_Click(true);
-        EXPECT_EQ(tk.captions[Control::lblColumns],
-                  "Options adds Time(sec) and Conductance(uS)");
+        EXPECT_EQ(tk.captions[Control::lblColumns], "Options adds Time(sec) and Conductance(uS)");
         tk.logic.mnuOptionsSeconds_Click(c.seconds);
         tk.logic.mnuOptionsConductance_Click(c.conductance);
         EXPECT_EQ(tk.captions[Control::lblColumns], c.note);
@@ -820,7 +823,13 @@ TEST_F(CommandTest, ADatasetIsChosenAsAFolderNeverInsideAnotherAndARunIsReplaced
     writeFile(out / "csvs/a.csv", "1\r\n");
     fs::create_directories(out / "empty");
     writeFile(out / "old.csv", "earlier");
-    const std::string o = out.string() + "/";
+    const std::string o = out.string() + "/", wrote = "300 samples written to " + o;
+    const std::string rows = "300 rows written to " + o + "old.csv", other = "holds other files";
+    const std::string inDs = "lies inside the BIDS dataset " + ds.string();
+    const std::string toDs = wrote + "ds1", dsShown = o + "|ds1";
+    const std::string inside = (ds / "sub-01").string() + "/|beh",
+                      runFiles = (run / "sub-01_task-rest_physio.tsv.gz").string() + "\n" +
+                                 (run / "sub-01_task-rest_physio.json").string();
     const struct {
         const char* name;
         std::size_t type;
@@ -832,81 +841,16 @@ TEST_F(CommandTest, ADatasetIsChosenAsAFolderNeverInsideAnotherAndARunIsReplaced
         std::string question;                             // a piece of the question
         std::string written;  // what the status line begins with; empty: nothing written
     } cases[] = {
-        {"dataset selected",
-         4,
-         ds,
-         {ds},
-         {},
-         {o + "|ds1"},
-         "",
-         "",
-         "300 samples written to " + ds.string()},
-        {"run exists: no",
-         4,
-         o,
-         {ds},
-         {false},
-         {o + "|"},
-         "",
-         "exists:\n" + (run / "sub-01_task-rest_physio.tsv.gz").string() + "\n" +
-             (run / "sub-01_task-rest_physio.json").string(),
-         ""},
-        {"run exists: yes",
-         4,
-         o,
-         {ds},
-         {true},
-         {o + "|"},
-         "",
-         "Do you want to replace them?",
-         "300 samples written to " + ds.string()},
-        {"inside the dataset, then the dataset",
-         4,
-         run,
-         {run, ds},
-         {true},
-         {(ds / "sub-01").string() + "/|beh", o + "|ds1"},
-         "lies inside the BIDS dataset " + ds.string(),
-         "",
-         "300 samples written to " + ds.string()},
-        {"a folder of CSVs, then cancel",
-         4,
-         o,
-         {out / "csvs", std::nullopt},
-         {},
-         {o + "|", o + "|csvs"},
-         "holds other files and is not a BIDS dataset",
-         "",
-         ""},
-        {"an empty folder",
-         4,
-         o,
-         {out / "empty"},
-         {},
-         {o + "|"},
-         "",
-         "",
-         "300 samples written to " + o + "empty"},
-        {"a new folder",
-         4,
-         o,
-         {out / "new"},
-         {},
-         {o + "|"},
-         "",
-         "",
-         "300 samples written to " + o + "new"},
+        {"dataset selected", 4, ds, {ds}, {}, {dsShown}, "", "", toDs},
+        {"run exists: no", 4, o, {ds}, {false}, {o + "|"}, "", "exists:\n" + runFiles, ""},
+        {"run exists: yes", 4, o, {ds}, {true}, {o + "|"}, "", "to replace them?", toDs},
+        {"inside, then the dataset", 4, run, {run, ds}, {true}, {inside, dsShown}, inDs, "", toDs},
+        {"CSVs, then cancel", 4, o, {out / "csvs", {}}, {}, {o + "|", o + "|csvs"}, other, "", ""},
+        {"an empty folder", 4, o, {out / "empty"}, {}, {o + "|"}, "", "", wrote + "empty"},
+        {"a new folder", 4, o, {out / "new"}, {}, {o + "|"}, "", "", wrote + "new"},
         {"chooser cancelled", 4, o, {std::nullopt}, {}, {o + "|"}, "", "", ""},
         {"no extension, file exists: no", 0, o + "old", {}, {false}, {}, "", "old.csv", ""},
-        {"no extension, file exists: yes",
-         0,
-         o + "old",
-         {},
-         {true},
-         {},
-         "",
-         "old.csv",
-         "300 rows written to " + o + "old.csv"},
+        {"no extension, file exists: yes", 0, o + "old", {}, {true}, {}, "", "old.csv", rows},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
