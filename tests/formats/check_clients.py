@@ -200,8 +200,22 @@ def check_xlsx(args):
     for cell in book["Tags"][1]:
         assert cell.column_letter in widths, cell.value  # else the default: 8 characters
         assert widths[cell.column_letter].width >= len(cell.value) + 1, cell.value
+
+    # The workbook's own file outgrows a file-size limit that each of its temporary files (a
+    # sheet of 2,000 rows) keeps within: the write fails with the system's cause and none of the
+    # library's own messages, and the earlier file stays.
+    many = os.path.join(args.work, "many.zkd")
+    run(args.zkgen, "--records", 120000, "-o", many)
+    limited = os.path.join(args.work, "limited.xlsx")
+    open(limited, "w").write("earlier")
+    done = subprocess.run(["/bin/sh", "-c", "trap '' XFSZ; ulimit -f 1024; exec \"$0\" \"$@\"",
+                           args.workbook_tool, many, limited, "1", "2000"],
+                          capture_output=True, text=True, timeout=120)
+    assert (done.returncode, done.stderr) == (
+        1, f"{limited}: cannot write the workbook: File too large\n"), done
+    assert open(limited).read() == "earlier"
     print("workbook: every sheet's numbers as in the CSV, sheets split at exactly their limit; "
-          "every tag's row; text as given; a date for the start")
+          "every tag's row; text as given; a date for the start; a failed write names its cause")
 
 
 def check_bids(args):
