@@ -847,7 +847,12 @@ std::optional<ExportChoices> QtMainWindow::exportOptionsDialog(
 ExportResult QtMainWindow::runWithProgress(const std::string& label, const ui::ExportJob& job) {
     QProgressDialog dialog(displayPath(label), "Cancel", 0, kProgressSteps, this);
     dialog.setObjectName("dlgProgress");
-    auto* text = new QLabel(displayPath(label));
+    // A long path is shortened in its middle, so that the dialog stays within the screen; the
+    // whole of it is the tooltip.
+    const QString whole = displayPath(label);
+    const int room = (screen() != nullptr ? screen()->availableGeometry().width() : 1024) * 3 / 4;
+    auto* text = new QLabel(fontMetrics().elidedText(whole, Qt::ElideMiddle, room));
+    text->setToolTip(whole);
     text->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     dialog.setLabel(text);
     dialog.setWindowTitle(ui::MainWindow::kCaption);
