@@ -144,8 +144,10 @@ QString elidePath(const QString& text, const QFontMetrics& fm, int room) {
     const qsizetype slash = text.lastIndexOf('/');
     if (slash >= 0) {
         const QString tail = text.mid(slash + 1);
-        const int headRoom = room - fm.horizontalAdvance(tail);
-        if (headRoom > fm.horizontalAdvance(QStringLiteral("/\u2026/"))) {
+        // The two parts measured apart can come to a pixel or two less than measured together
+        // (kerning, rounding): a little less room for the folders then keeps the name whole.
+        for (int headRoom = room - fm.horizontalAdvance(tail);
+             headRoom > fm.horizontalAdvance(QStringLiteral("/\u2026/")); headRoom -= 2) {
             const QString shown =
                 fm.elidedText(text.left(slash + 1), Qt::ElideMiddle, headRoom) + tail;
             if (fm.horizontalAdvance(shown) <= room) {
