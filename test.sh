@@ -9,6 +9,10 @@ cd "$(dirname "$0")"
 source tools/quietly.sh
 
 tools/install-deps.sh --gui --test
+
+# Every C++ file as .clang-format lays it out; the differences are printed.
+find engine settings ui cli app tools tests bench \( -name '*.cpp' -o -name '*.hpp' \) -print0 |
+  xargs -0 clang-format --dry-run -Werror || { echo "test.sh: run clang-format -i on the files above" >&2; exit 1; }
 quietly build/configure.log cmake --preset dev
 quietly build/build.log cmake --build --preset dev -j"$(nproc)"
 ctest --preset dev

@@ -7,7 +7,7 @@ set -euo pipefail
 
 # What the default build (programs, tests and micro-benchmarks) needs, the libraries of the
 # output formats included: workbooks, BIDS (zlib or ISA-L, JSON).
-packages=(cmake g++ make pkg-config libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake g++ make pkg-config clang-format libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
           libxlsxwriter-dev nlohmann-json3-dev zlib1g-dev)
 # ISA-L compresses BIDS samples faster than zlib; Debian builds it for some architectures only,
 # and the build falls back to zlib without it.

@@ -502,8 +502,9 @@ Options parseOptions(int argc, char** argv) {
                 usageError(std::string(arg) + ": expected a number of microsiemens, got '" +
                            std::string(text) + "'");
             }
-            (arg == "--level" ? options.level : arg == "--drift" ? options.driftPerMinute
-                                                                 : options.noise) = *v;
+            (arg == "--level"   ? options.level
+             : arg == "--drift" ? options.driftPerMinute
+                                : options.noise) = *v;
         } else if (arg == "--response" || arg == "--tag-at") {
             const std::string_view text = takeValue();
             const auto colon = text.find(':');

@@ -12,9 +12,11 @@ constexpr std::size_t kBarCells = 24;
 
 // Length of the UTF-8 sequence that starts with `lead`, or 0 when it can't start one.
 std::size_t sequenceLength(unsigned char lead) {
-    return lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                         : lead >= 0xF0 && lead < 0xF5                         ? 4
-                                                                               : 0;
+    return lead < 0x80                   ? 1
+           : lead >= 0xC2 && lead < 0xE0 ? 2
+           : lead >= 0xE0 && lead < 0xF0 ? 3
+           : lead >= 0xF0 && lead < 0xF5 ? 4
+                                         : 0;
 }
 
 // The name as it may be shown on a terminal, cut into characters: control characters (an escape

@@ -133,7 +133,8 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
                 if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-') {
                     message += " (\"" + arg +
                                "\" was read as options; a recording whose name starts with \"-\" "
-                               "goes after \"--\": zkexport -- " + arg + ")";
+                               "goes after \"--\": zkexport -- " +
+                               arg + ")";
                     break;
                 }
             }
@@ -415,7 +416,7 @@ class Run {
             }
             fail(source.error());
             return source.error().code() == ErrorCode::NotARecording ? Outcome::Invalid
-                                                                      : Outcome::Failed;
+                                                                     : Outcome::Failed;
         }
         if (o_.check) {
             return check(*source);
@@ -568,7 +569,7 @@ class Run {
             return Outcome::Done;
         }
         return report->verdict->code() == ErrorCode::NotARecording ? Outcome::Invalid
-                                                                    : Outcome::Failed;
+                                                                   : Outcome::Failed;
     }
 
     // The export's own verdict, without writing anything: a recording that the export would

@@ -599,8 +599,8 @@ ExportResult detail::exportInLanes(ByteSource& source, ByteSink& sink, const Exp
     } catch (const Error& e) {
         result.error = e;
     } catch (const std::bad_alloc&) {
-        result.error = Error(ErrorCode::OutOfMemory, "not enough memory for the export",
-                             source.name());
+        result.error =
+            Error(ErrorCode::OutOfMemory, "not enough memory for the export", source.name());
     }
     return result;
 }

@@ -21,9 +21,9 @@ namespace zk::detail {
 
 /// What the writers say of the recording beyond its rows.
 struct RecordingFacts {
-    std::string path;       ///< the recording, as given
-    StartTime start;        ///< when it started
-    bool estimated = true;  ///< `start` is estimated from the file's modification time
+    std::string path;             ///< the recording, as given
+    StartTime start;              ///< when it started
+    bool estimated = true;        ///< `start` is estimated from the file's modification time
     std::vector<Epoch> epochs{};  ///< with options.epochs: the workbook's sheet "Epochs"
 };
 

@@ -111,10 +111,10 @@ bool syncFolder(const std::string& folder) {
 
 Error cannotCreate(int err, const std::string& folder, const std::string& path) {
     if (err == EACCES || err == EPERM) {
-        return systemError(ErrorCode::OpenFailed,
-                           "cannot create the output file: the folder " + folder +
-                               " may not be written",
-                           err, path);
+        return systemError(
+            ErrorCode::OpenFailed,
+            "cannot create the output file: the folder " + folder + " may not be written", err,
+            path);
     }
     if (err == EROFS) {
         return systemError(ErrorCode::OpenFailed,

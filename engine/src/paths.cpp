@@ -58,7 +58,8 @@ std::optional<int> streamDescriptorOf(std::string_view path) noexcept {
         if (path.starts_with(prefix)) {
             const std::string_view digits = path.substr(prefix.size());
             int fd = -1;
-            const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), fd);
+            const auto [end, ec] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), fd);
             if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty() &&
                 fd >= 0) {
                 return fd;

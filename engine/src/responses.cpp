@@ -8,7 +8,8 @@ namespace zk {
 namespace {
 
 std::uint64_t rowsFor(double seconds, double rowsPerSecond) {
-    return std::max<std::uint64_t>(1, static_cast<std::uint64_t>(std::lround(seconds * rowsPerSecond)));
+    return std::max<std::uint64_t>(
+        1, static_cast<std::uint64_t>(std::lround(seconds * rowsPerSecond)));
 }
 
 }  // namespace

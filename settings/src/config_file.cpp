@@ -242,8 +242,7 @@ std::optional<std::filesystem::path> createExclusively(const std::filesystem::pa
     static thread_local std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; attempt < 16; ++attempt) {
         char suffix[24];
-        std::snprintf(suffix, sizeof suffix, ".%016llx",
-                      static_cast<unsigned long long>(random()));
+        std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random()));
         const std::filesystem::path name = dir / (prefix + suffix);
         fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
@@ -286,9 +285,9 @@ bool replaceFileSafely(const std::filesystem::path& file, const std::string& tex
     if (!temp) {
         return failed("cannot create a file in " + dir.string(), errno);
     }
-    const bool written = ::write(fd, text.data(), text.size()) ==
-                             static_cast<ssize_t>(text.size()) &&
-                         ::fsync(fd) == 0;
+    const bool written =
+        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+        ::fsync(fd) == 0;
     const int writeErr = errno;
     if (::close(fd) != 0 || !written) {
         fs::remove(*temp, ec);

@@ -121,14 +121,18 @@ TEST(ZkexportFault, StreamsPipesAndLimitsAsTheShellGivesThem) {
         {"$Z --check $D/s.zkd >$F", 1, "zkexport: standard output: cannot write the output\n", {}},
         // A FIFO nobody reads: refused without --force; with it, the wait for a reader and for
         // a reader that stalls both end on a signal.
-        {"mkfifo $D/f; $Z -o $D/f $D/s.zkd", 1,
-         "zkexport: $D/f: exists already (a device or a pipe) (use --force to replace it)\n", {}},
+        {"mkfifo $D/f; $Z -o $D/f $D/s.zkd",
+         1,
+         "zkexport: $D/f: exists already (a device or a pipe) (use --force to replace it)\n",
+         {}},
         // The formats that go back into what they wrote are never written into a pipe.
-        {"timeout 10 $Z -f --format edf -o $D/f $D/s.zkd", 1,
+        {"timeout 10 $Z -f --format edf -o $D/f $D/s.zkd",
+         1,
          "zkexport: $D/f: is a pipe; EDF+ cannot be written into a pipe or a device, for it goes "
          "back to finish what it wrote (only CSV is written into streams)\n",
          {}},
-        {"$Z -f -o $D/f $D/s.zkd & sleep 0.3; kill -TERM $!; wait $!", 143,
+        {"$Z -f -o $D/f $D/s.zkd & sleep 0.3; kill -TERM $!; wait $!",
+         143,
          "zkexport: $D/s.zkd: export stopped by a termination request (SIGTERM); $D/f was not "
          "written\n",
          {}},
@@ -145,7 +149,9 @@ TEST(ZkexportFault, StreamsPipesAndLimitsAsTheShellGivesThem) {
          }},
         {"$Z -o - $D/big.zkd | sleep 5 & sleep 0.5; kill -INT $(pgrep -n -f \"$D/big.zkd\"); "
          "wait %1; echo gone >&2",
-         0, "zkexport: $D/big.zkd: export stopped by an interrupt (SIGINT)\ngone\n", {}},
+         0,
+         "zkexport: $D/big.zkd: export stopped by an interrupt (SIGINT)\ngone\n",
+         {}},
         // A file size limit, as a full disk, stops the EDF+ file's writes: the cause is named.
         {"trap '' XFSZ; ulimit -f 20; $Z -f -o $D/x.edf $D/big.zkd", 1,
          "zkexport: $D/x.edf: cannot write the samples: File too large\n",

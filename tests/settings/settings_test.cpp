@@ -162,7 +162,8 @@ TEST_F(ConfigDir, AFileTheUserMayNotWriteIsNotReplaced) {
 // never followed: start-up and saving create their files anew, under names nobody can guess.
 TEST_F(ConfigDir, LinksBesideTheFileAreNeverFollowed) {
     writeFile(dir_ / "victim", "keep");
-    for (const char* name : {"zkFileExport.cfg.probe", ".zkFileExport.cfg.probe", "zkFileExport.cfg.tmp"}) {
+    for (const char* name :
+         {"zkFileExport.cfg.probe", ".zkFileExport.cfg.probe", "zkFileExport.cfg.tmp"}) {
         fs::create_symlink(dir_ / "victim", dir_ / name);
     }
     EXPECT_EQ(zk::configFilePath(dir_, "", "/nonexistent"), file_);

@@ -175,10 +175,10 @@ inline std::string runAs(uid_t uid, const std::function<std::string()>& body) {
     if (pid == 0) {
         ::alarm(kChildSeconds);
         ::close(pipe[0]);
-        const std::string out = ::setgroups(0, nullptr) == 0 && ::setgid(uid) == 0 &&
-                                        ::setuid(uid) == 0
-                                    ? body()
-                                    : "could not become the user";
+        const std::string out =
+            ::setgroups(0, nullptr) == 0 && ::setgid(uid) == 0 && ::setuid(uid) == 0
+                ? body()
+                : "could not become the user";
         const ssize_t written = ::write(pipe[1], out.data(), out.size());
         ::_exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
     }

@@ -174,9 +174,9 @@ TEST(PreviewReadout, ShowsTheTextsThatTheCsvHolds) {
         {"0:12:34.580", " 754580", " 2000", "0.65", "-.9630269", "3", " 400", ""}};
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const auto r = zk::ui::readoutOf(data, schedule, i);
-        EXPECT_EQ(
-            (std::vector{r.clock, r.timeMs, r.raw, r.baseline, r.resistance, r.row, r.rowTime, r.tag}),
-            cases[i]);
+        EXPECT_EQ((std::vector{r.clock, r.timeMs, r.raw, r.baseline, r.resistance, r.row, r.rowTime,
+                               r.tag}),
+                  cases[i]);
     }
 }
 
@@ -200,8 +200,7 @@ TEST(PreviewSelection, SaysWhatIsSelectedAndGivesTheExportAHalfOpenRange) {
         {1000, 4500, "Selection 0:00:01.000 to 0:00:04.500 (3.500 s)", Range({1000, 4501})},
         {4500, 1000, "Selection 0:00:01.000 to 0:00:04.500 (3.500 s)", Range({1000, 4501})},
         {20.4, 59.6, "Selection 0:00:00.020 to 0:00:00.059 (0.039 s)", Range({20, 60})},
-        {0, 3e12, "Selection 0:00:00.000 to 596:31:23.646 (2147483.646 s)",
-         Range({0, 2147483647})},
+        {0, 3e12, "Selection 0:00:00.000 to 596:31:23.646 (2147483.646 s)", Range({0, 2147483647})},
     };
     for (const auto& c : cases) {
         zk::ui::PreviewSelection s;

@@ -56,8 +56,8 @@ Error systemError(ErrorCode code, const std::string& what, int err, const std::s
 template <class T>
 class Result {
   public:
-    Result(T value) : v_(std::move(value)) {}        // NOLINT: implicit by design
-    Result(Error error) : v_(std::move(error)) {}    // NOLINT: implicit by design
+    Result(T value) : v_(std::move(value)) {}      // NOLINT: implicit by design
+    Result(Error error) : v_(std::move(error)) {}  // NOLINT: implicit by design
 
     bool ok() const noexcept { return v_.index() == 0; }
     explicit operator bool() const noexcept { return ok(); }

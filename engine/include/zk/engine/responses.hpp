@@ -52,7 +52,7 @@ class ResponseDetector {
     std::uint64_t troughRows_;
     std::uint64_t holdRows_;
     std::uint64_t row_ = 0;
-    std::deque<double> window_;   // the last smoothRows_ values
+    std::deque<double> window_;  // the last smoothRows_ values
     double windowSum_ = 0;
     std::deque<std::pair<std::uint64_t, double>> lows_;  // rising minima of the trough window
     bool rising_ = false;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "zk/engine/conversions.hpp"
-#include "zk/engine/large_buffer.hpp"
 #include "zk/engine/export_options.hpp"
+#include "zk/engine/large_buffer.hpp"
 
 namespace zk {
 

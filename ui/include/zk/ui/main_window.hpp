@@ -134,9 +134,9 @@ class MainWindow {
     void Restore_Settings();
 
     /// Any request to close the window: saves the settings (showing "Error Saving Session
-    /// Config File" with the file and the cause when that fails, once a run) and closes the loaded recording. During an export it asks
-    /// the export to stop; the export then removes its unfinished file and closes the recording
-    /// as it unwinds. The close always goes on.
+    /// Config File" with the file and the cause when that fails, once a run) and closes the loaded
+    /// recording. During an export it asks the export to stop; the export then removes its
+    /// unfinished file and closes the recording as it unwinds. The close always goes on.
     void Form_QueryUnload();
 
     /// cmdLoad. Caption "Load File": the open dialog (starting in SourceDir, or in the home
