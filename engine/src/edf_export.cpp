@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -380,15 +379,10 @@ namespace zk {
 ExportResult writeEdfFile(ByteSource& source, ByteSink& sink, const ExportOptions& options,
                           const StartTime& start, const ProgressFn& progress) {
     ExportResult result;
-    try {
+    detail::guarded(result, sink.name(), [&] {
         const detail::RecordingFacts facts{.path = sink.name(), .start = start, .estimated = false};
         detail::writeEdf(source, sink, sink.name(), options, progress, facts, result);
-    } catch (const Error& e) {
-        result.error = e;
-    } catch (const std::bad_alloc&) {
-        result.error =
-            Error(ErrorCode::OutOfMemory, "not enough memory for the export", sink.name());
-    }
+    });
     return result;
 }
 

@@ -144,24 +144,12 @@ detail::RecordingFacts factsOf(FileSource& source, const ExportOptions& options)
     return facts;
 }
 
-// Runs a writer, turning what it throws into the result's error.
-template <class Write>
-void guarded(ExportResult& result, const std::string& name, Write write) {
-    try {
-        write();
-    } catch (const Error& e) {
-        result.error = e;
-    } catch (const std::bad_alloc&) {
-        result.error = Error(ErrorCode::OutOfMemory, "not enough memory for the export", name);
-    }
-}
-
 // A workbook, EDF+ or BDF+ file: written by its library through the output's temporary file.
 ExportResult exportThroughLibrary(FileSource& source, const OutputTarget& target,
                                   const ExportOptions& options, const ProgressFn& progress) {
     ExportResult result;
     std::optional<OutputFile> file;
-    guarded(result, target.path, [&] {
+    detail::guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
         checkSeekable(target.path, options.format);
         detail::RecordingFacts facts = factsOf(source, options);
@@ -196,7 +184,7 @@ ExportResult exportEpochs(FileSource& source, const OutputTarget& target,
                           const ExportOptions& options, const ProgressFn& progress) {
     ExportResult result;
     std::optional<OutputFile> file;
-    guarded(result, target.path, [&] {
+    detail::guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
         auto epochs = computeEpochs(source, options, progress);
         if (!epochs) {
@@ -411,7 +399,7 @@ ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
     ExportResult result;
     std::vector<std::string> madeFolders;
     std::optional<OutputFile> physio, sidecar, events, eventsSidecar, description;
-    guarded(result, target.path, [&] {
+    detail::guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
         const BidsRunFiles files = bidsRunFiles(target.path, options.choices);
         const std::string runFiles[] = {files.physio, files.sidecar, files.events,

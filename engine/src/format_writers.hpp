@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,19 @@
 #include "zk/engine/output_file.hpp"
 
 namespace zk::detail {
+
+/// Runs a writer, turning what it throws (our errors, out of memory) into the result's error;
+/// `name` is the output, for the message of a failed allocation.
+template <class Write>
+void guarded(ExportResult& result, const std::string& name, Write write) {
+    try {
+        write();
+    } catch (const Error& e) {
+        result.error = e;
+    } catch (const std::bad_alloc&) {
+        result.error = Error(ErrorCode::OutOfMemory, "not enough memory for the export", name);
+    }
+}
 
 /// What the writers say of the recording beyond its rows.
 struct RecordingFacts {
