@@ -144,9 +144,10 @@ detail::RecordingFacts factsOf(FileSource& source, const ExportOptions& options)
     return facts;
 }
 
-// A workbook, EDF+ or BDF+ file: written by its library through the output's temporary file.
-ExportResult exportThroughLibrary(FileSource& source, const OutputTarget& target,
-                                  const ExportOptions& options, const ProgressFn& progress) {
+// A workbook (written by its library through the output's temporary file), or an EDF+ or BDF+ file
+// (written into the output's sink): formats that are whole only once finished.
+ExportResult exportWholeFile(FileSource& source, const OutputTarget& target,
+                             const ExportOptions& options, const ProgressFn& progress) {
     ExportResult result;
     std::optional<OutputFile> file;
     detail::guarded(result, target.path, [&] {
@@ -518,7 +519,7 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& given,
         return {.error = overwritesRecording(*recording, target.path)};
     }
     if (options.format != OutputFormat::Csv) {
-        return exportThroughLibrary(source, target, options, progress);
+        return exportWholeFile(source, target, options, progress);
     }
     if (options.epochs) {
         return exportEpochs(source, target, options, progress);
