@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "zk/engine/byte_sink.hpp"
-#include "zk/engine/byte_source.hpp"
-#include "zk/engine/conversions.hpp"
-#include "zk/engine/export.hpp"
-#include "zk/engine/record.hpp"
-#include "zk/engine/row.hpp"
+#include "zk/engine/export/export.hpp"
+#include "zk/engine/output/byte_sink.hpp"
+#include "zk/engine/recording/byte_source.hpp"
+#include "zk/engine/recording/conversions.hpp"
+#include "zk/engine/recording/record.hpp"
+#include "zk/engine/recording/row.hpp"
 
 namespace {
 

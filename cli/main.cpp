@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "zk/cli/zkexport.hpp"
-#include "zk/engine/byte_sink.hpp"
+#include "zk/engine/output/byte_sink.hpp"
 
 int main(int argc, char** argv) {
     static std::atomic<int> stopSignal{0};

@@ -35,7 +35,7 @@
 #include <system_error>
 #include <vector>
 
-#include "zk/engine/record.hpp"
+#include "zk/engine/recording/record.hpp"
 
 namespace {
 

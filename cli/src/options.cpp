@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "zk/engine/formats.hpp"
+#include "zk/engine/formats/formats.hpp"
 
 namespace zk::cli {
 

@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "zk/cli/options.hpp"
-#include "zk/engine/export_file.hpp"
-#include "zk/engine/formats.hpp"
-#include "zk/engine/paths.hpp"
-#include "zk/engine/range.hpp"
-#include "zk/engine/recording.hpp"
-#include "zk/engine/report.hpp"
+#include "zk/engine/analyses/report.hpp"
+#include "zk/engine/export/export_file.hpp"
+#include "zk/engine/formats/formats.hpp"
+#include "zk/engine/output/paths.hpp"
+#include "zk/engine/recording/range.hpp"
+#include "zk/engine/recording/recording.hpp"
 
 namespace zk::cli {
 

@@ -11,7 +11,7 @@
 #include <random>
 #include <system_error>
 
-#include "zk/engine/paths.hpp"
+#include "zk/engine/output/paths.hpp"
 
 namespace zk {
 namespace {

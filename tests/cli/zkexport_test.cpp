@@ -12,9 +12,9 @@
 #include "test_files.hpp"
 #include "test_recording.hpp"
 #include "zk/cli/options.hpp"
-#include "zk/engine/export.hpp"
-#include "zk/engine/paths.hpp"
-#include "zk/engine/recording.hpp"
+#include "zk/engine/export/export.hpp"
+#include "zk/engine/output/paths.hpp"
+#include "zk/engine/recording/recording.hpp"
 
 namespace zk::cli {
 namespace {

@@ -1,4 +1,4 @@
-#include "zk/engine/conversions.hpp"
+#include "zk/engine/recording/conversions.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "test_recording.hpp"
-#include "zk/engine/range.hpp"
-#include "zk/engine/row.hpp"
+#include "zk/engine/recording/range.hpp"
+#include "zk/engine/recording/row.hpp"
 
 namespace zk {
 namespace {

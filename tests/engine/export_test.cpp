@@ -1,4 +1,4 @@
-#include "zk/engine/export.hpp"
+#include "zk/engine/export/export.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "test_recording.hpp"
-#include "zk/engine/recording.hpp"
-#include "zk/engine/row.hpp"
+#include "zk/engine/recording/recording.hpp"
+#include "zk/engine/recording/row.hpp"
 
 namespace zk {
 namespace {

@@ -1,4 +1,4 @@
-#include "zk/engine/output_file.hpp"
+#include "zk/engine/output/output_file.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // The recording report (zkexport --info) on crafted recordings, and the response detector on
 // traces with responses of known onset and amplitude.
 
-#include "zk/engine/report.hpp"
+#include "zk/engine/analyses/report.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,12 @@
 
 #include "test_files.hpp"
 #include "test_recording.hpp"
-#include "zk/engine/byte_sink.hpp"
-#include "zk/engine/byte_source.hpp"
-#include "zk/engine/conversions.hpp"
-#include "zk/engine/export.hpp"
-#include "zk/engine/responses.hpp"
-#include "zk/engine/row_source.hpp"
+#include "zk/engine/analyses/responses.hpp"
+#include "zk/engine/export/export.hpp"
+#include "zk/engine/output/byte_sink.hpp"
+#include "zk/engine/recording/byte_source.hpp"
+#include "zk/engine/recording/conversions.hpp"
+#include "zk/engine/recording/row_source.hpp"
 
 namespace zk {
 namespace {

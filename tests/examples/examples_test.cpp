@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "test_files.hpp"
-#include "zk/engine/export.hpp"
-#include "zk/engine/recording.hpp"
+#include "zk/engine/export/export.hpp"
+#include "zk/engine/recording/recording.hpp"
 
 namespace zk {
 namespace {

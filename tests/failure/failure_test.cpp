@@ -8,8 +8,8 @@
 
 #include "test_files.hpp"
 #include "test_recording.hpp"
-#include "zk/engine/export.hpp"
-#include "zk/engine/output_file.hpp"
+#include "zk/engine/export/export.hpp"
+#include "zk/engine/output/output_file.hpp"
 
 namespace zk {
 namespace {

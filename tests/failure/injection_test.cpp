@@ -17,13 +17,13 @@
 
 #include "test_files.hpp"
 #include "test_recording.hpp"
-#include "zk/engine/byte_sink.hpp"
-#include "zk/engine/byte_source.hpp"
-#include "zk/engine/export.hpp"
-#include "zk/engine/export_file.hpp"
-#include "zk/engine/formats.hpp"
-#include "zk/engine/output_file.hpp"
-#include "zk/engine/recording.hpp"
+#include "zk/engine/export/export.hpp"
+#include "zk/engine/export/export_file.hpp"
+#include "zk/engine/formats/formats.hpp"
+#include "zk/engine/output/byte_sink.hpp"
+#include "zk/engine/output/output_file.hpp"
+#include "zk/engine/recording/byte_source.hpp"
+#include "zk/engine/recording/recording.hpp"
 
 namespace {
 

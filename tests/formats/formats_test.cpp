@@ -2,7 +2,7 @@
 // plain model of the row rule, and the export transaction for the formats other than CSV. What
 // the files hold is checked by the programs that read them (check_clients.py).
 
-#include "zk/engine/formats.hpp"
+#include "zk/engine/formats/formats.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -32,15 +32,15 @@
 
 #include "test_files.hpp"
 #include "zk/cli/zkexport.hpp"
-#include "zk/engine/byte_source.hpp"
-#include "zk/engine/conversions.hpp"
-#include "zk/engine/edf.hpp"
-#include "zk/engine/export.hpp"
-#include "zk/engine/export_file.hpp"
-#include "zk/engine/record.hpp"
-#include "zk/engine/recording.hpp"
-#include "zk/engine/row.hpp"
-#include "zk/engine/row_source.hpp"
+#include "zk/engine/export/export.hpp"
+#include "zk/engine/export/export_file.hpp"
+#include "zk/engine/formats/edf.hpp"
+#include "zk/engine/recording/byte_source.hpp"
+#include "zk/engine/recording/conversions.hpp"
+#include "zk/engine/recording/record.hpp"
+#include "zk/engine/recording/recording.hpp"
+#include "zk/engine/recording/row.hpp"
+#include "zk/engine/recording/row_source.hpp"
 
 namespace zk {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "zk/engine/export_file.hpp"
-#include "zk/engine/recording.hpp"
+#include "zk/engine/export/export_file.hpp"
+#include "zk/engine/recording/recording.hpp"
 
 int main(int argc, char** argv) {
     if (argc != 5) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "zk/engine/export_options.hpp"
-#include "zk/engine/record.hpp"
+#include "zk/engine/export/export_options.hpp"
+#include "zk/engine/recording/record.hpp"
 
 namespace zk::test {
 

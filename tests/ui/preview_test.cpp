@@ -5,8 +5,8 @@
 #include <random>
 
 #include "test_recording.hpp"
-#include "zk/engine/conversions.hpp"
-#include "zk/engine/export.hpp"
+#include "zk/engine/export/export.hpp"
+#include "zk/engine/recording/conversions.hpp"
 #include "zk/ui/preview_data.hpp"
 #include "zk/ui/preview_view.hpp"
 

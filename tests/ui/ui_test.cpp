@@ -9,9 +9,9 @@
 
 #include "test_files.hpp"
 #include "test_recording.hpp"
-#include "zk/engine/export.hpp"
-#include "zk/engine/paths.hpp"
-#include "zk/engine/recording.hpp"
+#include "zk/engine/export/export.hpp"
+#include "zk/engine/output/paths.hpp"
+#include "zk/engine/recording/recording.hpp"
 #include "zk/settings/config_file.hpp"
 #include "zk/ui/main_window.hpp"
 #include "zk/ui/preview_view.hpp"

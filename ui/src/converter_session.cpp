@@ -1,6 +1,6 @@
 #include "zk/ui/converter_session.hpp"
 
-#include "zk/engine/recording.hpp"
+#include "zk/engine/recording/recording.hpp"
 
 namespace zk::ui {
 

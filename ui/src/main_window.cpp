@@ -10,12 +10,12 @@
 #include <ctime>
 #include <system_error>
 
-#include "zk/engine/export_file.hpp"
-#include "zk/engine/formats.hpp"
-#include "zk/engine/paths.hpp"
-#include "zk/engine/range.hpp"
-#include "zk/engine/record.hpp"
-#include "zk/engine/recording.hpp"
+#include "zk/engine/export/export_file.hpp"
+#include "zk/engine/formats/formats.hpp"
+#include "zk/engine/output/paths.hpp"
+#include "zk/engine/recording/range.hpp"
+#include "zk/engine/recording/record.hpp"
+#include "zk/engine/recording/recording.hpp"
 #include "zk/settings/config_file.hpp"
 #include "zk/settings/config_location.hpp"
 #include "zk/ui/preview_view.hpp"

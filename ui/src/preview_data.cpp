@@ -6,10 +6,10 @@
 #include <cmath>
 #include <memory>
 
-#include "zk/engine/conversions.hpp"
 #include "zk/engine/error.hpp"
-#include "zk/engine/export_options.hpp"
-#include "zk/engine/record.hpp"
+#include "zk/engine/export/export_options.hpp"
+#include "zk/engine/recording/conversions.hpp"
+#include "zk/engine/recording/record.hpp"
 
 namespace zk::ui {
 

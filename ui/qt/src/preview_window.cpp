@@ -15,7 +15,7 @@
 #include <cmath>
 #include <exception>
 
-#include "zk/engine/conversions.hpp"
+#include "zk/engine/recording/conversions.hpp"
 #include "zk/ui/main_window.hpp"
 
 namespace zk::ui_qt {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "zk/engine/export_options.hpp"
+#include "zk/engine/export/export_options.hpp"
 
 namespace zk::cli {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "zk/cli/progress_bar.hpp"
-#include "zk/engine/byte_sink.hpp"
+#include "zk/engine/output/byte_sink.hpp"
 
 namespace zk::cli {
 

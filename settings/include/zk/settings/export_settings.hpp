@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "zk/engine/export_options.hpp"
+#include "zk/engine/export/export_options.hpp"
 
 namespace zk {
 

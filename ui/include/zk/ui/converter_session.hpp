@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "zk/engine/byte_source.hpp"
 #include "zk/engine/error.hpp"
+#include "zk/engine/recording/byte_source.hpp"
 #include "zk/settings/export_settings.hpp"
 
 namespace zk::ui {

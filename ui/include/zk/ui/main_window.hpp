@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "zk/engine/export_options.hpp"
+#include "zk/engine/export/export_options.hpp"
 #include "zk/settings/export_choices.hpp"
 #include "zk/ui/converter_session.hpp"
 #include "zk/ui/preview_data.hpp"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "zk/engine/byte_source.hpp"
+#include "zk/engine/analyses/report.hpp"
 #include "zk/engine/error.hpp"
-#include "zk/engine/report.hpp"
+#include "zk/engine/recording/byte_source.hpp"
 
 namespace zk::ui {
 

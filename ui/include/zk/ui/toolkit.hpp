@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "zk/engine/export.hpp"
-#include "zk/engine/report.hpp"
+#include "zk/engine/analyses/report.hpp"
+#include "zk/engine/export/export.hpp"
 #include "zk/settings/export_choices.hpp"
 #include "zk/ui/preview_data.hpp"
 

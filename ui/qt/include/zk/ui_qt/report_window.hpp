@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "zk/engine/report.hpp"
+#include "zk/engine/analyses/report.hpp"
 
 class QLabel;
 class QPlainTextEdit;

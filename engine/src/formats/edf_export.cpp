@@ -1,0 +1,389 @@
+// EDF+ and BDF+ files, continuous (EDF+C, BDF+C).
+//
+// Each chosen value column is a signal: Data, Baseline, Resistance, Conductance. The time
+// columns are the signals' own time (sample k lies at k × the period), and tags are
+// annotations "Tag N" at the time of the row that carries them, one for each tag mark. Samples
+// are stored as integers mapped linearly onto a physical range; every raw sample's integer is
+// worked out once, before the rows come.
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "formats/edf_file.hpp"
+#include "formats/format_writers.hpp"
+#include "zk/engine/formats/edf.hpp"
+#include "zk/engine/formats/formats.hpp"
+#include "zk/engine/recording/row_source.hpp"
+
+namespace zk::detail {
+
+namespace {
+
+// A signal's ranges. The physical ends are written into the header as text of at most eight
+// characters, so they are chosen to be exact there.
+struct SignalRange {
+    double physicalMin;
+    double physicalMax;
+    int digitalMin;
+    int digitalMax;
+};
+
+constexpr int kRecordMs = 10000;
+constexpr int kEdfMin = -32768, kEdfMax = 32767;
+constexpr int kBdfMin = -8388608, kBdfMax = 8388607;
+
+// The raw sample, 0..65535, as it is: the digital value less 32768, in either file type.
+constexpr SignalRange kDataRange{0, 65535, kEdfMin, kEdfMax};
+// The 121 levels 0.5, 0.55, ... 6.5, one digital step each.
+constexpr SignalRange kBaselineRange{0.5, 6.5, -60, 60};
+// Resistance from -10 kOhm (the formula gives -1.58 at its lowest) to 6.5 MOhm in steps of
+// 0.0992 kOhm in EDF+; to 10 MOhm, beyond the skin's highest, in steps of 0.0006 kOhm in BDF+
+// (finer than the difference between neighbouring raw samples down to 15 kOhm).
+constexpr SignalRange kEdfResistanceRange{-10, 6500, kEdfMin, kEdfMax};
+constexpr SignalRange kBdfResistanceRange{-10, 10000, kBdfMin, kBdfMax};
+// Conductance from 0 to 100 uS: steps of 0.0015 uS in EDF+ (so within 0.0008 uS of the value),
+// 0.000006 uS in BDF+. A sample without conductance is written as 0 uS.
+constexpr SignalRange kEdfConductanceRange{0, 100, kEdfMin, kEdfMax};
+constexpr SignalRange kBdfConductanceRange{0, 100, kBdfMin, kBdfMax};
+
+struct Signal {
+    const char* label;
+    const char* unit;
+    SignalRange range;
+    std::vector<std::int32_t> digital;  // for each raw sample
+};
+
+// The digital value of a physical one; `clipped` is set when it lies outside the range.
+std::int32_t toDigital(double value, const SignalRange& r, bool& clipped) {
+    const double steps = (value - r.physicalMin) / (r.physicalMax - r.physicalMin) *
+                         (static_cast<double>(r.digitalMax) - r.digitalMin);
+    const double d = r.digitalMin + std::nearbyint(steps);
+    clipped = d < r.digitalMin || d > r.digitalMax;
+    return static_cast<std::int32_t>(
+        std::clamp(d, static_cast<double>(r.digitalMin), static_cast<double>(r.digitalMax)));
+}
+
+// The file's signals and, for each raw sample, how many of its values are clipped.
+struct Signals {
+    std::vector<Signal> list;
+    std::array<std::uint8_t, 65536> clipped{};
+};
+
+Signals signalsFor(const ExportOptions& options, const SampleValues& values) {
+    const bool bdf = options.format == OutputFormat::Bdf;
+    Signals s;
+    const auto add = [&](const char* label, const char* unit, const SignalRange& range,
+                         auto valueOf) {
+        Signal signal{label, unit, range, std::vector<std::int32_t>(65536)};
+        for (std::int32_t v = 0; v < 65536; ++v) {
+            const double value = valueOf(static_cast<std::uint16_t>(v));
+            bool clipped = false;
+            if (std::isnan(value)) {
+                signal.digital[v] = range.digitalMin;  // no conductance: the physical minimum
+            } else {
+                signal.digital[v] = toDigital(value, range, clipped);
+            }
+            s.clipped[v] += clipped ? 1 : 0;
+        }
+        s.list.push_back(std::move(signal));
+    };
+    if (options.IncludeData) {
+        add("Data", "", kDataRange, [](std::uint16_t v) { return static_cast<double>(v); });
+    }
+    if (options.IncludeBaseline) {
+        add("Baseline", "", kBaselineRange, [&](std::uint16_t v) { return values.baseline(v); });
+    }
+    if (options.IncludeResistance) {
+        add("Resistance", "kOhm", bdf ? kBdfResistanceRange : kEdfResistanceRange,
+            [&](std::uint16_t v) { return values.resistance(v); });
+    }
+    if (options.IncludeConductance) {
+        add("Conductance", "uS", bdf ? kBdfConductanceRange : kEdfConductanceRange,
+            [&](std::uint16_t v) { return values.conductance(v); });
+    }
+    return s;
+}
+
+// The file's shape, found by a first pass over the rows: how many there are, and how many
+// annotation bytes the densest data record needs, so that every tag fits and the header is
+// whole before the first record is written.
+struct Plan {
+    std::uint64_t rows = 0;
+    std::uint64_t records = 0;
+    std::size_t annotationBytes = 0;
+};
+
+constexpr std::string_view kEndText = "Recording ends";
+
+// Where row `k` lies, in milliseconds after the start's whole second.
+std::int64_t rowOnsetMs(std::uint64_t k, int stepMs, int fractionMs) {
+    return fractionMs + static_cast<std::int64_t>(k) * stepMs;
+}
+
+std::string tagText(std::uint16_t number) {
+    return "Tag " + std::to_string(number);
+}
+
+Plan plan(ByteSource& source, const ExportOptions& options, const ProgressFn& progress,
+          const std::string& name, int perRecord, int stepMs, int fractionMs) {
+    Plan p;
+    std::size_t recordBytes = 0;  // of the annotations of the record being counted
+    std::uint64_t record = 0;
+    const auto endRecord = [&] { p.annotationBytes = std::max(p.annotationBytes, recordBytes); };
+    const auto startRecord = [&](std::uint64_t r) {
+        record = r;
+        recordBytes = edfTimeKeepingBytes(rowOnsetMs(r * perRecord, stepMs, fractionMs));
+    };
+    startRecord(0);
+    // Cancelling is honoured in this pass too; the progress shown is the writing pass's.
+    RowSource rows(
+        source, options,
+        [&](std::uint64_t, std::uint64_t known) { return !progress || progress(0, known); }, name);
+    RowBlock block;
+    while (rows.next(block)) {
+        for (const Row& row : block.rows) {
+            if (row.hasRecord()) {
+                if (p.rows / perRecord != record) {
+                    endRecord();
+                    startRecord(p.rows / perRecord);
+                }
+                ++p.rows;
+            }
+            if (options.IncludeTags) {
+                const std::int64_t onset =
+                    row.hasRecord() ? rowOnsetMs(p.rows - 1, stepMs, fractionMs) : fractionMs;
+                for (const TagMark& tag : block.tagsOf(row)) {
+                    recordBytes += edfAnnotationBytes(onset, tagText(tag.number));
+                }
+            }
+        }
+    }
+    p.records = (p.rows + perRecord - 1) / perRecord;
+    if (p.rows % perRecord != 0) {
+        recordBytes += edfAnnotationBytes(rowOnsetMs(p.rows, stepMs, fractionMs), kEndText);
+    }
+    endRecord();
+    return p;
+}
+
+// Data records, each assembled whole and passed on to the output in large writes.
+class RecordWriter {
+  public:
+    RecordWriter(ByteSink& sink, const EdfLayout& layout, const Signals& signals, int stepMs,
+                 int fractionMs)
+        : sink_(sink),
+          layout_(layout),
+          signals_(signals),
+          stepMs_(stepMs),
+          fractionMs_(fractionMs),
+          sampleBytes_(static_cast<std::size_t>(layout.recordBytes()) - layout.annotationBytes) {
+        record_.resize(sampleBytes_);
+        out_.reserve(kFlushBytes + layout.recordBytes());
+    }
+
+    void put(std::uint16_t raw) {
+        const std::size_t signalCount = signals_.list.size();
+        const std::size_t per = static_cast<std::size_t>(layout_.samplesPerRecord);
+        for (std::size_t i = 0; i < signalCount; ++i) {
+            const std::int32_t d = signals_.list[i].digital[raw];
+            char* at = record_.data() + (i * per + filled_) * layout_.sampleBytes();
+            at[0] = static_cast<char>(d);
+            at[1] = static_cast<char>(d >> 8);
+            if (layout_.bdf) {
+                at[2] = static_cast<char>(d >> 16);
+            }
+        }
+        last_ = raw;
+        ++rows_;
+        if (++filled_ == per) {
+            finishRecord();
+        }
+    }
+
+    // A tag of the record being filled, at `onsetMs`.
+    void tag(std::int64_t onsetMs, std::uint16_t number) { tags_.push_back({onsetMs, number}); }
+
+    std::int64_t onsetOf(std::uint64_t row) const { return rowOnsetMs(row, stepMs_, fractionMs_); }
+    std::uint64_t rows() const noexcept { return rows_; }
+
+    // The last data record, made whole with the last row's values, says where the rows end.
+    void finish() {
+        if (filled_ != 0) {
+            ending_ = true;
+            const std::uint64_t rows = rows_;
+            endOnsetMs_ = onsetOf(rows);
+            while (filled_ != 0) {
+                put(last_);
+            }
+            rows_ = rows;
+        }
+        flush();
+    }
+
+  private:
+    struct PendingTag {
+        std::int64_t onsetMs;
+        std::uint16_t number;
+    };
+    static constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
+
+    void finishRecord() {
+        out_.append(record_.data(), record_.size());
+        EdfRecordAnnotations tals(out_, onsetOf(records_ * layout_.samplesPerRecord));
+        for (const PendingTag& t : tags_) {
+            tals.add(t.onsetMs, tagText(t.number));
+        }
+        if (ending_) {
+            tals.add(endOnsetMs_, kEndText);
+        }
+        if (!tals.finish(static_cast<std::size_t>(layout_.annotationBytes))) {
+            throw Error(ErrorCode::SourceTruncated,
+                        "the recording changed while it was exported: its tags no longer fit "
+                        "the space counted for them",
+                        sink_.name());
+        }
+        tags_.clear();
+        filled_ = 0;
+        ++records_;
+        if (out_.size() >= kFlushBytes) {
+            flush();
+        }
+    }
+
+    void flush() {
+        sink_.write(out_.data(), out_.size());
+        out_.clear();
+    }
+
+    ByteSink& sink_;
+    const EdfLayout& layout_;
+    const Signals& signals_;
+    int stepMs_;
+    int fractionMs_;
+    std::size_t sampleBytes_;
+    std::vector<char> record_;
+    std::string out_;
+    std::vector<PendingTag> tags_;
+    std::size_t filled_ = 0;
+    std::uint64_t rows_ = 0;
+    std::uint64_t records_ = 0;
+    std::uint16_t last_ = 0;
+    bool ending_ = false;
+    std::int64_t endOnsetMs_ = 0;
+};
+
+}  // namespace
+
+void writeEdf(ByteSource& source, ByteSink& sink, const std::string& name,
+              const ExportOptions& options, const ProgressFn& progress, const RecordingFacts& facts,
+              ExportResult& result) {
+    const bool bdf = options.format == OutputFormat::Bdf;
+    const SampleValues values(options);
+    const Signals signals = signalsFor(options, values);
+
+    // Data records of whole rows, ten seconds long for the periods that divide 500 (as 1, 10,
+    // 50 and 250 do), else as many rows as fit in ten seconds, at least one: few enough records
+    // that their annotations cost little, short enough for a viewer to page through.
+    const int stepMs = options.UpdatePeriod * 20;
+    const int perRecord = std::max(1, kRecordMs / stepMs);
+
+    // A range's file starts at its first row: the start moves forward by as much, and the
+    // start's fraction of a second goes into the onsets.
+    const std::int64_t origin = rangeOriginMs(options);
+    const int fractionMs = static_cast<int>(origin % 1000);
+    EdfLayout layout{.bdf = bdf,
+                     .start = laterStart(facts.start, origin / 1000),
+                     .startFractionMs = fractionMs,
+                     .recordMs = perRecord * stepMs,
+                     .samplesPerRecord = perRecord,
+                     .signals = {}};
+    for (const Signal& s : signals.list) {
+        layout.signals.push_back({s.label, s.unit, s.range.physicalMin, s.range.physicalMax,
+                                  s.range.digitalMin, s.range.digitalMax});
+    }
+
+    const char* kind = bdf ? "BDF+" : "EDF+";
+    const StartTime& t = layout.start;
+    if (t.year < 1985 || t.year > 2084) {
+        throw Error(ErrorCode::InvalidSettings,
+                    "the start " + formatStartTime(t) +
+                        (facts.estimated
+                             ? ", estimated from the recording file's time, lies outside the "
+                               "years 1985 to 2084 that " +
+                                   std::string(kind) +
+                                   " can hold; give the recording's start (zkexport --start, or "
+                                   "Recording start in Export Options)"
+                             : " lies outside the years 1985 to 2084 that " + std::string(kind) +
+                                   " can hold"),
+                    name);
+    }
+
+    const Plan p = plan(source, options, progress, name, perRecord, stepMs, fractionMs);
+    if (p.rows == 0) {
+        throw Error(
+            ErrorCode::NoRows,
+            std::string("has no rows to write; ") + kind + " cannot hold an empty recording", name);
+    }
+    layout.records = p.records;
+    // At least the 114 bytes our files have always had; more where a record holds more tags.
+    const std::size_t sample = static_cast<std::size_t>(layout.sampleBytes());
+    layout.annotationBytes = static_cast<int>(
+        (std::max<std::size_t>(p.annotationBytes, 114) + sample - 1) / sample * sample);
+    const std::string header = edfHeader(layout, name);
+    sink.write(header.data(), header.size());
+
+    RecordWriter records(sink, layout, signals, stepMs, fractionMs);
+    RowSource rows(source, options, progress, name);
+    RowBlock block;
+    while (rows.next(block) && records.rows() < p.rows) {
+        for (const Row& row : block.rows) {
+            if (row.hasRecord()) {
+                if (records.rows() == p.rows) {
+                    break;  // rows added to the recording since it was counted
+                }
+                result.valuesClipped += signals.clipped[row.raw];
+                result.rowsWithoutConductance +=
+                    options.IncludeConductance && !SampleValues::hasConductance(row.raw);
+                ++result.rowsWritten;
+            }
+            if (options.IncludeTags) {
+                // The tags marked before the first row go with it, at the start.
+                const std::int64_t onset =
+                    row.hasRecord() ? records.onsetOf(records.rows()) : fractionMs;
+                for (const TagMark& tag : block.tagsOf(row)) {
+                    records.tag(onset, tag.number);
+                }
+            }
+            if (row.hasRecord()) {
+                records.put(row.raw);
+            }
+        }
+    }
+    if (records.rows() != p.rows) {
+        throw Error(ErrorCode::SourceTruncated,
+                    "the recording became shorter while it was exported", facts.path);
+    }
+    records.finish();
+    result.recordsRead = rows.recordsRead();
+    // The file has no field for free text.
+    result.headingLeftOut = options.IncludeHeaders && !options.heading.empty();
+}
+
+}  // namespace zk::detail
+
+namespace zk {
+
+ExportResult writeEdfFile(ByteSource& source, ByteSink& sink, const ExportOptions& options,
+                          const StartTime& start, const ProgressFn& progress) {
+    ExportResult result;
+    detail::guarded(result, sink.name(), [&] {
+        const detail::RecordingFacts facts{.path = sink.name(), .start = start, .estimated = false};
+        detail::writeEdf(source, sink, sink.name(), options, progress, facts, result);
+    });
+    return result;
+}
+
+}  // namespace zk

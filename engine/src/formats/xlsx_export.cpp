@@ -1,0 +1,771 @@
+// Excel workbooks, written with libxlsxwriter in its constant-memory mode: each row goes to a
+// temporary file as soon as the next one starts, so memory stays flat whatever the length.
+//
+// Sheets: "Data" (and "Data 2", ... once a sheet is full), each with the heading and the
+// column-header row when headers are on, then one row for each line of the CSV, numbers as
+// numbers; "Tags", every tag mark with the row that carries it; "Epochs" with --epochs, the
+// epochs CSV's numbers; "Recording", what was exported.
+//
+// The library's temporary files and messages. libxlsxwriter assembles every part of the
+// workbook in temporary files that it makes with its own lxw_tmpfile(), ignores a failed write
+// to them (a full disk gave a workbook of empty parts and no error), keeps them open when a
+// workbook is given up instead of closed, and prints its errors to the standard error stream.
+// So its import table (the entries through which its code reaches lxw_tmpfile and stderr) is
+// pointed at this file's own: temporary files beside the workbook, through streams that record
+// the first failure and that are closed when the workbook is given up, and a stream that drops
+// the library's messages (this program says what failed and why). Only the library's own
+// references change: the process's stderr stays as it is for every other caller and thread,
+// which redirecting the descriptor around the library's calls would not have ensured.
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "formats/format_writers.hpp"
+#include "zk/engine/formats/formats.hpp"
+#include "zk/engine/recording/row.hpp"
+#include "zk/engine/recording/row_source.hpp"
+
+namespace zk::detail {
+
+namespace {
+
+// The heading as the user typed it: options.heading is the CSV's line, between double quotes
+// with the inner ones doubled.
+std::string headingText(const std::string& line) {
+    if (line.size() < 2 || line.front() != '"' || line.back() != '"') {
+        return line;
+    }
+    std::string text;
+    for (std::size_t i = 1; i + 1 < line.size(); ++i) {
+        text += line[i];
+        if (line[i] == '"' && line[i + 1] == '"') {
+            ++i;
+        }
+    }
+    return text;
+}
+
+// Text as a workbook cell holds it: spreadsheets read "_xHHHH_" (four hex digits) as an escaped
+// character, so the "_" that starts such a sequence in the text is itself written escaped,
+// "_x005F_".
+std::string cellText(std::string_view text) {
+    std::string cell;
+    cell.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
+            std::all_of(&text[i + 2], &text[i + 6],
+                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; })) {
+            cell += "_x005F";
+        }
+        cell += text[i];
+    }
+    return cell;
+}
+
+// A tag and where it went.
+struct TagPlace {
+    std::uint16_t number;
+    std::optional<std::int32_t> timeMs;  // none for a tag before the first row
+    std::size_t sheet;
+    lxw_row_t row;  // from 0
+};
+
+// The temporary files of one workbook, in its folder: unnamed files where the file system has
+// them (nothing is left behind even if the program is killed), else files removed as soon as
+// they are made. The first failure to make or write one is kept.
+class TempFiles {
+  public:
+    explicit TempFiles(std::string folder) : folder_(std::move(folder)) {}
+    TempFiles(const TempFiles&) = delete;
+    TempFiles& operator=(const TempFiles&) = delete;
+    ~TempFiles() { closeAll(); }
+
+    const std::string& folder() const noexcept { return folder_; }
+    int failure() const noexcept { return failure_; }
+    bool failedToCreate() const noexcept { return failedToCreate_; }
+
+    // A new temporary file, or null (the failure kept).
+    FILE* open() {
+        const int fd = makeFile();
+        if (fd < 0) {
+            fail(errno, true);
+            return nullptr;
+        }
+        File& file = files_.emplace_back(File{this, fd, nullptr});
+        static const cookie_io_functions_t io{&File::read, &File::write, &File::seek, &File::close};
+        file.stream = ::fopencookie(&file, "w+", io);
+        if (file.stream == nullptr) {
+            fail(errno, true);
+            ::close(fd);
+            files_.pop_back();
+            return nullptr;
+        }
+        ::setvbuf(file.stream, nullptr, _IOFBF, 64 * 1024);
+        return file.stream;
+    }
+
+    // Closes the files that are still open: those of a workbook given up, whose space is freed
+    // at once rather than when the program ends.
+    void closeAll() noexcept {
+        for (File& file : files_) {
+            if (file.fd >= 0) {
+                std::fclose(file.stream);  // calls File::close
+            }
+        }
+        files_.clear();
+    }
+
+    // Whether `stream` is one of these files, still open.
+    bool holds(const FILE* stream) const noexcept {
+        return std::any_of(files_.begin(), files_.end(),
+                           [&](const File& f) { return f.stream == stream && f.fd >= 0; });
+    }
+
+  private:
+    struct File {
+        TempFiles* owner;
+        int fd;
+        FILE* stream;
+
+        static ssize_t read(void* cookie, char* buffer, size_t size) {
+            auto* f = static_cast<File*>(cookie);
+            ssize_t n;
+            do {
+                n = ::read(f->fd, buffer, size);
+            } while (n < 0 && errno == EINTR);
+            if (n < 0) {
+                f->owner->fail(errno, false);
+            }
+            return n;
+        }
+        static ssize_t write(void* cookie, const char* buffer, size_t size) {
+            auto* f = static_cast<File*>(cookie);
+            for (size_t done = 0; done < size;) {
+                const ssize_t n = ::write(f->fd, buffer + done, size - done);
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    f->owner->fail(n < 0 ? errno : ENOSPC, false);
+                    return -1;
+                }
+                done += static_cast<size_t>(n);
+            }
+            return static_cast<ssize_t>(size);
+        }
+        static int seek(void* cookie, off64_t* offset, int whence) {
+            auto* f = static_cast<File*>(cookie);
+            const off64_t at = ::lseek64(f->fd, *offset, whence);
+            if (at < 0) {
+                return -1;
+            }
+            *offset = at;
+            return 0;
+        }
+        static int close(void* cookie) {
+            auto* f = static_cast<File*>(cookie);
+            const int saved = errno;  // the library may report an errno after closing a part
+            ::close(std::exchange(f->fd, -1));
+            errno = saved;
+            return 0;
+        }
+    };
+
+    int makeFile() const {
+        int fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
+            return fd;
+        }
+        std::string name = folder_ + "/.zk-workbook-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            ::unlink(name.c_str());
+        }
+        return fd;
+    }
+
+    void fail(int err, bool creating) noexcept {
+        if (failure_ == 0) {
+            failure_ = err != 0 ? err : EIO;
+            failedToCreate_ = creating;
+        }
+    }
+
+    std::string folder_;
+    std::list<File> files_;  // a list: each File's address is its stream's cookie
+    int failure_ = 0;
+    bool failedToCreate_ = false;
+};
+
+// The temporary files of the workbook being written on this thread.
+thread_local TempFiles* tTempFiles = nullptr;
+
+// The library's lxw_tmpfile: the library writes a workbook only for this file's Workbook.
+FILE* libraryTempFile(char* /*tmpdir*/) {
+    if (tTempFiles == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return tTempFiles->open();
+}
+
+// What the library prints goes here, and no further.
+ssize_t dropMessage(void*, const char*, size_t size) {
+    return static_cast<ssize_t>(size);
+}
+FILE* gLibraryMessages = ::fopencookie(nullptr, "w", {nullptr, &dropMessage, nullptr, nullptr});
+
+// The entry of the loaded library's import table through which its code reaches `symbol`,
+// found by the library's relocations and accepted only if it holds `current` (where the symbol
+// was bound); null if there is none.
+void** importEntry(void* library, const char* symbol, const void* current) {
+    link_map* map = nullptr;
+    if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
+        return nullptr;
+    }
+    const ElfW(Addr) base = map->l_addr;
+    // The dynamic section's addresses, relocated by the loader on most systems, else not.
+    const auto at = [&](ElfW(Addr) address) { return address < base ? address + base : address; };
+    const ElfW(Sym)* symbols = nullptr;
+    const char* names = nullptr;
+    const ElfW(Rela) * tables[2] = {nullptr, nullptr};
+    std::size_t sizes[2] = {0, 0};
+    bool pltRela = false;
+    for (const ElfW(Dyn)* d = map->l_ld; d->d_tag != DT_NULL; ++d) {
+        switch (d->d_tag) {
+            case DT_SYMTAB:
+                symbols = reinterpret_cast<const ElfW(Sym)*>(at(d->d_un.d_ptr));
+                break;
+            case DT_STRTAB:
+                names = reinterpret_cast<const char*>(at(d->d_un.d_ptr));
+                break;
+            case DT_RELA:
+                tables[0] = reinterpret_cast<const ElfW(Rela)*>(at(d->d_un.d_ptr));
+                break;
+            case DT_RELASZ:
+                sizes[0] = d->d_un.d_val;
+                break;
+            case DT_JMPREL:
+                tables[1] = reinterpret_cast<const ElfW(Rela)*>(at(d->d_un.d_ptr));
+                break;
+            case DT_PLTRELSZ:
+                sizes[1] = d->d_un.d_val;
+                break;
+            case DT_PLTREL:
+                pltRela = d->d_un.d_val == DT_RELA;
+                break;
+            default:
+                break;
+        }
+    }
+    if (symbols == nullptr || names == nullptr) {
+        return nullptr;
+    }
+    for (int t = 0; t < 2; ++t) {
+        if (tables[t] == nullptr || (t == 1 && !pltRela)) {
+            continue;
+        }
+        for (std::size_t i = 0; i < sizes[t] / sizeof(ElfW(Rela)); ++i) {
+            const ElfW(Rela)& r = tables[t][i];
+            const auto index =
+                __SIZEOF_POINTER__ == 8 ? ELF64_R_SYM(r.r_info) : ELF32_R_SYM(r.r_info);
+            if (index == 0 || std::strcmp(names + symbols[index].st_name, symbol) != 0) {
+                continue;
+            }
+            auto* entry = reinterpret_cast<void**>(base + r.r_offset);
+            if (*entry == current) {
+                return entry;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// Whether `address` lies in the part of the library that the loader makes read-only once it has
+// relocated it (RELRO).
+bool readOnlyAfterLoading(const link_map* map, const void* address) {
+    struct Search {
+        const link_map* map;
+        std::uintptr_t address;
+        bool found;
+    } search{map, reinterpret_cast<std::uintptr_t>(address), false};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            auto* s = static_cast<Search*>(data);
+            if (info->dlpi_addr != s->map->l_addr ||
+                std::strcmp(info->dlpi_name, s->map->l_name) != 0) {
+                return 0;
+            }
+            const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+            for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& h = info->dlpi_phdr[i];
+                if (h.p_type == PT_GNU_RELRO) {
+                    const std::uintptr_t start = (info->dlpi_addr + h.p_vaddr) & ~(page - 1);
+                    const std::uintptr_t end =
+                        (info->dlpi_addr + h.p_vaddr + h.p_memsz) & ~(page - 1);
+                    s->found = s->address >= start && s->address < end;
+                }
+            }
+            return 1;
+        },
+        &search);
+    return search.found;
+}
+
+// Points an import-table entry of the library elsewhere. An entry in its read-only part is made
+// writable for the moment of the change.
+bool redirect(void* library, const char* symbol, const void* current, void* to) {
+    link_map* map = nullptr;
+    void** entry = importEntry(library, symbol, current);
+    if (entry == nullptr || ::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0) {
+        return false;
+    }
+    if (!readOnlyAfterLoading(map, entry)) {
+        *entry = to;
+        return true;
+    }
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    void* start = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(entry) & ~(page - 1));
+    if (::mprotect(start, page, PROT_READ | PROT_WRITE) != 0) {
+        return false;
+    }
+    *entry = to;
+    ::mprotect(start, page, PROT_READ);
+    return true;
+}
+
+// libxlsxwriter, loaded when the first workbook is written: with it come a zip library and a
+// cryptography library whose loading would add about 2 ms to every start of the program, CSV
+// exports included.
+struct Xlsx {
+    decltype(&::workbook_new_opt) workbook_new_opt;
+    decltype(&::workbook_add_worksheet) workbook_add_worksheet;
+    decltype(&::workbook_add_format) workbook_add_format;
+    decltype(&::format_set_num_format) format_set_num_format;
+    decltype(&::worksheet_set_column) worksheet_set_column;
+    decltype(&::worksheet_write_string) worksheet_write_string;
+    decltype(&::worksheet_write_number) worksheet_write_number;
+    decltype(&::worksheet_write_datetime) worksheet_write_datetime;
+    decltype(&::workbook_close) workbook_close;
+    decltype(&::lxw_workbook_free) lxw_workbook_free;
+    decltype(&::lxw_strerror) lxw_strerror;
+};
+
+const Xlsx& xlsx(const std::string& name) {
+    static const std::optional<Xlsx> api = []() -> std::optional<Xlsx> {
+        void* const library = ::dlopen(ZK_XLSXWRITER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr || gLibraryMessages == nullptr) {
+            return std::nullopt;
+        }
+        Xlsx a{};
+        bool found = true;
+        const auto load = [&](auto& function, const char* symbol) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+                ::dlsym(library, symbol));
+            found = found && function != nullptr;
+        };
+        load(a.workbook_new_opt, "workbook_new_opt");
+        load(a.workbook_add_worksheet, "workbook_add_worksheet");
+        load(a.workbook_add_format, "workbook_add_format");
+        load(a.format_set_num_format, "format_set_num_format");
+        load(a.worksheet_set_column, "worksheet_set_column");
+        load(a.worksheet_write_string, "worksheet_write_string");
+        load(a.worksheet_write_number, "worksheet_write_number");
+        load(a.worksheet_write_datetime, "worksheet_write_datetime");
+        load(a.workbook_close, "workbook_close");
+        load(a.lxw_workbook_free, "lxw_workbook_free");
+        load(a.lxw_strerror, "lxw_strerror");
+        // Without its temporary files under this program's watch a workbook could be written
+        // broken and called whole, so the library is not used then.
+        found = found &&
+                redirect(library, "lxw_tmpfile", ::dlsym(library, "lxw_tmpfile"),
+                         reinterpret_cast<void*>(&libraryTempFile)) &&
+                redirect(library, "stderr", &stderr, &gLibraryMessages);
+        return found ? std::optional(a) : std::nullopt;
+    }();
+    if (!api) {
+        throw Error(ErrorCode::OpenFailed,
+                    "cannot write a workbook: the library " ZK_XLSXWRITER_LIBRARY
+                    " can't be loaded or doesn't have what this program needs",
+                    name);
+    }
+    return *api;
+}
+
+// Where the temporary files of the workbook `name` go: beside it (beside the file a link names),
+// where the workbook needs the space anyway; into TMPDIR (else /tmp) for a workbook written into
+// a device.
+std::string temporaryFolderFor(const std::string& name) {
+    namespace fs = std::filesystem;
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        const char* tmp = std::getenv("TMPDIR");
+        return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    }
+    std::error_code ec;
+    const fs::path resolved = fs::weakly_canonical(fs::path(name), ec);
+    const fs::path folder = (ec ? fs::path(name) : resolved).parent_path();
+    return folder.empty() ? "." : folder.string();
+}
+
+class Workbook {
+  public:
+    Workbook(const std::string& path, const std::string& name)
+        : x_(xlsx(name)), name_(name), temp_(temporaryFolderFor(name)), outer_(tTempFiles) {
+        tTempFiles = &temp_;
+        lxw_workbook_options o{};
+        o.constant_memory = LXW_TRUE;
+        o.use_zip64 = LXW_FALSE;
+        o.tmpdir = const_cast<char*>(temp_.folder().c_str());
+        workbook_ = x_.workbook_new_opt(path.c_str(), &o);
+        if (workbook_ == nullptr) {
+            tTempFiles = outer_;
+            throw Error(ErrorCode::OpenFailed, "cannot create the workbook", name_);
+        }
+    }
+    Workbook(const Workbook&) = delete;
+    Workbook& operator=(const Workbook&) = delete;
+    ~Workbook() {
+        if (workbook_ != nullptr) {
+            // A failed or cancelled export: nothing is written. The library would keep each
+            // sheet's temporary file open until the program ends; they are closed here, and
+            // their space is free at once.
+            for (lxw_worksheet* sheet : sheets_) {
+                sheet->optimize_tmpfile = nullptr;
+                sheet->file = nullptr;
+            }
+            temp_.closeAll();
+            x_.lxw_workbook_free(workbook_);
+        }
+        tTempFiles = outer_;
+    }
+
+    lxw_worksheet* addSheet(const std::string& sheetName) {
+        lxw_worksheet* sheet = x_.workbook_add_worksheet(workbook_, sheetName.c_str());
+        checkTemporaryFiles();
+        if (sheet == nullptr) {
+            throw Error(ErrorCode::WriteFailed, "cannot add the sheet " + sheetName, name_);
+        }
+        sheets_.push_back(sheet);
+        if (!temp_.holds(sheet->optimize_tmpfile)) {
+            throw Error(ErrorCode::WriteFailed,
+                        "cannot write the workbook: the library keeps the sheet " + sheetName +
+                            " in a file of its own",
+                        name_);
+        }
+        return sheet;
+    }
+
+    void number(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t column, double value) const {
+        check(x_.worksheet_write_number(sheet, row, column, value, nullptr));
+    }
+
+    void text(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t column, std::string_view value) const {
+        check(x_.worksheet_write_string(sheet, row, column, cellText(value).c_str(), nullptr));
+    }
+
+    // A date and time cell shown as 2024-03-05 14:30:00; text for a year a spreadsheet's dates
+    // can't hold.
+    void dateTime(lxw_worksheet* sheet, lxw_row_t row, lxw_col_t column, const StartTime& t) {
+        if (t.year < 1900 || t.year > 9999) {
+            text(sheet, row, column, formatStartTime(t));
+            return;
+        }
+        if (dateFormat_ == nullptr) {
+            dateFormat_ = x_.workbook_add_format(workbook_);
+            if (dateFormat_ == nullptr) {
+                throw Error(ErrorCode::OutOfMemory, "not enough memory for the workbook", name_);
+            }
+            x_.format_set_num_format(dateFormat_, "yyyy-mm-dd hh:mm:ss");
+        }
+        lxw_datetime d{t.year, t.month, t.day, t.hour, t.minute, static_cast<double>(t.second)};
+        check(x_.worksheet_write_datetime(sheet, row, column, &d, dateFormat_));
+    }
+
+    void width(lxw_worksheet* sheet, lxw_col_t first, lxw_col_t last, double width) const {
+        check(x_.worksheet_set_column(sheet, first, last, width, nullptr));
+    }
+
+    void close() {
+        errno = 0;
+        const lxw_error e = x_.workbook_close(std::exchange(workbook_, nullptr));
+        const int err = errno;
+        temp_.closeAll();  // the parts it left open when it failed
+        checkTemporaryFiles();
+        if (e == LXW_NO_ERROR) {
+            return;
+        }
+        const bool system = e == LXW_ERROR_CREATING_XLSX_FILE ||
+                            e == LXW_ERROR_ZIP_FILE_OPERATION || e == LXW_ERROR_ZIP_FILE_ADD ||
+                            e == LXW_ERROR_ZIP_CLOSE;
+        if (system && err != 0) {
+            throw systemError(ErrorCode::WriteFailed, "cannot write the workbook", err, name_);
+        }
+        throw Error(ErrorCode::WriteFailed,
+                    std::string("cannot write the workbook: ") + x_.lxw_strerror(e), name_);
+    }
+
+  private:
+    void check(lxw_error e) const {
+        checkTemporaryFiles();
+        if (e != LXW_NO_ERROR) {
+            throw Error(ErrorCode::WriteFailed,
+                        std::string("cannot write the workbook: ") + x_.lxw_strerror(e), name_);
+        }
+    }
+
+    void checkTemporaryFiles() const {
+        if (temp_.failure() != 0) {
+            throw systemError(
+                ErrorCode::WriteFailed,
+                std::string(temp_.failedToCreate() ? "cannot create" : "cannot write") +
+                    " the workbook's temporary files in " + temp_.folder(),
+                temp_.failure(), name_);
+        }
+    }
+
+    const Xlsx& x_;
+    std::string name_;
+    TempFiles temp_;
+    TempFiles* outer_;
+    lxw_workbook* workbook_ = nullptr;
+    std::vector<lxw_worksheet*> sheets_;
+    lxw_format* dateFormat_ = nullptr;
+};
+
+// A column as wide as its header, and at least as wide as a spreadsheet's default.
+double columnWidth(std::string_view header) {
+    return static_cast<double>(std::max<std::size_t>(header.size(), 8) + 2);
+}
+
+std::string sheetName(std::size_t index) {
+    return index == 0 ? "Data" : "Data " + std::to_string(index + 1);
+}
+
+std::string rateText(int period) {
+    switch (period) {
+        case 1:
+            return "50 rows a second";
+        case 10:
+            return "5 rows a second";
+        case 50:
+            return "1 row a second";
+        case 250:
+            return "1 row every 5 seconds";
+        default:
+            return "1 row every " + std::to_string(period) + " samples of 20 ms";
+    }
+}
+
+}  // namespace
+
+void writeWorkbook(ByteSource& source, const std::string& path, const std::string& name,
+                   const ExportOptions& options, const ProgressFn& progress,
+                   const RecordingFacts& facts, ExportResult& result) {
+    const SampleValues values(options);
+    Workbook book(path, name);
+
+    std::vector<std::string_view> headers;
+    for (const Column& column : kColumns) {
+        if (options.*column.flag) {
+            headers.push_back(column.header);
+        }
+    }
+    const auto columnOf = [&](std::string_view header) {
+        return static_cast<lxw_col_t>(std::find(headers.begin(), headers.end(), header) -
+                                      headers.begin());
+    };
+    const lxw_col_t tagColumn = columnOf("Tag Number");
+    const std::string heading = options.IncludeHeaders ? headingText(options.heading) : "";
+    const lxw_row_t headerRows = (options.IncludeHeaders ? 1 : 0) + (heading.empty() ? 0 : 1);
+    const lxw_row_t sheetRows =
+        std::clamp<lxw_row_t>(options.choices.sheetRows, headerRows + 1, kMaxSheetRows);
+
+    std::vector<std::string> sheets;
+    lxw_worksheet* sheet = nullptr;
+    lxw_row_t at = sheetRows;  // the next row of the current sheet
+    const auto nextSheet = [&] {
+        sheets.push_back(sheetName(sheets.size()));
+        sheet = book.addSheet(sheets.back());
+        book.width(sheet, 0, static_cast<lxw_col_t>(std::max<std::size_t>(headers.size(), 1) - 1),
+                   16);
+        at = 0;
+        if (!heading.empty()) {
+            book.text(sheet, at++, 0, heading);
+        }
+        if (options.IncludeHeaders) {
+            for (std::size_t c = 0; c < headers.size(); ++c) {
+                book.text(sheet, at, static_cast<lxw_col_t>(c), std::string(headers[c]));
+            }
+            ++at;
+        }
+    };
+    nextSheet();
+
+    // The CSV has a line for a row with any value column, and for a row whose tag it shows.
+    const bool valueRows = hasValueColumn(options);
+    std::vector<TagPlace> tags;
+    RowSource rows(source, options, progress, name);
+    RowBlock block;
+    while (rows.next(block)) {
+        for (const Row& row : block.rows) {
+            const bool showsTag = options.IncludeTags && row.hasTags();
+            if (!showsTag && !(valueRows && row.hasRecord())) {
+                continue;
+            }
+            if (at == sheetRows) {
+                nextSheet();
+            }
+            if (row.hasRecord()) {
+                lxw_col_t c = 0;
+                const auto number = [&](double value) { book.number(sheet, at, c++, value); };
+                if (options.IncludeTime) {
+                    number(row.timeMs);
+                }
+                if (options.IncludeSeconds) {
+                    number(row.timeMs / 1000.0);
+                }
+                if (options.IncludeData) {
+                    number(row.raw);
+                }
+                if (options.IncludeBaseline) {
+                    number(values.baseline(row.raw));
+                }
+                if (options.IncludeResistance) {
+                    number(values.resistance(row.raw));
+                }
+                if (options.IncludeConductance) {
+                    if (SampleValues::hasConductance(row.raw)) {
+                        number(values.conductance(row.raw));
+                    } else {
+                        ++c;  // an empty cell
+                        ++result.rowsWithoutConductance;
+                    }
+                }
+            }
+            if (showsTag) {
+                const auto marks = block.tagsOf(row);
+                book.number(sheet, at, tagColumn, marks.back().number);
+                for (const TagMark& mark : marks) {
+                    tags.push_back({mark.number,
+                                    row.hasRecord() ? std::optional(row.timeMs) : std::nullopt,
+                                    sheets.size() - 1, at});
+                }
+            }
+            ++at;
+            ++result.rowsWritten;
+        }
+    }
+    result.recordsRead = rows.recordsRead();
+
+    if (options.IncludeTags) {
+        lxw_worksheet* tagSheet = book.addSheet("Tags");
+        const lxw_row_t tagRows =
+            std::clamp<lxw_row_t>(options.choices.sheetRows, 2, kMaxSheetRows);
+        const char* const tagHeaders[] = {"Tag Number", "Time(msec)", "Time(sec)", "Sheet", "Row"};
+        for (lxw_col_t c = 0; c < 5; ++c) {
+            book.text(tagSheet, 0, c, tagHeaders[c]);
+            book.width(tagSheet, c, c, columnWidth(tagHeaders[c]));
+        }
+        lxw_row_t r = 1;
+        for (const TagPlace& tag : tags) {
+            if (r == tagRows) {
+                ++result.tagsLeftOut;
+                continue;
+            }
+            book.number(tagSheet, r, 0, tag.number);
+            if (tag.timeMs) {
+                book.number(tagSheet, r, 1, *tag.timeMs);
+                book.number(tagSheet, r, 2, *tag.timeMs / 1000.0);
+            }
+            book.text(tagSheet, r, 3, sheets[tag.sheet]);
+            book.number(tagSheet, r, 4, tag.row + 1.0);
+            ++r;
+        }
+    }
+
+    if (options.epochs) {
+        // The epochs CSV's fields, each a number (of the CSV's precision) or an empty cell.
+        lxw_worksheet* epochSheet = book.addSheet("Epochs");
+        const std::string table = epochsCsv(facts.epochs);
+        lxw_row_t e = 0;
+        for (std::size_t at = 0; at < table.size(); ++e) {
+            const std::size_t end = table.find("\r\n", at);
+            const std::string_view line(table.data() + at, end - at);
+            lxw_col_t c = 0;
+            for (std::size_t from = 0; from <= line.size(); ++c) {
+                const std::size_t comma = std::min(line.find(',', from), line.size());
+                const std::string field(line.substr(from, comma - from));
+                if (e == 0) {
+                    book.text(epochSheet, 0, c, field);
+                    book.width(epochSheet, c, c, columnWidth(field));
+                } else if (!field.empty()) {
+                    book.number(epochSheet, e, c, std::strtod(field.c_str(), nullptr));
+                }
+                from = comma + 1;
+            }
+            at = end + 2;
+        }
+    }
+
+    lxw_worksheet* info = book.addSheet("Recording");
+    book.width(info, 0, 0, 26);
+    book.width(info, 1, 1, 40);
+    lxw_row_t r = 0;
+    const auto line = [&](const char* item, const auto& value) {
+        book.text(info, r, 0, item);
+        if constexpr (std::is_arithmetic_v<std::decay_t<decltype(value)>>) {
+            book.number(info, r, 1, static_cast<double>(value));
+        } else {
+            book.text(info, r, 1, value);
+        }
+        ++r;
+    };
+    std::string columns;
+    for (const std::string_view header : headers) {
+        columns.append(columns.empty() ? "" : ", ").append(header);
+    }
+    line("Recording", facts.path);
+    line("Records", result.recordsRead);
+    line("Duration (sec)", static_cast<double>(result.recordsRead) / 50.0);
+    book.text(info, r, 0, "Start");
+    book.dateTime(info, r++, 1, facts.start);
+    line("Start estimated",
+         facts.estimated ? "yes: the file's time less the duration" : "no: as given");
+    line("Rate", rateText(options.UpdatePeriod));
+    if (options.UpdatePeriod > 0) {
+        line("Rows per second", 50.0 / options.UpdatePeriod);
+    }
+    line("Columns", columns.empty() ? std::string("none") : columns);
+    line("Rows", result.rowsWritten);
+    line("Data sheets", sheets.size());
+    if (options.IncludeTags) {
+        line("Tags", tags.size());
+    }
+    if (options.IncludeConductance) {
+        line("Rows without conductance", result.rowsWithoutConductance);
+    }
+    line("Written by", writtenBy());
+    book.close();
+}
+
+}  // namespace zk::detail

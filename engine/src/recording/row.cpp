@@ -1,0 +1,104 @@
+#include "zk/engine/recording/row.hpp"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+#include "zk/engine/recording/conversions.hpp"
+
+namespace zk {
+
+namespace {
+
+// Writes the fields that follow the time fields at `out` and returns the end; `first` tells
+// whether no field has been written before them. At most RowTable's wide entry size less one.
+char* writeSampleFields(char* out, const ExportOptions& options, bool first,
+                        std::int32_t UnsignedValue) noexcept {
+    if (options.IncludeData) {
+        if (!first) {
+            *out++ = ',';
+        }
+        out = writeNumberField(out, UnsignedValue);
+        first = false;
+    }
+    if (options.IncludeBaseline) {
+        if (!first) {
+            *out++ = ',';
+        }
+        const std::string_view base = Calc_Base(UnsignedValue);
+        std::memcpy(out, base.data(), base.size());
+        out += base.size();
+        first = false;
+    }
+    if (options.IncludeResistance) {
+        if (!first) {
+            *out++ = ',';
+        }
+        out = writeNumberField(out, Calc_Resistance(UnsignedValue));
+        first = false;
+    }
+    if (options.IncludeConductance) {
+        if (!first) {
+            *out++ = ',';
+        }
+        // An empty field where the resistance has no conductance.
+        if (const auto conductance = Calc_Conductance(UnsignedValue)) {
+            out = writeNumberField(out, *conductance);
+        }
+        first = false;
+    }
+    // The Tags column's comma; the tag number itself is appended when the line is written.
+    if (options.IncludeTags && !first) {
+        *out++ = ',';
+    }
+    return out;
+}
+
+}  // namespace
+
+void Assemble_Record(std::string& OutputLine, const ExportOptions& options,
+                     std::int32_t NextOutputTime, std::int32_t UnsignedValue) {
+    char line[RowTable::kMaxRowLength];
+    char* end = line;
+    if (options.IncludeTime) {
+        end = writeNumberField(end, NextOutputTime);
+    }
+    if (options.IncludeSeconds) {
+        if (options.IncludeTime) {
+            *end++ = ',';
+        }
+        end = writeSecondsField(end, NextOutputTime);
+    }
+    end = writeSampleFields(end, options, !options.IncludeTime && !options.IncludeSeconds,
+                            UnsignedValue);
+    OutputLine.assign(line, end);
+}
+
+bool hasValueColumn(const ExportOptions& options) noexcept {
+    return options.IncludeTime || options.IncludeSeconds || options.IncludeData ||
+           options.IncludeBaseline || options.IncludeResistance || options.IncludeConductance;
+}
+
+std::size_t RowTable::entrySizeFor(const ExportOptions& options) {
+    // The longest number texts are 13 characters ("-3.139428E-04"), and the Data and Baseline
+    // fields at most 6 and 4: up to 27 characters with the commas unless both the resistance and
+    // the conductance are written.
+    return options.IncludeResistance && options.IncludeConductance ? kWideEntrySize : kEntrySize;
+}
+
+RowTable::RowTable(const ExportOptions& options)
+    : includeTime_(options.IncludeTime),
+      includeSeconds_(options.IncludeSeconds),
+      rowsEmpty_(!hasValueColumn(options)),
+      entrySize_(entrySizeFor(options)),
+      entries_(65536 * entrySize_) {
+    const bool first = !options.IncludeTime && !options.IncludeSeconds;
+    for (std::int32_t v = 0; v < 65536; ++v) {
+        char* const begin = entries_.data() + static_cast<std::size_t>(v) * entrySize_;
+        char* const p = writeSampleFields(begin, options, first, v);
+        assert(p - begin < static_cast<std::ptrdiff_t>(entrySize_));
+        begin[entrySize_ - 1] = static_cast<char>(p - begin);
+    }
+}
+
+}  // namespace zk
