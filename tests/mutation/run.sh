@@ -5,6 +5,7 @@
 #   tests/mutation/run.sh                  every mutant
 #   tests/mutation/run.sh --only ID[,ID]   only these
 #   tests/mutation/run.sh --list           list the mutants, build nothing
+#   tests/mutation/run.sh --check          check that each mutant's text occurs once, build nothing
 #
 # The copy and its build (the dev preset) live in $ZK_MUTATION_DIR (default /tmp/zk-mutation)
 # and are reused by the next run; the checkout itself is only read. A test that runs longer
@@ -19,12 +20,13 @@ repo=$(git -C "$here" rev-parse --show-toplevel) || exit 2
 scratch=${ZK_MUTATION_DIR:-/tmp/zk-mutation}
 timeout=${ZK_MUTATION_TIMEOUT:-90}
 src=$scratch/src
-only="" list=0
+only="" list=0 check=0
 while (($#)); do
   case $1 in
     --only) only=${2:?--only needs a list of ids}; shift 2 ;;
     --list) list=1; shift ;;
-    *) echo "usage: $0 [--only ID[,ID...]] [--list]" >&2; exit 2 ;;
+    --check) check=1; shift ;;
+    *) echo "usage: $0 [--only ID[,ID...]] [--list | --check]" >&2; exit 2 ;;
   esac
 done
 
@@ -79,6 +81,17 @@ fi
 if ((list)); then
   column -t -s $'\t' <<<"$table"
   exit 0
+fi
+if ((check)); then
+  # Each mutant applied to a scratch copy of its file only: a moved or reworded line shows here.
+  bad=0 tmp=$(mktemp -d) && trap 'rm -rf "$tmp"' EXIT
+  while IFS=$'\t' read -r id file _; do
+    mkdir -p "$tmp/$(dirname "$file")" && cp "$repo/$file" "$tmp/$file" 2>/dev/null
+    why=$(mut apply "$id" "$tmp") || { echo "$id ($file): $why"; bad=$((bad + 1)); }
+    cp "$repo/$file" "$tmp/$file" 2>/dev/null
+  done <<<"$table"
+  echo "$(wc -l <<<"$table") mutants, $bad stale"
+  ((bad == 0)); exit
 fi
 
 start=$SECONDS
