@@ -206,8 +206,9 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
     if (formatOpt->count() > 0) {
         const auto named = formatNamed(format);
         if (!named) {
-            return {std::nullopt, usageError(console, "--format: unknown format \"" + format +
-                                                          "\" (known: csv, xlsx, edf, bdf, bids)")};
+            return {std::nullopt,
+                    usageError(console, "--format: unknown format \"" + format +
+                                            "\" (known: " + formatList(", ", ", ") + ")")};
         }
         o.options.format = *named;
         // An output named for another format would be opened by the wrong program.
@@ -226,7 +227,7 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
     }
     const OutputFormat f = o.options.format;
     const std::string fname(formatName(f));
-    if (o.output && (*o.output == "-" || streamDescriptorOf(*o.output)) && f != OutputFormat::Csv) {
+    if (o.output && (*o.output == "-" || streamDescriptorOf(*o.output)) && !formatInfo(f).streams) {
         return {std::nullopt,
                 usageError(console,
                            "--format " + fname + " writes a file: standard output takes only CSV")};
@@ -260,7 +261,7 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
                                "1985 and 2084")};
         }
     }
-    if (o.options.epochs && f != OutputFormat::Csv && f != OutputFormat::Xlsx) {
+    if (o.options.epochs && !formatInfo(f).epochs) {
         return {std::nullopt, usageError(console,
                                          "--epochs writes CSV or a workbook (--format "
                                          "csv or xlsx), not " +
@@ -662,8 +663,11 @@ Options:
   -c, --columns LIST     comma-separated, any order: time,seconds,data,baseline,resistance,
                          conductance,tags; "none" for no column; default time,data (output order
                          is always fixed)
-      --format FORMAT    csv, xlsx, edf, bdf or bids; default: as the --output name ends
-                         (.csv, .xlsx, .edf, .bdf), else csv
+      --format FORMAT    )HELP" +
+           formatList(", ", " or ") +
+           R"HELP(; default: as the --output name ends
+                         ()HELP" +
+           formatList(", ", ", ", true) + R"HELP(), else csv
       --no-headers       write neither the heading line nor the column-header line
       --heading TEXT     heading line text; without it there is no heading line
       --start TIME       when the recording started, "YYYY-MM-DD HH:MM:SS" (EDF+/BDF+ and the

@@ -832,5 +832,41 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
     }
 }
 
+// The README and the man page name every format of the table: the README by the window's title
+// of it and, for a file, its extension in backquotes; the man page's FORMATS section by its
+// command-line name on a .B or .BR line.
+TEST(Formats, DocumentsNameEveryFormat) {
+    const auto read = [](const std::string& path) {
+        return test::readFile(ZK_SOURCE_DIR "/" + path);
+    };
+    const std::string readme = read("README.md");
+    const std::string man = read("packaging/zkexport.1");
+    const std::size_t from = man.find("\n.SH FORMATS\n");
+    ASSERT_NE(from, std::string::npos);
+    const std::string section = man.substr(from, man.find("\n.SH ", from + 1) - from);
+    const auto manNames = [&](std::string_view name) {
+        std::istringstream lines(section);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.starts_with(".B ") || line.starts_with(".BR ")) {
+                std::istringstream words(line);
+                for (std::string word; words >> word;) {
+                    if (word == name) {
+                        return true;
+                    }
+                }
+            }
+        }
+        return false;
+    };
+    for (const FormatInfo& f : kFormats) {
+        EXPECT_NE(readme.find(f.title), std::string::npos) << "README: " << f.title;
+        if (!f.extension.empty()) {
+            EXPECT_NE(readme.find("`" + std::string(f.extension) + "`"), std::string::npos)
+                << "README: " << f.extension;
+        }
+        EXPECT_TRUE(manNames(f.name)) << "zkexport.1: " << f.name;
+    }
+}
+
 }  // namespace
 }  // namespace zk

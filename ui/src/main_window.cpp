@@ -163,12 +163,18 @@ ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string
     return options;
 }
 
+std::string saveFileType(OutputFormat format) {
+    const FormatInfo& info = formatInfo(format);
+    std::string type = std::string(info.caption) + "|";
+    if (!info.extension.empty()) {
+        type.append("*").append(info.extension);
+    }
+    return type;
+}
+
 std::string exportSummary(const ExportResult& result, OutputFormat format,
                           const std::string& path) {
-    const char* name = "";
-    for (const SaveFileType& type : kSaveFileTypes) {
-        name = type.format == format ? type.name : name;
-    }
+    const std::string name(formatInfo(format).title);
     const bool samples = isSignalFormat(format);
     std::string text = formatCount(result.rowsWritten) +
                        (samples ? (result.rowsWritten == 1 ? " sample" : " samples")
@@ -546,8 +552,8 @@ void MainWindow::cmdExport_Click() {
     // With no output folder remembered yet, beside the recording.
     const std::string& dir = session_.Settings.DestDir;
     std::vector<std::string> fileTypes;
-    for (const SaveFileType& type : kSaveFileTypes) {
-        fileTypes.emplace_back(type.filter);
+    for (const FormatInfo& type : kFormats) {
+        fileTypes.push_back(saveFileType(type.format));
     }
     const auto chosen = toolkit_.saveFileDialog(fileTypes,
                                                 (dir.empty() ? folderOf(sourcePath()) : dir) +
@@ -558,9 +564,8 @@ void MainWindow::cmdExport_Click() {
         exportFailed(std::nullopt);
         return;
     }
-    OutputFormat format = chosen->fileType < kSaveFileTypes.size()
-                              ? kSaveFileTypes[chosen->fileType].format
-                              : OutputFormat::Csv;
+    OutputFormat format =
+        chosen->fileType < kFormats.size() ? kFormats[chosen->fileType].format : OutputFormat::Csv;
     // A name typed with another format's extension says what the user wants written.
     if (format != OutputFormat::Bids) {
         format = formatOfPath(chosen->path).value_or(format);

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "formats/format_writers.hpp"
+#include "recording/sample_values.hpp"
 #include "zk/engine/analyses/responses.hpp"
 #include "zk/engine/recording/row_source.hpp"
 

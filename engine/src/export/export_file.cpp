@@ -144,15 +144,17 @@ detail::RecordingFacts factsOf(FileSource& source, const ExportOptions& options)
     return facts;
 }
 
-// A workbook (written by its library through the output's temporary file), or an EDF+ or BDF+ file
-// (written into the output's sink): formats that are whole only once finished.
-ExportResult exportWholeFile(FileSource& source, const OutputTarget& target,
-                             const ExportOptions& options, const ProgressFn& progress) {
+// A format written into one file (CSV, a workbook, EDF+, BDF+): into the output's temporary file,
+// put in place once whole.
+ExportResult exportFile(FileSource& source, const OutputTarget& target,
+                        const ExportOptions& options, const ProgressFn& progress) {
     ExportResult result;
     std::optional<OutputFile> file;
     detail::guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
-        checkSeekable(target.path, options.format);
+        if (!formatInfo(options.format).streams) {
+            checkSeekable(target.path, options.format);
+        }
         detail::RecordingFacts facts = factsOf(source, options);
         if (options.epochs) {
             auto epochs = computeEpochs(source, options, progress);
@@ -162,15 +164,10 @@ ExportResult exportWholeFile(FileSource& source, const OutputTarget& target,
             facts.epochs = std::move(*epochs);
         }
         file.emplace(target.path, target.existing, target.stop);
-        if (options.format == OutputFormat::Xlsx) {
-            detail::writeWorkbook(source, file->reopenPath(), target.path, options, progress, facts,
-                                  result);
-        } else {
-            if (auto* sink = dynamic_cast<FdSink*>(&file->sink())) {
-                sink->setWhat("the samples");
-            }
-            detail::writeEdf(source, file->sink(), target.path, options, progress, facts, result);
-        }
+        const detail::WriterOutputs outputs{
+            .name = target.path, .sink = &file->sink(), .workbookPath = file->reopenPath()};
+        const auto writer = detail::makeWriter(source, outputs, options, progress, facts);
+        detail::writeRows(*writer, source, options, progress, target.path, result);
         file->commit();
         result.files.push_back(target.path);
     });
@@ -448,7 +445,8 @@ ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
             .eventsSidecar = eventsSidecar ? &*eventsSidecar : nullptr,
             .description = description ? &*description : nullptr,
             .datasetName = datasetNameOf(target.path)};
-        detail::writeBids(source, outputs, options, progress, result);
+        const auto writer = detail::bidsWriter(outputs, options);
+        detail::writeRows(*writer, source, options, progress, files.physio, result);
 
         const RunLock lock(files.lock, target.stop);
         std::vector<OutputFile*> written;
@@ -506,7 +504,7 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& given,
             target.streamFd = *fd;
         }
     }
-    if (options.format != OutputFormat::Csv && target.stream != nullptr) {
+    if (!formatInfo(options.format).streams && target.stream != nullptr) {
         return {.error = Error(ErrorCode::OpenFailed,
                                "is a stream; " + std::string(formatName(options.format)) +
                                    " is written only into files (CSV goes into a stream)",
@@ -518,33 +516,13 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& given,
     if (auto recording = recordingUnder(target, source, otherRecordings)) {
         return {.error = overwritesRecording(*recording, target.path)};
     }
-    if (options.format != OutputFormat::Csv) {
-        return exportWholeFile(source, target, options, progress);
-    }
-    if (options.epochs) {
+    if (options.epochs && options.format == OutputFormat::Csv) {
         return exportEpochs(source, target, options, progress);
     }
     if (target.stream != nullptr) {
         return Export(source, *target.stream, options, progress);
     }
-    std::optional<OutputFile> file;
-    try {
-        file.emplace(target.path, target.existing, target.stop);
-    } catch (const Error& e) {
-        return {.error = e};
-    }
-    ExportResult result = Export(source, file->sink(), options, progress);
-    if (!result.ok()) {
-        file->discard();
-        return result;
-    }
-    try {
-        file->commit();
-        result.files.push_back(target.path);
-    } catch (const Error& e) {
-        result.error = e;
-    }
-    return result;
+    return exportFile(source, target, options, progress);
 }
 
 }  // namespace zk

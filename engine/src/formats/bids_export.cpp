@@ -86,65 +86,7 @@ void writeJson(OutputFile& file, const nlohmann::ordered_json& json) {
     file.sink().write(text.data(), text.size());
 }
 
-}  // namespace
-
-void writeBids(ByteSource& source, const BidsOutputs& outputs, const ExportOptions& options,
-               const ProgressFn& progress, ExportResult& result) {
-    const SampleTexts texts(options);
-    GzipWriter physio(outputs.physio->sink());
-    std::string events;
-    if (outputs.events != nullptr) {
-        events = "onset\tduration\ttrial_type\tvalue\tsample\n";
-    }
-
-    RowSource rows(source, options, progress, outputs.physio->path());
-    RowBlock block;
-    std::uint64_t sample = 0;
-    // A range's run starts at its first row: the onsets count from there.
-    const std::int64_t origin = rangeOriginMs(options);
-    while (rows.next(block)) {
-        for (const Row& row : block.rows) {
-            if (outputs.events != nullptr && row.hasTags()) {
-                // The tags marked before the first row go with it, at the start.
-                const std::string onset =
-                    row.hasRecord() ? secondsText(row.timeMs - origin) : "0.00";
-                for (const TagMark& tag : block.tagsOf(row)) {
-                    events.append(onset)
-                        .append("\t0\ttag\t")
-                        .append(std::to_string(tag.number))
-                        .append("\t")
-                        .append(std::to_string(sample))
-                        .append("\n");
-                }
-                if (events.size() >= kTextBlock) {
-                    outputs.events->sink().write(events.data(), events.size());
-                    events.clear();
-                }
-            }
-            if (!row.hasRecord()) {
-                continue;
-            }
-            texts.append(physio.text(), row.raw);
-            result.rowsWithoutConductance +=
-                options.IncludeConductance && !SampleValues::hasConductance(row.raw);
-            ++sample;
-            if (physio.text().size() >= GzipWriter::kBlock) {
-                physio.submit();
-            }
-        }
-    }
-    if (sample == 0) {
-        // The tags marked before 0 ms of a recording without rows would be events of no run.
-        throw Error(ErrorCode::NoRows, "has no rows to write; a BIDS run cannot be empty",
-                    outputs.physio->path());
-    }
-    physio.finish();
-    result.rowsWritten = sample;
-    result.recordsRead = rows.recordsRead();
-    if (outputs.events != nullptr) {
-        outputs.events->sink().write(events.data(), events.size());
-    }
-
+nlohmann::ordered_json physioSidecar(const ExportOptions& options) {
     using nlohmann::ordered_json;
     struct ColumnInfo {
         bool ExportOptions::*flag;
@@ -182,24 +124,112 @@ void writeBids(ByteSource& source, const BidsOutputs& outputs, const ExportOptio
             sidecar[c.name] = {{"Description", c.description}, {"Units", c.units}};
         }
     }
-    writeJson(*outputs.sidecar, sidecar);
-    if (outputs.eventsSidecar != nullptr) {
-        ordered_json columns;
-        columns["trial_type"] = {{"Description", "A tag marked during the recording"}};
-        columns["value"] = {{"Description", "The tag's number"}};
-        columns["sample"] = {
-            {"Description", "The row of the physio file that carries the tag, from 0"}};
-        writeJson(*outputs.eventsSidecar, columns);
+    return sidecar;
+}
+
+nlohmann::ordered_json eventsSidecar() {
+    nlohmann::ordered_json columns;
+    columns["trial_type"] = {{"Description", "A tag marked during the recording"}};
+    columns["value"] = {{"Description", "The tag's number"}};
+    columns["sample"] = {
+        {"Description", "The row of the physio file that carries the tag, from 0"}};
+    return columns;
+}
+
+nlohmann::ordered_json datasetDescription(const std::string& name) {
+    nlohmann::ordered_json description;
+    description["Name"] = name;
+    description["BIDSVersion"] = "1.8.0";
+    description["DatasetType"] = "raw";
+    description["GeneratedBy"] = {{{"Name", "zk File Export"}, {"Version", ZK_VERSION}}};
+    return description;
+}
+
+// The run's files: the samples as they come, the events once every row is in, the
+// descriptions at the end.
+class BidsWriter final : public FormatWriter {
+  public:
+    BidsWriter(const BidsOutputs& outputs, const ExportOptions& options)
+        : outputs_(outputs),
+          options_(options),
+          texts_(options),
+          physio_(outputs.physio->sink()),
+          origin_(rangeOriginMs(options)) {
+        if (outputs_.events != nullptr) {
+            events_ = "onset\tduration\ttrial_type\tvalue\tsample\n";
+        }
     }
 
-    if (outputs.description != nullptr) {
-        ordered_json description;
-        description["Name"] = outputs.datasetName;
-        description["BIDSVersion"] = "1.8.0";
-        description["DatasetType"] = "raw";
-        description["GeneratedBy"] = {{{"Name", "zk File Export"}, {"Version", ZK_VERSION}}};
-        writeJson(*outputs.description, description);
+    std::optional<std::uint64_t> begin() override { return std::nullopt; }
+
+    void rows(const RowBlock& block) override {
+        for (const Row& row : block.rows) {
+            if (outputs_.events != nullptr && row.hasTags()) {
+                addEvents(block, row);
+            }
+            if (!row.hasRecord()) {
+                continue;
+            }
+            texts_.append(physio_.text(), row.raw);
+            ++samples_;
+            if (physio_.text().size() >= GzipWriter::kBlock) {
+                physio_.submit();
+            }
+        }
     }
+
+    void finish(ExportResult& /*result*/) override {
+        if (samples_ == 0) {
+            // The tags marked before 0 ms of a recording without rows would be events of no run.
+            throw Error(ErrorCode::NoRows, "has no rows to write; a BIDS run cannot be empty",
+                        outputs_.physio->path());
+        }
+        physio_.finish();
+        if (outputs_.events != nullptr) {
+            outputs_.events->sink().write(events_.data(), events_.size());
+        }
+        writeJson(*outputs_.sidecar, physioSidecar(options_));
+        if (outputs_.eventsSidecar != nullptr) {
+            writeJson(*outputs_.eventsSidecar, eventsSidecar());
+        }
+        if (outputs_.description != nullptr) {
+            writeJson(*outputs_.description, datasetDescription(outputs_.datasetName));
+        }
+    }
+
+  private:
+    // The events of the tags of `row`, one for each mark.
+    void addEvents(const RowBlock& block, const Row& row) {
+        // A range's run starts at its first row: the onsets count from there. The tags marked
+        // before the first row go with it, at the start.
+        const std::string onset = row.hasRecord() ? secondsText(row.timeMs - origin_) : "0.00";
+        for (const TagMark& tag : block.tagsOf(row)) {
+            events_.append(onset)
+                .append("\t0\ttag\t")
+                .append(std::to_string(tag.number))
+                .append("\t")
+                .append(std::to_string(samples_))
+                .append("\n");
+        }
+        if (events_.size() >= kTextBlock) {
+            outputs_.events->sink().write(events_.data(), events_.size());
+            events_.clear();
+        }
+    }
+
+    const BidsOutputs& outputs_;
+    const ExportOptions& options_;
+    const SampleTexts texts_;
+    GzipWriter physio_;
+    const std::int64_t origin_;
+    std::string events_;
+    std::uint64_t samples_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<FormatWriter> bidsWriter(const BidsOutputs& outputs, const ExportOptions& options) {
+    return std::make_unique<BidsWriter>(outputs, options);
 }
 
 }  // namespace zk::detail

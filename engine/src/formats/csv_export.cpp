@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "formats/format_writers.hpp"
 #include "recording/little_endian.hpp"
 #include "recording/row_rule.hpp"
 #include "zk/engine/export/export.hpp"
@@ -538,38 +539,73 @@ std::string columnHeaderText(const ExportOptions& options) {
 
 namespace {
 
-// The CSV of a range: its rows, by the same row rule, written as the scan writes them.
-void writeRange(ByteSource& source, ByteSink& sink, const ExportOptions& options,
-                const ProgressFn& progress, ExportResult& result) {
-    const bool rowsEmpty = !hasValueColumn(options);
-    RowSource rows(source, options, progress, sink.name());
-    RowBlock block;
-    std::string text, line;
-    char number[kMaxNumberFieldLength];
-    while (rows.next(block)) {
-        text.clear();
+// The CSV: the header lines in begin(); the rows of a whole recording by the Scan, those of a
+// range from the rows the export's loop gives, by the same row rule.
+class CsvWriter final : public detail::FormatWriter {
+  public:
+    CsvWriter(ByteSink& sink, const ExportOptions& options, unsigned lanes)
+        : sink_(sink), options_(options), lanes_(lanes), rowsEmpty_(!hasValueColumn(options)) {}
+
+    std::optional<std::uint64_t> begin() override {
+        rowStep(options_);  // refuse a bad period before anything is written
+        if (options_.IncludeHeaders) {
+            std::string header;
+            if (!options_.heading.empty()) {
+                header.append(options_.heading).append("\r\n");
+            }
+            // The column-header line ends in CR CR LF, unlike every other line.
+            header.append(columnHeaderText(options_)).append("\r\r\n");
+            sink_.write(header.data(), header.size());
+        }
+        return std::nullopt;
+    }
+
+    bool writeOwnRows(ByteSource& source, const ProgressFn& progress,
+                      ExportResult& result) override {
+        if (options_.range) {
+            return false;
+        }
+        Scan(source, sink_, options_, progress, result, lanes_).run();
+        return true;
+    }
+
+    void rows(const RowBlock& block) override {
+        text_.clear();
+        char number[kMaxNumberFieldLength];
         for (const Row& row : block.rows) {
-            line.clear();
+            line_.clear();
             if (row.hasRecord()) {
-                Assemble_Record(line, options, row.timeMs, row.raw);
-                result.rowsWithoutConductance +=
-                    options.IncludeConductance && row.raw <= kLastSampleWithoutConductance;
+                Assemble_Record(line_, options_, row.timeMs, row.raw);
             }
-            if (options.IncludeTags && row.hasTags()) {
-                line.append(number, writeNumberField(number, static_cast<std::int32_t>(
-                                                                 block.tagsOf(row).back().number)));
+            if (options_.IncludeTags && row.hasTags()) {
+                line_.append(number,
+                             writeNumberField(number, static_cast<std::int32_t>(
+                                                          block.tagsOf(row).back().number)));
             }
-            if (!line.empty() || (row.hasRecord() && !rowsEmpty)) {
-                text.append(line).append("\r\n");
-                ++result.rowsWritten;
+            if (!line_.empty() || (row.hasRecord() && !rowsEmpty_)) {
+                text_.append(line_).append("\r\n");
             }
         }
-        sink.write(text.data(), text.size());
+        sink_.write(text_.data(), text_.size());
     }
-    result.recordsRead = rows.recordsRead();
-}
+
+    void finish(ExportResult& /*result*/) override {}
+
+  private:
+    ByteSink& sink_;
+    const ExportOptions& options_;
+    const unsigned lanes_;
+    const bool rowsEmpty_;
+    std::string text_, line_;
+};
 
 }  // namespace
+
+std::unique_ptr<detail::FormatWriter> detail::csvWriter(ByteSink& sink,
+                                                        const ExportOptions& options,
+                                                        unsigned lanes) {
+    return std::make_unique<CsvWriter>(sink, options, lanes);
+}
 
 ExportResult Export(ByteSource& source, ByteSink& sink, const ExportOptions& options,
                     const ProgressFn& progress) {
@@ -579,28 +615,10 @@ ExportResult Export(ByteSource& source, ByteSink& sink, const ExportOptions& opt
 ExportResult detail::exportInLanes(ByteSource& source, ByteSink& sink, const ExportOptions& options,
                                    const ProgressFn& progress, unsigned lanes) {
     ExportResult result;
-    try {
-        rowStep(options);  // refuse a bad period before anything is written
-        if (options.IncludeHeaders) {
-            std::string header;
-            if (!options.heading.empty()) {
-                header.append(options.heading).append("\r\n");
-            }
-            // The column-header line ends in CR CR LF, unlike every other line.
-            header.append(columnHeaderText(options)).append("\r\r\n");
-            sink.write(header.data(), header.size());
-        }
-        if (options.range) {
-            writeRange(source, sink, options, progress, result);
-        } else {
-            Scan(source, sink, options, progress, result, lanes).run();
-        }
-    } catch (const Error& e) {
-        result.error = e;
-    } catch (const std::bad_alloc&) {
-        result.error =
-            Error(ErrorCode::OutOfMemory, "not enough memory for the export", source.name());
-    }
+    guarded(result, source.name(), [&] {
+        CsvWriter writer(sink, options, lanes);
+        writeRows(writer, source, options, progress, sink.name(), result);
+    });
     return result;
 }
 

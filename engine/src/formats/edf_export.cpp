@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -275,101 +276,143 @@ class RecordWriter {
     std::int64_t endOnsetMs_ = 0;
 };
 
-}  // namespace
+// The file: begin() counts the rows and writes the header, rows() fills the data records.
+class EdfWriter final : public FormatWriter {
+  public:
+    EdfWriter(ByteSource& source, ByteSink& sink, const std::string& name,
+              const ExportOptions& options, const ProgressFn& progress, const RecordingFacts& facts)
+        : source_(source),
+          sink_(sink),
+          name_(name),
+          options_(options),
+          progress_(progress),
+          facts_(facts),
+          values_(options),
+          signals_(signalsFor(options, values_)),
+          // Data records of whole rows, ten seconds long for the periods that divide 500 (as 1,
+          // 10, 50 and 250 do), else as many rows as fit in ten seconds, at least one: few
+          // enough records that their annotations cost little, short enough for a viewer to
+          // page through.
+          stepMs_(options.UpdatePeriod * 20),
+          perRecord_(std::max(1, kRecordMs / stepMs_)),
+          // A range's file starts at its first row: the start moves forward by as much, and the
+          // start's fraction of a second goes into the onsets.
+          origin_(rangeOriginMs(options)),
+          fractionMs_(static_cast<int>(origin_ % 1000)) {}
 
-void writeEdf(ByteSource& source, ByteSink& sink, const std::string& name,
-              const ExportOptions& options, const ProgressFn& progress, const RecordingFacts& facts,
-              ExportResult& result) {
-    const bool bdf = options.format == OutputFormat::Bdf;
-    const SampleValues values(options);
-    const Signals signals = signalsFor(options, values);
-
-    // Data records of whole rows, ten seconds long for the periods that divide 500 (as 1, 10,
-    // 50 and 250 do), else as many rows as fit in ten seconds, at least one: few enough records
-    // that their annotations cost little, short enough for a viewer to page through.
-    const int stepMs = options.UpdatePeriod * 20;
-    const int perRecord = std::max(1, kRecordMs / stepMs);
-
-    // A range's file starts at its first row: the start moves forward by as much, and the
-    // start's fraction of a second goes into the onsets.
-    const std::int64_t origin = rangeOriginMs(options);
-    const int fractionMs = static_cast<int>(origin % 1000);
-    EdfLayout layout{.bdf = bdf,
-                     .start = laterStart(facts.start, origin / 1000),
-                     .startFractionMs = fractionMs,
-                     .recordMs = perRecord * stepMs,
-                     .samplesPerRecord = perRecord,
-                     .signals = {}};
-    for (const Signal& s : signals.list) {
-        layout.signals.push_back({s.label, s.unit, s.range.physicalMin, s.range.physicalMax,
-                                  s.range.digitalMin, s.range.digitalMax});
+    std::optional<std::uint64_t> begin() override {
+        layout_ = layout();
+        checkStart();
+        const Plan p = plan(source_, options_, progress_, name_, perRecord_, stepMs_, fractionMs_);
+        if (p.rows == 0) {
+            throw Error(
+                ErrorCode::NoRows,
+                std::string("has no rows to write; ") + kind() + " cannot hold an empty recording",
+                name_);
+        }
+        planned_ = p.rows;
+        layout_.records = p.records;
+        // At least the 114 bytes our files have always had; more where a record holds more
+        // tags.
+        const std::size_t sample = static_cast<std::size_t>(layout_.sampleBytes());
+        layout_.annotationBytes = static_cast<int>(
+            (std::max<std::size_t>(p.annotationBytes, 114) + sample - 1) / sample * sample);
+        const std::string header = edfHeader(layout_, name_);
+        sink_.write(header.data(), header.size());
+        records_.emplace(sink_, layout_, signals_, stepMs_, fractionMs_);
+        return planned_;
     }
 
-    const char* kind = bdf ? "BDF+" : "EDF+";
-    const StartTime& t = layout.start;
-    if (t.year < 1985 || t.year > 2084) {
-        throw Error(ErrorCode::InvalidSettings,
-                    "the start " + formatStartTime(t) +
-                        (facts.estimated
-                             ? ", estimated from the recording file's time, lies outside the "
-                               "years 1985 to 2084 that " +
-                                   std::string(kind) +
-                                   " can hold; give the recording's start (zkexport --start, or "
-                                   "Recording start in Export Options)"
-                             : " lies outside the years 1985 to 2084 that " + std::string(kind) +
-                                   " can hold"),
-                    name);
-    }
-
-    const Plan p = plan(source, options, progress, name, perRecord, stepMs, fractionMs);
-    if (p.rows == 0) {
-        throw Error(
-            ErrorCode::NoRows,
-            std::string("has no rows to write; ") + kind + " cannot hold an empty recording", name);
-    }
-    layout.records = p.records;
-    // At least the 114 bytes our files have always had; more where a record holds more tags.
-    const std::size_t sample = static_cast<std::size_t>(layout.sampleBytes());
-    layout.annotationBytes = static_cast<int>(
-        (std::max<std::size_t>(p.annotationBytes, 114) + sample - 1) / sample * sample);
-    const std::string header = edfHeader(layout, name);
-    sink.write(header.data(), header.size());
-
-    RecordWriter records(sink, layout, signals, stepMs, fractionMs);
-    RowSource rows(source, options, progress, name);
-    RowBlock block;
-    while (rows.next(block) && records.rows() < p.rows) {
+    void rows(const RowBlock& block) override {
         for (const Row& row : block.rows) {
             if (row.hasRecord()) {
-                if (records.rows() == p.rows) {
-                    break;  // rows added to the recording since it was counted
-                }
-                result.valuesClipped += signals.clipped[row.raw];
-                result.rowsWithoutConductance +=
-                    options.IncludeConductance && !SampleValues::hasConductance(row.raw);
-                ++result.rowsWritten;
+                clipped_ += signals_.clipped[row.raw];
             }
-            if (options.IncludeTags) {
+            if (options_.IncludeTags) {
                 // The tags marked before the first row go with it, at the start.
                 const std::int64_t onset =
-                    row.hasRecord() ? records.onsetOf(records.rows()) : fractionMs;
+                    row.hasRecord() ? records_->onsetOf(records_->rows()) : fractionMs_;
                 for (const TagMark& tag : block.tagsOf(row)) {
-                    records.tag(onset, tag.number);
+                    records_->tag(onset, tag.number);
                 }
             }
             if (row.hasRecord()) {
-                records.put(row.raw);
+                records_->put(row.raw);
             }
         }
     }
-    if (records.rows() != p.rows) {
-        throw Error(ErrorCode::SourceTruncated,
-                    "the recording became shorter while it was exported", facts.path);
+
+    void finish(ExportResult& result) override {
+        if (records_->rows() != planned_) {
+            throw Error(ErrorCode::SourceTruncated,
+                        "the recording became shorter while it was exported", facts_.path);
+        }
+        records_->finish();
+        result.valuesClipped = clipped_;
+        // The file has no field for free text.
+        result.headingLeftOut = options_.IncludeHeaders && !options_.heading.empty();
     }
-    records.finish();
-    result.recordsRead = rows.recordsRead();
-    // The file has no field for free text.
-    result.headingLeftOut = options.IncludeHeaders && !options.heading.empty();
+
+  private:
+    const char* kind() const noexcept { return layout_.bdf ? "BDF+" : "EDF+"; }
+
+    EdfLayout layout() const {
+        EdfLayout l{.bdf = options_.format == OutputFormat::Bdf,
+                    .start = laterStart(facts_.start, origin_ / 1000),
+                    .startFractionMs = fractionMs_,
+                    .recordMs = perRecord_ * stepMs_,
+                    .samplesPerRecord = perRecord_,
+                    .signals = {}};
+        for (const Signal& s : signals_.list) {
+            l.signals.push_back({s.label, s.unit, s.range.physicalMin, s.range.physicalMax,
+                                 s.range.digitalMin, s.range.digitalMax});
+        }
+        return l;
+    }
+
+    void checkStart() const {
+        const StartTime& t = layout_.start;
+        if (t.year >= 1985 && t.year <= 2084) {
+            return;
+        }
+        const std::string kindText = kind();
+        throw Error(
+            ErrorCode::InvalidSettings,
+            "the start " + formatStartTime(t) +
+                (facts_.estimated
+                     ? ", estimated from the recording file's time, lies outside the "
+                       "years 1985 to 2084 that " +
+                           kindText +
+                           " can hold; give the recording's start (zkexport --start, or "
+                           "Recording start in Export Options)"
+                     : " lies outside the years 1985 to 2084 that " + kindText + " can hold"),
+            name_);
+    }
+
+    ByteSource& source_;
+    ByteSink& sink_;
+    const std::string name_;
+    const ExportOptions& options_;
+    const ProgressFn& progress_;
+    const RecordingFacts& facts_;
+    const SampleValues values_;
+    const Signals signals_;
+    const int stepMs_;
+    const int perRecord_;
+    const std::int64_t origin_;
+    const int fractionMs_;
+    EdfLayout layout_{};
+    std::uint64_t planned_ = 0;
+    std::uint64_t clipped_ = 0;
+    std::optional<RecordWriter> records_;
+};
+
+}  // namespace
+
+std::unique_ptr<FormatWriter> edfWriter(ByteSource& source, ByteSink& sink, const std::string& name,
+                                        const ExportOptions& options, const ProgressFn& progress,
+                                        const RecordingFacts& facts) {
+    return std::make_unique<EdfWriter>(source, sink, name, options, progress, facts);
 }
 
 }  // namespace zk::detail
@@ -381,7 +424,8 @@ ExportResult writeEdfFile(ByteSource& source, ByteSink& sink, const ExportOption
     ExportResult result;
     detail::guarded(result, sink.name(), [&] {
         const detail::RecordingFacts facts{.path = sink.name(), .start = start, .estimated = false};
-        detail::writeEdf(source, sink, sink.name(), options, progress, facts, result);
+        const auto writer = detail::edfWriter(source, sink, sink.name(), options, progress, facts);
+        detail::writeRows(*writer, source, options, progress, sink.name(), result);
     });
     return result;
 }

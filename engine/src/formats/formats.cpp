@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 #include "zk/engine/recording/record.hpp"
 
@@ -10,19 +11,16 @@ namespace zk {
 
 namespace {
 
-struct FormatName {
-    OutputFormat format;
-    std::string_view name;
-    std::string_view extension;
-};
-
-constexpr std::array<FormatName, 5> kFormats{{
-    {OutputFormat::Csv, "csv", ".csv"},
-    {OutputFormat::Xlsx, "xlsx", ".xlsx"},
-    {OutputFormat::Edf, "edf", ".edf"},
-    {OutputFormat::Bdf, "bdf", ".bdf"},
-    {OutputFormat::Bids, "bids", ""},
-}};
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < kFormats.size(); ++i) {
+            if (static_cast<std::size_t>(kFormats[i].format) != i) {
+                return false;
+            }
+        }
+        return true;
+    }(),
+    "kFormats is in the order of OutputFormat");
 
 char lower(char c) noexcept {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -60,12 +58,30 @@ int daysInMonth(int year, int month) noexcept {
 
 }  // namespace
 
+std::string formatList(std::string_view separator, std::string_view last, bool extensions) {
+    std::vector<std::string_view> items;
+    for (const FormatInfo& f : kFormats) {
+        const std::string_view item = extensions ? f.extension : f.name;
+        if (!item.empty()) {
+            items.push_back(item);
+        }
+    }
+    std::string list;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) {
+            list += i + 1 == items.size() ? last : separator;
+        }
+        list += items[i];
+    }
+    return list;
+}
+
 std::string_view formatName(OutputFormat format) noexcept {
-    return kFormats[static_cast<std::size_t>(format)].name;
+    return formatInfo(format).name;
 }
 
 std::optional<OutputFormat> formatNamed(std::string_view name) noexcept {
-    for (const FormatName& f : kFormats) {
+    for (const FormatInfo& f : kFormats) {
         if (equalsIgnoringCase(name, f.name)) {
             return f.format;
         }
@@ -74,7 +90,7 @@ std::optional<OutputFormat> formatNamed(std::string_view name) noexcept {
 }
 
 std::string_view extensionOf(OutputFormat format) noexcept {
-    return kFormats[static_cast<std::size_t>(format)].extension;
+    return formatInfo(format).extension;
 }
 
 std::optional<OutputFormat> formatOfPath(std::string_view path) noexcept {
@@ -82,7 +98,7 @@ std::optional<OutputFormat> formatOfPath(std::string_view path) noexcept {
     if (dot == std::string_view::npos || path.find('/', dot) != std::string_view::npos) {
         return std::nullopt;
     }
-    for (const FormatName& f : kFormats) {
+    for (const FormatInfo& f : kFormats) {
         if (!f.extension.empty() && equalsIgnoringCase(path.substr(dot), f.extension)) {
             return f.format;
         }
@@ -91,8 +107,7 @@ std::optional<OutputFormat> formatOfPath(std::string_view path) noexcept {
 }
 
 bool isSignalFormat(OutputFormat format) noexcept {
-    return format == OutputFormat::Edf || format == OutputFormat::Bdf ||
-           format == OutputFormat::Bids;
+    return formatInfo(format).signal;
 }
 
 bool isBidsLabel(std::string_view label) noexcept {

@@ -576,137 +576,169 @@ std::string rateText(int period) {
     }
 }
 
-}  // namespace
+// The workbook: the data sheets as the rows come, then the sheets of the tags, the epochs and
+// the recording.
+class WorkbookWriter final : public FormatWriter {
+  public:
+    WorkbookWriter(const std::string& path, const std::string& name, const ExportOptions& options,
+                   const RecordingFacts& facts)
+        : options_(options),
+          facts_(facts),
+          values_(options),
+          book_(path, name),
+          headers_(includedHeaders(options)),
+          tagColumn_(columnOf("Tag Number")),
+          heading_(options.IncludeHeaders ? headingText(options.heading) : ""),
+          headerRows_((options.IncludeHeaders ? 1 : 0) + (heading_.empty() ? 0 : 1)),
+          sheetRows_(
+              std::clamp<lxw_row_t>(options.choices.sheetRows, headerRows_ + 1, kMaxSheetRows)),
+          valueRows_(hasValueColumn(options)),
+          at_(sheetRows_) {}
 
-void writeWorkbook(ByteSource& source, const std::string& path, const std::string& name,
-                   const ExportOptions& options, const ProgressFn& progress,
-                   const RecordingFacts& facts, ExportResult& result) {
-    const SampleValues values(options);
-    Workbook book(path, name);
-
-    std::vector<std::string_view> headers;
-    for (const Column& column : kColumns) {
-        if (options.*column.flag) {
-            headers.push_back(column.header);
-        }
+    std::optional<std::uint64_t> begin() override {
+        nextSheet();
+        return std::nullopt;
     }
-    const auto columnOf = [&](std::string_view header) {
-        return static_cast<lxw_col_t>(std::find(headers.begin(), headers.end(), header) -
-                                      headers.begin());
-    };
-    const lxw_col_t tagColumn = columnOf("Tag Number");
-    const std::string heading = options.IncludeHeaders ? headingText(options.heading) : "";
-    const lxw_row_t headerRows = (options.IncludeHeaders ? 1 : 0) + (heading.empty() ? 0 : 1);
-    const lxw_row_t sheetRows =
-        std::clamp<lxw_row_t>(options.choices.sheetRows, headerRows + 1, kMaxSheetRows);
 
-    std::vector<std::string> sheets;
-    lxw_worksheet* sheet = nullptr;
-    lxw_row_t at = sheetRows;  // the next row of the current sheet
-    const auto nextSheet = [&] {
-        sheets.push_back(sheetName(sheets.size()));
-        sheet = book.addSheet(sheets.back());
-        book.width(sheet, 0, static_cast<lxw_col_t>(std::max<std::size_t>(headers.size(), 1) - 1),
-                   16);
-        at = 0;
-        if (!heading.empty()) {
-            book.text(sheet, at++, 0, heading);
-        }
-        if (options.IncludeHeaders) {
-            for (std::size_t c = 0; c < headers.size(); ++c) {
-                book.text(sheet, at, static_cast<lxw_col_t>(c), std::string(headers[c]));
-            }
-            ++at;
-        }
-    };
-    nextSheet();
-
-    // The CSV has a line for a row with any value column, and for a row whose tag it shows.
-    const bool valueRows = hasValueColumn(options);
-    std::vector<TagPlace> tags;
-    RowSource rows(source, options, progress, name);
-    RowBlock block;
-    while (rows.next(block)) {
+    void rows(const RowBlock& block) override {
         for (const Row& row : block.rows) {
-            const bool showsTag = options.IncludeTags && row.hasTags();
-            if (!showsTag && !(valueRows && row.hasRecord())) {
+            // The CSV has a line for a row with any value column, and for a row whose tag it
+            // shows.
+            const bool showsTag = options_.IncludeTags && row.hasTags();
+            if (!showsTag && !(valueRows_ && row.hasRecord())) {
                 continue;
             }
-            if (at == sheetRows) {
+            if (at_ == sheetRows_) {
                 nextSheet();
             }
             if (row.hasRecord()) {
-                lxw_col_t c = 0;
-                const auto number = [&](double value) { book.number(sheet, at, c++, value); };
-                if (options.IncludeTime) {
-                    number(row.timeMs);
-                }
-                if (options.IncludeSeconds) {
-                    number(row.timeMs / 1000.0);
-                }
-                if (options.IncludeData) {
-                    number(row.raw);
-                }
-                if (options.IncludeBaseline) {
-                    number(values.baseline(row.raw));
-                }
-                if (options.IncludeResistance) {
-                    number(values.resistance(row.raw));
-                }
-                if (options.IncludeConductance) {
-                    if (SampleValues::hasConductance(row.raw)) {
-                        number(values.conductance(row.raw));
-                    } else {
-                        ++c;  // an empty cell
-                        ++result.rowsWithoutConductance;
-                    }
-                }
+                writeValues(row);
             }
             if (showsTag) {
-                const auto marks = block.tagsOf(row);
-                book.number(sheet, at, tagColumn, marks.back().number);
-                for (const TagMark& mark : marks) {
-                    tags.push_back({mark.number,
-                                    row.hasRecord() ? std::optional(row.timeMs) : std::nullopt,
-                                    sheets.size() - 1, at});
-                }
+                writeTag(block, row);
             }
-            ++at;
-            ++result.rowsWritten;
+            ++at_;
         }
     }
-    result.recordsRead = rows.recordsRead();
 
-    if (options.IncludeTags) {
-        lxw_worksheet* tagSheet = book.addSheet("Tags");
+    void finish(ExportResult& result) override {
+        if (options_.IncludeTags) {
+            result.tagsLeftOut = writeTagSheet();
+        }
+        if (options_.epochs) {
+            writeEpochSheet();
+        }
+        writeRecordingSheet(result);
+        book_.close();
+    }
+
+  private:
+    static std::vector<std::string_view> includedHeaders(const ExportOptions& options) {
+        std::vector<std::string_view> headers;
+        for (const Column& column : kColumns) {
+            if (options.*column.flag) {
+                headers.push_back(column.header);
+            }
+        }
+        return headers;
+    }
+
+    lxw_col_t columnOf(std::string_view header) const {
+        return static_cast<lxw_col_t>(std::find(headers_.begin(), headers_.end(), header) -
+                                      headers_.begin());
+    }
+
+    // A new data sheet with the heading and the column-header row.
+    void nextSheet() {
+        sheets_.push_back(sheetName(sheets_.size()));
+        sheet_ = book_.addSheet(sheets_.back());
+        book_.width(sheet_, 0,
+                    static_cast<lxw_col_t>(std::max<std::size_t>(headers_.size(), 1) - 1), 16);
+        at_ = 0;
+        if (!heading_.empty()) {
+            book_.text(sheet_, at_++, 0, heading_);
+        }
+        if (options_.IncludeHeaders) {
+            for (std::size_t c = 0; c < headers_.size(); ++c) {
+                book_.text(sheet_, at_, static_cast<lxw_col_t>(c), std::string(headers_[c]));
+            }
+            ++at_;
+        }
+    }
+
+    // The row's values, numbers as numbers; an empty cell for a missing conductance.
+    void writeValues(const Row& row) {
+        lxw_col_t c = 0;
+        const auto number = [&](double value) { book_.number(sheet_, at_, c++, value); };
+        if (options_.IncludeTime) {
+            number(row.timeMs);
+        }
+        if (options_.IncludeSeconds) {
+            number(row.timeMs / 1000.0);
+        }
+        if (options_.IncludeData) {
+            number(row.raw);
+        }
+        if (options_.IncludeBaseline) {
+            number(values_.baseline(row.raw));
+        }
+        if (options_.IncludeResistance) {
+            number(values_.resistance(row.raw));
+        }
+        if (options_.IncludeConductance) {
+            if (SampleValues::hasConductance(row.raw)) {
+                number(values_.conductance(row.raw));
+            } else {
+                ++c;  // an empty cell
+            }
+        }
+    }
+
+    // The row's tag number, and every mark of it for the Tags sheet.
+    void writeTag(const RowBlock& block, const Row& row) {
+        const auto marks = block.tagsOf(row);
+        book_.number(sheet_, at_, tagColumn_, marks.back().number);
+        for (const TagMark& mark : marks) {
+            tags_.push_back({mark.number,
+                             row.hasRecord() ? std::optional(row.timeMs) : std::nullopt,
+                             sheets_.size() - 1, at_});
+        }
+    }
+
+    // The sheet "Tags"; returns the tags it had no room for.
+    std::uint64_t writeTagSheet() {
+        std::uint64_t leftOut = 0;
+        lxw_worksheet* tagSheet = book_.addSheet("Tags");
         const lxw_row_t tagRows =
-            std::clamp<lxw_row_t>(options.choices.sheetRows, 2, kMaxSheetRows);
+            std::clamp<lxw_row_t>(options_.choices.sheetRows, 2, kMaxSheetRows);
         const char* const tagHeaders[] = {"Tag Number", "Time(msec)", "Time(sec)", "Sheet", "Row"};
         for (lxw_col_t c = 0; c < 5; ++c) {
-            book.text(tagSheet, 0, c, tagHeaders[c]);
-            book.width(tagSheet, c, c, columnWidth(tagHeaders[c]));
+            book_.text(tagSheet, 0, c, tagHeaders[c]);
+            book_.width(tagSheet, c, c, columnWidth(tagHeaders[c]));
         }
         lxw_row_t r = 1;
-        for (const TagPlace& tag : tags) {
+        for (const TagPlace& tag : tags_) {
             if (r == tagRows) {
-                ++result.tagsLeftOut;
+                ++leftOut;
                 continue;
             }
-            book.number(tagSheet, r, 0, tag.number);
+            book_.number(tagSheet, r, 0, tag.number);
             if (tag.timeMs) {
-                book.number(tagSheet, r, 1, *tag.timeMs);
-                book.number(tagSheet, r, 2, *tag.timeMs / 1000.0);
+                book_.number(tagSheet, r, 1, *tag.timeMs);
+                book_.number(tagSheet, r, 2, *tag.timeMs / 1000.0);
             }
-            book.text(tagSheet, r, 3, sheets[tag.sheet]);
-            book.number(tagSheet, r, 4, tag.row + 1.0);
+            book_.text(tagSheet, r, 3, sheets_[tag.sheet]);
+            book_.number(tagSheet, r, 4, tag.row + 1.0);
             ++r;
         }
+        return leftOut;
     }
 
-    if (options.epochs) {
-        // The epochs CSV's fields, each a number (of the CSV's precision) or an empty cell.
-        lxw_worksheet* epochSheet = book.addSheet("Epochs");
-        const std::string table = epochsCsv(facts.epochs);
+    // The sheet "Epochs": the epochs CSV's fields, each a number (of the CSV's precision) or an
+    // empty cell.
+    void writeEpochSheet() {
+        lxw_worksheet* epochSheet = book_.addSheet("Epochs");
+        const std::string table = epochsCsv(facts_.epochs);
         lxw_row_t e = 0;
         for (std::size_t at = 0; at < table.size(); ++e) {
             const std::size_t end = table.find("\r\n", at);
@@ -716,10 +748,10 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
                 const std::size_t comma = std::min(line.find(',', from), line.size());
                 const std::string field(line.substr(from, comma - from));
                 if (e == 0) {
-                    book.text(epochSheet, 0, c, field);
-                    book.width(epochSheet, c, c, columnWidth(field));
+                    book_.text(epochSheet, 0, c, field);
+                    book_.width(epochSheet, c, c, columnWidth(field));
                 } else if (!field.empty()) {
-                    book.number(epochSheet, e, c, std::strtod(field.c_str(), nullptr));
+                    book_.number(epochSheet, e, c, std::strtod(field.c_str(), nullptr));
                 }
                 from = comma + 1;
             }
@@ -727,45 +759,70 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
         }
     }
 
-    lxw_worksheet* info = book.addSheet("Recording");
-    book.width(info, 0, 0, 26);
-    book.width(info, 1, 1, 40);
-    lxw_row_t r = 0;
-    const auto line = [&](const char* item, const auto& value) {
-        book.text(info, r, 0, item);
-        if constexpr (std::is_arithmetic_v<std::decay_t<decltype(value)>>) {
-            book.number(info, r, 1, static_cast<double>(value));
-        } else {
-            book.text(info, r, 1, value);
+    // The sheet "Recording": what was exported.
+    void writeRecordingSheet(const ExportResult& result) {
+        lxw_worksheet* info = book_.addSheet("Recording");
+        book_.width(info, 0, 0, 26);
+        book_.width(info, 1, 1, 40);
+        lxw_row_t r = 0;
+        const auto line = [&](const char* item, const auto& value) {
+            book_.text(info, r, 0, item);
+            if constexpr (std::is_arithmetic_v<std::decay_t<decltype(value)>>) {
+                book_.number(info, r, 1, static_cast<double>(value));
+            } else {
+                book_.text(info, r, 1, value);
+            }
+            ++r;
+        };
+        std::string columns;
+        for (const std::string_view header : headers_) {
+            columns.append(columns.empty() ? "" : ", ").append(header);
         }
-        ++r;
-    };
-    std::string columns;
-    for (const std::string_view header : headers) {
-        columns.append(columns.empty() ? "" : ", ").append(header);
+        line("Recording", facts_.path);
+        line("Records", result.recordsRead);
+        line("Duration (sec)", static_cast<double>(result.recordsRead) / 50.0);
+        book_.text(info, r, 0, "Start");
+        book_.dateTime(info, r++, 1, facts_.start);
+        line("Start estimated",
+             facts_.estimated ? "yes: the file's time less the duration" : "no: as given");
+        line("Rate", rateText(options_.UpdatePeriod));
+        if (options_.UpdatePeriod > 0) {
+            line("Rows per second", 50.0 / options_.UpdatePeriod);
+        }
+        line("Columns", columns.empty() ? std::string("none") : columns);
+        line("Rows", result.rowsWritten);
+        line("Data sheets", sheets_.size());
+        if (options_.IncludeTags) {
+            line("Tags", tags_.size());
+        }
+        if (options_.IncludeConductance) {
+            line("Rows without conductance", result.rowsWithoutConductance);
+        }
+        line("Written by", writtenBy());
     }
-    line("Recording", facts.path);
-    line("Records", result.recordsRead);
-    line("Duration (sec)", static_cast<double>(result.recordsRead) / 50.0);
-    book.text(info, r, 0, "Start");
-    book.dateTime(info, r++, 1, facts.start);
-    line("Start estimated",
-         facts.estimated ? "yes: the file's time less the duration" : "no: as given");
-    line("Rate", rateText(options.UpdatePeriod));
-    if (options.UpdatePeriod > 0) {
-        line("Rows per second", 50.0 / options.UpdatePeriod);
-    }
-    line("Columns", columns.empty() ? std::string("none") : columns);
-    line("Rows", result.rowsWritten);
-    line("Data sheets", sheets.size());
-    if (options.IncludeTags) {
-        line("Tags", tags.size());
-    }
-    if (options.IncludeConductance) {
-        line("Rows without conductance", result.rowsWithoutConductance);
-    }
-    line("Written by", writtenBy());
-    book.close();
+
+    const ExportOptions& options_;
+    const RecordingFacts& facts_;
+    const SampleValues values_;
+    Workbook book_;
+    const std::vector<std::string_view> headers_;
+    const lxw_col_t tagColumn_;
+    const std::string heading_;
+    const lxw_row_t headerRows_;
+    const lxw_row_t sheetRows_;
+    const bool valueRows_;
+    std::vector<std::string> sheets_;
+    lxw_worksheet* sheet_ = nullptr;
+    lxw_row_t at_;  // the next row of the current sheet
+    std::vector<TagPlace> tags_;
+};
+
+}  // namespace
+
+std::unique_ptr<FormatWriter> workbookWriter(const std::string& path, const std::string& name,
+                                             const ExportOptions& options,
+                                             const RecordingFacts& facts) {
+    return std::make_unique<WorkbookWriter>(path, name, options, facts);
 }
 
 }  // namespace zk::detail

@@ -1,4 +1,7 @@
+#include "recording/sample_values.hpp"
+
 #include <charconv>
+#include <limits>
 #include <string_view>
 
 #include "formats/format_writers.hpp"

@@ -30,21 +30,10 @@ inline constexpr std::array<RateOption, 4> kRateOptions{{
     {Control::Option4, 250, "5 sec"},
 }};
 
-/// A file type of the save dialog: the format it writes and its "description|pattern" (an
-/// empty pattern: a folder). In the order the dialog offers them; the first is the default.
-struct SaveFileType {
-    OutputFormat format;
-    const char* filter;
-    const char* name;  ///< the format's name in the status line
-};
-
-inline constexpr std::array<SaveFileType, 5> kSaveFileTypes{{
-    {OutputFormat::Csv, "CSV file (*.csv*)|*.csv", "CSV"},
-    {OutputFormat::Xlsx, "Excel workbook (*.xlsx)|*.xlsx", "Excel workbook"},
-    {OutputFormat::Edf, "EDF+ (*.edf)|*.edf", "EDF+"},
-    {OutputFormat::Bdf, "BDF+ (*.bdf)|*.bdf", "BDF+"},
-    {OutputFormat::Bids, "BIDS dataset (a folder)|", "BIDS dataset"},
-}};
+/// The save dialog's file type of a format: "description|pattern" (an empty pattern: a
+/// folder), from its caption and extension in kFormats. The dialog offers every format in the
+/// order of kFormats; the first is the default.
+std::string saveFileType(OutputFormat format);
 
 /// Everything that keeps `choices` from an export in `format`, one problem per field at fault,
 /// in the dialog's order of fields; none when they will do. BIDS takes labels of letters and
@@ -98,10 +87,9 @@ class MainWindow {
     static constexpr const char* kLoadCaption = "Load File";
     static constexpr const char* kCancelCaption = "Cancel";
 
-    /// The open dialog's title and filter, and the save dialog's filter ("description|pattern").
+    /// The open dialog's title and filter ("description|pattern").
     static constexpr const char* kOpenTitle = "Choose source file";
     static constexpr const char* kOpenFilter = "zelkar Data File (*.zkd*)|*.zkd";
-    static constexpr const char* kSaveFilter = "CSV file (*.csv*)|*.csv";
     /// The title of the messages about the export choices.
     static constexpr const char* kOptionsTitle = "Export Options";
     /// The title of the folder chooser of a BIDS dataset and of its messages.
@@ -147,7 +135,7 @@ class MainWindow {
     void cmdLoad_Click();
 
     /// cmdExport, with a recording loaded: disables Frame1 and Frame2, shows the save dialog
-    /// with the file types of kSaveFileTypes, suggesting DestDir (or, while none is known, the
+    /// with the file types of saveFileType(), suggesting DestDir (or, while none is known, the
     /// recording's folder) + SourceBaseName + ".csv", sets DestDir and OutputPath from the path
     /// chosen, and exports into it with progress. The format is the file type selected, unless
     /// the name typed ends in another format's extension; BIDS writes a run into the folder

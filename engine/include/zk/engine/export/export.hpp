@@ -11,13 +11,9 @@
 #include "zk/engine/export/export_options.hpp"
 #include "zk/engine/output/byte_sink.hpp"
 #include "zk/engine/recording/byte_source.hpp"
+#include "zk/engine/recording/progress.hpp"
 
 namespace zk {
-
-/// Told how far the export has come: records scanned out of the records known so far (the
-/// known count can rise when the recording is still growing). Return false to cancel.
-/// Called about every 64 Ki records and once at the end.
-using ProgressFn = std::function<bool(std::uint64_t recordsDone, std::uint64_t recordsKnown)>;
 
 /// What an export did, or why it stopped.
 struct ExportResult {

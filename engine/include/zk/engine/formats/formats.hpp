@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -8,6 +9,45 @@
 #include "zk/engine/export/export_options.hpp"
 
 namespace zk {
+
+/// What a format is called and what it can hold: one row of kFormats.
+struct FormatInfo {
+    OutputFormat format;
+    std::string_view name;       ///< as the command line takes it: "csv"
+    std::string_view extension;  ///< of its file, ".csv"; empty for a folder
+    std::string_view caption;    ///< the save dialog's file type: "CSV file (*.csv*)"
+    std::string_view title;      ///< in the window's status line: "CSV"
+    bool streams;                ///< can be written into a stream (standard output, a pipe)
+    bool ranges;                 ///< holds a part of the recording (RowRange)
+    bool epochs;                 ///< holds the epochs between tags (ExportOptions::epochs)
+    bool startTime;              ///< says when the recording started (FormatChoices::start)
+    bool folder;                 ///< is a folder of files rather than one file
+    bool signal;  ///< rows are samples of a signal at a fixed rate (see isSignalFormat())
+};
+
+/// Every format, in the order of OutputFormat (the order the window and the help offer them).
+/// A new format is one more row here, a writer (formats/format_writers.hpp) and its tests.
+inline constexpr std::array<FormatInfo, 5> kFormats{{
+    {OutputFormat::Csv, "csv", ".csv", "CSV file (*.csv*)", "CSV", true, true, true, false, false,
+     false},
+    {OutputFormat::Xlsx, "xlsx", ".xlsx", "Excel workbook (*.xlsx)", "Excel workbook", false, true,
+     true, true, false, false},
+    {OutputFormat::Edf, "edf", ".edf", "EDF+ (*.edf)", "EDF+", false, true, false, true, false,
+     true},
+    {OutputFormat::Bdf, "bdf", ".bdf", "BDF+ (*.bdf)", "BDF+", false, true, false, true, false,
+     true},
+    {OutputFormat::Bids, "bids", "", "BIDS dataset (a folder)", "BIDS dataset", false, true, false,
+     false, true, true},
+}};
+
+/// The row of kFormats for `format`.
+constexpr const FormatInfo& formatInfo(OutputFormat format) noexcept {
+    return kFormats[static_cast<std::size_t>(format)];
+}
+
+/// The names of every format joined by `separator`, and `last` before the last: "csv, xlsx,
+/// edf, bdf or bids". With `extensions`, the file extensions instead (folders left out).
+std::string formatList(std::string_view separator, std::string_view last, bool extensions = false);
 
 /// The format's name, as the command line takes it: "csv", "xlsx", "edf", "bdf", "bids".
 std::string_view formatName(OutputFormat format) noexcept;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "zk/engine/export/export.hpp"
 #include "zk/engine/export/export_options.hpp"
 #include "zk/engine/recording/byte_source.hpp"
+#include "zk/engine/recording/progress.hpp"
 
 namespace zk {
 
