@@ -179,8 +179,8 @@ void BM_Export(benchmark::State& state) {
         zk::MemorySource source(bytes);
         DiscardSink sink;
         const zk::ExportResult result = state.range(2) != 0
-                                            ? zk::Export(source, sink, settings, progress)
-                                            : zk::Export(source, sink, settings);
+                                            ? zk::exportCsv(source, sink, settings, progress)
+                                            : zk::exportCsv(source, sink, settings);
         if (!result.ok()) {
             state.SkipWithError(result.error->describe().c_str());
             return;
@@ -221,7 +221,7 @@ void BM_ProgressCost(benchmark::State& state) {
         zk::MemorySource source(bytes);
         DiscardSink sink;
         const auto start = std::chrono::steady_clock::now();
-        const zk::ExportResult result = zk::Export(source, sink, settings, fn);
+        const zk::ExportResult result = zk::exportCsv(source, sink, settings, fn);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         if (!result.ok()) {
             state.SkipWithError(result.error->describe().c_str());

@@ -239,8 +239,7 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
                                          "characters; the heading has " +
                                              std::to_string(textLength(heading)))};
     }
-    if (isSignalFormat(f) && !o.options.IncludeData && !o.options.IncludeBaseline &&
-        !o.options.IncludeResistance && !o.options.IncludeConductance) {
+    if (isSignalFormat(f) && !hasSignalColumn(o.options)) {
         return {std::nullopt,
                 usageError(console, "--format " + fname +
                                         " needs a column of values: data, baseline, resistance "
@@ -578,7 +577,7 @@ class Run {
     Outcome check(FileSource& source) {
         std::optional<ProgressBar> noBar;
         NullSink nowhere;
-        const ExportResult result = Export(source, nowhere, o_.options, progressFor(noBar));
+        const ExportResult result = exportCsv(source, nowhere, o_.options, progressFor(noBar));
         if (!result.ok()) {
             if (stopSignal() != 0) {
                 return Outcome::Stopped;

@@ -34,7 +34,7 @@ struct Outcome {
 std::string engineCsv(const std::string& bytes, const ExportOptions& s, std::string_view heading) {
     MemorySource source(test::bytesOf(bytes));
     StringSink sink;
-    EXPECT_TRUE(Export(source, sink, test::withHeading(s, heading)).ok());
+    EXPECT_TRUE(exportCsv(source, sink, test::withHeading(s, heading)).ok());
     return sink.text();
 }
 

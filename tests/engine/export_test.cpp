@@ -70,7 +70,7 @@ std::pair<std::string, ExportResult> exportBytes(const std::string& bytes, const
     StringSink sink;
     const ExportOptions o = test::withHeading(s, heading);
     ExportResult r = lanes ? detail::exportInLanes(source, sink, o, progress, lanes)
-                           : Export(source, sink, o, progress);
+                           : exportCsv(source, sink, o, progress);
     return {sink.text(), r};
 }
 

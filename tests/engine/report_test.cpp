@@ -162,7 +162,7 @@ TEST(RecordingReport, TagRowsAreTheLinesOfTheCsvWithAndWithoutTheTagsColumn) {
                 ASSERT_TRUE(report.ok());
                 const RecordingReport& r = *report;
                 StringSink csv;
-                ASSERT_TRUE(Export(source, csv, options).ok());
+                ASSERT_TRUE(exportCsv(source, csv, options).ok());
                 const std::vector<std::string> sheet = sheetRows(csv.text());
                 const std::size_t headerRows = (headers ? 2 : 0) + (*heading ? 1 : 0);
                 EXPECT_EQ(sheet.size(), headerRows + csvDataLines(r, tags));

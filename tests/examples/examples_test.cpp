@@ -19,7 +19,7 @@ TEST(Examples, SampleCsvIsTheExportOfSampleZkdWithAllColumnsAtFivePerSecond) {
     settings.UpdatePeriod = 10;
     settings.IncludeBaseline = settings.IncludeResistance = settings.IncludeTags = true;
     StringSink sink;
-    const ExportResult result = Export(source, sink, settings);
+    const ExportResult result = exportCsv(source, sink, settings);
     ASSERT_TRUE(result.ok()) << result.error->describe();
     EXPECT_EQ(result.recordsRead, 30'000U);
     EXPECT_EQ(result.rowsWritten, 3'000U);  // one row per 200 ms of ten minutes

@@ -225,7 +225,7 @@ TEST(RecordingChanges, ShrinkingFailsGrowingIsReadToTheNewEndAndAnUnlinkedFileTo
         FileSource source(recording);
         OutputFile file(output, OutputFile::Existing::Replace);
         bool changed = false;
-        const auto r = Export(source, file.sink(), settings, [&](std::uint64_t done, auto) {
+        const auto r = exportCsv(source, file.sink(), settings, [&](std::uint64_t done, auto) {
             if (done >= at && !changed) {
                 changed = true;
                 if (unlinked) {
@@ -243,7 +243,7 @@ TEST(RecordingChanges, ShrinkingFailsGrowingIsReadToTheNewEndAndAnUnlinkedFileTo
         fails ? file.discard() : file.commit();
         MemorySource expected(test::bytesOf(whole));
         StringSink csv;
-        ASSERT_TRUE(Export(expected, csv, settings).ok());
+        ASSERT_TRUE(exportCsv(expected, csv, settings).ok());
         EXPECT_EQ(readFile(output), fails ? kEarlier : csv.text());
         EXPECT_EQ(
             r.ok() ? "" : r.error->describe(),

@@ -104,7 +104,7 @@ std::vector<std::string> filesIn(const std::string& folder) {
 
 std::string exportOf(ByteSource& source) {
     StringSink sink;
-    const ExportResult result = Export(source, sink, allColumns());
+    const ExportResult result = exportCsv(source, sink, allColumns());
     EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error->describe());
     return sink.text();
 }
@@ -224,7 +224,7 @@ class ShrinksAtTheEnd final : public ByteSource {
 TEST(Injected, ARecordingFoundShorterAtTheEndFailsAtOnce) {
     ShrinksAtTheEnd source(test::steadyRecording(1000));
     StringSink sink;
-    const ExportResult result = Export(source, sink, allColumns());
+    const ExportResult result = exportCsv(source, sink, allColumns());
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error->code(), ErrorCode::SourceTruncated) << result.error->describe();
 }

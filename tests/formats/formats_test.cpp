@@ -584,8 +584,10 @@ TEST(ExportToFile, FormatsNameTheirFiles) {
     for (const auto& [format, path, files] : cases) {
         ExportOptions o = allColumns(10);
         o.format = format;
-        o.choices = {.subject = "01", .session = "2", .task = "rest", .sheetRows = 1000};
+        o.choices = {.subject = "01", .session = "2", .task = "rest"};
+        const std::uint32_t rows = detail::setSheetRows(1000);
         const ExportResult r = exportToFile(*source, {.path = path}, o);
+        detail::setSheetRows(rows);
         ASSERT_TRUE(r.ok()) << r.error->describe();
         EXPECT_EQ(r.files, files);
         EXPECT_EQ(r.rowsWritten, 3000U);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "zk/engine/export/export_file.hpp"
+#include "zk/engine/formats/formats.hpp"
 #include "zk/engine/recording/recording.hpp"
 
 int main(int argc, char** argv) {
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
     }
     o.UpdatePeriod = static_cast<std::int16_t>(std::atoi(argv[3]));
     o.format = zk::OutputFormat::Xlsx;
-    o.choices.sheetRows = static_cast<std::uint32_t>(std::atol(argv[4]));
+    zk::detail::setSheetRows(static_cast<std::uint32_t>(std::atol(argv[4])));
     const zk::ExportResult r = zk::exportToFile(
         *source, {.path = argv[2], .existing = zk::OutputFile::Existing::Replace}, o);
     if (!r.ok()) {

@@ -142,7 +142,7 @@ TEST(PreviewRows, TheScheduleMakesTheRowsThatTheExportWrites) {
         zk::MemorySource source(zk::test::bytesOf(bytes));
         zk::StringSink csv;
         const auto s = zk::test::settingsWith(1, 1, 0, 0, 1, static_cast<std::int16_t>(period), 0);
-        zk::Export(source, csv, s);
+        zk::exportCsv(source, csv, s);
         // The rows as the schedule gives them; each tag goes with the row of its sample.
         const auto due = schedule.dueIn(0, data.size(), SIZE_MAX);
         ASSERT_EQ(schedule.rowCount(), due.size());

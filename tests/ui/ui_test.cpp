@@ -425,9 +425,9 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
         expectState(tk, c.done ? "" : rec / "run1.zkd");
         zk::MemorySource source(zk::test::bytesOf(good));
         zk::StringSink csv;
-        ASSERT_TRUE(
-            zk::Export(source, csv, zk::exportOptions(tk.logic.settings(), "\"Trial \"\"3\"\"\""))
-                .ok());
+        ASSERT_TRUE(zk::exportCsv(source, csv,
+                                  zk::exportOptions(tk.logic.settings(), "\"Trial \"\"3\"\"\""))
+                        .ok());
         EXPECT_EQ(readFile(outPath), c.done ? csv.text() : "earlier");
         EXPECT_EQ(zk::test::listing(out), Names{"run1.csv"});
         EXPECT_EQ(readFile(rec / "run1.zkd"), good);
@@ -774,7 +774,7 @@ TEST_F(CommandTest, ThePreviewFollowsTheLoadedRecordingAndExportsOnlyWhatItShows
         << toolkit.status;
     zk::MemorySource source(zk::test::bytesOf(otherBytes));
     zk::StringSink csv;
-    ASSERT_TRUE(zk::Export(source, csv, zk::exportOptions(logic.settings())).ok());
+    ASSERT_TRUE(zk::exportCsv(source, csv, zk::exportOptions(logic.settings())).ok());
     const std::string& whole = csv.text();
     std::string expected = whole.substr(0, whole.find("\r\r\n") + 3);
     for (int t = 1000; t <= 2000; t += 20) {  // one row every 20 ms

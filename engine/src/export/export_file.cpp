@@ -82,14 +82,11 @@ void checkSeekable(const std::string& path, OutputFormat format) {
     const char* what = S_ISFIFO(st.st_mode)   ? "a pipe"
                        : S_ISSOCK(st.st_mode) ? "a socket"
                                               : "a device";
-    const char* name = format == OutputFormat::Xlsx  ? "a workbook"
-                       : format == OutputFormat::Edf ? "EDF+"
-                       : format == OutputFormat::Bdf ? "BDF+"
-                                                     : "a BIDS run";
-    const char* why = format == OutputFormat::Bids ? "its files are put in place together"
-                                                   : "it goes back to finish what it wrote";
+    const FormatInfo& info = formatInfo(format);
+    const char* why = info.folder ? "its files are put in place together"
+                                  : "it goes back to finish what it wrote";
     throw Error(ErrorCode::OpenFailed,
-                std::string("is ") + what + "; " + name +
+                std::string("is ") + what + "; " + std::string(info.named) +
                     " cannot be written into a pipe or a device, for " + why +
                     " (only CSV is written into streams)",
                 path);
@@ -106,16 +103,14 @@ void checkFormatOptions(const ExportOptions& options, const std::string& name) {
                             " is not a rate: " + format + " needs a period of 1 or more samples",
                         name);
         }
-        if (!options.IncludeData && !options.IncludeBaseline && !options.IncludeResistance &&
-            !options.IncludeConductance) {
+        if (!hasSignalColumn(options)) {
             throw Error(
                 ErrorCode::InvalidSettings,
                 format + " needs a column of values: data, baseline, resistance or conductance",
                 name);
         }
     }
-    if (options.epochs && options.format != OutputFormat::Csv &&
-        options.format != OutputFormat::Xlsx) {
+    if (options.epochs && !formatInfo(options.format).epochs) {
         throw Error(ErrorCode::InvalidSettings,
                     "epochs are written as CSV or into a workbook, not as " + format, name);
     }
@@ -520,7 +515,7 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& given,
         return exportEpochs(source, target, options, progress);
     }
     if (target.stream != nullptr) {
-        return Export(source, *target.stream, options, progress);
+        return exportCsv(source, *target.stream, options, progress);
     }
     return exportFile(source, target, options, progress);
 }

@@ -25,19 +25,12 @@ std::uint64_t keepRows(RowBlock& block, std::uint64_t room) {
 
 }  // namespace
 
-bool writesRow(const Row& row, const ExportOptions& options) noexcept {
-    if (isSignalFormat(options.format)) {
-        return row.hasRecord();
-    }
-    return (row.hasRecord() && hasValueColumn(options)) || (options.IncludeTags && row.hasTags());
-}
-
 std::unique_ptr<FormatWriter> makeWriter(ByteSource& source, const WriterOutputs& outputs,
                                          const ExportOptions& options, const ProgressFn& progress,
                                          const RecordingFacts& facts) {
     switch (options.format) {
         case OutputFormat::Csv:
-            return csvWriter(*outputs.sink, options, 1);
+            return csvWriter(*outputs.sink, options, 0);
         case OutputFormat::Xlsx:
             return workbookWriter(outputs.workbookPath, outputs.name, options, facts);
         case OutputFormat::Edf:
@@ -56,6 +49,15 @@ void writeRows(FormatWriter& writer, ByteSource& source, const ExportOptions& op
                const ProgressFn& progress, const std::string& name, ExportResult& result) {
     const std::optional<std::uint64_t> room = writer.begin();
     if (!writer.writeOwnRows(source, progress, result)) {
+        // A row of the output is a sample of each signal for the formats of signals, else a
+        // line of the CSV: a row with a record and a value column, or one whose tag it shows.
+        const bool samples = isSignalFormat(options.format);
+        const bool valueRows = hasValueColumn(options);
+        const auto written = [&](const Row& row) {
+            return samples
+                       ? row.hasRecord()
+                       : (row.hasRecord() && valueRows) || (options.IncludeTags && row.hasTags());
+        };
         RowSource rows(source, options, progress, name);
         RowBlock block;
         std::uint64_t left = room.value_or(UINT64_MAX);
@@ -64,7 +66,7 @@ void writeRows(FormatWriter& writer, ByteSource& source, const ExportOptions& op
                 left -= keepRows(block, left);
             }
             for (const Row& row : block.rows) {
-                result.rowsWritten += writesRow(row, options);
+                result.rowsWritten += written(row);
                 result.rowsWithoutConductance += options.IncludeConductance && row.hasRecord() &&
                                                  row.raw <= kLastSampleWithoutConductance;
             }

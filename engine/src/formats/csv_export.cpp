@@ -604,11 +604,11 @@ class CsvWriter final : public detail::FormatWriter {
 std::unique_ptr<detail::FormatWriter> detail::csvWriter(ByteSink& sink,
                                                         const ExportOptions& options,
                                                         unsigned lanes) {
-    return std::make_unique<CsvWriter>(sink, options, lanes);
+    return std::make_unique<CsvWriter>(sink, options, lanes == 0 ? exportLanes() : lanes);
 }
 
-ExportResult Export(ByteSource& source, ByteSink& sink, const ExportOptions& options,
-                    const ProgressFn& progress) {
+ExportResult exportCsv(ByteSource& source, ByteSink& sink, const ExportOptions& options,
+                       const ProgressFn& progress) {
     return detail::exportInLanes(source, sink, options, progress, exportLanes());
 }
 

@@ -90,7 +90,7 @@ struct WriterOutputs {
 };
 
 /// The CSV (csv_export.cpp): its header lines and data lines into `sink`; a whole recording is
-/// scanned by `lanes` threads (Export()).
+/// scanned by `lanes` threads, 0 for as many as the machine makes worth while (exportCsv()).
 std::unique_ptr<FormatWriter> csvWriter(ByteSink& sink, const ExportOptions& options,
                                         unsigned lanes);
 
@@ -121,10 +121,6 @@ std::unique_ptr<FormatWriter> makeWriter(ByteSource& source, const WriterOutputs
 /// message of a cancel.
 void writeRows(FormatWriter& writer, ByteSource& source, const ExportOptions& options,
                const ProgressFn& progress, const std::string& name, ExportResult& result);
-
-/// Whether `row` is a row of the output: a sample of each signal for the formats of signals,
-/// else a line of the CSV (a row with a record and a value column, or one whose tag it shows).
-bool writesRow(const Row& row, const ExportOptions& options) noexcept;
 
 /// The program's name and version, for the files that say what wrote them.
 const char* writtenBy() noexcept;

@@ -26,6 +26,7 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -80,6 +81,9 @@ std::string cellText(std::string_view text) {
     }
     return cell;
 }
+
+// Rows per worksheet (setSheetRows()).
+std::atomic<std::uint32_t> gSheetRows{kMaxSheetRows};
 
 // A tag and where it went.
 struct TagPlace {
@@ -590,8 +594,7 @@ class WorkbookWriter final : public FormatWriter {
           tagColumn_(columnOf("Tag Number")),
           heading_(options.IncludeHeaders ? headingText(options.heading) : ""),
           headerRows_((options.IncludeHeaders ? 1 : 0) + (heading_.empty() ? 0 : 1)),
-          sheetRows_(
-              std::clamp<lxw_row_t>(options.choices.sheetRows, headerRows_ + 1, kMaxSheetRows)),
+          sheetRows_(std::clamp<lxw_row_t>(gSheetRows.load(), headerRows_ + 1, kMaxSheetRows)),
           valueRows_(hasValueColumn(options)),
           at_(sheetRows_) {}
 
@@ -709,8 +712,7 @@ class WorkbookWriter final : public FormatWriter {
     std::uint64_t writeTagSheet() {
         std::uint64_t leftOut = 0;
         lxw_worksheet* tagSheet = book_.addSheet("Tags");
-        const lxw_row_t tagRows =
-            std::clamp<lxw_row_t>(options_.choices.sheetRows, 2, kMaxSheetRows);
+        const lxw_row_t tagRows = std::clamp<lxw_row_t>(gSheetRows.load(), 2, kMaxSheetRows);
         const char* const tagHeaders[] = {"Tag Number", "Time(msec)", "Time(sec)", "Sheet", "Row"};
         for (lxw_col_t c = 0; c < 5; ++c) {
             book_.text(tagSheet, 0, c, tagHeaders[c]);
@@ -818,6 +820,10 @@ class WorkbookWriter final : public FormatWriter {
 };
 
 }  // namespace
+
+std::uint32_t setSheetRows(std::uint32_t rows) noexcept {
+    return gSheetRows.exchange(rows);
+}
 
 std::unique_ptr<FormatWriter> workbookWriter(const std::string& path, const std::string& name,
                                              const ExportOptions& options,

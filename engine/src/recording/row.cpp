@@ -74,11 +74,6 @@ void Assemble_Record(std::string& OutputLine, const ExportOptions& options,
     OutputLine.assign(line, end);
 }
 
-bool hasValueColumn(const ExportOptions& options) noexcept {
-    return options.IncludeTime || options.IncludeSeconds || options.IncludeData ||
-           options.IncludeBaseline || options.IncludeResistance || options.IncludeConductance;
-}
-
 std::size_t RowTable::entrySizeFor(const ExportOptions& options) {
     // The longest number texts are 13 characters ("-3.139428E-04"), and the Data and Baseline
     // fields at most 6 and 4: up to 27 characters with the commas unless both the resistance and

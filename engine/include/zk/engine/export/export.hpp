@@ -56,8 +56,8 @@ struct ExportResult {
 /// the Error (a recording that shrinks, a write that keeps failing, a schedule passing
 /// 2147483647 ms, an UpdatePeriod beyond ±1638, a cancel). Output already handed to the sink
 /// stays there; exportToFile() makes sure that a failed export leaves no file behind.
-ExportResult Export(ByteSource& source, ByteSink& sink, const ExportOptions& options,
-                    const ProgressFn& progress = {});
+ExportResult exportCsv(ByteSource& source, ByteSink& sink, const ExportOptions& options,
+                       const ProgressFn& progress = {});
 
 namespace detail {
 /// Export with the chunks shared out among `lanes` threads (the caller's and lanes − 1 more),

@@ -44,7 +44,7 @@ struct OutputTarget {
 /// output that is `source` itself or one of `otherRecordings` (by file identity, whatever the
 /// path's spelling: a link, "..", a stream redirected into the file), so that no recording is
 /// ever destroyed by an export. Every failure comes back in the result: OpenFailed or
-/// OutputExists for the output, the failures of Export() (Cancelled included), and
+/// OutputExists for the output, the failures of exportCsv() (Cancelled included), and
 /// WriteFailed or OutputExists from putting the file in place.
 ExportResult exportToFile(FileSource& source, const OutputTarget& target,
                           const ExportOptions& options, const ProgressFn& progress = {},

@@ -47,10 +47,6 @@ struct FormatChoices {
     std::string subject{};
     std::string session{};
     std::string task{};
-    /// Rows per worksheet of a workbook, header rows included (at most kMaxSheetRows): the rows
-    /// that don't fit go on in the next sheet; tags that don't fit the Tags sheet are left out.
-    /// Lowered only by tests.
-    std::uint32_t sheetRows = kMaxSheetRows;
 
     friend bool operator==(const FormatChoices&, const FormatChoices&) = default;
 };
@@ -98,23 +94,51 @@ struct ExportOptions {
     friend bool operator==(const ExportOptions&, const ExportOptions&) = default;
 };
 
-/// One column of the CSV: its name on the command line, its name in the column-header line and
-/// the flag that includes it. In the order the columns are written.
+/// What a column holds: the row's time, a value of its sample (a signal in EDF+, BDF+ and
+/// BIDS), or the tag number.
+enum class ColumnKind { Time, Value, Tag };
+
+/// One column of the CSV: its name on the command line, its name in the column-header line, the
+/// flag that includes it and what it holds. In the order the columns are written.
 struct Column {
     std::string_view key;
     std::string_view header;
     bool ExportOptions::*flag;
+    ColumnKind kind;
 };
 
 inline constexpr std::array<Column, 7> kColumns{{
-    {"time", "Time(msec)", &ExportOptions::IncludeTime},
-    {"seconds", "Time(sec)", &ExportOptions::IncludeSeconds},
-    {"data", "Data(16 bit)", &ExportOptions::IncludeData},
-    {"baseline", "Baseline", &ExportOptions::IncludeBaseline},
-    {"resistance", "Resistance(kOhm)", &ExportOptions::IncludeResistance},
-    {"conductance", "Conductance(uS)", &ExportOptions::IncludeConductance},
-    {"tags", "Tag Number", &ExportOptions::IncludeTags},
+    {"time", "Time(msec)", &ExportOptions::IncludeTime, ColumnKind::Time},
+    {"seconds", "Time(sec)", &ExportOptions::IncludeSeconds, ColumnKind::Time},
+    {"data", "Data(16 bit)", &ExportOptions::IncludeData, ColumnKind::Value},
+    {"baseline", "Baseline", &ExportOptions::IncludeBaseline, ColumnKind::Value},
+    {"resistance", "Resistance(kOhm)", &ExportOptions::IncludeResistance, ColumnKind::Value},
+    {"conductance", "Conductance(uS)", &ExportOptions::IncludeConductance, ColumnKind::Value},
+    {"tags", "Tag Number", &ExportOptions::IncludeTags, ColumnKind::Tag},
 }};
+
+/// True when `options` include a column of one of these kinds.
+template <class... Kinds>
+constexpr bool includesColumn(const ExportOptions& options, Kinds... kinds) noexcept {
+    for (const Column& column : kColumns) {
+        if (options.*column.flag && ((column.kind == kinds) || ...)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/// True when a row has any column besides the Tags column: every row with a sample is then a
+/// line of the CSV.
+constexpr bool hasValueColumn(const ExportOptions& options) noexcept {
+    return includesColumn(options, ColumnKind::Time, ColumnKind::Value);
+}
+
+/// True when a column of values (data, baseline, resistance, conductance) is included: what
+/// the formats of signals (EDF+, BDF+, BIDS) need.
+constexpr bool hasSignalColumn(const ExportOptions& options) noexcept {
+    return includesColumn(options, ColumnKind::Value);
+}
 
 /// The column-header line's text (without its line end): the header names of the included
 /// columns, in the order of kColumns, joined by ",".

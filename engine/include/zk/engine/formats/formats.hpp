@@ -17,27 +17,63 @@ struct FormatInfo {
     std::string_view extension;  ///< of its file, ".csv"; empty for a folder
     std::string_view caption;    ///< the save dialog's file type: "CSV file (*.csv*)"
     std::string_view title;      ///< in the window's status line: "CSV"
-    bool streams;                ///< can be written into a stream (standard output, a pipe)
-    bool ranges;                 ///< holds a part of the recording (RowRange)
-    bool epochs;                 ///< holds the epochs between tags (ExportOptions::epochs)
-    bool startTime;              ///< says when the recording started (FormatChoices::start)
-    bool folder;                 ///< is a folder of files rather than one file
-    bool signal;  ///< rows are samples of a signal at a fixed rate (see isSignalFormat())
+    std::string_view named;      ///< in the middle of a message: "a workbook"
+    bool streams = false;        ///< can be written into a stream (standard output, a pipe)
+    bool ranges = false;         ///< holds a part of the recording (RowRange)
+    bool epochs = false;         ///< holds the epochs between tags (ExportOptions::epochs)
+    bool startTime = false;      ///< says when the recording started (FormatChoices::start)
+    bool folder = false;         ///< is a folder of files rather than one file
+    bool signal = false;  ///< rows are samples of a signal at a fixed rate (see isSignalFormat())
 };
 
 /// Every format, in the order of OutputFormat (the order the window and the help offer them).
 /// A new format is one more row here, a writer (formats/format_writers.hpp) and its tests.
 inline constexpr std::array<FormatInfo, 5> kFormats{{
-    {OutputFormat::Csv, "csv", ".csv", "CSV file (*.csv*)", "CSV", true, true, true, false, false,
-     false},
-    {OutputFormat::Xlsx, "xlsx", ".xlsx", "Excel workbook (*.xlsx)", "Excel workbook", false, true,
-     true, true, false, false},
-    {OutputFormat::Edf, "edf", ".edf", "EDF+ (*.edf)", "EDF+", false, true, false, true, false,
-     true},
-    {OutputFormat::Bdf, "bdf", ".bdf", "BDF+ (*.bdf)", "BDF+", false, true, false, true, false,
-     true},
-    {OutputFormat::Bids, "bids", "", "BIDS dataset (a folder)", "BIDS dataset", false, true, false,
-     false, true, true},
+    {.format = OutputFormat::Csv,
+     .name = "csv",
+     .extension = ".csv",
+     .caption = "CSV file (*.csv*)",
+     .title = "CSV",
+     .named = "CSV",
+     .streams = true,
+     .ranges = true,
+     .epochs = true},
+    {.format = OutputFormat::Xlsx,
+     .name = "xlsx",
+     .extension = ".xlsx",
+     .caption = "Excel workbook (*.xlsx)",
+     .title = "Excel workbook",
+     .named = "a workbook",
+     .ranges = true,
+     .epochs = true,
+     .startTime = true},
+    {.format = OutputFormat::Edf,
+     .name = "edf",
+     .extension = ".edf",
+     .caption = "EDF+ (*.edf)",
+     .title = "EDF+",
+     .named = "EDF+",
+     .ranges = true,
+     .startTime = true,
+     .signal = true},
+    {.format = OutputFormat::Bdf,
+     .name = "bdf",
+     .extension = ".bdf",
+     .caption = "BDF+ (*.bdf)",
+     .title = "BDF+",
+     .named = "BDF+",
+     .ranges = true,
+     .startTime = true,
+     .signal = true},
+    {.format = OutputFormat::Bids,
+     .name = "bids",
+     .extension = "",
+     .caption = "BIDS dataset (a folder)",
+     .title = "BIDS dataset",
+     .named = "a BIDS run",
+     .ranges = true,
+     .folder = true,
+     .signal = true},
 }};
 
 /// The row of kFormats for `format`.
@@ -99,5 +135,13 @@ struct BidsRunFiles {
     std::string lock;
 };
 BidsRunFiles bidsRunFiles(std::string_view dataset, const FormatChoices& choices);
+
+namespace detail {
+/// Rows per worksheet of the workbooks written from now on, header rows included (at most
+/// kMaxSheetRows, which is what they hold unless a test lowers it): the rows that don't fit go
+/// on in the next sheet; tags that don't fit the Tags sheet are left out. Returns the number
+/// before.
+std::uint32_t setSheetRows(std::uint32_t rows) noexcept;
+}  // namespace detail
 
 }  // namespace zk

@@ -20,9 +20,6 @@ namespace zk {
 void Assemble_Record(std::string& OutputLine, const ExportOptions& options,
                      std::int32_t NextOutputTime, std::int32_t UnsignedValue);
 
-/// True when a row has any column besides the Tags column.
-bool hasValueColumn(const ExportOptions& options) noexcept;
-
 /// The export's fast form of Assemble_Record: everything of a row that depends on the raw sample
 /// (the Data, Baseline, Resistance and Conductance fields, the commas and the Tags comma) is
 /// built once for all 65,536 samples, so a row costs its time texts and one copy. The table is

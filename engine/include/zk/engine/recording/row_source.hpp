@@ -57,13 +57,13 @@ struct RowBlock {
 /// a record, just before it; in a recording without rows, at the end.
 ///
 /// The recording is read as it is at each step: when the records known have been used up, its
-/// length is asked again, so a recording still being written is read to its end, as Export()
+/// length is asked again, so a recording still being written is read to its end, as exportCsv()
 /// does. Failures are thrown as Error: ReadFailed, SourceTruncated, ScheduleOverflow,
 /// RecordIndexOverflow, Cancelled (the progress function returned false).
 class RowSource {
   public:
     /// Rows at the options' UpdatePeriod; throws Error(InvalidSettings) for a period beyond
-    /// ±kMaxUpdatePeriod. `progress` is called as for Export(); `outputName` names the output
+    /// ±kMaxUpdatePeriod. `progress` is called as for exportCsv(); `outputName` names the output
     /// in the message of a cancel.
     RowSource(ByteSource& source, const ExportOptions& options, ProgressFn progress = {},
               std::string outputName = {});
