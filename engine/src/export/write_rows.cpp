@@ -30,7 +30,7 @@ std::unique_ptr<FormatWriter> makeWriter(ByteSource& source, const WriterOutputs
                                          const RecordingFacts& facts) {
     switch (options.format) {
         case OutputFormat::Csv:
-            return csvWriter(*outputs.sink, options, 0);
+            return csvWriter(*outputs.sink, options, 0, source.name());
         case OutputFormat::Xlsx:
             return workbookWriter(outputs.workbookPath, outputs.name, options, facts);
         case OutputFormat::Edf:

@@ -543,8 +543,12 @@ namespace {
 // range from the rows the export's loop gives, by the same row rule.
 class CsvWriter final : public detail::FormatWriter {
   public:
-    CsvWriter(ByteSink& sink, const ExportOptions& options, unsigned lanes)
-        : sink_(sink), options_(options), lanes_(lanes), rowsEmpty_(!hasValueColumn(options)) {}
+    CsvWriter(ByteSink& sink, const ExportOptions& options, unsigned lanes, std::string recording)
+        : sink_(sink),
+          options_(options),
+          lanes_(lanes),
+          rowsEmpty_(!hasValueColumn(options)),
+          recording_(std::move(recording)) {}
 
     std::optional<std::uint64_t> begin() override {
         rowStep(options_);  // refuse a bad period before anything is written
@@ -565,7 +569,13 @@ class CsvWriter final : public detail::FormatWriter {
         if (options_.range) {
             return false;
         }
-        Scan(source, sink_, options_, progress, result, lanes_).run();
+        try {
+            Scan(source, sink_, options_, progress, result, lanes_).run();
+        } catch (const std::bad_alloc&) {
+            // The scan's buffers grow with the recording's chunks, not the output: a lack of
+            // memory for them is told of the recording.
+            throw Error(ErrorCode::OutOfMemory, "not enough memory for the export", recording_);
+        }
         return true;
     }
 
@@ -596,6 +606,7 @@ class CsvWriter final : public detail::FormatWriter {
     const ExportOptions& options_;
     const unsigned lanes_;
     const bool rowsEmpty_;
+    const std::string recording_;
     std::string text_, line_;
 };
 
@@ -603,8 +614,10 @@ class CsvWriter final : public detail::FormatWriter {
 
 std::unique_ptr<detail::FormatWriter> detail::csvWriter(ByteSink& sink,
                                                         const ExportOptions& options,
-                                                        unsigned lanes) {
-    return std::make_unique<CsvWriter>(sink, options, lanes == 0 ? exportLanes() : lanes);
+                                                        unsigned lanes,
+                                                        const std::string& recording) {
+    return std::make_unique<CsvWriter>(sink, options, lanes == 0 ? exportLanes() : lanes,
+                                       recording);
 }
 
 ExportResult exportCsv(ByteSource& source, ByteSink& sink, const ExportOptions& options,
@@ -616,7 +629,7 @@ ExportResult detail::exportInLanes(ByteSource& source, ByteSink& sink, const Exp
                                    const ProgressFn& progress, unsigned lanes) {
     ExportResult result;
     guarded(result, source.name(), [&] {
-        CsvWriter writer(sink, options, lanes);
+        CsvWriter writer(sink, options, lanes, source.name());
         writeRows(writer, source, options, progress, sink.name(), result);
     });
     return result;

@@ -91,8 +91,9 @@ struct WriterOutputs {
 
 /// The CSV (csv_export.cpp): its header lines and data lines into `sink`; a whole recording is
 /// scanned by `lanes` threads, 0 for as many as the machine makes worth while (exportCsv()).
+/// `recording` names the recording in the message of a lack of memory for the scan.
 std::unique_ptr<FormatWriter> csvWriter(ByteSink& sink, const ExportOptions& options,
-                                        unsigned lanes);
+                                        unsigned lanes, const std::string& recording);
 
 /// The workbook (xlsx_export.cpp), through the file at `path` (which libxlsxwriter creates);
 /// `name` is the output in messages.
