@@ -44,6 +44,158 @@ using detail::rowStep;
 // Thrown in a lane that is told to stop because another lane has failed or was cancelled.
 struct Stopped {};
 
+// The scan's state between chunks, handed from lane to lane with the turn to scan.
+struct ScanState {
+    std::uint64_t done = 0;  // records scanned
+    std::int32_t next = 0;   // the time at which the next row is due
+    std::uint16_t tagNumber = 0;
+    bool tagPending = false;  // a tag waits for the open row
+    bool rowOpen = false;     // a row's text has been written, its line end not yet
+    bool ended = false;       // the scan is complete
+};
+
+// Ends the open row whose text ends at `out`, its line having begun at `lineEnd` in this
+// buffer (or in an earlier chunk's, when `rowOpen`): appends the pending tag, and the line
+// end unless the row is empty. Returns where the next line begins.
+inline char* endRow(char* out, const char* lineEnd, bool rowOpen, bool tagPending,
+                    std::uint16_t tagNumber, std::uint64_t& rowsWritten) noexcept {
+    if (tagPending) {
+        out = writeNumberField(out, static_cast<std::int32_t>(tagNumber));
+    }
+    if (out != lineEnd || rowOpen) {
+        *out++ = '\r';
+        *out++ = '\n';
+        ++rowsWritten;
+    }
+    return out;
+}
+
+// The CSV's side of the row rule for one chunk: a row's text is written when its record
+// comes, its tag and line end when the next row's record (or the end) does.
+template <bool kWrite, bool kPlain, bool kCount>
+struct ChunkRows {
+    RowTable::Writer& rows;
+    const bool includeTags;
+    const bool rowsEmpty;
+    std::uint16_t tagNumber;
+    bool tagPending;
+    bool rowOpen;
+    std::uint64_t rowsWritten = 0;
+    std::uint64_t withoutConductance = 0;
+    // The open row's text runs from lineEnd to rowEnd (or lies in an earlier chunk).
+    char* lineEnd;
+    char* rowEnd;
+
+    void row(const unsigned char* record, std::int32_t time) noexcept {
+        if constexpr (kWrite) {
+            lineEnd = endRow(rowEnd, lineEnd, rowOpen, tagPending, tagNumber, rowsWritten);
+            const std::uint16_t raw = detail::loadLe16(record + record_offset::RawValue);
+            rowEnd = rows.template write<kPlain>(lineEnd, time, raw);
+            if constexpr (kCount) {
+                withoutConductance += raw <= kLastSampleWithoutConductance;
+            }
+        }
+        tagPending = false;
+        rowOpen = !rowsEmpty;
+    }
+
+    void tag(const unsigned char*, std::uint16_t number) noexcept {
+        if (includeTags) {
+            tagNumber = number;
+            tagPending = true;
+        }
+    }
+};
+
+// The lanes' hand-over: the turn to scan (with the scan's state at the end of the chunk before)
+// and the turn to write go from chunk to chunk in the order the chunks were claimed; a lane's
+// failure, or a stop, ends every wait.
+class Handoff {
+  public:
+    ScanState awaitScanTurn(std::uint64_t turn) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return scanTurn_ == turn || failure_ || stop_; });
+        throwIfStopped();
+        return state_;
+    }
+
+    void passScanTurn(std::uint64_t turn, const ScanState& s) {
+        {
+            std::lock_guard lock(mutex_);
+            state_ = s;
+            scanTurn_ = turn;
+        }
+        changed_.notify_all();
+    }
+
+    void awaitWriteTurn(std::uint64_t turn) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return writeTurn_ == turn || failure_ || stop_; });
+        throwIfStopped();
+    }
+
+    void passWriteTurn(std::uint64_t turn) {
+        {
+            std::lock_guard lock(mutex_);
+            writeTurn_ = turn;
+        }
+        changed_.notify_all();
+    }
+
+    // The lock under which the lanes also share their claims of chunks.
+    std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex_); }
+    void wait(std::unique_lock<std::mutex>& lock) { changed_.wait(lock); }
+    void notifyAll() { changed_.notify_all(); }
+
+    // Called with the lock held: throws a lane's failure, or Stopped after a stop.
+    void throwIfStopped() {
+        if (failure_) {
+            std::rethrow_exception(failure_);
+        }
+        if (stop_) {
+            throw Stopped{};
+        }
+    }
+
+    // A helper lane's failure, kept for the caller's thread unless the scan has already failed
+    // or stopped.
+    void fail(std::exception_ptr failure) noexcept {
+        {
+            std::lock_guard lock(mutex_);
+            if (!failure_ && !stop_) {
+                failure_ = std::move(failure);
+            }
+        }
+        changed_.notify_all();
+    }
+
+    // Stops every lane at its next wait, after a failure or a cancel.
+    void stop() noexcept {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    // Once every helper has ended.
+    void rethrowFailure() const {
+        if (failure_) {
+            std::rethrow_exception(failure_);
+        }
+    }
+    const ScanState& last() const noexcept { return state_; }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t scanTurn_ = 0;   // the chunk whose state at its end is to be found now
+    std::uint64_t writeTurn_ = 0;  // the chunk that may be written now
+    ScanState state_;              // at the end of the last chunk scanned
+    std::exception_ptr failure_;   // a helper's failure
+    bool stop_ = false;
+};
+
 // The scan of the recording into rows.
 //
 // The scan is split into lanes: the caller's thread and, on a machine with more than one core,
@@ -96,9 +248,7 @@ class Scan {
             // The scan ends on this thread. The helpers finish by themselves: each with its
             // last write, or on finding the scan ended.
             joinHelpers();
-            if (failure_) {
-                std::rethrow_exception(failure_);
-            }
+            handoff_.rethrowFailure();
         } catch (...) {
             stopHelpers();
             finishResult();
@@ -119,16 +269,6 @@ class Scan {
         std::uint64_t withoutConductance = 0;
     };
 
-    // The scan's state between chunks, handed from lane to lane with the turn to scan.
-    struct State {
-        std::uint64_t done = 0;  // records scanned
-        std::int32_t next = 0;   // the time at which the next row is due
-        std::uint16_t tagNumber = 0;
-        bool tagPending = false;  // a tag waits for the open row
-        bool rowOpen = false;     // a row's text has been written, its line end not yet
-        bool ended = false;       // the scan is complete
-    };
-
     // Starts the helper threads. Should the system refuse one (a limit on processes, say), the
     // export goes on with the lanes it has, the caller's thread at least: lanes claim their
     // chunks as they come free, so any number of them will do.
@@ -146,11 +286,7 @@ class Scan {
         try {
             runLane(index);
         } catch (...) {
-            std::lock_guard lock(mutex_);
-            if (!failure_ && !stop_) {
-                failure_ = std::current_exception();
-            }
-            changed_.notify_all();
+            handoff_.fail(std::current_exception());
         }
     }
 
@@ -169,9 +305,9 @@ class Scan {
     // once it has reported every known record, so a recording that grows or shrinks by then
     // is seen to; meanwhile the helpers wait for more records or the end.
     bool claim(unsigned index, Claim& c) {
-        std::unique_lock lock(mutex_);
+        auto lock = handoff_.lock();
         for (;;) {
-            throwIfStopped();
+            handoff_.throwIfStopped();
             if (ended_) {
                 return false;
             }
@@ -196,7 +332,7 @@ class Scan {
                 c.kind = Claim::Kind::EndCheck;
                 return true;
             }
-            changed_.wait(lock);
+            handoff_.wait(lock);
         }
     }
 
@@ -211,7 +347,7 @@ class Scan {
                 std::lock_guard lock(sourceMutex_);
                 got = source_.readAt(c.first * kRecordSize, lane.input, c.count * kRecordSize);
             }
-            State s = awaitScanTurn(c.turn);
+            ScanState s = handoff_.awaitScanTurn(c.turn);
             char* out = lane.output;
             switch (c.kind) {
                 case Claim::Kind::IndexOverflow:
@@ -223,21 +359,21 @@ class Scan {
                     if (got < c.count * kRecordSize) {
                         throw truncated(c.first);
                     }
-                    State rows = s;  // the state this chunk's rows start from
+                    ScanState rows = s;  // the state this chunk's rows start from
                     scanChunk<false>(lane, lane.input, c.count, s);
                     s.done += c.count;
-                    passScanTurn(c.turn + 1, s);
+                    handoff_.passScanTurn(c.turn + 1, s);
                     out = writeChunk(lane, c.count, rows);
                     assert(rows.next == s.next && rows.tagPending == s.tagPending &&
                            rows.tagNumber == s.tagNumber && rows.rowOpen == s.rowOpen);
                     break;
                 }
             }
-            awaitWriteTurn(c.turn);
+            handoff_.awaitWriteTurn(c.turn);
             if (out != lane.output) {
                 sink_.write(lane.output, static_cast<std::size_t>(out - lane.output));
             }
-            passWriteTurn(c.turn + 1);
+            handoff_.passWriteTurn(c.turn + 1);
             if (index == 0 && c.kind == Claim::Kind::Records) {
                 report(s.done, known_);  // known_ changes on this thread only
             }
@@ -247,7 +383,7 @@ class Scan {
     // The end check, on the caller's thread once every known record is scanned: reports them
     // and asks the length again. The recording may have grown (the scan goes on), stayed (the
     // scan ends, and the last row takes any tag still pending) or shrunk (a failure).
-    char* checkEnd(std::uint64_t turn, State& s, Lane& lane) {
+    char* checkEnd(std::uint64_t turn, ScanState& s, Lane& lane) {
         char* out = lane.output;
         if (s.done > reported_) {
             report(s.done, known_);
@@ -262,59 +398,22 @@ class Scan {
             s.ended = true;
         }
         {
-            std::lock_guard lock(mutex_);
+            const auto lock = handoff_.lock();
             known_ = now;
             ended_ = s.ended;
             endCheckClaimed_ = false;
         }
-        changed_.notify_all();
-        passScanTurn(turn + 1, s);
+        handoff_.notifyAll();
+        handoff_.passScanTurn(turn + 1, s);
         return out;
     }
-
-    // The CSV's side of the row rule for one chunk: a row's text is written when its record
-    // comes, its tag and line end when the next row's record (or the end) does.
-    template <bool kWrite, bool kPlain, bool kCount>
-    struct ChunkRows {
-        RowTable::Writer& rows;
-        const bool includeTags;
-        const bool rowsEmpty;
-        std::uint16_t tagNumber;
-        bool tagPending;
-        bool rowOpen;
-        std::uint64_t rowsWritten = 0;
-        std::uint64_t withoutConductance = 0;
-        // The open row's text runs from lineEnd to rowEnd (or lies in an earlier chunk).
-        char* lineEnd;
-        char* rowEnd;
-
-        void row(const unsigned char* record, std::int32_t time) noexcept {
-            if constexpr (kWrite) {
-                lineEnd = endRow(rowEnd, lineEnd, rowOpen, tagPending, tagNumber, rowsWritten);
-                const std::uint16_t raw = detail::loadLe16(record + record_offset::RawValue);
-                rowEnd = rows.template write<kPlain>(lineEnd, time, raw);
-                if constexpr (kCount) {
-                    withoutConductance += raw <= kLastSampleWithoutConductance;
-                }
-            }
-            tagPending = false;
-            rowOpen = !rowsEmpty;
-        }
-
-        void tag(const unsigned char*, std::uint16_t number) noexcept {
-            if (includeTags) {
-                tagNumber = number;
-                tagPending = true;
-            }
-        }
-    };
 
     // Scans `count` records at `record`, advancing the scan state `s`. With kWrite, also
     // writes their rows to the lane's output and returns the end of the output, which includes
     // the text of the row left open; kPlain when the table's rows are plainRows(), kCount to
     // count the rows without conductance.
     template <bool kWrite, bool kPlain = true, bool kCount = false>
-    char* scanChunk(Lane& lane, const unsigned char* record, std::uint64_t count, State& s) {
+    char* scanChunk(Lane& lane, const unsigned char* record, std::uint64_t count, ScanState& s) {
         // The scan state lives in locals here: the compiler can't keep members in registers
         // across the character stores into the output buffer.
         const unsigned char* const begin = record;
@@ -355,69 +454,9 @@ class Scan {
         return chunk.rowEnd;
     }
 
-    // Ends the open row whose text ends at `out`, its line having begun at `lineEnd` in this
-    // buffer (or in an earlier chunk's, when `rowOpen`): appends the pending tag, and the line
-    // end unless the row is empty. Returns where the next line begins.
-    static char* endRow(char* out, const char* lineEnd, bool rowOpen, bool tagPending,
-                        std::uint16_t tagNumber, std::uint64_t& rowsWritten) noexcept {
-        if (tagPending) {
-            out = writeNumberField(out, static_cast<std::int32_t>(tagNumber));
-        }
-        if (out != lineEnd || rowOpen) {
-            *out++ = '\r';
-            *out++ = '\n';
-            ++rowsWritten;
-        }
-        return out;
-    }
-
-    State awaitScanTurn(std::uint64_t turn) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return scanTurn_ == turn || failure_ || stop_; });
-        throwIfStopped();
-        return state_;
-    }
-
-    void passScanTurn(std::uint64_t turn, const State& s) {
-        {
-            std::lock_guard lock(mutex_);
-            state_ = s;
-            scanTurn_ = turn;
-        }
-        changed_.notify_all();
-    }
-
-    void awaitWriteTurn(std::uint64_t turn) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return writeTurn_ == turn || failure_ || stop_; });
-        throwIfStopped();
-    }
-
-    void passWriteTurn(std::uint64_t turn) {
-        {
-            std::lock_guard lock(mutex_);
-            writeTurn_ = turn;
-        }
-        changed_.notify_all();
-    }
-
-    // Called with mutex_ held.
-    void throwIfStopped() {
-        if (failure_) {
-            std::rethrow_exception(failure_);
-        }
-        if (stop_) {
-            throw Stopped{};
-        }
-    }
-
     // Stops the helpers at their next wait, after a failure or a cancel.
     void stopHelpers() noexcept {
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
+        handoff_.stop();
         joinHelpers();
     }
 
@@ -430,7 +469,7 @@ class Scan {
 
     // Once every lane has stopped.
     void finishResult() {
-        result_.recordsRead = state_.done;
+        result_.recordsRead = handoff_.last().done;
         result_.rowsWritten = 0;
         result_.rowsWithoutConductance = 0;
         for (const Lane& lane : lanes_) {
@@ -453,7 +492,7 @@ class Scan {
     }
 
     // Writes the rows of the chunk in the lane's input by the shortest path the columns allow.
-    char* writeChunk(Lane& lane, std::uint64_t count, State& s) {
+    char* writeChunk(Lane& lane, std::uint64_t count, ScanState& s) {
         if (includeConductance_) {
             return rows_.plainRows() ? scanChunk<true, true, true>(lane, lane.input, count, s)
                                      : scanChunk<true, false, true>(lane, lane.input, count, s);
@@ -483,9 +522,8 @@ class Scan {
 
     std::mutex sourceMutex_;  // the source is used by one lane at a time
 
-    // Shared by the lanes, under mutex_.
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    Handoff handoff_;
+    // Shared by the lanes, under the hand-over's lock.
     // Records known to be in the recording; written on the caller's thread only (at the start
     // and in the end check), so that thread reads it without the lock.
     std::uint64_t known_ = 0;
@@ -493,11 +531,6 @@ class Scan {
     std::uint64_t turns_ = 0;    // turns claimed
     bool endCheckClaimed_ = false;
     bool ended_ = false;
-    std::uint64_t scanTurn_ = 0;   // the chunk whose state at its end is to be found now
-    std::uint64_t writeTurn_ = 0;  // the chunk that may be written now
-    State state_;                  // at the end of the last chunk scanned
-    std::exception_ptr failure_;   // a helper's failure
-    bool stop_ = false;
 
     std::vector<std::thread> helpers_;
 };
