@@ -10,6 +10,7 @@
 #include "zk/engine/export/export_options.hpp"
 #include "zk/engine/recording/conversions.hpp"
 #include "zk/engine/recording/record.hpp"
+#include "zk/engine/recording/time_text.hpp"
 
 namespace zk::ui {
 

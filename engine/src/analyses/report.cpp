@@ -14,6 +14,7 @@
 #include "zk/engine/recording/conversions.hpp"
 #include "zk/engine/recording/record.hpp"
 #include "zk/engine/recording/recording.hpp"
+#include "zk/engine/recording/time_text.hpp"
 
 namespace zk {
 
@@ -174,29 +175,6 @@ std::string hexBytes(std::string_view bytes) {
 }
 
 }  // namespace
-
-std::string formatClock(std::int64_t ms, bool millis) {
-    std::string out;
-    std::uint64_t m = 0;
-    if (ms < 0) {
-        out += '-';
-        m = static_cast<std::uint64_t>(-(ms + 1)) + 1;
-    } else {
-        m = static_cast<std::uint64_t>(ms);
-    }
-    char text[48];
-    if (millis) {
-        std::snprintf(text, sizeof text, "%llu:%02u:%02u.%03u",
-                      static_cast<unsigned long long>(m / 3'600'000),
-                      static_cast<unsigned>(m / 60'000 % 60), static_cast<unsigned>(m / 1000 % 60),
-                      static_cast<unsigned>(m % 1000));
-    } else {
-        std::snprintf(text, sizeof text, "%llu:%02u:%02u",
-                      static_cast<unsigned long long>(m / 3'600'000),
-                      static_cast<unsigned>(m / 60'000 % 60), static_cast<unsigned>(m / 1000 % 60));
-    }
-    return out + text;
-}
 
 Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
                                         const ReportProgress& progress) try {

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "zk/engine/analyses/report.hpp"
 #include "zk/engine/error.hpp"
 #include "zk/engine/recording/byte_source.hpp"
 
@@ -179,8 +178,5 @@ struct SampleReadout {
 
 /// The readout of sample i of `data` with the rows of `schedule`.
 SampleReadout readoutOf(const PreviewData& data, const RowSchedule& schedule, std::size_t i);
-
-/// Clock times are written by zk::formatClock (report.hpp), as in the report.
-using zk::formatClock;
 
 }  // namespace zk::ui
