@@ -774,7 +774,7 @@ void MainWindow::mnuViewReport_Click() {
                              kLoadFailedTitle, MessageIcon::Warning);
         return;
     }
-    toolkit_.showReport(*report);
+    toolkit_.showReport(reportView(*report));
 }
 
 void MainWindow::mnuViewPreview_Click() {
