@@ -7,6 +7,7 @@
 #include "test_recording.hpp"
 #include "zk/engine/export/export.hpp"
 #include "zk/engine/recording/conversions.hpp"
+#include "zk/engine/recording/record_blocks.hpp"
 #include "zk/ui/preview_data.hpp"
 #include "zk/ui/preview_plot.hpp"
 #include "zk/ui/preview_view.hpp"
@@ -83,7 +84,7 @@ TEST(PreviewLoad, PlotsTheExportedRecordTypesWithTheirTagsAndStopsWhenTheFileShr
     std::vector<Rec> recs;
     std::vector<zk::ui::PreviewTag> tags;
     std::size_t sample = 0;
-    for (std::size_t i = 0; i < 2 * PreviewData::kBlockRecords + 4321; ++i) {
+    for (std::size_t i = 0; i < 2 * zk::RecordBlocks::kBlockRecords + 4321; ++i) {
         const char type = "PXOSpTP\0"[i % 8];
         const int tag = i % 3 == 0 || i % 7919 == 5 ? static_cast<int>(i * 41 % 65536) : -1;
         recs.push_back(
@@ -112,7 +113,7 @@ TEST(PreviewLoad, PlotsTheExportedRecordTypesWithTheirTagsAndStopsWhenTheFileShr
             return zk::MemorySource(zk::test::bytesOf(bytes)).readAt(offset, buffer, count);
         }
         const std::string& name() const override { return label; }
-        std::string bytes = zk::test::steadyRecording(PreviewData::kBlockRecords + 5);
+        std::string bytes = zk::test::steadyRecording(zk::RecordBlocks::kBlockRecords + 5);
         std::string label = "shrinking.zkd";
     } shrinking;
     const auto shrunk = PreviewData::load(shrinking);
