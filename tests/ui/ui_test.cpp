@@ -9,6 +9,7 @@
 
 #include "test_files.hpp"
 #include "test_recording.hpp"
+#include "zk/engine/analyses/report.hpp"
 #include "zk/engine/export/export.hpp"
 #include "zk/engine/output/paths.hpp"
 #include "zk/engine/recording/recording.hpp"

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "zk/engine/analyses/report.hpp"
 #include "zk/engine/export/export_file.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/output/paths.hpp"

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "zk/engine/analyses/report.hpp"
+
 namespace zk::ui {
 
 ReportView reportView(const RecordingReport& report) {

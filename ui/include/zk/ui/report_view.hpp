@@ -5,7 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "zk/engine/analyses/report.hpp"
+namespace zk {
+struct RecordingReport;
+}  // namespace zk
 
 namespace zk::ui {
 
