@@ -22,9 +22,6 @@ struct PixelBox {
     int right() const noexcept { return left + width - 1; }
     int bottom() const noexcept { return top + height - 1; }
     int middle() const noexcept { return (top + bottom()) / 2; }
-    bool contains(double x, double y) const noexcept {
-        return x >= left && x < left + width && y >= top && y < top + height;
-    }
     friend bool operator==(const PixelBox&, const PixelBox&) = default;
 };
 
