@@ -7,7 +7,9 @@
 #include "test_recording.hpp"
 #include "zk/engine/export/export.hpp"
 #include "zk/engine/recording/conversions.hpp"
+#include "zk/engine/recording/record_blocks.hpp"
 #include "zk/ui/preview_data.hpp"
+#include "zk/ui/preview_plot.hpp"
 #include "zk/ui/preview_view.hpp"
 
 using zk::test::Rec;
@@ -82,7 +84,7 @@ TEST(PreviewLoad, PlotsTheExportedRecordTypesWithTheirTagsAndStopsWhenTheFileShr
     std::vector<Rec> recs;
     std::vector<zk::ui::PreviewTag> tags;
     std::size_t sample = 0;
-    for (std::size_t i = 0; i < 2 * PreviewData::kBlockRecords + 4321; ++i) {
+    for (std::size_t i = 0; i < 2 * zk::RecordBlocks::kBlockRecords + 4321; ++i) {
         const char type = "PXOSpTP\0"[i % 8];
         const int tag = i % 3 == 0 || i % 7919 == 5 ? static_cast<int>(i * 41 % 65536) : -1;
         recs.push_back(
@@ -111,7 +113,7 @@ TEST(PreviewLoad, PlotsTheExportedRecordTypesWithTheirTagsAndStopsWhenTheFileShr
             return zk::MemorySource(zk::test::bytesOf(bytes)).readAt(offset, buffer, count);
         }
         const std::string& name() const override { return label; }
-        std::string bytes = zk::test::steadyRecording(PreviewData::kBlockRecords + 5);
+        std::string bytes = zk::test::steadyRecording(zk::RecordBlocks::kBlockRecords + 5);
         std::string label = "shrinking.zkd";
     } shrinking;
     const auto shrunk = PreviewData::load(shrinking);
@@ -178,6 +180,174 @@ TEST(PreviewReadout, ShowsTheTextsThatTheCsvHolds) {
                                r.tag}),
                   cases[i]);
     }
+    // The line under the plot: a sample's readout, else the recording's counts.
+    const std::pair<std::size_t, std::string> lines[] = {
+        {0,
+         "-0:00:00.040 (TimeMs -40)   Data 0   Baseline 0.5   Resistance -1.58 k\u03a9   "
+         "before the first CSV row"},
+        {2,
+         "0:12:34.560 (TimeMs 754560)   Data 65535   Baseline 6.5   Resistance 1284484 k\u03a9"
+         "   CSV row 2 of 3, at 200 ms   Tag 12"},
+        {SIZE_MAX,
+         "4 samples over 0:12:34, 1 tags   CSV rows at 5 per sec: 3   Point at the "
+         "trace for its values"}};
+    for (const auto& [sample, line] : lines) {
+        EXPECT_EQ(zk::ui::readoutLine(data, schedule, sample, true), line);
+    }
+    EXPECT_EQ(zk::ui::readoutLine({}, {}, SIZE_MAX, false),
+              "Load a recording in the main window to see it here.");
+    EXPECT_EQ(zk::ui::readoutLine({}, {}, SIZE_MAX, true), "");
+}
+
+// The plot's layout, in pixels of a 800 x 400 widget with a font of 10-pixel lines (bold: 12,
+// 6 pixels a character): where the plot lies, how the trace is drawn, which rows get a dot,
+// where the hovered sample and the selection are.
+zk::ui::PlotFont testFont() {
+    return {10, 42, 12, [](const std::string& text) { return 6 * static_cast<int>(text.size()); }};
+}
+
+zk::ui::PlotScene layout(const PreviewData* data, const RowSchedule* rows, zk::ui::PreviewView view,
+                         zk::ui::PreviewSelection selection = {}, std::size_t hovered = SIZE_MAX,
+                         zk::ui::PixelBox area = {0, 0, 800, 400}) {
+    return zk::ui::layoutPlot(area, testFont(), data, rows, view, selection, hovered);
+}
+
+TEST(PreviewPlot, PlacesTheTraceRowsSelectionAndHoveredSample) {
+    using zk::ui::PixelBox;
+    // Values that rise and fall; a pause of 200 ms after sample 50.
+    const auto rising = [](std::size_t n, bool paused) {
+        std::vector<std::uint16_t> raw(n);
+        std::vector<std::int32_t> times = times20(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            raw[i] = static_cast<std::uint16_t>(30000 + (i * 7919) % 20000);
+            times[i] += paused && i >= 50 ? 200 : 0;
+        }
+        return PreviewData::fromSamples(raw, times, {});
+    };
+    const PreviewData few = rising(101, true), many = rising(4000, false), none;
+    const RowSchedule each(few, 1), ten(few, 10);
+    zk::ui::PreviewSelection wide, far;
+    wide.setStart(-100);
+    wide.setEnd(500);
+    far.setStart(5000);
+    far.setEnd(6000);
+    const std::string noSamples = "The recording holds no samples.";
+    struct Shown {
+        std::size_t points, starts, bars, dots;  // starts: the lines the trace breaks into
+        double radius;
+        bool hovered, selected;
+    };
+    const struct {
+        const char* name;
+        const PreviewData* data;
+        const RowSchedule* rows;
+        zk::ui::PreviewView view;
+        zk::ui::PreviewSelection selection;
+        std::size_t hovered;
+        int width;  // of the widget
+        std::optional<std::string> message;
+        Shown shown;
+    } cases[] = {
+        {"no recording", nullptr, nullptr, {}, {}, SIZE_MAX, 800, "", Shown{}},
+        {"no samples", &none, nullptr, {}, {}, SIZE_MAX, 800, noSamples, Shown{}},
+        {"no room", &few, nullptr, {0, 2200}, {}, 3, 81, noSamples, Shown{}},
+        // A row each sample: too close together to mark.
+        {"rows close", &few, &each, {0, 2200}, wide, 3, 800, {}, Shown{101, 2, 0, 0, 0, 1, 1}},
+        // 12 rows: the one due at 1000 ms is taken by the sample after the pause, at 1200 ms.
+        {"rows apart", &few, &ten, {0, 2200}, far, 60, 800, {}, Shown{101, 2, 0, 12, 3.5, 1, 0}},
+        // Zoomed in: the trace goes on to the samples either side of the view.
+        {"zoomed in", &few, &ten, {500, 700}, {}, 3, 800, {}, Shown{13, 1, 0, 1, 3.5, 0, 0}},
+        {"many", &many, nullptr, {0, 79980}, {}, SIZE_MAX, 800, {}, Shown{0, 0, 720, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto scene =
+            layout(c.data, c.rows, c.view, c.selection, c.hovered, {0, 0, c.width, 400});
+        EXPECT_EQ(scene.message, c.message);
+        EXPECT_EQ(scene.plot, (PixelBox{66, 32, c.width - 80, 334}));
+        const auto& trace = scene.trace;
+        EXPECT_EQ(trace.points.size(), c.shown.points);
+        EXPECT_EQ(
+            static_cast<std::size_t>(std::count(trace.starts.begin(), trace.starts.end(), true)),
+            c.shown.starts);
+        EXPECT_EQ(trace.bars.size(), c.shown.bars);
+        EXPECT_EQ(scene.rows.dots.size(), c.shown.dots);
+        EXPECT_EQ(scene.rows.radius, c.shown.radius);
+        EXPECT_EQ(scene.hovered.has_value(), c.shown.hovered);
+        if (scene.hovered) {
+            EXPECT_EQ(*scene.hovered,
+                      (zk::ui::PlotPoint{
+                          scene.mapping.px(c.data->x(c.hovered)),
+                          scene.mapping.py(zk::ui::plotResistance(c.data->raw(c.hovered)))}));
+        }
+        EXPECT_EQ(scene.selection.has_value(), c.shown.selected);
+        if (scene.message) {
+            continue;
+        }
+        // The values in view fill the height but 6 % of their span above and below.
+        const auto inView = c.data->range(c.data->firstAtOrAfter(c.view.begin()),
+                                          c.data->firstAtOrAfter(c.view.end() + 0.5));
+        const double margin = 334 * 0.06 / 1.12;
+        EXPECT_NEAR(scene.mapping.py(zk::ui::plotResistance(inView.max)), 32 + margin, 1e-9);
+        EXPECT_NEAR(scene.mapping.py(zk::ui::plotResistance(inView.min)), 366 - margin, 1e-9);
+        // Value labels end 6 pixels before the plot; the time title names its axis.
+        EXPECT_FALSE(scene.axes.gridYs.empty() || scene.axes.gridXs.empty());
+        EXPECT_EQ(scene.axes.labels.front().box,
+                  (PixelBox{0, scene.axes.labels.front().box.top, 60, 10}));
+        EXPECT_EQ(scene.axes.timeTitle.text, "Recording time (h:mm:ss)");
+    }
+    // The selection from before the view to 500 ms: a band from the plot's left edge.
+    const auto band = layout(&few, nullptr, {0, 2200}, wide).selection;
+    ASSERT_TRUE(band);
+    EXPECT_EQ(*band, (zk::ui::PlotScene::Band{66, 500.0 / 2200 * 720}));
+}
+
+// A tag's number goes in the lower row above the plot where it fits, else in the upper one,
+// else nowhere (its line stays); so many tags that their lines would hide the trace get short
+// marks without numbers.
+TEST(PreviewPlot, PutsTagNumbersInTwoRowsAndMarksDenseTagsShort) {
+    const struct {
+        const char* name;
+        std::size_t samples;
+        std::vector<zk::ui::PreviewTag> tags;
+        bool dense;
+        std::vector<int> rows;
+        std::vector<int> lefts;  // of the labels shown
+    } cases[] = {
+        {"crowded",
+         101,
+         {{10, 1}, {11, 2}, {12, 3}, {50, 40}},
+         false,
+         {0, 1, -1, 0},
+         {131, 138, 416}},
+        {"apart", 101, {{10, 1}, {30, 2}}, false, {0, 0}, {131, 275}},
+        {"dense", 200, {}, true, std::vector<int>(200, -1), {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto tags = c.tags;
+        for (std::size_t i = 0; c.dense && i < c.samples; ++i) {
+            tags.push_back({i, static_cast<std::uint16_t>(i)});
+        }
+        const auto data = PreviewData::fromSamples(std::vector<std::uint16_t>(c.samples, 40000),
+                                                   times20(c.samples), tags);
+        const auto scene = layout(&data, nullptr, {0, 20.0 * (c.samples - 1)});
+        EXPECT_EQ(scene.denseTags, c.dense);
+        std::vector<int> rows, lefts;
+        for (const auto& t : scene.tags) {
+            rows.push_back(t.row);
+            EXPECT_EQ(t.lineTo, c.dense ? 39 : 365);
+            if (t.row >= 0) {
+                lefts.push_back(t.label.box.left);
+                // Above the plot, in the row's place; the number centred on the line.
+                EXPECT_EQ(t.label.box.top, 32 - (t.row + 1) * 15 - 1);
+                EXPECT_EQ(t.label.box.height, 14);
+                EXPECT_NEAR(t.label.box.left + t.label.box.width / 2.0, t.x, 1.0);
+            }
+        }
+        EXPECT_EQ(rows, c.rows);
+        EXPECT_EQ(lefts, c.lefts);
+    }
 }
 
 }  // namespace
@@ -207,6 +377,13 @@ TEST(PreviewSelection, SaysWhatIsSelectedAndGivesTheExportAHalfOpenRange) {
         c.end ? s.setEnd(*c.end) : void();
         c.start ? s.setStart(*c.start) : void();
         EXPECT_EQ(s.describe(), c.text);
+        EXPECT_EQ(
+            zk::ui::selectionLine(s, true),
+            c.text.empty()
+                ? "No selection: right-drag, shift-drag, or [ and ], to select rows to export."
+                : c.text);
+        EXPECT_EQ(zk::ui::selectionLine(s, false),
+                  "No recording is loaded: nothing to show or export.");
         EXPECT_EQ(s.rangeMs(), c.range) << c.text;
         s.clear();
         EXPECT_EQ(s.describe(), "");

@@ -9,6 +9,7 @@
 
 #include "test_files.hpp"
 #include "test_recording.hpp"
+#include "zk/engine/analyses/report.hpp"
 #include "zk/engine/export/export.hpp"
 #include "zk/engine/output/paths.hpp"
 #include "zk/engine/recording/recording.hpp"
@@ -77,7 +78,7 @@ class FakeToolkit : public zk::ui::Toolkit {
     std::shared_ptr<const zk::ui::PreviewData> preview;
     std::shared_ptr<const zk::ui::RowSchedule> previewRows;
     std::string previewName;  // "(empty)" once emptied
-    std::optional<zk::RecordingReport> report;
+    std::optional<zk::ui::ReportView> report;
 
     zk::ui::SizeTwips screenSize() const override { return {19215, 10815}; }
     zk::ui::SizeTwips windowSize() const override { return {8250, 5400}; }
@@ -158,7 +159,7 @@ class FakeToolkit : public zk::ui::Toolkit {
         previewRows.reset();
         previewName = "(empty)";
     }
-    void showReport(const zk::RecordingReport& r) override { report = r; }
+    void showReport(const zk::ui::ReportView& r) override { report = r; }
     void showAbout() override {}
     void closeWindow() override { logic.Form_QueryUnload(); }  // raised before the window goes
 
@@ -942,4 +943,35 @@ TEST_F(CommandTest, AStartBelongsToOneRecordingAndTheStatusSaysWhichWasWritten) 
     }
     ::unsetenv("TZ");
     ::tzset();
+}
+
+// The report window's view: its title names the file, the table's rows are the tags below the
+// headers, and copying takes the cells as the table shows them (row 0 the first tag).
+TEST(ReportView, NamesTheFileAndCopiesTheCellsAsShown) {
+    const std::string bytes = zk::test::recordingBytes(
+        {{-40, 100, 9}, {0, 100}, {20, 100}, {200, 100, 3}, {220, 100, 4}});
+    zk::MemorySource source(zk::test::bytesOf(bytes), "/rec/day 1/run.zkd");
+    const auto report = zk::reportRecording(source, zk::test::settingsWith(1, 1, 0, 0, false, 10));
+    ASSERT_TRUE(report.ok());
+    const zk::ui::ReportView view = zk::ui::reportView(*report);
+    EXPECT_EQ(view.title, "Recording Report - run.zkd");
+    EXPECT_EQ(view.caption, "Tags: " + zk::tagRowsMeaning(*report));
+    EXPECT_EQ(view.headers, (std::vector<std::string>{"Tag", "TimeMs", "Time", "CSV row"}));
+    ASSERT_EQ(view.rows.size(), 3U);
+    EXPECT_EQ(view.rows[1], (std::vector<std::string>{"3", "200", "0:00:00.200", "4"}));
+    // The tags are listed in the text that Copy takes, only counted in the one shown.
+    const std::string listed = "\n    tag     4  TimeMs        220  0:00:00.220  row 4\n";
+    EXPECT_NE(view.fullText.find(listed), std::string::npos) << view.fullText;
+    EXPECT_EQ(view.text.find(listed), std::string::npos) << view.text;
+    using Cells = std::vector<std::pair<int, int>>;
+    const std::pair<Cells, std::string> copies[] = {
+        {{{0, 0}, {0, 3}}, "9\t\t\tnone\n"},
+        {{{2, 1}, {1, 1}}, "200\n220\n"},
+        {{{-1, 0}, {1, 0}}, "3\n"},  // a row above the table's is not one of its cells
+        {{}, ""},
+    };
+    for (const auto& [cells, text] : copies) {
+        EXPECT_EQ(view.copied(cells), text);
+    }
+    EXPECT_TRUE(zk::ui::ReportView::alignedLeft(2) && !zk::ui::ReportView::alignedLeft(3));
 }

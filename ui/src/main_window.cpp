@@ -10,6 +10,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "zk/engine/analyses/report.hpp"
 #include "zk/engine/export/export_file.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/output/paths.hpp"
@@ -549,6 +550,28 @@ void MainWindow::cmdExport_Click() {
     toolkit_.setEnabled(Control::Frame1, false);
     toolkit_.setEnabled(Control::Frame2, false);
 
+    const std::optional<OutputFormat> format = chooseOutput();
+    if (!format) {
+        exportFailed(std::nullopt);
+        return;
+    }
+    // The window takes no input while the export runs, but a copy keeps the options of this
+    // export fixed whatever happens meanwhile.
+    Result<ExportOptions> options = optionsOfExport(*format);
+    if (!options) {
+        exportFailed(options.error());
+        return;
+    }
+    const std::string start = startNote(*options);
+    const ExportResult result = runExport(*options);
+    if (!result.ok()) {
+        exportNotDone(result);
+        return;
+    }
+    exportDone(result, *format, start);
+}
+
+std::optional<OutputFormat> MainWindow::chooseOutput() {
     // With no output folder remembered yet, beside the recording.
     const std::string& dir = session_.Settings.DestDir;
     std::vector<std::string> fileTypes;
@@ -561,8 +584,7 @@ void MainWindow::cmdExport_Click() {
                                                     std::string(extensionOf(OutputFormat::Csv)),
                                                 true);
     if (!chosen || closed_) {
-        exportFailed(std::nullopt);
-        return;
+        return std::nullopt;
     }
     OutputFormat format =
         chosen->fileType < kFormats.size() ? kFormats[chosen->fileType].format : OutputFormat::Csv;
@@ -576,15 +598,22 @@ void MainWindow::cmdExport_Click() {
     const bool bids = format == OutputFormat::Bids;
     if (auto problems = choicesProblems(choices_, format, bids);
         !problems.empty() && (!editChoices(format, bids, std::move(problems)) || closed_)) {
-        exportFailed(std::nullopt);
-        return;
+        return std::nullopt;
     }
-    std::string path = chosen->path;
+    const std::optional<std::string> path = outputPathFor(chosen->path, format);
+    if (!path) {
+        return std::nullopt;
+    }
+    session_.Settings.DestDir = folderOf(*path);
+    session_.OutputPath = *path;
+    return format;
+}
+
+std::optional<std::string> MainWindow::outputPathFor(std::string path, OutputFormat format) {
     if (format == OutputFormat::Bids) {
         const auto dataset = chooseDataset(path);
         if (!dataset || closed_) {
-            exportFailed(std::nullopt);
-            return;
+            return std::nullopt;
         }
         path = *dataset;
         // The run is one unit: any of its files there means an earlier run is replaced.
@@ -592,8 +621,7 @@ void MainWindow::cmdExport_Click() {
             bidsRunFiles(path, exportOptionsFor({}, "", choices_, format).choices);
         if (!confirmReplace({run.physio, run.sidecar, run.events, run.eventsSidecar},
                             "This run of the dataset " + path + " exists:")) {
-            exportFailed(std::nullopt);
-            return;
+            return std::nullopt;
         }
     } else if (std::error_code ec; fileNameOf(path).find('.', 1) == std::string_view::npos &&
                                    !std::filesystem::exists(path, ec)) {
@@ -601,38 +629,37 @@ void MainWindow::cmdExport_Click() {
         // typed, not about this one.
         path += extensionOf(format);
         if (!confirmReplace({path}, "This file exists:")) {
-            exportFailed(std::nullopt);
-            return;
+            return std::nullopt;
         }
     }
-    session_.Settings.DestDir = folderOf(path);
-    session_.OutputPath = path;
+    return path;
+}
 
-    // The window takes no input while the export runs, but a copy keeps the options of this
-    // export fixed whatever happens meanwhile.
+Result<ExportOptions> MainWindow::optionsOfExport(OutputFormat format) {
     ExportOptions options =
         exportOptionsFor(session_.Settings, session_.HeadingText, choices_, format);
-    if (selection_) {
-        // The preview's selection, in ms of the recording, is the export's range of rows, as
-        // zkexport's --from and --to; a selection that holds no row at this rate is refused.
-        Result<RowRange> range =
-            resolveRange(*session_.Source, options, RangeBound{.timeMs = selection_->first},
-                         RangeBound{.timeMs = selection_->second});
-        if (!range) {
-            // Said with the selection's times as the preview shows them.
-            exportFailed(range.error().code() == ErrorCode::InvalidSettings
-                             ? Error(ErrorCode::InvalidSettings,
-                                     "the selection " +
-                                         selectionText(selection_->first, selection_->second) +
-                                         " holds no row at " +
-                                         rateCaption(session_.Settings.UpdatePeriod),
-                                     session_.Source->name())
-                             : range.error());
-            return;
-        }
-        options.range = *range;
+    if (!selection_) {
+        return options;
     }
-    const std::string start = startNote(options);
+    // The preview's selection, in ms of the recording, is the export's range of rows, as
+    // zkexport's --from and --to; a selection that holds no row at this rate is refused.
+    Result<RowRange> range =
+        resolveRange(*session_.Source, options, RangeBound{.timeMs = selection_->first},
+                     RangeBound{.timeMs = selection_->second});
+    if (!range) {
+        // Said with the selection's times as the preview shows them.
+        return range.error().code() == ErrorCode::InvalidSettings
+                   ? Error(ErrorCode::InvalidSettings,
+                           "the selection " + selectionText(selection_->first, selection_->second) +
+                               " holds no row at " + rateCaption(session_.Settings.UpdatePeriod),
+                           session_.Source->name())
+                   : range.error();
+    }
+    options.range = *range;
+    return options;
+}
+
+ExportResult MainWindow::runExport(const ExportOptions& options) {
     OutputTarget target;
     target.path = session_.OutputPath;
     target.existing = OutputFile::Existing::Replace;
@@ -642,22 +669,26 @@ void MainWindow::cmdExport_Click() {
                                 return !closed_ && progress(done, known);
                             });
     };
-    const ExportResult result = toolkit_.runWithProgress(
+    return toolkit_.runWithProgress(
         "Exporting " + session_.Source->name() + "\nto " + session_.OutputPath, job);
-    if (!result.ok()) {
-        if (closed_) {
-            session_.Close_Source();
-            exporting_ = false;
-            return;
-        }
-        if (result.error->code() == ErrorCode::Cancelled) {
-            toolkit_.setStatus("Export cancelled; " + session_.OutputPath + " was not written.");
-            exportFailed(std::nullopt);
-        } else {
-            exportFailed(result.error);
-        }
+}
+
+void MainWindow::exportNotDone(const ExportResult& result) {
+    if (closed_) {
+        session_.Close_Source();
+        exporting_ = false;
         return;
     }
+    if (result.error->code() == ErrorCode::Cancelled) {
+        toolkit_.setStatus("Export cancelled; " + session_.OutputPath + " was not written.");
+        exportFailed(std::nullopt);
+    } else {
+        exportFailed(result.error);
+    }
+}
+
+void MainWindow::exportDone(const ExportResult& result, OutputFormat format,
+                            const std::string& start) {
     session_.Close_Source();
     recordingLetGo();
     exporting_ = false;
@@ -779,7 +810,7 @@ void MainWindow::mnuViewReport_Click() {
                              kLoadFailedTitle, MessageIcon::Warning);
         return;
     }
-    toolkit_.showReport(*report);
+    toolkit_.showReport(reportView(*report));
 }
 
 void MainWindow::mnuViewPreview_Click() {

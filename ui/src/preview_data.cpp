@@ -4,12 +4,13 @@
 #include <bit>
 #include <climits>
 #include <cmath>
-#include <memory>
 
 #include "zk/engine/error.hpp"
 #include "zk/engine/export/export_options.hpp"
 #include "zk/engine/recording/conversions.hpp"
 #include "zk/engine/recording/record.hpp"
+#include "zk/engine/recording/record_blocks.hpp"
+#include "zk/engine/recording/time_text.hpp"
 
 namespace zk::ui {
 
@@ -44,16 +45,10 @@ Result<PreviewData> PreviewData::load(ByteSource& source, const Progress& progre
     data.raw_.reserve(records);
     data.times_.reserve(records);
 
-    const auto block = std::make_unique<unsigned char[]>(kBlockRecords * kRecordSize);
-    for (std::uint64_t done = 0; done < records;) {
-        const std::uint64_t count = std::min<std::uint64_t>(kBlockRecords, records - done);
-        const std::size_t bytes = count * kRecordSize;
-        if (source.readAt(done * kRecordSize, block.get(), bytes) < bytes) {
-            throw Error(ErrorCode::ReadFailed, "the recording became shorter while it was read",
-                        source.name(), done * kRecordSize);
-        }
-        for (std::size_t k = 0; k < count; ++k) {
-            const SampleRecord rec = SampleRecord::decode(block.get() + k * kRecordSize);
+    RecordBlocks blocks(source, records, ErrorCode::ReadFailed);
+    while (blocks.next()) {
+        for (std::size_t k = 0; k < blocks.count(); ++k) {
+            const SampleRecord rec = SampleRecord::decode(blocks.data() + k * kRecordSize);
             if (!isExportType(rec.RecordType)) {
                 continue;
             }
@@ -63,8 +58,7 @@ Result<PreviewData> PreviewData::load(ByteSource& source, const Progress& progre
             data.raw_.push_back(rec.RawValue);
             data.times_.push_back(rec.TimeMs);
         }
-        done += count;
-        if (progress && !progress(done * kRecordSize, total)) {
+        if (progress && !progress(blocks.bytesDone(), total)) {
             throw Error(ErrorCode::Cancelled, "opening the preview was cancelled", source.name());
         }
     }

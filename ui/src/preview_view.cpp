@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "zk/engine/recording/time_text.hpp"
 #include "zk/ui/preview_data.hpp"
 
 namespace zk::ui {

@@ -13,13 +13,14 @@
 #include "zk/engine/export/export_options.hpp"
 #include "zk/engine/recording/conversions.hpp"
 #include "zk/engine/recording/record.hpp"
+#include "zk/engine/recording/record_blocks.hpp"
 #include "zk/engine/recording/recording.hpp"
+#include "zk/engine/recording/time_text.hpp"
 
 namespace zk {
 
 namespace {
 
-constexpr std::size_t kBlockRecords = 16 * 1024;
 constexpr std::int64_t kNominalStepMs = 20;
 // The largest raw sample whose resistance is not positive: no skin is measured.
 constexpr std::uint16_t kNoContactRaw = 4888;
@@ -173,103 +174,77 @@ std::string hexBytes(std::string_view bytes) {
     return out;
 }
 
-}  // namespace
-
-std::string formatClock(std::int64_t ms, bool millis) {
-    std::string out;
-    std::uint64_t m = 0;
-    if (ms < 0) {
-        out += '-';
-        m = static_cast<std::uint64_t>(-(ms + 1)) + 1;
-    } else {
-        m = static_cast<std::uint64_t>(ms);
+// The export's verdict as far as it is known before the records are read: Verify_zkd_Format's,
+// the schedule's and the record count's. A schedule that passes its end is found while reading.
+std::optional<Error> verdictBeforeReading(ByteSource& source, const RecordingReport& r) {
+    if (!Verify_zkd_Format(source)) {
+        return Error(ErrorCode::NotARecording, kIncompatibleFileMessage, r.path);
     }
-    char text[48];
-    if (millis) {
-        std::snprintf(text, sizeof text, "%llu:%02u:%02u.%03u",
-                      static_cast<unsigned long long>(m / 3'600'000),
-                      static_cast<unsigned>(m / 60'000 % 60), static_cast<unsigned>(m / 1000 % 60),
-                      static_cast<unsigned>(m % 1000));
-    } else {
-        std::snprintf(text, sizeof text, "%llu:%02u:%02u",
-                      static_cast<unsigned long long>(m / 3'600'000),
-                      static_cast<unsigned>(m / 60'000 % 60), static_cast<unsigned>(m / 1000 % 60));
+    if (!rowStepMs(r.updatePeriod)) {
+        return Error(ErrorCode::InvalidSettings,
+                     "the update period " + std::to_string(r.updatePeriod) + " is out of range",
+                     r.path);
     }
-    return out + text;
+    if (r.records > static_cast<std::uint64_t>(INT32_MAX)) {
+        return Error(ErrorCode::RecordIndexOverflow,
+                     "the recording holds more than 2147483647 records", r.path);
+    }
+    return std::nullopt;
 }
 
-Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
-                                        const ReportProgress& progress) try {
-    RecordingReport r;
-    r.path = source.name();
-    r.updatePeriod = UpdatePeriod;
-    r.fileBytes = source.size();
-    r.records = r.fileBytes / kRecordSize;
-    r.trailingBytes = r.fileBytes % kRecordSize;
-    if (!Verify_zkd_Format(source)) {
-        r.verdict = Error(ErrorCode::NotARecording, kIncompatibleFileMessage, r.path);
-    } else if (!rowStepMs(UpdatePeriod)) {
-        r.verdict =
-            Error(ErrorCode::InvalidSettings,
-                  "the update period " + std::to_string(UpdatePeriod) + " is out of range", r.path);
-    } else if (r.records > static_cast<std::uint64_t>(INT32_MAX)) {
-        r.verdict = Error(ErrorCode::RecordIndexOverflow,
-                          "the recording holds more than 2147483647 records", r.path);
+// What the report counts, record by record in recording order, until finish() puts it in the
+// report.
+struct ReportScan {
+    explicit ReportScan(RecordingReport& report) : r(report) {}
+
+    // The first record's time stamp: it has no step before it.
+    void start(std::int32_t firstTimeMs) {
+        r.firstTimeMs = previous = firstTimeMs;
+        previous -= kNominalStepMs;
     }
 
-    // The four rates of the window and the report's own, counted as the export makes rows, until
-    // a schedule would pass its end (where the export fails).
-    std::array<RateCount, 5> rates{RateCount(1), RateCount(10), RateCount(50), RateCount(250),
-                                   RateCount(UpdatePeriod)};
-    RateCount& chosen = rates[4];
-    bool tagLineFirst = false;  // a tag came before the first row: it has a line of its own
-    StretchTracker standing, noContact;
-    std::int32_t previous = 0;
-    std::uint16_t minRaw = UINT16_MAX;
-    std::uint16_t maxRaw = 0;
-    // Kept in locals: the compiler can't keep the report's members in registers.
-    std::array<std::uint64_t, 256> types{};
-    std::uint64_t taggedRecords = 0, samples = 0, noContactSamples = 0;
-
-    // The rare cases, out of the loop's way.
-    const auto endStanding = [&] {
-        if (auto stretch = standing.close(2)) {
-            ++r.standingStretches;
-            if (r.standing.size() < RecordingReport::kListed) {
-                r.standing.push_back(*stretch);
+    // Most of a recording is plain: samples of one type, 20 ms apart, with skin contact and no
+    // tag. Such a run is counted at once, its rows by the schedule's arithmetic; everything else
+    // goes through step(). Once the arithmetic can't be used (a schedule that moves on by less
+    // than a sample, or one near its end) every record goes through step().
+    void block(const unsigned char* const block, std::uint64_t first, std::size_t count) {
+        for (std::size_t k = 0; k < count;) {
+            const unsigned char* const head = block + k * kRecordSize;
+            step(first + k, head);
+            ++k;
+            const std::uint8_t type = head[record_offset::RecordType];
+            if (runsCounted && isExportType(type) && !standing.open && !noContact.open) {
+                k = countPlainRun(block, k, count, type);
             }
         }
-    };
-    const auto irregular = [&](std::uint64_t i, std::int32_t t) {
-        const std::int64_t step = static_cast<std::int64_t>(t) - previous;
-        ++r.irregularSteps;
-        r.backwardSteps += step < 0 ? 1 : 0;
-        if (step > 0 && (!r.largestStep || step > r.largestStep->stepMs)) {
-            r.largestStep = TimeStep{i, t, step};
-        }
-        if (r.firstIrregular.size() < RecordingReport::kListed) {
-            r.firstIrregular.push_back({i, t, step});
-        }
-        if (step != 0) {
-            endStanding();
-            return;
-        }
-        if (!standing.open) {
-            standing.extend(i - 1, previous);
-        }
-        standing.extend(i, t);
-    };
-    const auto endNoContact = [&] {
-        if (auto stretch = noContact.close(kListedNoContactSamples + 1)) {
-            ++r.noContactStretches;
-            if (r.noContact.size() < RecordingReport::kListed) {
-                r.noContact.push_back(*stretch);
-            }
-        }
-    };
+    }
 
+    void finish() {
+        if (r.records > 0) {
+            r.lastTimeMs = previous;
+        }
+        endStanding();
+        endNoContact();
+        r.recordTypes = types;
+        r.taggedRecords = taggedRecords;
+        r.samples = samples;
+        r.noContactSamples = noContactSamples;
+        for (std::size_t n = 0; n < r.rowsAtRate.size(); ++n) {
+            r.rowsAtRate[n] = rates[n].rows;
+        }
+        r.rows = chosen.rows;
+        // The conductance falls as the resistance rises.
+        if (minRaw <= maxRaw) {
+            r.minResistance = Calc_Resistance(minRaw);
+            r.maxResistance = Calc_Resistance(maxRaw);
+            r.minConductance = static_cast<float>(1000.0 / *r.maxResistance);
+            r.maxConductance = static_cast<float>(1000.0 / *r.minResistance);
+        }
+    }
+
+  private:
     // One record, whatever it holds.
-    const auto step = [&](std::uint64_t i, const unsigned char* rec) {
+    void step(std::uint64_t i, const unsigned char* rec) {
         const std::uint8_t type = rec[record_offset::RecordType];
         const std::int32_t t = detail::loadLe32(rec + record_offset::TimeMs);
         const bool tagged = rec[record_offset::TagMarker] == 'T';
@@ -293,13 +268,7 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
             r.verdict = detail::scheduleOverflow(r.path, i);
         }
         if (tagged) {
-            const bool before = chosen.rows == 0;
-            tagLineFirst = tagLineFirst || before;
-            r.tagsBeforeFirstRow += before ? 1 : 0;
-            const std::uint64_t row = before ? 0 : chosen.rows - 1 + tagLineFirst;
-            r.tags.push_back({static_cast<std::uint16_t>(rec[record_offset::TagLow] |
-                                                         rec[record_offset::TagHigh] << 8),
-                              i, t, row, before});
+            tag(i, t, rec);
         }
         const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
         if (raw <= kNoContactRaw) {
@@ -313,100 +282,136 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
         // The resistance rises with the raw sample: its range is that of the samples.
         minRaw = std::min(minRaw, raw);
         maxRaw = std::max(maxRaw, raw);
-    };
+    }
 
-    // Most of a recording is plain: samples of one type, 20 ms apart, with skin contact and no
-    // tag. Such a run is counted at once, its rows by the schedule's arithmetic; everything else
-    // goes through step(). Once the arithmetic can't be used (a schedule that moves on by less
-    // than a sample, or one near its end) every record goes through step().
+    // A tag on a sample, and the CSV line that carries it.
+    void tag(std::uint64_t i, std::int32_t t, const unsigned char* rec) {
+        const bool before = chosen.rows == 0;
+        tagLineFirst = tagLineFirst || before;
+        r.tagsBeforeFirstRow += before ? 1 : 0;
+        const std::uint64_t row = before ? 0 : chosen.rows - 1 + tagLineFirst;
+        r.tags.push_back({static_cast<std::uint16_t>(rec[record_offset::TagLow] |
+                                                     rec[record_offset::TagHigh] << 8),
+                          i, t, row, before});
+    }
+
+    // The plain run of records of `type` from k on, counted at once: returns where it ends, or k
+    // when there is none or the schedules' arithmetic can't take it (then step() takes it).
+    std::size_t countPlainRun(const unsigned char* const block, std::size_t k, std::size_t count,
+                              std::uint8_t type) {
+        const std::int64_t first = std::int64_t{previous} + kNominalStepMs;
+        std::int64_t expected = first;
+        std::uint16_t low = minRaw, high = maxRaw;
+        std::size_t end = k;
+        for (; end < count; ++end, expected += kNominalStepMs) {
+            const unsigned char* rec = block + end * kRecordSize;
+            const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
+            if (rec[record_offset::RecordType] != type || rec[record_offset::TagMarker] == 'T' ||
+                detail::loadLe32(rec + record_offset::TimeMs) != expected || raw <= kNoContactRaw) {
+                break;
+            }
+            low = std::min(low, raw);
+            high = std::max(high, raw);
+        }
+        const std::uint64_t n = end - k;
+        if (n == 0) {
+            return k;
+        }
+        std::array<std::optional<RateCount>, 5> after;
+        for (std::size_t c = 0; c < rates.size(); ++c) {
+            after[c] = rates[c].afterRun(first, n);
+            runsCounted = runsCounted && after[c];
+        }
+        if (!runsCounted) {
+            return k;  // step() takes the run, one record at a time
+        }
+        for (std::size_t c = 0; c < rates.size(); ++c) {
+            rates[c] = *after[c];
+        }
+        types[type] += n;
+        samples += n;
+        minRaw = low;
+        maxRaw = high;
+        previous = static_cast<std::int32_t>(expected - kNominalStepMs);
+        return end;
+    }
+
+    // The rare cases, out of the loop's way.
+    void endStanding() {
+        if (auto stretch = standing.close(2)) {
+            ++r.standingStretches;
+            if (r.standing.size() < RecordingReport::kListed) {
+                r.standing.push_back(*stretch);
+            }
+        }
+    }
+    void irregular(std::uint64_t i, std::int32_t t) {
+        const std::int64_t step = static_cast<std::int64_t>(t) - previous;
+        ++r.irregularSteps;
+        r.backwardSteps += step < 0 ? 1 : 0;
+        if (step > 0 && (!r.largestStep || step > r.largestStep->stepMs)) {
+            r.largestStep = TimeStep{i, t, step};
+        }
+        if (r.firstIrregular.size() < RecordingReport::kListed) {
+            r.firstIrregular.push_back({i, t, step});
+        }
+        if (step != 0) {
+            endStanding();
+            return;
+        }
+        if (!standing.open) {
+            standing.extend(i - 1, previous);
+        }
+        standing.extend(i, t);
+    }
+    void endNoContact() {
+        if (auto stretch = noContact.close(kListedNoContactSamples + 1)) {
+            ++r.noContactStretches;
+            if (r.noContact.size() < RecordingReport::kListed) {
+                r.noContact.push_back(*stretch);
+            }
+        }
+    }
+
+    RecordingReport& r;
+    // The four rates of the window and the report's own, counted as the export makes rows,
+    // until a schedule would pass its end (where the export fails).
+    std::array<RateCount, 5> rates{RateCount(1), RateCount(10), RateCount(50), RateCount(250),
+                                   RateCount(r.updatePeriod)};
+    RateCount& chosen = rates[4];
     bool runsCounted = true;
-    // Blocks small enough that a block read is still in the cache when it is counted.
-    const auto buffer =
-        std::make_unique_for_overwrite<unsigned char[]>(kBlockRecords * kRecordSize);
-    const unsigned char* const block = buffer.get();  // read-only from here on
-    for (std::uint64_t done = 0; done < r.records; done += kBlockRecords) {
-        const std::uint64_t count = std::min<std::uint64_t>(kBlockRecords, r.records - done);
-        const std::size_t bytes = count * kRecordSize;
-        if (source.readAt(done * kRecordSize, buffer.get(), bytes) < bytes) {
-            return Error(ErrorCode::SourceTruncated,
-                         "the recording became shorter while it was read", r.path,
-                         done * kRecordSize);
+    bool tagLineFirst = false;  // a tag came before the first row: it has a line of its own
+    StretchTracker standing, noContact;
+    std::int32_t previous = 0;
+    std::uint16_t minRaw = UINT16_MAX;
+    std::uint16_t maxRaw = 0;
+    std::array<std::uint64_t, 256> types{};
+    std::uint64_t taggedRecords = 0, samples = 0, noContactSamples = 0;
+};
+
+}  // namespace
+
+Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
+                                        const ReportProgress& progress) try {
+    RecordingReport r;
+    r.path = source.name();
+    r.updatePeriod = UpdatePeriod;
+    r.fileBytes = source.size();
+    r.records = r.fileBytes / kRecordSize;
+    r.trailingBytes = r.fileBytes % kRecordSize;
+    r.verdict = verdictBeforeReading(source, r);
+    ReportScan scan(r);
+    RecordBlocks blocks(source, r.records, ErrorCode::SourceTruncated);
+    while (blocks.next()) {
+        if (blocks.first() == 0) {
+            scan.start(detail::loadLe32(blocks.data() + record_offset::TimeMs));
         }
-        if (done == 0) {
-            r.firstTimeMs = previous = detail::loadLe32(block + record_offset::TimeMs);
-            previous -= kNominalStepMs;  // the first record has no step before it
-        }
-        for (std::uint64_t k = 0; k < count;) {
-            const unsigned char* const head = block + k * kRecordSize;
-            step(done + k, head);
-            ++k;
-            const std::uint8_t type = head[record_offset::RecordType];
-            if (!runsCounted || !isExportType(type) || standing.open || noContact.open) {
-                continue;
-            }
-            // The plain run after the record just stepped.
-            const std::int64_t first = std::int64_t{previous} + kNominalStepMs;
-            std::int64_t expected = first;
-            std::uint16_t low = minRaw, high = maxRaw;
-            std::uint64_t end = k;
-            for (; end < count; ++end, expected += kNominalStepMs) {
-                const unsigned char* rec = block + end * kRecordSize;
-                const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
-                if (rec[record_offset::RecordType] != type ||
-                    rec[record_offset::TagMarker] == 'T' ||
-                    detail::loadLe32(rec + record_offset::TimeMs) != expected ||
-                    raw <= kNoContactRaw) {
-                    break;
-                }
-                low = std::min(low, raw);
-                high = std::max(high, raw);
-            }
-            const std::uint64_t n = end - k;
-            if (n == 0) {
-                continue;
-            }
-            std::array<std::optional<RateCount>, 5> after;
-            for (std::size_t c = 0; c < rates.size(); ++c) {
-                after[c] = rates[c].afterRun(first, n);
-                runsCounted = runsCounted && after[c];
-            }
-            if (!runsCounted) {
-                continue;  // step() takes the run, one record at a time
-            }
-            for (std::size_t c = 0; c < rates.size(); ++c) {
-                rates[c] = *after[c];
-            }
-            types[type] += n;
-            samples += n;
-            minRaw = low;
-            maxRaw = high;
-            previous = static_cast<std::int32_t>(expected - kNominalStepMs);
-            k = end;
-        }
-        if (progress && !progress((done + count) * kRecordSize, r.fileBytes)) {
+        scan.block(blocks.data(), blocks.first(), blocks.count());
+        if (progress && !progress(blocks.bytesDone(), r.fileBytes)) {
             return Error(ErrorCode::Cancelled, "the report was cancelled", r.path);
         }
     }
-    if (r.records > 0) {
-        r.lastTimeMs = previous;
-    }
-    endStanding();
-    endNoContact();
-    r.recordTypes = types;
-    r.taggedRecords = taggedRecords;
-    r.samples = samples;
-    r.noContactSamples = noContactSamples;
-    for (std::size_t n = 0; n < r.rowsAtRate.size(); ++n) {
-        r.rowsAtRate[n] = rates[n].rows;
-    }
-    r.rows = chosen.rows;
-    // The conductance falls as the resistance rises.
-    if (minRaw <= maxRaw) {
-        r.minResistance = Calc_Resistance(minRaw);
-        r.maxResistance = Calc_Resistance(maxRaw);
-        r.minConductance = static_cast<float>(1000.0 / *r.maxResistance);
-        r.maxConductance = static_cast<float>(1000.0 / *r.minResistance);
-    }
+    scan.finish();
     return r;
 } catch (const Error& e) {
     return e;

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "zk/engine/analyses/report.hpp"
 #include "zk/engine/recording/row_source.hpp"
+#include "zk/engine/recording/time_text.hpp"
 
 namespace zk {
 

@@ -6,12 +6,14 @@
 
 #include "recording/little_endian.hpp"
 #include "recording/row_rule.hpp"
+#include "zk/engine/recording/record_blocks.hpp"
 
 namespace zk {
 
 namespace {
 
-constexpr std::size_t kChunkRecords = 32 * 1024;
+// The rows are read in the blocks every whole reading of a recording uses.
+constexpr std::size_t kChunkRecords = RecordBlocks::kBlockRecords;
 constexpr std::uint64_t kReportEvery = 64 * 1024;
 
 // The row source's side of the row rule: rows and tags go into the block as they come. The
@@ -177,34 +179,6 @@ bool RowSource::readChunk(RowBlock& block) {
         report();
     }
     return true;
-}
-
-detail::RowCount detail::countRows(ByteSource& source, const ExportOptions& options) {
-    struct Count {
-        RowCount n;
-        void row(const unsigned char*, std::int32_t) noexcept { ++n.rows; }
-        void tag(const unsigned char*, std::uint16_t) noexcept { ++n.tags; }
-    } count;
-    RowClock clock(rowStep(options));
-    std::vector<unsigned char> input(kChunkRecords * kRecordSize);
-    const std::uint64_t records =
-        std::min<std::uint64_t>(source.size() / kRecordSize, static_cast<std::uint64_t>(INT32_MAX));
-    for (std::uint64_t done = 0; done < records;) {
-        const std::size_t bytes =
-            std::min<std::uint64_t>(kChunkRecords, records - done) * kRecordSize;
-        const std::size_t got = source.readAt(done * kRecordSize, input.data(), bytes);
-        const unsigned char* const end = input.data() + got / kRecordSize * kRecordSize;
-        for (const unsigned char* record = input.data(); record != end; record += kRecordSize) {
-            if (!stepRecord(record, clock, count)) {
-                return count.n;  // the export itself will fail there
-            }
-        }
-        if (got < bytes) {
-            break;
-        }
-        done += bytes / kRecordSize;
-    }
-    return count.n;
 }
 
 }  // namespace zk

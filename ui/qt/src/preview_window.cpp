@@ -15,9 +15,6 @@
 #include <cmath>
 #include <exception>
 
-#include "zk/engine/recording/conversions.hpp"
-#include "zk/ui/main_window.hpp"
-
 namespace zk::ui_qt {
 
 const QColor PreviewPlot::kTraceColour(31, 95, 168);
@@ -31,30 +28,33 @@ const QColor kFrame(160, 166, 176);
 const QColor kText(60, 64, 72);
 const QColor kHover(120, 126, 136);
 
-// From this many pixels per sample on (no more than two samples to a pixel column) the trace is
-// a line through the samples themselves; with more samples, the min/max of each pixel column.
-// Zoomed in further, columns without a sample of their own would break the min/max trace up
-// into dots.
-constexpr double kSampleLineMinPixels = 0.5;
-// Rows are marked when at least this many pixels lie between two of them.
-constexpr double kRowMarkMinPixels = 8.0;
-// Fewer pixels than this between tags, on average, and they are drawn as short marks.
-constexpr int kDenseTagPixels = 6;
-// Two samples further apart than this are not joined: the recording paused between them.
-constexpr double kPauseMs = 100.0;
-
-double resistance(std::uint16_t raw) {
-    return static_cast<double>(Calc_Resistance(raw));
+QRect toQt(const ui::PixelBox& b) {
+    return QRect(b.left, b.top, b.width, b.height);
 }
 
-// Maps positions (ms) and resistances (kOhm) onto the plot area.
-struct Mapping {
-    QRectF area;
-    double x0, x1, y0, y1;
+ui::PixelBox fromQt(const QRect& r) {
+    return {r.left(), r.top(), r.width(), r.height()};
+}
 
-    double px(double x) const { return area.left() + (x - x0) / (x1 - x0) * area.width(); }
-    double py(double y) const { return area.bottom() - (y - y0) / (y1 - y0) * area.height(); }
-};
+QPointF toQt(const ui::PlotPoint& p) {
+    return QPointF(p.x, p.y);
+}
+
+Qt::Alignment toQt(ui::PlotText::Align align) {
+    switch (align) {
+        case ui::PlotText::Align::RightMiddle:
+            return Qt::AlignRight | Qt::AlignVCenter;
+        case ui::PlotText::Align::CentreTop:
+            return Qt::AlignHCenter;
+        case ui::PlotText::Align::Centre:
+            return Qt::AlignCenter;
+    }
+    return Qt::AlignCenter;
+}
+
+void drawText(QPainter& p, const ui::PlotText& t) {
+    p.drawText(toQt(t.box), toQt(t.align), QString::fromStdString(t.text));
+}
 
 }  // namespace
 
@@ -98,14 +98,19 @@ void PreviewPlot::resetView() {
     emit viewChanged();
 }
 
-QRect PreviewPlot::plotArea(const QRect& area) const {
+ui::PlotFont PreviewPlot::plotFont() const {
     const QFontMetrics fm(font());
-    // Room on the left for the value labels and the axis title, at the top for tag numbers,
-    // at the bottom for the time labels and the axis title.
-    const int left = fm.horizontalAdvance("0000000") + fm.height() + 14;
-    const int top = 2 * (fm.height() + 3) + 6;  // two rows of tag numbers
-    const int bottom = 2 * fm.height() + 14;
-    return area.adjusted(left, top, -14, -bottom);
+    QFont bold = font();
+    bold.setBold(true);
+    const QFontMetrics bfm(bold);
+    return {fm.height(), fm.horizontalAdvance(ui::PlotFont::kValueLabelRoom), bfm.height(),
+            [bfm](const std::string& text) {
+                return bfm.horizontalAdvance(QString::fromStdString(text));
+            }};
+}
+
+QRect PreviewPlot::plotArea(const QRect& area) const {
+    return toQt(ui::plotBox(fromQt(area), plotFont()));
 }
 
 void PreviewPlot::paintEvent(QPaintEvent*) {
@@ -114,206 +119,130 @@ void PreviewPlot::paintEvent(QPaintEvent*) {
 }
 
 void PreviewPlot::paint(QPainter& p, const QRect& area) const {
+    const ui::PlotScene scene =
+        ui::layoutPlot(fromQt(area), plotFont(), data_, schedule_, view_, selection_, hovered_);
     p.save();
     p.setFont(font());
     p.fillRect(area, QColor(250, 250, 251));
-    const QRect plot = plotArea(area);
+    const QRect plot = toQt(scene.plot);
     p.fillRect(plot, Qt::white);
-    const QFontMetrics fm(font());
-
-    if (!data_ || data_->empty() || plot.width() < 2 || plot.height() < 2) {
+    if (scene.message) {
         p.setPen(kText);
-        p.drawText(area, Qt::AlignCenter,
-                   data_ ? tr("The recording holds no samples.") : QString());
+        p.drawText(area, Qt::AlignCenter, QString::fromStdString(*scene.message));
         p.restore();
         return;
     }
-    const ui::PreviewData& data = *data_;
-    const double x0 = view_.begin(), x1 = view_.end();
-    const std::size_t first = data.firstAtOrAfter(x0);
-    const std::size_t last = data.firstAtOrAfter(std::nextafter(x1, HUGE_VAL));  // x1 included
+    drawAxes(p, scene);
+    p.setClipRect(plot);
+    drawTrace(p, scene.trace);
+    drawRows(p, scene);
+    drawTags(p, scene);
+    p.setClipRect(plot);
+    drawSelectionAndHover(p, scene);
+    p.setClipping(false);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(kFrame);
+    p.drawRect(plot.adjusted(0, 0, -1, -1));
+    p.restore();
+}
 
-    // The value axis fits what is in view, with a little room above and below.
-    double y0 = 0.0, y1 = 1.0;
-    if (const ui::SampleRange r = data.range(first, last); !r.empty()) {
-        y0 = resistance(r.min);
-        y1 = resistance(r.max);
-        const double pad = std::max((y1 - y0) * 0.06, std::max(std::abs(y1) * 0.002, 0.01));
-        y0 -= pad;
-        y1 += pad;
-    }
-    const Mapping m{QRectF(plot), x0, x1, y0, y1};
-
-    // Grid and labels.
+void PreviewPlot::drawAxes(QPainter& p, const ui::PlotScene& scene) const {
+    const QRect plot = toQt(scene.plot);
     p.setPen(kGrid);
-    const auto vticks = ui::valueTicks(y0, y1, std::max(2, plot.height() / 42));
-    const auto tticks = ui::timeTicks(x0, x1, std::max(2, plot.width() / 95));
-    for (const auto& t : vticks) {
-        const double y = std::round(m.py(t.value)) + 0.5;
+    for (const double y : scene.axes.gridYs) {
         p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
     }
-    for (const auto& t : tticks) {
-        const double x = std::round(m.px(t.value)) + 0.5;
+    for (const double x : scene.axes.gridXs) {
         p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
     }
     p.setPen(kText);
-    for (const auto& t : vticks) {
-        const int y = static_cast<int>(std::round(m.py(t.value)));
-        p.drawText(
-            QRect(area.left(), y - fm.height() / 2, plot.left() - area.left() - 6, fm.height()),
-            Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(t.label));
+    for (const ui::PlotText& label : scene.axes.labels) {
+        drawText(p, label);
     }
-    for (const auto& t : tticks) {
-        const int x = static_cast<int>(std::round(m.px(t.value)));
-        p.drawText(QRect(x - 60, plot.bottom() + 5, 120, fm.height()), Qt::AlignHCenter,
-                   QString::fromStdString(t.label));
-    }
-    const QString timeTitle = data.timeAxis() == ui::PreviewData::TimeAxis::TimeStamps
-                                  ? tr("Recording time (h:mm:ss)")
-                                  : tr("Recording time at 20 ms per sample (h:mm:ss)");
-    p.drawText(QRect(plot.left(), area.bottom() - fm.height() - 3, plot.width(), fm.height()),
-               Qt::AlignHCenter, timeTitle);
+    drawText(p, scene.axes.timeTitle);
     p.save();
-    p.translate(area.left() + 4, plot.center().y());
+    p.translate(toQt(scene.axes.valueTitleAt));
     p.rotate(-90);
-    p.drawText(QRect(-plot.height() / 2, 0, plot.height(), fm.height()), Qt::AlignHCenter,
-               tr("Resistance (kΩ)"));
+    drawText(p, scene.axes.valueTitle);
     p.restore();
+}
 
-    p.setClipRect(plot);
-
-    // The trace.
-    const double perSample = plot.width() / std::max(1.0, static_cast<double>(last - first));
-    if (perSample >= kSampleLineMinPixels) {
-        // Few samples in view: a line through each, from the one before the view to the one
-        // after it, broken where the recording paused.
+void PreviewPlot::drawTrace(QPainter& p, const ui::PlotTrace& trace) const {
+    if (trace.throughSamples) {
         p.setRenderHint(QPainter::Antialiasing, true);
         p.setPen(QPen(kTraceColour, 1.6));
-        const std::size_t a = first > 0 ? first - 1 : 0;
-        const std::size_t b = std::min(last + 1, data.size());
         QPainterPath path;
-        for (std::size_t i = a; i < b; ++i) {
-            const QPointF pt(m.px(data.x(i)), m.py(resistance(data.raw(i))));
-            if (i == a || data.x(i) - data.x(i - 1) > kPauseMs) {
-                path.moveTo(pt);
-            } else {
-                path.lineTo(pt);
-            }
+        for (std::size_t i = 0; i < trace.points.size(); ++i) {
+            trace.starts[i] ? path.moveTo(toQt(trace.points[i]))
+                            : path.lineTo(toQt(trace.points[i]));
         }
         p.drawPath(path);
         p.setRenderHint(QPainter::Antialiasing, false);
-    } else {
-        // Many samples per pixel column: the column's min to max, widened to meet the column
-        // before so the trace stays joined.
-        const auto cols = data.columns(x0, x1, plot.width());
-        p.setPen(QPen(kTraceColour, 1));
-        double prevLo = 0.0, prevHi = 0.0;
-        bool prev = false;
-        for (int c = 0; c < static_cast<int>(cols.size()); ++c) {
-            const ui::SampleRange& r = cols[static_cast<std::size_t>(c)];
-            if (r.empty()) {
-                prev = false;
-                continue;
-            }
-            double lo = m.py(resistance(r.min)), hi = m.py(resistance(r.max));  // lo below hi
-            if (prev) {
-                lo = std::max(lo, prevHi);
-                hi = std::min(hi, prevLo);
-            }
-            const double x = plot.left() + c + 0.5;
-            p.drawLine(QPointF(x, std::round(lo) + 0.5), QPointF(x, std::round(hi) + 0.5));
-            prevLo = m.py(resistance(r.min));
-            prevHi = m.py(resistance(r.max));
-            prev = true;
-        }
+        return;
     }
-
-    // The CSV rows, when there is room between them: a dot on the trace at each sample that
-    // makes a row (its value is the row's), and a tick at the bottom.
-    if (schedule_) {
-        const std::size_t rows = schedule_->rowsBefore(last) - schedule_->rowsBefore(first);
-        if (rows > 0 && plot.width() / static_cast<double>(rows) >= kRowMarkMinPixels) {
-            p.setRenderHint(QPainter::Antialiasing, true);
-            const double radius =
-                std::clamp(plot.width() / static_cast<double>(rows) / 5, 2.0, 3.5);
-            for (const std::size_t i : schedule_->dueIn(first, last, rows)) {
-                const QPointF pt(m.px(data.x(i)), m.py(resistance(data.raw(i))));
-                p.setPen(QPen(Qt::white, 1.2));
-                p.setBrush(kRowColour);
-                p.drawEllipse(pt, radius, radius);
-                p.setPen(QPen(kRowColour, 1.5));
-                p.drawLine(QPointF(pt.x(), plot.bottom() - 5), QPointF(pt.x(), plot.bottom()));
-            }
-            p.setBrush(Qt::NoBrush);
-            p.setRenderHint(QPainter::Antialiasing, false);
-        }
+    p.setPen(QPen(kTraceColour, 1));
+    for (const auto& bar : trace.bars) {
+        p.drawLine(QPointF(bar.x, bar.from), QPointF(bar.x, bar.to));
     }
+}
 
-    // The tags: a dashed line at each and its number above the plot, in the lower of two rows
-    // where there is room, else in the upper one; a number with room in neither is left out
-    // (its line stays).
-    const auto& tags = data.tags();
-    auto tag =
-        std::lower_bound(tags.begin(), tags.end(), first,
-                         [](const ui::PreviewTag& t, std::size_t s) { return t.sample < s; });
-    QPen tagPen(kTagColour, 1, Qt::DashLine);
-    int rowRight[2] = {INT_MIN, INT_MIN};
+void PreviewPlot::drawRows(QPainter& p, const ui::PlotScene& scene) const {
+    if (scene.rows.dots.empty()) {
+        return;
+    }
+    const int bottom = scene.plot.bottom();
+    const double radius = scene.rows.radius;
+    p.setRenderHint(QPainter::Antialiasing, true);
+    for (const ui::PlotPoint& dot : scene.rows.dots) {
+        p.setPen(QPen(Qt::white, 1.2));
+        p.setBrush(kRowColour);
+        p.drawEllipse(toQt(dot), radius, radius);
+        p.setPen(QPen(kRowColour, 1.5));
+        p.drawLine(QPointF(dot.x, bottom - 5), QPointF(dot.x, bottom));
+    }
+    p.setBrush(Qt::NoBrush);
+    p.setRenderHint(QPainter::Antialiasing, false);
+}
+
+void PreviewPlot::drawTags(QPainter& p, const ui::PlotScene& scene) const {
+    const QRect plot = toQt(scene.plot);
+    const QPen line = scene.denseTags ? QPen(kTagColour, 1) : QPen(kTagColour, 1, Qt::DashLine);
     QFont bold = font();
     bold.setBold(true);
-    const QFontMetrics bfm(bold);
-    // Tags closer together than a few pixels (a day's recording at full view) would hide the
-    // trace behind their lines: then each gets a short mark along the top edge instead, without
-    // its number.
-    const auto tagsEnd = std::lower_bound(
-        tag, tags.end(), last, [](const ui::PreviewTag& t, std::size_t s) { return t.sample < s; });
-    const bool dense = (tagsEnd - tag) * kDenseTagPixels > plot.width();
-    for (; tag != tagsEnd; ++tag) {
-        const double x = std::round(m.px(data.x(tag->sample))) + 0.5;
+    for (const ui::PlotTag& tag : scene.tags) {
         p.setClipRect(plot);
-        p.setPen(dense ? QPen(kTagColour, 1) : tagPen);
-        p.drawLine(QPointF(x, plot.top()), QPointF(x, dense ? plot.top() + 7 : plot.bottom()));
-        const QString text = QString::number(tag->number);
-        const int w = bfm.horizontalAdvance(text) + 8;
-        const int row = dense                                           ? -1
-                        : static_cast<int>(x) - w / 2 > rowRight[0] + 2 ? 0
-                        : static_cast<int>(x) - w / 2 > rowRight[1] + 2 ? 1
-                                                                        : -1;
-        if (row >= 0) {
-            const QRect box(static_cast<int>(x) - w / 2,
-                            plot.top() - (row + 1) * (bfm.height() + 3) - 1, w, bfm.height() + 2);
-            p.setClipRect(area);
-            if (row == 1) {
-                p.setPen(kTagColour);
-                p.drawLine(QPointF(x, box.bottom()), QPointF(x, plot.top()));
-            }
-            p.setRenderHint(QPainter::Antialiasing, true);
-            p.setPen(Qt::NoPen);
-            p.setBrush(kTagColour);
-            p.drawRoundedRect(box, 3, 3);
-            p.setRenderHint(QPainter::Antialiasing, false);
-            p.setBrush(Qt::NoBrush);
-            p.setPen(Qt::white);
-            p.setFont(bold);
-            p.drawText(box, Qt::AlignCenter, text);
-            p.setFont(font());
-            rowRight[row] = box.right();
+        p.setPen(line);
+        p.drawLine(QPointF(tag.x, plot.top()), QPointF(tag.x, tag.lineTo));
+        if (tag.row < 0) {
+            continue;
         }
-    }
-    p.setClipRect(plot);
-
-    // The selection, a band behind the sample under the mouse.
-    if (selection_.active()) {
-        const double left = std::max(m.px(selection_.from()), double(plot.left()));
-        const double right = std::min(m.px(selection_.to()), double(plot.right()));
-        if (right >= left) {
-            p.fillRect(QRectF(left, plot.top(), std::max(right - left, 1.0), plot.height()),
-                       QColor(60, 120, 220, 48));
+        p.setClipRect(toQt(scene.area));
+        if (tag.row == 1) {
+            p.setPen(kTagColour);
+            p.drawLine(QPointF(tag.x, tag.label.box.bottom()), QPointF(tag.x, plot.top()));
         }
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setPen(Qt::NoPen);
+        p.setBrush(kTagColour);
+        p.drawRoundedRect(toQt(tag.label.box), 3, 3);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(Qt::white);
+        p.setFont(bold);
+        drawText(p, tag.label);
+        p.setFont(font());
     }
+}
 
-    // The sample under the mouse.
-    if (hovered_ < data.size() && hovered_ >= first && hovered_ < last) {
-        const QPointF pt(m.px(data.x(hovered_)), m.py(resistance(data.raw(hovered_))));
+void PreviewPlot::drawSelectionAndHover(QPainter& p, const ui::PlotScene& scene) const {
+    const QRect plot = toQt(scene.plot);
+    if (scene.selection) {
+        p.fillRect(QRectF(scene.selection->left, plot.top(), scene.selection->width, plot.height()),
+                   QColor(60, 120, 220, 48));
+    }
+    if (scene.hovered) {
+        const QPointF pt = toQt(*scene.hovered);
         p.setPen(QPen(kHover, 1, Qt::DotLine));
         p.drawLine(QPointF(std::round(pt.x()) + 0.5, plot.top()),
                    QPointF(std::round(pt.x()) + 0.5, plot.bottom()));
@@ -322,13 +251,6 @@ void PreviewPlot::paint(QPainter& p, const QRect& area) const {
         p.setBrush(Qt::white);
         p.drawEllipse(pt, 4, 4);
     }
-
-    p.setClipping(false);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(kFrame);
-    p.drawRect(plot.adjusted(0, 0, -1, -1));
-    p.restore();
 }
 
 void PreviewPlot::wheelEvent(QWheelEvent* event) {
@@ -576,54 +498,15 @@ void RecordingPreview::keyPressEvent(QKeyEvent* event) {
 void RecordingPreview::showSelection() {
     // Export Selection... is there to be found, but greyed out while nothing can be exported,
     // and the line beside it says why.
-    const std::string text = plot_->selection().describe();
     const bool can = loaded_ && plot_->selection().active();
-    selectionText_->setText(
-        !loaded_       ? tr("No recording is loaded: nothing to show or export.")
-        : text.empty() ? tr("No selection: right-drag, shift-drag, or [ and ], to select rows "
-                            "to export.")
-                       : QString::fromStdString(text));
+    selectionText_->setText(QString::fromStdString(ui::selectionLine(plot_->selection(), loaded_)));
     exportSelection_->setEnabled(can);
     exportSelection_->setToolTip(can ? tr("Export the rows of the selection")
                                      : tr("Select a stretch of the loaded recording first"));
 }
 
 void RecordingPreview::showReadout(std::size_t sample) {
-    const ui::PreviewData& data = *data_;
-    if (sample >= data.size()) {
-        if (data.empty()) {
-            readout_->setText(loaded_ ? QString()
-                                      : tr("Load a recording in the main window to see it here."));
-            return;
-        }
-        // Counts with digit groups, as the main window writes them: the counts of a long
-        // recording stay readable.
-        const auto count = [](std::size_t n) { return QString::fromStdString(ui::formatCount(n)); };
-        readout_->setText(
-            tr("%1 samples over %2, %3 tags   CSV rows at %4: %5   Point at the trace for its "
-               "values")
-                .arg(count(data.size()))
-                .arg(QString::fromStdString(ui::formatClock(
-                    static_cast<std::int64_t>(data.lastX() - data.firstX()), false)))
-                .arg(count(data.tags().size()))
-                .arg(QString::fromStdString(ui::rateCaption(schedule_->updatePeriod())))
-                .arg(count(schedule_->rowCount())));
-        return;
-    }
-    const ui::SampleReadout r = ui::readoutOf(data, *schedule_, sample);
-    const auto trimmed = [](const std::string& s) { return QString::fromStdString(s).trimmed(); };
-    QString text = tr("%1 (TimeMs %2)   Data %3   Baseline %4   Resistance %5 kΩ")
-                       .arg(QString::fromStdString(r.clock), trimmed(r.timeMs), trimmed(r.raw),
-                            QString::fromStdString(r.baseline), trimmed(r.resistance));
-    text += r.row.empty() ? tr("   before the first CSV row")
-                          : tr("   CSV row %1 of %2, at %3 ms")
-                                .arg(QString::fromStdString(r.row))
-                                .arg(QString::fromStdString(ui::formatCount(schedule_->rowCount())))
-                                .arg(trimmed(r.rowTime));
-    if (!r.tag.empty()) {
-        text += tr("   Tag %1").arg(trimmed(r.tag));
-    }
-    readout_->setText(text);
+    readout_->setText(QString::fromStdString(ui::readoutLine(*data_, *schedule_, sample, loaded_)));
 }
 
 }  // namespace zk::ui_qt

@@ -962,7 +962,7 @@ void QtMainWindow::emptyPreview() {
     }
 }
 
-void QtMainWindow::showReport(const RecordingReport& report) {
+void QtMainWindow::showReport(const ui::ReportView& report) {
     if (!report_) {
         report_ = new ReportWindow(this);
         report_->setAttribute(Qt::WA_DeleteOnClose);

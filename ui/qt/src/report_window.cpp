@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -41,7 +40,7 @@ ReportWindow::ReportWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     auto* copy = new QPushButton(tr("Copy"), this);
     copy->setObjectName("cmdCopy");
     connect(copy, &QPushButton::clicked, this,
-            [this] { QApplication::clipboard()->setText(fullText_); });
+            [this] { QApplication::clipboard()->setText(QString::fromStdString(view_.fullText)); });
     auto* close = new QPushButton(tr("Close"), this);
     close->setObjectName("cmdClose");
     connect(close, &QPushButton::clicked, this, &QWidget::close);
@@ -57,40 +56,38 @@ ReportWindow::ReportWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->addLayout(buttons);
 }
 
-void ReportWindow::showReport(const RecordingReport& report) {
-    fullText_ = QString::fromStdString(reportText(report));
-    text_->setPlainText(QString::fromStdString(reportText(report, false)));
-    caption_->setText(QString::fromStdString("Tags: " + tagRowsMeaning(report)));
-    table_ = reportTagTable(report);
+void ReportWindow::showReport(ui::ReportView view) {
+    view_ = std::move(view);
+    text_->setPlainText(QString::fromStdString(view_.text));
+    caption_->setText(QString::fromStdString(view_.caption));
     QStringList headers;
-    for (const std::string& header : table_.front()) {
+    for (const std::string& header : view_.headers) {
         headers << QString::fromStdString(header);
     }
     tags_->setHorizontalHeaderLabels(headers);
-    tags_->setRowCount(static_cast<int>(table_.size() - 1));
-    for (std::size_t row = 1; row < table_.size(); ++row) {
-        for (std::size_t c = 0; c < table_[row].size(); ++c) {
-            auto* item = new QTableWidgetItem(QString::fromStdString(table_[row][c]));
-            item->setTextAlignment(c == 2 ? Qt::AlignLeft | Qt::AlignVCenter
-                                          : Qt::AlignRight | Qt::AlignVCenter);
-            tags_->setItem(static_cast<int>(row - 1), static_cast<int>(c), item);
+    tags_->setRowCount(static_cast<int>(view_.rows.size()));
+    for (std::size_t row = 0; row < view_.rows.size(); ++row) {
+        for (std::size_t c = 0; c < view_.rows[row].size(); ++c) {
+            auto* item = new QTableWidgetItem(QString::fromStdString(view_.rows[row][c]));
+            item->setTextAlignment(ui::ReportView::alignedLeft(c)
+                                       ? Qt::AlignLeft | Qt::AlignVCenter
+                                       : Qt::AlignRight | Qt::AlignVCenter);
+            tags_->setItem(static_cast<int>(row), static_cast<int>(c), item);
         }
     }
     tags_->resizeColumnsToContents();
-    setWindowTitle(
-        tr("Recording Report - %1").arg(QFileInfo(QString::fromStdString(report.path)).fileName()));
+    setWindowTitle(QString::fromStdString(view_.title));
     show();
     raise();
     activateWindow();
 }
 
 void ReportWindow::copySelectedCells() {
-    // The table's rows below its header row.
     std::vector<std::pair<int, int>> cells;
     for (const QModelIndex& index : tags_->selectionModel()->selectedIndexes()) {
-        cells.emplace_back(index.row() + 1, index.column());
+        cells.emplace_back(index.row(), index.column());
     }
-    QApplication::clipboard()->setText(QString::fromStdString(copiedCells(table_, cells)));
+    QApplication::clipboard()->setText(QString::fromStdString(view_.copied(cells)));
 }
 
 bool ReportWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -264,6 +264,15 @@ class MainWindow {
     std::optional<std::string> chooseDataset(const std::string& pointedAt);
     bool confirmReplace(const std::vector<std::string>& files, const std::string& what);
     std::string startNote(const ExportOptions& options);
+    // The pieces of cmdExport_Click, in their order: the output's format and path (the dialogs
+    // and questions; nothing when one was cancelled), the options with the selection's range,
+    // the export with progress, and the window after it.
+    std::optional<OutputFormat> chooseOutput();
+    std::optional<std::string> outputPathFor(std::string path, OutputFormat format);
+    Result<ExportOptions> optionsOfExport(OutputFormat format);
+    ExportResult runExport(const ExportOptions& options);
+    void exportNotDone(const ExportResult& result);
+    void exportDone(const ExportResult& result, OutputFormat format, const std::string& start);
 
     Toolkit& toolkit_;
     ConverterSession session_;

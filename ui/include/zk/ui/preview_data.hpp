@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "zk/engine/analyses/report.hpp"
 #include "zk/engine/error.hpp"
 #include "zk/engine/recording/byte_source.hpp"
 
@@ -49,7 +48,7 @@ struct PreviewTag {
 /// stamps can't serve as an axis, and sample i stands at i × 20 ms, the nominal rate; the
 /// readout still shows each sample's own TimeMs.
 ///
-/// Built once per recording: one pass in large blocks, then a min/max pyramid over the raw
+/// Built once per recording: one pass in blocks (RecordBlocks), then a min/max pyramid over the raw
 /// samples, so that the smallest and largest sample of any stretch is found in a few dozen
 /// steps however long the stretch is. The resistance rises with the raw sample, so these are
 /// also the stretch's smallest and largest resistance.
@@ -58,8 +57,7 @@ class PreviewData {
     /// Which position each sample has on the time axis (see the class comment).
     enum class TimeAxis { TimeStamps, SampleCount };
 
-    /// Records per read, and the number of entries of one level that make one of the next.
-    static constexpr std::size_t kBlockRecords = 64 * 1024;
+    /// The number of entries of one level that make one of the next.
     static constexpr std::size_t kFanOut = 8;
 
     /// Told how many bytes are read out of the recording's length; return false to stop.
@@ -179,8 +177,5 @@ struct SampleReadout {
 
 /// The readout of sample i of `data` with the rows of `schedule`.
 SampleReadout readoutOf(const PreviewData& data, const RowSchedule& schedule, std::size_t i);
-
-/// Clock times are written by zk::formatClock (report.hpp), as in the report.
-using zk::formatClock;
 
 }  // namespace zk::ui

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "zk/engine/analyses/report.hpp"
 #include "zk/engine/export/export.hpp"
 #include "zk/settings/export_choices.hpp"
 #include "zk/ui/preview_data.hpp"
+#include "zk/ui/report_view.hpp"
 
 namespace zk::ui {
 
@@ -196,7 +196,7 @@ class Toolkit {
 
     /// Shows the report on the loaded recording in a window of its own, read-only, with the tags
     /// as a table and the text available to copy. It stays open beside the main window.
-    virtual void showReport(const RecordingReport& report) = 0;
+    virtual void showReport(const ReportView& report) = 0;
 
     /// Shows the About window modally, with no owner; returns when it has closed.
     virtual void showAbout() = 0;

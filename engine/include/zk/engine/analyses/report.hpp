@@ -156,8 +156,4 @@ std::string reportText(const RecordingReport& report, bool listTags = true);
 /// UTF-8 replaced by U+FFFD, and "path_bytes" its bytes exactly, in hexadecimal.
 std::string reportJson(const RecordingReport& report);
 
-/// A time in ms as h:mm:ss (hours not padded), with ".mmm" when `millis` is set; a negative
-/// time gets a leading "-". 754560 gives "0:12:34" or "0:12:34.560".
-std::string formatClock(std::int64_t ms, bool millis);
-
 }  // namespace zk

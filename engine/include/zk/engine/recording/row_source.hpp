@@ -101,14 +101,4 @@ class RowSource {
     std::vector<TagMark> openTags_;  // its tags, or the tags marked before the first row
 };
 
-namespace detail {
-/// Rows and tag marks of the recording as it is now, by the same rule, without making them: for
-/// a writer that has to size its file before the first row.
-struct RowCount {
-    std::uint64_t rows = 0;  ///< rows with a record
-    std::uint64_t tags = 0;  ///< tag marks
-};
-RowCount countRows(ByteSource& source, const ExportOptions& options);
-}  // namespace detail
-
 }  // namespace zk

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "zk/ui/preview_data.hpp"
+#include "zk/ui/preview_plot.hpp"
 #include "zk/ui/preview_view.hpp"
 
 namespace zk::ui_qt {
@@ -67,7 +68,14 @@ class PreviewPlot : public QWidget {
     QSize sizeHint() const override { return {900, 420}; }
 
   private:
+    ui::PlotFont plotFont() const;
     QRect plotArea(const QRect& area) const;
+    // The pieces of paint(), in the order they are drawn.
+    void drawAxes(QPainter& p, const ui::PlotScene& scene) const;
+    void drawTrace(QPainter& p, const ui::PlotTrace& trace) const;
+    void drawRows(QPainter& p, const ui::PlotScene& scene) const;
+    void drawTags(QPainter& p, const ui::PlotScene& scene) const;
+    void drawSelectionAndHover(QPainter& p, const ui::PlotScene& scene) const;
     void setHovered(std::size_t sample);
     double timeAt(double px) const;
 

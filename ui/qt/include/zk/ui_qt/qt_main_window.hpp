@@ -78,7 +78,7 @@ class QtMainWindow : public QMainWindow, public ui::Toolkit {
                      std::shared_ptr<const ui::RowSchedule> rows, const std::string& name) override;
     void setPreviewRows(std::shared_ptr<const ui::RowSchedule> rows) override;
     void emptyPreview() override;
-    void showReport(const RecordingReport& report) override;
+    void showReport(const ui::ReportView& report) override;
     void showAbout() override;
     void closeWindow() override;
 
