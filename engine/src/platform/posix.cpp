@@ -1,0 +1,533 @@
+// The operating system's calls on Linux and the other POSIX systems: the one file of the
+// program that makes them.
+
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "platform/platform.hpp"
+
+namespace zk::platform {
+
+namespace {
+
+int fdOf(SystemHandle handle) noexcept {
+    return static_cast<int>(handle.native());
+}
+
+SystemHandle handleOf(int fd) noexcept {
+    return SystemHandle(fd);
+}
+
+Opened opened(int fd) noexcept {
+    return fd >= 0 ? Opened{handleOf(fd), 0} : Opened{SystemHandle(), errno};
+}
+
+// A failing read or write is tried again a few times, with a short pause, before the failure
+// counts: a network file system or a device can fail once and then recover. An interrupted
+// call is simply repeated and doesn't count as an attempt.
+constexpr int kIoAttempts = 3;
+constexpr auto kIoRetryPause = std::chrono::milliseconds(20);
+
+// Runs `call` (a read/write-style system call returning -1 and setting errno on failure) until
+// it succeeds or has failed kIoAttempts times; returns its last result, errno intact.
+template <typename Call>
+auto retryIo(Call&& call) {
+    int failures = 0;
+    for (;;) {
+        const auto result = call();
+        if (result >= 0) {
+            return result;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == ECANCELED) {
+            return result;  // the caller was asked to stop: no second try
+        }
+        if (++failures >= kIoAttempts) {
+            return result;
+        }
+        const int saved = errno;
+        std::this_thread::sleep_for(kIoRetryPause);
+        errno = saved;
+    }
+}
+
+FileInfo infoFrom(const struct stat& st) noexcept {
+    FileKind kind = FileKind::Device;
+    if (S_ISREG(st.st_mode)) {
+        kind = FileKind::Regular;
+    } else if (S_ISDIR(st.st_mode)) {
+        kind = FileKind::Folder;
+    } else if (S_ISLNK(st.st_mode)) {
+        kind = FileKind::Link;
+    } else if (S_ISFIFO(st.st_mode)) {
+        kind = FileKind::Pipe;
+    } else if (S_ISSOCK(st.st_mode)) {
+        kind = FileKind::Socket;
+    } else if (S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 3)) {
+        kind = FileKind::NullDevice;
+    }
+    return FileInfo{.kind = kind,
+                    .size = static_cast<std::uint64_t>(st.st_size),
+                    .modified = st.st_mtime,
+                    .permissions = static_cast<std::uint32_t>(st.st_mode & 07777),
+                    .id = FileId{.device = static_cast<std::uint64_t>(st.st_dev),
+                                 .file = static_cast<std::uint64_t>(st.st_ino)}};
+}
+
+InfoResult infoResult(int rc, const struct stat& st) noexcept {
+    if (rc != 0) {
+        return {.info = std::nullopt, .error = errno};
+    }
+    return {.info = infoFrom(st), .error = 0};
+}
+
+bool stopped(const std::atomic<int>* stop) noexcept {
+    return stop != nullptr && stop->load() != 0;
+}
+
+constexpr int kPollMs = 100;
+
+// How much of `count` bytes a pipe or device takes now: waits (while `stop` is not set) until
+// it takes some; 0 once `stop` is set.
+std::size_t waitForRoom(int fd, StreamKind kind, std::size_t count, const std::atomic<int>* stop) {
+    if (kind == StreamKind::Regular) {
+        return count;
+    }
+    for (;;) {
+        if (stopped(stop)) {
+            return 0;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        if (::poll(&p, 1, kPollMs) <= 0) {
+            continue;
+        }
+        if (kind != StreamKind::Pipe || (p.revents & POLLOUT) == 0) {
+            return count;  // the write reports an error or a reader that has gone
+        }
+        int queued = 0;
+        const int size = ::fcntl(fd, F_GETPIPE_SZ);
+        if (size <= 0 || ::ioctl(fd, FIONREAD, &queued) != 0) {
+            return count;
+        }
+        if (size > queued) {
+            return std::min<std::size_t>(count, static_cast<std::size_t>(size - queued));
+        }
+    }
+}
+
+// The named temporary files being written, for removeHiddenFiles() in a signal handler.
+struct HiddenSlot {
+    std::atomic<bool> used{false};
+    char path[PATH_MAX] = {};
+};
+std::array<HiddenSlot, 8> gHiddenSlots;
+
+std::atomic<int>* gStopFlag = nullptr;
+
+extern "C" void onStopSignal(int signal) {
+    if (gStopFlag == nullptr || gStopFlag->load() == 0) {
+        if (gStopFlag != nullptr) {
+            gStopFlag->store(signal);
+        }
+        return;
+    }
+    // The second signal ends the program at once, but first removes the hidden file of the
+    // output under way, which a file system without unnamed files has.
+    removeHiddenFiles();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+}  // namespace
+
+std::string randomSuffix() {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+    return suffix;
+}
+
+// --- zk/engine/platform.hpp ----------------------------------------------------------------
+
+SystemHandle standardOutput() noexcept {
+    return handleOf(STDOUT_FILENO);
+}
+
+SystemHandle standardError() noexcept {
+    return handleOf(STDERR_FILENO);
+}
+
+bool isOpen(SystemHandle handle) noexcept {
+    return handle.valid() && ::fcntl(fdOf(handle), F_GETFD) >= 0;
+}
+
+bool isTerminal(SystemHandle handle) noexcept {
+    return handle.valid() && ::isatty(fdOf(handle)) == 1;
+}
+
+void fillClosedStandardStreams() noexcept {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0) {
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        }
+    }
+}
+
+void installStopHandlers(std::atomic<int>& flag) {
+    gStopFlag = &flag;
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    // The first signal asks the export to stop; a second one ends the program at once. No
+    // SA_RESTART: a wait for a pipe's reader ends with the signal.
+    action.sa_flags = 0;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+StopRequest stopRequestOf(int number) noexcept {
+    switch (number) {
+        case SIGINT:
+            return StopRequest::Interrupt;
+        case SIGTERM:
+            return StopRequest::Termination;
+        default:
+            return StopRequest::Other;
+    }
+}
+
+std::optional<FileId> fileIdOf(const std::string& path) noexcept {
+    const InfoResult r = infoOf(path);
+    return r.info ? std::optional(r.info->id) : std::nullopt;
+}
+
+int writeRefusal(const std::string& path) noexcept {
+    return ::access(path.c_str(), W_OK) == 0 ? 0 : errno;
+}
+
+bool canCreateFileIn(const std::string& folder, const std::string& probePrefix) {
+    const UnnamedFile unnamed = createUnnamedIn(folder);
+    if (unnamed.handle.valid()) {
+        closeFile(unnamed.handle);
+        return true;
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string name = folder + "/" + probePrefix + "." + randomSuffix();
+        const Opened probe = createNew(name);
+        if (probe.handle.valid()) {
+            closeFile(probe.handle);
+            removeFile(name);
+            return true;
+        }
+        if (probe.error != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// --- What a path or an open file is --------------------------------------------------------
+
+InfoResult infoOf(const std::string& path, Links links) noexcept {
+    struct stat st {};
+    const int rc = links == Links::Follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    return infoResult(rc, st);
+}
+
+InfoResult infoOf(SystemHandle handle) noexcept {
+    struct stat st {};
+    if (!handle.valid()) {
+        return {.info = std::nullopt, .error = EBADF};
+    }
+    return infoResult(retryIo([&] { return ::fstat(fdOf(handle), &st); }), st);
+}
+
+std::optional<std::size_t> longestNameIn(const std::string& folder) noexcept {
+    const long nameMax = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return nameMax > 0 ? std::optional(static_cast<std::size_t>(nameMax)) : std::nullopt;
+}
+
+std::size_t longestName() noexcept {
+    return NAME_MAX;
+}
+
+// --- Opening, reading, writing -------------------------------------------------------------
+
+Opened openForReading(const std::string& path) noexcept {
+    return opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+}
+
+void prepareSequentialReading(SystemHandle file) noexcept {
+    const int fd = fdOf(file);
+    // Reads of a file never wait anyway; the flag is cleared so that none ever returns EAGAIN.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+Opened openForWriting(const std::string& path, const std::atomic<int>* stop) noexcept {
+    // A pipe with no reader holds the open up until a reader comes or a signal stops it.
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR && !stopped(stop));
+    return opened(fd);
+}
+
+UnnamedFile createUnnamedIn(const std::string& folder, bool readable) noexcept {
+    const int fd =
+        ::open(folder.c_str(), O_TMPFILE | (readable ? O_RDWR : O_WRONLY) | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        return {.handle = handleOf(fd), .error = 0, .unsupported = false};
+    }
+    const int err = errno;
+    return {.handle = SystemHandle(),
+            .error = err,
+            .unsupported = err == EOPNOTSUPP || err == EISDIR || err == EINVAL};
+}
+
+Opened createNew(const std::string& path, bool readable) noexcept {
+    return opened(::open(path.c_str(),
+                         O_CREAT | O_EXCL | O_NOFOLLOW | (readable ? O_RDWR : O_WRONLY) | O_CLOEXEC,
+                         0666));
+}
+
+void setPermissions(SystemHandle file, std::uint32_t permissions) noexcept {
+    ::fchmod(fdOf(file), static_cast<mode_t>(permissions));
+}
+
+int closeFile(SystemHandle file) noexcept {
+    return ::close(fdOf(file)) == 0 ? 0 : errno;
+}
+
+IoResult readAt(SystemHandle file, std::uint64_t offset, void* buffer, std::size_t count) noexcept {
+    const ssize_t n =
+        retryIo([&] { return ::pread(fdOf(file), buffer, count, static_cast<off_t>(offset)); });
+    return n < 0 ? IoResult{0, errno} : IoResult{static_cast<std::size_t>(n), 0};
+}
+
+IoResult readSome(SystemHandle file, void* buffer, std::size_t count) noexcept {
+    ssize_t n = 0;
+    do {
+        n = ::read(fdOf(file), buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? IoResult{0, errno} : IoResult{static_cast<std::size_t>(n), 0};
+}
+
+std::optional<std::uint64_t> seek(SystemHandle file, std::int64_t offset, int whence,
+                                  int& error) noexcept {
+    const int how = whence == 0 ? SEEK_SET : whence == 1 ? SEEK_CUR : SEEK_END;
+    const off_t at = ::lseek(fdOf(file), static_cast<off_t>(offset), how);
+    if (at < 0) {
+        error = errno;
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(at);
+}
+
+StreamKind streamKindOf(SystemHandle handle) noexcept {
+    struct stat st {};
+    if (::fstat(fdOf(handle), &st) != 0) {
+        return StreamKind::Other;
+    }
+    return S_ISREG(st.st_mode)    ? StreamKind::Regular
+           : S_ISFIFO(st.st_mode) ? StreamKind::Pipe
+                                  : StreamKind::Other;
+}
+
+IoResult writeSome(SystemHandle handle, const char* data, std::size_t count,
+                   const std::atomic<int>* stop, std::optional<StreamKind>& kind) noexcept {
+    const int fd = fdOf(handle);
+    std::size_t piece = count;
+    if (stop != nullptr) {
+        if (!kind) {
+            kind = streamKindOf(handle);
+        }
+        piece = waitForRoom(fd, *kind, count, stop);
+        if (piece == 0) {
+            return {0, ECANCELED};
+        }
+    }
+    const ssize_t n = retryIo([&]() -> ssize_t {
+        const ssize_t w = ::write(fd, data, piece);
+        if (w < 0 && errno == EINTR && stopped(stop)) {
+            errno = ECANCELED;
+        } else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A non-blocking pipe that is full: wait until the reader has caught up.
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, kPollMs);
+            errno = stopped(stop) ? ECANCELED : EINTR;
+        }
+        return w;
+    });
+    if (n < 0) {
+        return {0, stopped(stop) ? ECANCELED : errno};
+    }
+    return {static_cast<std::size_t>(n), 0};
+}
+
+// --- Putting files in place ----------------------------------------------------------------
+
+int syncFile(SystemHandle file) noexcept {
+    return ::fsync(fdOf(file)) == 0 || errno == EINVAL ? 0 : errno;
+}
+
+bool syncFolder(const std::string& folder) noexcept {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return false;
+    }
+    const bool ok = ::fsync(dir) == 0 || errno == EINVAL;  // some file systems can't sync folders
+    ::close(dir);
+    return ok;
+}
+
+int nameUnnamed(SystemHandle file, const std::string& path) noexcept {
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fdOf(file));
+    int rc = ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW);
+    if (rc != 0 && errno == ENOENT) {
+        // No /proc: linking by descriptor works for a privileged process.
+        rc = ::linkat(fdOf(file), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH);
+    }
+    return rc == 0 ? 0 : errno;
+}
+
+std::optional<std::string> pathOfOpenFile(SystemHandle file) {
+    std::string byDescriptor = "/proc/self/fd/" + std::to_string(fdOf(file));
+    if (::access(byDescriptor.c_str(), F_OK) == 0) {
+        return byDescriptor;
+    }
+    return std::nullopt;
+}
+
+int renameFile(const std::string& from, const std::string& to) noexcept {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int renameNoReplace(const std::string& from, const std::string& to) noexcept {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return errno;
+    }
+    // A file system without the flag: check, then rename.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        return EEXIST;
+    }
+    return renameFile(from, to);
+}
+
+int linkFile(const std::string& existing, const std::string& path) noexcept {
+    return ::link(existing.c_str(), path.c_str()) == 0 ? 0 : errno;
+}
+
+int removeFile(const std::string& path) noexcept {
+    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+int makeFolder(const std::string& path) noexcept {
+    return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
+}
+
+void removeFolder(const std::string& path) noexcept {
+    ::rmdir(path.c_str());
+}
+
+int rememberHiddenFile(const std::string& path) noexcept {
+    if (path.size() >= PATH_MAX) {
+        return -1;
+    }
+    for (std::size_t i = 0; i < gHiddenSlots.size(); ++i) {
+        HiddenSlot& slot = gHiddenSlots[i];
+        if (!slot.used.load()) {
+            std::memcpy(slot.path, path.c_str(), path.size() + 1);
+            slot.used.store(true);
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void forgetHiddenFile(int& slot) noexcept {
+    if (slot >= 0) {
+        gHiddenSlots[static_cast<std::size_t>(slot)].used.store(false);
+        slot = -1;
+    }
+}
+
+void removeHiddenFiles() noexcept {
+    for (HiddenSlot& slot : gHiddenSlots) {
+        if (slot.used.load()) {
+            ::unlink(slot.path);
+        }
+    }
+}
+
+// --- Locks among processes -----------------------------------------------------------------
+
+Opened openLockFile(const std::string& path) noexcept {
+    return opened(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+}
+
+int tryLock(SystemHandle file) noexcept {
+    if (::flock(fdOf(file), LOCK_EX | LOCK_NB) == 0) {
+        return 0;
+    }
+    return errno == EINTR ? EWOULDBLOCK : errno;
+}
+
+// --- The process ---------------------------------------------------------------------------
+
+int processId() noexcept {
+    return static_cast<int>(::getpid());
+}
+
+void* mapMemory(std::size_t bytes) noexcept {
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void unmapMemory(void* start, std::size_t bytes) noexcept {
+    ::munmap(start, bytes);
+}
+
+void adviseHugePages(void* start, std::size_t bytes) noexcept {
+    ::madvise(start, bytes, MADV_HUGEPAGE);
+}
+
+std::optional<std::tm> localTime(std::time_t t) noexcept {
+    std::tm local{};
+    return ::localtime_r(&t, &local) != nullptr ? std::optional(local) : std::nullopt;
+}
+
+std::optional<std::tm> utcTime(std::time_t t) noexcept {
+    std::tm utc{};
+    return ::gmtime_r(&t, &utc) != nullptr ? std::optional(utc) : std::nullopt;
+}
+
+std::time_t fromUtc(std::tm clock) noexcept {
+    return ::timegm(&clock);
+}
+
+}  // namespace zk::platform
