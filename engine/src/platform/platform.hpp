@@ -7,7 +7,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <list>
 #include <optional>
 #include <string>
 
@@ -150,5 +152,59 @@ std::optional<std::tm> localTime(std::time_t t) noexcept;
 std::optional<std::tm> utcTime(std::time_t t) noexcept;
 /// The seconds since 1970 of a calendar time in UTC.
 std::time_t fromUtc(std::tm clock) noexcept;
+
+/// The folder for temporary files when no better place is known (TMPDIR, else /tmp).
+std::string temporaryFolder();
+
+// --- A library loaded when first needed, and what it reaches of the process ---------------
+
+/// Loads the shared library `name`, its symbols kept to itself; nullptr when it can't be.
+void* openLibrary(const char* name) noexcept;
+void* symbolOf(void* library, const char* name) noexcept;
+
+/// Points the entry of `library`'s import table through which its code reaches `symbol`
+/// (bound now to `current`) at `to`; false when there is no such entry or it can't be changed.
+/// Only the library's own references change, for every thread at once.
+bool redirectImport(void* library, const char* symbol, const void* current, void* to) noexcept;
+
+/// Makes what `library` prints to the standard error stream go nowhere (this program says what
+/// failed and why); the process's own standard error is untouched.
+bool silenceLibrary(void* library) noexcept;
+
+/// Temporary files as C streams, for a library that writes its parts through FILE*: unnamed
+/// files in `folder` where the file system has them (nothing is left behind even if the
+/// program is killed), else files removed as soon as they are made. A failed write is
+/// reported to the library and the first failure to make or write one is kept, and the files
+/// a library has left open are closed by closeAll() or with this object.
+class TemporaryStreams {
+  public:
+    explicit TemporaryStreams(std::string folder);
+    TemporaryStreams(const TemporaryStreams&) = delete;
+    TemporaryStreams& operator=(const TemporaryStreams&) = delete;
+    ~TemporaryStreams();
+
+    const std::string& folder() const noexcept { return folder_; }
+    int failure() const noexcept { return failure_; }
+    bool failedToCreate() const noexcept { return failedToCreate_; }
+
+    /// A new temporary file, or null (the failure kept).
+    std::FILE* open();
+
+    /// Closes the files that are still open: those of a piece of work given up, whose space is
+    /// freed at once rather than when the program ends.
+    void closeAll() noexcept;
+
+    /// Whether `stream` is one of these files, still open.
+    bool holds(const std::FILE* stream) const noexcept;
+
+  private:
+    struct File;
+    void fail(int err, bool creating) noexcept;
+
+    std::string folder_;
+    std::list<File> files_;  // a list: each File's address is its stream's cookie
+    int failure_ = 0;
+    bool failedToCreate_ = false;
+};
 
 }  // namespace zk::platform

@@ -1,8 +1,10 @@
 // The operating system's calls on Linux and the other POSIX systems: the one file of the
 // program that makes them.
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <link.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -18,9 +20,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "platform/platform.hpp"
 
@@ -143,6 +147,131 @@ struct HiddenSlot {
 std::array<HiddenSlot, 8> gHiddenSlots;
 
 std::atomic<int>* gStopFlag = nullptr;
+
+// What a silenced library prints goes here, and no further.
+ssize_t dropMessage(void*, const char*, size_t size) {
+    return static_cast<ssize_t>(size);
+}
+FILE* gLibraryMessages = ::fopencookie(nullptr, "w", {nullptr, &dropMessage, nullptr, nullptr});
+
+// The entry of the loaded library's import table through which its code reaches `symbol`,
+// found by the library's relocations and accepted only if it holds `current` (where the symbol
+// was bound); null if there is none.
+void** importEntry(void* library, const char* symbol, const void* current) {
+    link_map* map = nullptr;
+    if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
+        return nullptr;
+    }
+    const ElfW(Addr) base = map->l_addr;
+    // The dynamic section's addresses, relocated by the loader on most systems, else not.
+    const auto at = [&](ElfW(Addr) address) { return address < base ? address + base : address; };
+    const ElfW(Sym)* symbols = nullptr;
+    const char* names = nullptr;
+    const ElfW(Rela) * tables[2] = {nullptr, nullptr};
+    std::size_t sizes[2] = {0, 0};
+    bool pltRela = false;
+    for (const ElfW(Dyn)* d = map->l_ld; d->d_tag != DT_NULL; ++d) {
+        switch (d->d_tag) {
+            case DT_SYMTAB:
+                symbols = reinterpret_cast<const ElfW(Sym)*>(at(d->d_un.d_ptr));
+                break;
+            case DT_STRTAB:
+                names = reinterpret_cast<const char*>(at(d->d_un.d_ptr));
+                break;
+            case DT_RELA:
+                tables[0] = reinterpret_cast<const ElfW(Rela)*>(at(d->d_un.d_ptr));
+                break;
+            case DT_RELASZ:
+                sizes[0] = d->d_un.d_val;
+                break;
+            case DT_JMPREL:
+                tables[1] = reinterpret_cast<const ElfW(Rela)*>(at(d->d_un.d_ptr));
+                break;
+            case DT_PLTRELSZ:
+                sizes[1] = d->d_un.d_val;
+                break;
+            case DT_PLTREL:
+                pltRela = d->d_un.d_val == DT_RELA;
+                break;
+            default:
+                break;
+        }
+    }
+    if (symbols == nullptr || names == nullptr) {
+        return nullptr;
+    }
+    for (int t = 0; t < 2; ++t) {
+        if (tables[t] == nullptr || (t == 1 && !pltRela)) {
+            continue;
+        }
+        for (std::size_t i = 0; i < sizes[t] / sizeof(ElfW(Rela)); ++i) {
+            const ElfW(Rela)& r = tables[t][i];
+            const auto index =
+                __SIZEOF_POINTER__ == 8 ? ELF64_R_SYM(r.r_info) : ELF32_R_SYM(r.r_info);
+            if (index == 0 || std::strcmp(names + symbols[index].st_name, symbol) != 0) {
+                continue;
+            }
+            auto* entry = reinterpret_cast<void**>(base + r.r_offset);
+            if (*entry == current) {
+                return entry;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// Whether `address` lies in the part of the library that the loader makes read-only once it has
+// relocated it (RELRO).
+bool readOnlyAfterLoading(const link_map* map, const void* address) {
+    struct Search {
+        const link_map* map;
+        std::uintptr_t address;
+        bool found;
+    } search{map, reinterpret_cast<std::uintptr_t>(address), false};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            auto* s = static_cast<Search*>(data);
+            if (info->dlpi_addr != s->map->l_addr ||
+                std::strcmp(info->dlpi_name, s->map->l_name) != 0) {
+                return 0;
+            }
+            const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+            for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& h = info->dlpi_phdr[i];
+                if (h.p_type == PT_GNU_RELRO) {
+                    const std::uintptr_t start = (info->dlpi_addr + h.p_vaddr) & ~(page - 1);
+                    const std::uintptr_t end =
+                        (info->dlpi_addr + h.p_vaddr + h.p_memsz) & ~(page - 1);
+                    s->found = s->address >= start && s->address < end;
+                }
+            }
+            return 1;
+        },
+        &search);
+    return search.found;
+}
+
+// Points an import-table entry of the library elsewhere. An entry in its read-only part is made
+// writable for the moment of the change.
+bool redirectEntry(void* library, const char* symbol, const void* current, void* to) {
+    link_map* map = nullptr;
+    void** entry = importEntry(library, symbol, current);
+    if (entry == nullptr || ::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0) {
+        return false;
+    }
+    if (!readOnlyAfterLoading(map, entry)) {
+        *entry = to;
+        return true;
+    }
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    void* start = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(entry) & ~(page - 1));
+    if (::mprotect(start, page, PROT_READ | PROT_WRITE) != 0) {
+        return false;
+    }
+    *entry = to;
+    ::mprotect(start, page, PROT_READ);
+    return true;
+}
 
 extern "C" void onStopSignal(int signal) {
     if (gStopFlag == nullptr || gStopFlag->load() == 0) {
@@ -528,6 +657,142 @@ std::optional<std::tm> utcTime(std::time_t t) noexcept {
 
 std::time_t fromUtc(std::tm clock) noexcept {
     return ::timegm(&clock);
+}
+
+std::string temporaryFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
+// --- A library loaded when first needed ----------------------------------------------------
+
+void* openLibrary(const char* name) noexcept {
+    return ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* symbolOf(void* library, const char* name) noexcept {
+    return ::dlsym(library, name);
+}
+
+bool redirectImport(void* library, const char* symbol, const void* current, void* to) noexcept {
+    return redirectEntry(library, symbol, current, to);
+}
+
+bool silenceLibrary(void* library) noexcept {
+    return gLibraryMessages != nullptr &&
+           redirectEntry(library, "stderr", &stderr, &gLibraryMessages);
+}
+
+struct TemporaryStreams::File {
+    TemporaryStreams* owner;
+    int fd;
+    FILE* stream;
+
+    static ssize_t read(void* cookie, char* buffer, size_t size) {
+        auto* f = static_cast<File*>(cookie);
+        ssize_t n;
+        do {
+            n = ::read(f->fd, buffer, size);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            f->owner->fail(errno, false);
+        }
+        return n;
+    }
+    static ssize_t write(void* cookie, const char* buffer, size_t size) {
+        auto* f = static_cast<File*>(cookie);
+        for (size_t done = 0; done < size;) {
+            const ssize_t n = ::write(f->fd, buffer + done, size - done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                f->owner->fail(n < 0 ? errno : ENOSPC, false);
+                return -1;
+            }
+            done += static_cast<size_t>(n);
+        }
+        return static_cast<ssize_t>(size);
+    }
+    static int seek(void* cookie, off64_t* offset, int whence) {
+        auto* f = static_cast<File*>(cookie);
+        const off64_t at = ::lseek64(f->fd, *offset, whence);
+        if (at < 0) {
+            return -1;
+        }
+        *offset = at;
+        return 0;
+    }
+    static int close(void* cookie) {
+        auto* f = static_cast<File*>(cookie);
+        const int saved = errno;  // the library may report an errno after closing a part
+        ::close(std::exchange(f->fd, -1));
+        errno = saved;
+        return 0;
+    }
+};
+
+namespace {
+
+int makeTemporaryFile(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
+        return fd;
+    }
+    std::string name = folder + "/.zk-workbook-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        ::unlink(name.c_str());
+    }
+    return fd;
+}
+
+}  // namespace
+
+TemporaryStreams::TemporaryStreams(std::string folder) : folder_(std::move(folder)) {}
+
+TemporaryStreams::~TemporaryStreams() {
+    closeAll();
+}
+
+FILE* TemporaryStreams::open() {
+    const int fd = makeTemporaryFile(folder_);
+    if (fd < 0) {
+        fail(errno, true);
+        return nullptr;
+    }
+    File& file = files_.emplace_back(File{this, fd, nullptr});
+    static const cookie_io_functions_t io{&File::read, &File::write, &File::seek, &File::close};
+    file.stream = ::fopencookie(&file, "w+", io);
+    if (file.stream == nullptr) {
+        fail(errno, true);
+        ::close(fd);
+        files_.pop_back();
+        return nullptr;
+    }
+    ::setvbuf(file.stream, nullptr, _IOFBF, 64 * 1024);
+    return file.stream;
+}
+
+void TemporaryStreams::closeAll() noexcept {
+    for (File& file : files_) {
+        if (file.fd >= 0) {
+            std::fclose(file.stream);  // calls File::close
+        }
+    }
+    files_.clear();
+}
+
+bool TemporaryStreams::holds(const FILE* stream) const noexcept {
+    return std::any_of(files_.begin(), files_.end(),
+                       [&](const File& f) { return f.stream == stream && f.fd >= 0; });
+}
+
+void TemporaryStreams::fail(int err, bool creating) noexcept {
+    if (failure_ == 0) {
+        failure_ = err != 0 ? err : EIO;
+        failedToCreate_ = creating;
+    }
 }
 
 }  // namespace zk::platform
