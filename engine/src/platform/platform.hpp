@@ -43,17 +43,17 @@ void prepareSequentialReading(SystemHandle file) noexcept;
 /// EINTR once `stop` is set.
 Opened openForWriting(const std::string& path, const std::atomic<int>* stop) noexcept;
 
-/// A new file without a name in `folder`, for writing (and reading, with `readable`), where the
-/// file system has such files; `unsupported` when it hasn't.
+/// A new file without a name in `folder`, for writing, where the file system has such files;
+/// `unsupported` when it hasn't.
 struct UnnamedFile {
     SystemHandle handle;
     int error = 0;
     bool unsupported = false;
 };
-UnnamedFile createUnnamedIn(const std::string& folder, bool readable = false) noexcept;
+UnnamedFile createUnnamedIn(const std::string& folder) noexcept;
 
 /// Creates the file `path`, which must not exist yet (EEXIST), never through a link.
-Opened createNew(const std::string& path, bool readable = false) noexcept;
+Opened createNew(const std::string& path) noexcept;
 
 void setPermissions(SystemHandle file, std::uint32_t permissions) noexcept;
 
@@ -68,14 +68,6 @@ struct IoResult {
 /// Reads up to `count` bytes at `offset`: at most one read that returns data, repeated when
 /// interrupted, and tried again a few times after a failure.
 IoResult readAt(SystemHandle file, std::uint64_t offset, void* buffer, std::size_t count) noexcept;
-
-/// Reads up to `count` bytes at the file's position (0 bytes: its end).
-IoResult readSome(SystemHandle file, void* buffer, std::size_t count) noexcept;
-
-/// Moves the file's position as fseek does (`whence` 0: from the start, 1: from the position,
-/// 2: from the end); the new position, or nothing with the error.
-std::optional<std::uint64_t> seek(SystemHandle file, std::int64_t offset, int whence,
-                                  int& error) noexcept;
 
 StreamKind streamKindOf(SystemHandle handle) noexcept;
 

@@ -422,9 +422,8 @@ Opened openForWriting(const std::string& path, const std::atomic<int>* stop) noe
     return opened(fd);
 }
 
-UnnamedFile createUnnamedIn(const std::string& folder, bool readable) noexcept {
-    const int fd =
-        ::open(folder.c_str(), O_TMPFILE | (readable ? O_RDWR : O_WRONLY) | O_CLOEXEC, 0666);
+UnnamedFile createUnnamedIn(const std::string& folder) noexcept {
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
         return {.handle = handleOf(fd), .error = 0, .unsupported = false};
     }
@@ -434,10 +433,8 @@ UnnamedFile createUnnamedIn(const std::string& folder, bool readable) noexcept {
             .unsupported = err == EOPNOTSUPP || err == EISDIR || err == EINVAL};
 }
 
-Opened createNew(const std::string& path, bool readable) noexcept {
-    return opened(::open(path.c_str(),
-                         O_CREAT | O_EXCL | O_NOFOLLOW | (readable ? O_RDWR : O_WRONLY) | O_CLOEXEC,
-                         0666));
+Opened createNew(const std::string& path) noexcept {
+    return opened(::open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0666));
 }
 
 void setPermissions(SystemHandle file, std::uint32_t permissions) noexcept {
@@ -452,25 +449,6 @@ IoResult readAt(SystemHandle file, std::uint64_t offset, void* buffer, std::size
     const ssize_t n =
         retryIo([&] { return ::pread(fdOf(file), buffer, count, static_cast<off_t>(offset)); });
     return n < 0 ? IoResult{0, errno} : IoResult{static_cast<std::size_t>(n), 0};
-}
-
-IoResult readSome(SystemHandle file, void* buffer, std::size_t count) noexcept {
-    ssize_t n = 0;
-    do {
-        n = ::read(fdOf(file), buffer, count);
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? IoResult{0, errno} : IoResult{static_cast<std::size_t>(n), 0};
-}
-
-std::optional<std::uint64_t> seek(SystemHandle file, std::int64_t offset, int whence,
-                                  int& error) noexcept {
-    const int how = whence == 0 ? SEEK_SET : whence == 1 ? SEEK_CUR : SEEK_END;
-    const off_t at = ::lseek(fdOf(file), static_cast<off_t>(offset), how);
-    if (at < 0) {
-        error = errno;
-        return std::nullopt;
-    }
-    return static_cast<std::uint64_t>(at);
 }
 
 StreamKind streamKindOf(SystemHandle handle) noexcept {

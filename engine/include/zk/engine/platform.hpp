@@ -1,7 +1,9 @@
 #pragma once
 
-// What the front ends need of the operating system: their standard streams, whether one is a
-// terminal, and stopping on an interrupt. Everything else of the system stays inside the engine.
+// What the front ends and the settings need of the operating system: what a path is and which
+// file it names, whether a file may be written or made, the standard streams, whether one is a
+// terminal, and stopping on an interrupt. The engine's own platform/posix.cpp does it all; the
+// rest of what the engine asks of the system stays behind engine/src/platform/platform.hpp.
 
 #include <atomic>
 #include <compare>
