@@ -1,8 +1,5 @@
 // zkexport: the command-line converter. The work is done in zk_cli; this only connects it to
-// the process's streams and signals.
-#include <fcntl.h>
-#include <unistd.h>
-
+// the process's streams and its interruption.
 #include <atomic>
 #include <iostream>
 #include <new>
@@ -12,32 +9,30 @@
 
 #include "zk/cli/zkexport.hpp"
 #include "zk/engine/output/byte_sink.hpp"
+#include "zk/engine/platform.hpp"
 
 int main(int argc, char** argv) {
     static std::atomic<int> stopSignal{0};
-    zk::cli::installStopHandlers(stopSignal);
+    zk::platform::installStopHandlers(stopSignal);
 
-    // A closed standard stream is given /dev/null, so that no file opened later takes its
-    // number and is written as if it were standard output.
-    const bool stdoutOpen = ::fcntl(STDOUT_FILENO, F_GETFD) >= 0;
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) < 0) {
-            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-        }
-    }
+    // A closed standard output takes no CSV, though it is given the null device.
+    const zk::SystemHandle stdOut = zk::platform::standardOutput();
+    const bool stdoutOpen = zk::platform::isOpen(stdOut);
+    zk::platform::fillClosedStandardStreams();
     try {
         const std::vector<std::string> args(argv + 1, argv + argc);
         std::optional<zk::FdSink> csvOut;
         if (stdoutOpen) {
-            csvOut.emplace(STDOUT_FILENO, "standard output", &stopSignal);
+            csvOut.emplace(stdOut, "standard output", &stopSignal);
         }
-        zk::cli::Console console{.out = std::cout,
-                                 .err = std::cerr,
-                                 .csvOut = csvOut ? &*csvOut : nullptr,
-                                 .csvOutFd = stdoutOpen ? STDOUT_FILENO : -1,
-                                 .errIsTerminal = ::isatty(STDERR_FILENO) == 1,
-                                 .stopSignal = &stopSignal,
-                                 .now = {}};
+        zk::cli::Console console{
+            .out = std::cout,
+            .err = std::cerr,
+            .csvOut = csvOut ? &*csvOut : nullptr,
+            .csvOutHandle = stdoutOpen ? stdOut : zk::SystemHandle(),
+            .errIsTerminal = zk::platform::isTerminal(zk::platform::standardError()),
+            .stopSignal = &stopSignal,
+            .now = {}};
         return zk::cli::runZkExport(args, console);
     } catch (const std::bad_alloc&) {
         // An output under way has been discarded as the error unwound.

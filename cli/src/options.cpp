@@ -1,15 +1,15 @@
 #include "zk/cli/options.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstddef>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "zk/engine/formats/formats.hpp"
+#include "zk/engine/platform.hpp"
 
 namespace zk::cli {
 
@@ -129,17 +129,15 @@ std::optional<std::string> startBeyondFile(const ExportOptions& options) {
 }
 
 std::optional<std::string> danglingLink(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) || ::stat(path.c_str(), &st) == 0 ||
-        errno != ENOENT) {
+    const auto link = platform::infoOf(path, platform::Links::DontFollow).info;
+    if (!link || link->kind != platform::FileKind::Link || platform::infoOf(path).error != ENOENT) {
         return std::nullopt;
     }
-    std::string target(4096, '\0');
-    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-    if (n < 0) {
+    std::error_code ec;
+    std::string target = std::filesystem::read_symlink(path, ec).string();
+    if (ec) {
         return std::nullopt;
     }
-    target.resize(static_cast<std::size_t>(n));
     return target;
 }
 

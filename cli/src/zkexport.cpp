@@ -1,12 +1,8 @@
 #include "zk/cli/zkexport.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -21,6 +17,7 @@
 #include "zk/engine/export/export_file.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/output/paths.hpp"
+#include "zk/engine/platform.hpp"
 #include "zk/engine/recording/range.hpp"
 #include "zk/engine/recording/recording.hpp"
 
@@ -300,16 +297,6 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
     return {std::move(o), kExitOk};
 }
 
-using FileId = std::pair<dev_t, ino_t>;
-
-std::optional<FileId> fileIdOf(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return FileId{st.st_dev, st.st_ino};
-}
-
 // "M:SS", or "H:MM:SS" from an hour on.
 std::string formatDuration(std::uint64_t seconds) {
     char text[48];
@@ -325,14 +312,15 @@ std::string formatDuration(std::uint64_t seconds) {
 }
 
 const char* signalName(int signal) {
-    switch (signal) {
-        case SIGINT:
+    switch (platform::stopRequestOf(signal)) {
+        case platform::StopRequest::Interrupt:
             return "an interrupt (SIGINT)";
-        case SIGTERM:
+        case platform::StopRequest::Termination:
             return "a termination request (SIGTERM)";
-        default:
-            return "a signal";
+        case platform::StopRequest::Other:
+            break;
     }
+    return "a signal";
 }
 
 enum class Outcome { Done, Invalid, Failed, Stopped, Usage };
@@ -350,15 +338,15 @@ class Run {
         }
         if (!o_.check && o_.outputDir && o_.options.format != OutputFormat::Bids) {
             // Checked once, before any recording is read: no folder, no point in starting.
-            struct stat st {};
-            if (::stat(o_.outputDir->c_str(), &st) != 0) {
-                fail(*o_.outputDir,
-                     errno == ENOENT
-                         ? std::string("the output folder does not exist")
-                         : std::string("cannot use the output folder: ") + std::strerror(errno));
+            const platform::InfoResult folder = platform::infoOf(*o_.outputDir);
+            if (!folder.info) {
+                fail(*o_.outputDir, folder.error == ENOENT
+                                        ? std::string("the output folder does not exist")
+                                        : std::string("cannot use the output folder: ") +
+                                              std::strerror(folder.error));
                 return kExitFailure;
             }
-            if (!S_ISDIR(st.st_mode)) {
+            if (folder.info->kind != platform::FileKind::Folder) {
                 fail(*o_.outputDir, "is not a folder");
                 return kExitFailure;
             }
@@ -438,8 +426,8 @@ class Run {
         }
 
         // "/dev/stdout" and its other names are standard output, written as "-o -" does.
-        const bool toStdout =
-            o_.output && (*o_.output == "-" || streamDescriptorOf(*o_.output) == STDOUT_FILENO);
+        const bool toStdout = o_.output && (*o_.output == "-" || streamDescriptorOf(*o_.output) ==
+                                                                     platform::standardOutput());
         OutputTarget target;
         target.existing = o_.force ? OutputFile::Existing::Replace : OutputFile::Existing::Refuse;
         target.stop = console_.stopSignal;
@@ -450,7 +438,7 @@ class Run {
             }
             target.path = console_.csvOut->name();
             target.stream = console_.csvOut;
-            target.streamFd = console_.csvOutFd;
+            target.streamHandle = console_.csvOutHandle;
         } else if (o_.output) {
             target.path = *o_.output;
         } else if (o_.options.format == OutputFormat::Bids) {
@@ -473,7 +461,7 @@ class Run {
                                         ? bidsRunFiles(target.path, o_.options.choices).physio
                                         : target.path;
         if (!toStdout) {
-            if (auto id = fileIdOf(written); id && written_.contains(*id)) {
+            if (auto id = platform::fileIdOf(written); id && written_.contains(*id)) {
                 fail(written, "was already written from " + written_[*id] +
                                   " in this run; not overwriting it with " + recording);
                 return Outcome::Failed;
@@ -482,8 +470,7 @@ class Run {
 
         std::optional<ProgressBar> bar;
         // CSV going to the same terminal would be garbled by the display.
-        const bool csvOnTerminal =
-            toStdout && console_.csvOutFd >= 0 && ::isatty(console_.csvOutFd) == 1;
+        const bool csvOnTerminal = toStdout && platform::isTerminal(console_.csvOutHandle);
         if (showProgress() && !csvOnTerminal) {
             bar.emplace(console_.err, recording, console_.now);
         }
@@ -502,7 +489,7 @@ class Run {
             return Outcome::Failed;
         }
         if (!toStdout) {
-            if (auto id = fileIdOf(written)) {
+            if (auto id = platform::fileIdOf(written)) {
                 written_.emplace(*id, recording);
             }
         }
@@ -608,22 +595,6 @@ bool outputWritten(Console& console) {
     return false;
 }
 
-std::atomic<int>* gStopSignal = nullptr;
-
-extern "C" void onStopSignal(int signal) {
-    if (gStopSignal == nullptr || gStopSignal->load() == 0) {
-        if (gStopSignal != nullptr) {
-            gStopSignal->store(signal);
-        }
-        return;
-    }
-    // The second signal ends the program at once, but first removes the hidden file of the
-    // output under way, which a file system without unnamed files has.
-    removeTemporaryFiles();
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
-}
-
 }  // namespace
 
 int runZkExport(std::span<const std::string> args, Console& console) {
@@ -633,18 +604,6 @@ int runZkExport(std::span<const std::string> args, Console& console) {
     }
     const int status = Run(*parsed.options, console).run();
     return outputWritten(console) ? status : kExitFailure;
-}
-
-void installStopHandlers(std::atomic<int>& stopSignal) {
-    gStopSignal = &stopSignal;
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    // The first signal asks the export to stop; a second one ends the program at once. No
-    // SA_RESTART: a wait for a pipe's reader ends with the signal.
-    action.sa_flags = 0;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 std::string helpText() {

@@ -1,17 +1,16 @@
 #include "zk/settings/config_file.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <random>
 #include <system_error>
 
+#include "zk/engine/error.hpp"
+#include "zk/engine/output/output_file.hpp"
 #include "zk/engine/output/paths.hpp"
+#include "zk/engine/platform.hpp"
 
 namespace zk {
 namespace {
@@ -237,24 +236,6 @@ bool Load_Config(ExportSettings& settings, const std::filesystem::path& file) {
     return true;
 }
 
-std::optional<std::filesystem::path> createExclusively(const std::filesystem::path& dir,
-                                                       const std::string& prefix, int& fd) {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        char suffix[24];
-        std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(random()));
-        const std::filesystem::path name = dir / (prefix + suffix);
-        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            return name;
-        }
-        if (errno != EEXIST) {
-            return std::nullopt;
-        }
-    }
-    return std::nullopt;
-}
-
 namespace {
 
 // Says why a save failed, when the caller asked: "reason: the system's text for err".
@@ -270,35 +251,25 @@ bool failure(std::string* why, const std::string& reason, int err) {
 bool replaceFileSafely(const std::filesystem::path& file, const std::string& text,
                        std::string* why) {
     namespace fs = std::filesystem;
-    const auto failed = [why](const std::string& reason, int err) {
-        return failure(why, reason, err);
-    };
     std::error_code ec;
     const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
     fs::create_directories(dir, ec);
     if (ec) {
-        return failed("cannot create the folder " + dir.string(), ec.value());
+        return failure(why, "cannot create the folder " + dir.string(), ec.value());
     }
-    // A new file of a name nobody can know beforehand, never one that exists or a link.
-    int fd = -1;
-    const auto temp = createExclusively(dir, "." + file.filename().string(), fd);
-    if (!temp) {
-        return failed("cannot create a file in " + dir.string(), errno);
-    }
-    const bool written =
-        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-        ::fsync(fd) == 0;
-    const int writeErr = errno;
-    if (::close(fd) != 0 || !written) {
-        fs::remove(*temp, ec);
-        return failed("cannot write the file", written ? errno : writeErr);
-    }
-    // rename() replaces a link at `file` itself, never what it points to.
-    fs::rename(*temp, file, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(*temp, ignored);
-        return failed("cannot replace the file", ec.value());
+    // The one safe write of the program: the output files' own.
+    try {
+        OutputFile out(file.string(), OutputFile::Existing::Replace);
+        if (auto* sink = dynamic_cast<FdSink*>(&out.sink())) {
+            sink->setWhat("the file");
+        }
+        out.sink().write(text.data(), text.size());
+        out.commit();
+    } catch (const Error& e) {
+        if (why != nullptr) {
+            *why = e.what();
+        }
+        return false;
     }
     return true;
 }
@@ -322,8 +293,10 @@ bool Save_Config(const ExportSettings& settings, const std::filesystem::path& fi
         return failed("is a folder", EISDIR);
     }
     // A file the user has made read-only is not replaced behind their back.
-    if (fs::exists(fs::symlink_status(target, ec)) && ::access(target.c_str(), W_OK) != 0) {
-        return failed("the file may not be written", errno);
+    if (fs::exists(fs::symlink_status(target, ec))) {
+        if (const int refusal = platform::writeRefusal(target.string()); refusal != 0) {
+            return failed("the file may not be written", refusal);
+        }
     }
     return replaceFileSafely(target, configFileText(settings), why);
     return true;

@@ -1,11 +1,9 @@
 #include "zk/settings/config_location.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <system_error>
 
+#include "zk/engine/platform.hpp"
 #include "zk/settings/config_file.hpp"
 
 namespace zk {
@@ -20,20 +18,7 @@ bool canWriteConfig(const std::filesystem::path& file) {
     // counts is whether a file can be created in that directory. Trying it is the one test
     // that also sees read-only mounts and the rights of the user running the program.
     const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    // A file without a name where the system has them, else a new one of a name nobody can
-    // guess: never one that exists, never through a link.
-    int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        ::close(fd);
-        return true;
-    }
-    const auto probe = createExclusively(dir, std::string(".") + kConfigFileName + ".probe", fd);
-    if (!probe) {
-        return false;
-    }
-    ::close(fd);
-    fs::remove(*probe, ec);
-    return true;
+    return platform::canCreateFileIn(dir.string(), std::string(".") + kConfigFileName + ".probe");
 }
 
 std::filesystem::path configFilePath(const std::filesystem::path& programDir,

@@ -1,7 +1,5 @@
 #include "zk/settings/export_choices.hpp"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>

@@ -67,7 +67,7 @@ class ZkExport : public ::testing::Test {
         }
         std::ostringstream out, err;
         StringSink csv("standard output");
-        Console console{out, err, &csv, -1, terminal, stop, std::move(now)};
+        Console console{out, err, &csv, zk::SystemHandle(), terminal, stop, std::move(now)};
         const int status = runZkExport(args, console);
         return {status, out.str(), err.str(), csv.text()};
     }

@@ -184,10 +184,14 @@ TEST_F(ConfigDir, SaveMakesTheFolderReplacesALongerFileWholeAndFollowsALink) {
     ASSERT_TRUE(zk::Save_Config(ExportSettings{}, dir_ / "config/zk/zkFileExport.cfg"));
     EXPECT_EQ(readFile(dir_ / "config/zk/zkFileExport.cfg"), kDefaultFile);
     writeFile(dir_ / "real.cfg", std::string(5000, 'x'));
+    // A file the user keeps private stays private when replaced.
+    const auto privateFile = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(dir_ / "real.cfg", privateFile);
     fs::create_symlink(dir_ / "real.cfg", file_);
     ASSERT_TRUE(zk::Save_Config(ExportSettings{}, file_));
     EXPECT_TRUE(fs::is_symlink(file_));
     EXPECT_EQ(readFile(dir_ / "real.cfg"), kDefaultFile);
+    EXPECT_EQ(fs::status(dir_ / "real.cfg").permissions(), privateFile);
     // Even root can't make a folder inside a regular file.
     writeFile(dir_ / "plain", "not a folder");
     EXPECT_FALSE(zk::Save_Config(ExportSettings{}, dir_ / "plain/sub/zkFileExport.cfg"));

@@ -3,8 +3,6 @@
 // argument) and the preview.
 #include "zk/ui/main_window.hpp"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -752,9 +750,7 @@ std::string MainWindow::startNote(const ExportOptions& options) {
     if (typed) {
         start = *options.choices.start;
     } else {
-        struct stat st {};
-        const std::time_t modified =
-            ::fstat(session_.Source->fd(), &st) == 0 ? st.st_mtime : std::time(nullptr);
+        const std::time_t modified = session_.Source->modified().value_or(std::time(nullptr));
         start = estimatedStart(modified, session_.Source->size() / kRecordSize);
     }
     const char* from = typed ? "as typed in Options > Export Options..."

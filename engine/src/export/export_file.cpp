@@ -1,11 +1,5 @@
 #include "zk/engine/export/export_file.hpp"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -17,6 +11,7 @@
 #include <vector>
 
 #include "formats/format_writers.hpp"
+#include "platform/platform.hpp"
 #include "recording/row_rule.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/output/paths.hpp"
@@ -28,19 +23,14 @@ namespace {
 
 // The file behind the output, when it exists as a regular file: the one the path names, or the
 // one a stream has been redirected into.
-std::optional<struct stat> outputIdentity(const OutputTarget& target) {
-    struct stat st {};
-    const bool found = target.stream != nullptr
-                           ? target.streamFd >= 0 && ::fstat(target.streamFd, &st) == 0
-                           : ::stat(target.path.c_str(), &st) == 0;
-    if (!found || !S_ISREG(st.st_mode)) {
+std::optional<FileId> outputIdentity(const OutputTarget& target) {
+    const platform::InfoResult found = target.stream != nullptr
+                                           ? platform::infoOf(target.streamHandle)
+                                           : platform::infoOf(target.path);
+    if (!found.info || found.info->kind != platform::FileKind::Regular) {
         return std::nullopt;
     }
-    return st;
-}
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return found.info->id;
 }
 
 // The recording that the output would overwrite, if any.
@@ -50,12 +40,11 @@ std::optional<std::string> recordingUnder(const OutputTarget& target, FileSource
     if (!out) {
         return std::nullopt;
     }
-    struct stat st {};
-    if (::fstat(source.fd(), &st) == 0 && sameFile(*out, st)) {
+    if (source.id() == out) {
         return source.name();
     }
     for (const std::string& other : otherRecordings) {
-        if (::stat(other.c_str(), &st) == 0 && sameFile(*out, st)) {
+        if (platform::fileIdOf(other) == out) {
             return other;
         }
     }
@@ -72,16 +61,15 @@ Error overwritesRecording(const std::string& recording, const std::string& path)
 // which takes anything): EDF+, BDF+ and workbooks go back into what they wrote (a header's
 // count, a zip's directory), and a BIDS run's files are put in place together or not at all.
 void checkSeekable(const std::string& path, OutputFormat format) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
-        return;
+    using platform::FileKind;
+    const std::optional<platform::FileInfo> st = platform::infoOf(path).info;
+    if (!st || st->kind == FileKind::Regular || st->kind == FileKind::Folder ||
+        st->kind == FileKind::NullDevice) {
+        return;  // nothing there yet, a file or a folder (refused later), or the null device
     }
-    if (S_ISCHR(st.st_mode) && st.st_rdev == makedev(1, 3)) {
-        return;  // the null device
-    }
-    const char* what = S_ISFIFO(st.st_mode)   ? "a pipe"
-                       : S_ISSOCK(st.st_mode) ? "a socket"
-                                              : "a device";
+    const char* what = st->kind == FileKind::Pipe     ? "a pipe"
+                       : st->kind == FileKind::Socket ? "a socket"
+                                                      : "a device";
     const FormatInfo& info = formatInfo(format);
     const char* why = info.folder ? "its files are put in place together"
                                   : "it goes back to finish what it wrote";
@@ -132,8 +120,7 @@ detail::RecordingFacts factsOf(FileSource& source, const ExportOptions& options)
         facts.start = *options.choices.start;
         return facts;
     }
-    struct stat st {};
-    const std::time_t modified = ::fstat(source.fd(), &st) == 0 ? st.st_mtime : std::time(nullptr);
+    const std::time_t modified = source.modified().value_or(std::time(nullptr));
     facts.start = estimatedStart(modified, source.size() / kRecordSize);
     facts.estimated = true;
     return facts;
@@ -208,10 +195,10 @@ void makeFolders(const std::string& folder, std::vector<std::string>& made) {
     while (at != std::string::npos) {
         at = folder.find('/', at + 1);
         const std::string part = folder.substr(0, at);
-        if (::mkdir(part.c_str(), 0777) == 0) {
+        if (const int err = platform::makeFolder(part); err == 0) {
             made.push_back(part);
-        } else if (errno != EEXIST) {
-            throw systemError(ErrorCode::OpenFailed, "cannot make the folder", errno, part);
+        } else if (err != EEXIST) {
+            throw systemError(ErrorCode::OpenFailed, "cannot make the folder", err, part);
         }
     }
 }
@@ -246,37 +233,36 @@ class RunLock {
     RunLock(const RunLock&) = delete;
     RunLock& operator=(const RunLock&) = delete;
     ~RunLock() {
-        ::unlink(path_.c_str());
-        ::close(fd_);
+        platform::removeFile(path_);
+        platform::closeFile(file_);
     }
 
   private:
     bool tryLock() {
-        fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) {
-            throw systemError(ErrorCode::OpenFailed, "cannot make the run's lock file", errno,
-                              path_);
+        const platform::Opened opened = platform::openLockFile(path_);
+        if (opened.error != 0) {
+            throw systemError(ErrorCode::OpenFailed, "cannot make the run's lock file",
+                              opened.error, path_);
         }
-        struct stat held {
-        }, named{};
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
-            if (::fstat(fd_, &held) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
-                sameFile(held, named)) {
+        file_ = opened.handle;
+        if (const int err = platform::tryLock(file_); err == 0) {
+            const auto held = platform::infoOf(file_).info;
+            const auto named = platform::infoOf(path_, platform::Links::DontFollow).info;
+            if (held && named && held->id == named->id) {
                 return true;
             }
-        } else if (errno != EWOULDBLOCK && errno != EINTR) {
-            const int err = errno;
-            ::close(std::exchange(fd_, -1));
-            ::unlink(path_.c_str());
+        } else if (err != EWOULDBLOCK) {
+            platform::closeFile(std::exchange(file_, SystemHandle()));
+            platform::removeFile(path_);
             throw systemError(ErrorCode::OpenFailed, "cannot lock the run against other exports",
                               err, path_);
         }
-        ::close(std::exchange(fd_, -1));
+        platform::closeFile(std::exchange(file_, SystemHandle()));
         return false;
     }
 
     std::string path_;
-    int fd_ = -1;
+    SystemHandle file_;
 };
 
 // Puts a BIDS run in place as one: the new files, and the removal of the earlier run's files
@@ -303,7 +289,7 @@ class RunCommit {
             throw;
         }
         for (const auto& [name, kept] : kept_) {
-            ::unlink(kept.c_str());
+            platform::removeFile(kept);
         }
     }
 
@@ -311,14 +297,14 @@ class RunCommit {
     void rollBack() noexcept {
         for (const std::string& path : placed_) {
             if (std::ranges::none_of(kept_, [&](const auto& k) { return k.first == path; })) {
-                ::unlink(path.c_str());
+                platform::removeFile(path);
             }
         }
         for (const auto& [name, kept] : kept_) {
             // Where the new file never took the name, both names are the earlier file, and
             // the rename leaves them both.
-            if (::rename(kept.c_str(), name.c_str()) == 0) {
-                ::unlink(kept.c_str());
+            if (platform::renameFile(kept, name) == 0) {
+                platform::removeFile(kept);
             }
         }
         placed_.clear();
@@ -333,18 +319,19 @@ class RunCommit {
     // of a file that the new run replaces (it stays in place until then), the file itself
     // moved aside when the new run has none.
     void keepAside(const std::string& name, OutputFile::Existing existing, bool replaced) {
-        struct stat st {};
-        if (::lstat(name.c_str(), &st) != 0) {
-            if (errno == ENOENT) {
+        const platform::InfoResult st = platform::infoOf(name, platform::Links::DontFollow);
+        if (!st.info) {
+            if (st.error == ENOENT) {
                 return;
             }
-            throw systemError(ErrorCode::OpenFailed, "cannot look at the run's file", errno, name);
+            throw systemError(ErrorCode::OpenFailed, "cannot look at the run's file", st.error,
+                              name);
         }
         if (existing == OutputFile::Existing::Refuse) {
             throw Error(ErrorCode::OutputExists, "the output file exists already", name);
         }
         std::string real = name;
-        if (replaced && S_ISLNK(st.st_mode)) {
+        if (replaced && st.info->kind == platform::FileKind::Link) {
             // The new file replaces the link's target, as OutputFile does.
             std::error_code ec;
             real = std::filesystem::canonical(name, ec).string();
@@ -353,14 +340,16 @@ class RunCommit {
             }
         }
         const std::filesystem::path at(real);
-        const std::string kept = (at.parent_path() / ("." + at.filename().string() + "." +
-                                                      std::to_string(::getpid()) + ".earlier"))
-                                     .string();
-        ::unlink(kept.c_str());  // left by an export of this process id that was killed
-        if (!(replaced && ::link(real.c_str(), kept.c_str()) == 0) &&
-            ::rename(real.c_str(), kept.c_str()) != 0) {
-            throw systemError(ErrorCode::WriteFailed, "cannot keep the earlier run's file aside",
-                              errno, name);
+        const std::string kept =
+            (at.parent_path() / ("." + at.filename().string() + "." +
+                                 std::to_string(platform::processId()) + ".earlier"))
+                .string();
+        platform::removeFile(kept);  // left by an export of this process id that was killed
+        if (!(replaced && platform::linkFile(real, kept) == 0)) {
+            if (const int err = platform::renameFile(real, kept); err != 0) {
+                throw systemError(ErrorCode::WriteFailed,
+                                  "cannot keep the earlier run's file aside", err, name);
+            }
         }
         kept_.emplace_back(real, kept);
     }
@@ -397,21 +386,23 @@ ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
         const BidsRunFiles files = bidsRunFiles(target.path, options.choices);
         const std::string runFiles[] = {files.physio, files.sidecar, files.events,
                                         files.eventsSidecar};
-        struct stat st {};
         for (const std::string& path : runFiles) {
             if (auto recording = recordingUnder({.path = path}, source, otherRecordings)) {
                 throw overwritesRecording(*recording, path);
             }
             if (target.existing == OutputFile::Existing::Refuse &&
-                ::lstat(path.c_str(), &st) == 0) {
+                platform::infoOf(path, platform::Links::DontFollow).info) {
                 throw Error(ErrorCode::OutputExists, "the output file exists already", path);
             }
             checkSeekable(path, options.format);
         }
-        const bool hasDescription = ::stat(files.description.c_str(), &st) == 0;
-        if (hasDescription && !S_ISREG(st.st_mode)) {
+        const auto earlierDescription = platform::infoOf(files.description).info;
+        const bool hasDescription = earlierDescription.has_value();
+        if (hasDescription && earlierDescription->kind != platform::FileKind::Regular) {
             throw Error(ErrorCode::OpenFailed,
-                        std::string(S_ISDIR(st.st_mode) ? "is a folder" : "is not a file") +
+                        std::string(earlierDescription->kind == platform::FileKind::Folder
+                                        ? "is a folder"
+                                        : "is not a file") +
                             "; a dataset's description is a JSON file",
                         files.description);
         }
@@ -476,7 +467,7 @@ ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
             }
         }
         for (auto folder = madeFolders.rbegin(); folder != madeFolders.rend(); ++folder) {
-            ::rmdir(folder->c_str());
+            platform::removeFolder(*folder);
         }
     }
     return result;
@@ -490,13 +481,13 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& given,
     OutputTarget target = given;
     std::optional<FdSink> stream;
     if (target.stream == nullptr) {
-        if (const auto fd = streamDescriptorOf(target.path)) {
-            if (::fcntl(*fd, F_GETFD) < 0) {
+        if (const auto handle = streamDescriptorOf(target.path)) {
+            if (!platform::isOpen(*handle)) {
                 return {.error = Error(ErrorCode::OpenFailed, "is not open", target.path)};
             }
-            stream.emplace(*fd, target.path, target.stop);
+            stream.emplace(*handle, target.path, target.stop);
             target.stream = &*stream;
-            target.streamFd = *fd;
+            target.streamHandle = *handle;
         }
     }
     if (!formatInfo(options.format).streams && target.stream != nullptr) {

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "platform/platform.hpp"
 #include "zk/engine/recording/record.hpp"
 
 namespace zk {
@@ -152,10 +154,11 @@ StartTime estimatedStart(std::time_t modified, std::uint64_t records) {
     // One record every 20 ms.
     const auto length = static_cast<std::time_t>(records / 50);
     const std::time_t start = modified - length;
-    std::tm local{};
-    if (::localtime_r(&start, &local) == nullptr) {
+    const std::optional<std::tm> found = platform::localTime(start);
+    if (!found) {
         return {};
     }
+    const std::tm& local = *found;
     return {.year = local.tm_year + 1900,
             .month = local.tm_mon + 1,
             .day = local.tm_mday,
@@ -172,11 +175,12 @@ StartTime laterStart(const StartTime& start, std::int64_t seconds) {
     clock.tm_hour = start.hour;
     clock.tm_min = start.minute;
     clock.tm_sec = start.second;
-    const std::time_t later = ::timegm(&clock) + static_cast<std::time_t>(seconds);
-    std::tm moved{};
-    if (::gmtime_r(&later, &moved) == nullptr) {
+    const std::time_t later = platform::fromUtc(clock) + static_cast<std::time_t>(seconds);
+    const std::optional<std::tm> found = platform::utcTime(later);
+    if (!found) {
         return start;
     }
+    const std::tm& moved = *found;
     return {.year = moved.tm_year + 1900,
             .month = moved.tm_mon + 1,
             .day = moved.tm_mday,

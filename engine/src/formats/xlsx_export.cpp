@@ -17,12 +17,6 @@
 // references change: the process's stderr stays as it is for every other caller and thread,
 // which redirecting the descriptor around the library's calls would not have ensured.
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <link.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
@@ -41,6 +35,7 @@
 #include <vector>
 
 #include "formats/format_writers.hpp"
+#include "platform/platform.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/recording/row.hpp"
 #include "zk/engine/recording/row_source.hpp"
@@ -93,132 +88,8 @@ struct TagPlace {
     lxw_row_t row;  // from 0
 };
 
-// The temporary files of one workbook, in its folder: unnamed files where the file system has
-// them (nothing is left behind even if the program is killed), else files removed as soon as
-// they are made. The first failure to make or write one is kept.
-class TempFiles {
-  public:
-    explicit TempFiles(std::string folder) : folder_(std::move(folder)) {}
-    TempFiles(const TempFiles&) = delete;
-    TempFiles& operator=(const TempFiles&) = delete;
-    ~TempFiles() { closeAll(); }
-
-    const std::string& folder() const noexcept { return folder_; }
-    int failure() const noexcept { return failure_; }
-    bool failedToCreate() const noexcept { return failedToCreate_; }
-
-    // A new temporary file, or null (the failure kept).
-    FILE* open() {
-        const int fd = makeFile();
-        if (fd < 0) {
-            fail(errno, true);
-            return nullptr;
-        }
-        File& file = files_.emplace_back(File{this, fd, nullptr});
-        static const cookie_io_functions_t io{&File::read, &File::write, &File::seek, &File::close};
-        file.stream = ::fopencookie(&file, "w+", io);
-        if (file.stream == nullptr) {
-            fail(errno, true);
-            ::close(fd);
-            files_.pop_back();
-            return nullptr;
-        }
-        ::setvbuf(file.stream, nullptr, _IOFBF, 64 * 1024);
-        return file.stream;
-    }
-
-    // Closes the files that are still open: those of a workbook given up, whose space is freed
-    // at once rather than when the program ends.
-    void closeAll() noexcept {
-        for (File& file : files_) {
-            if (file.fd >= 0) {
-                std::fclose(file.stream);  // calls File::close
-            }
-        }
-        files_.clear();
-    }
-
-    // Whether `stream` is one of these files, still open.
-    bool holds(const FILE* stream) const noexcept {
-        return std::any_of(files_.begin(), files_.end(),
-                           [&](const File& f) { return f.stream == stream && f.fd >= 0; });
-    }
-
-  private:
-    struct File {
-        TempFiles* owner;
-        int fd;
-        FILE* stream;
-
-        static ssize_t read(void* cookie, char* buffer, size_t size) {
-            auto* f = static_cast<File*>(cookie);
-            ssize_t n;
-            do {
-                n = ::read(f->fd, buffer, size);
-            } while (n < 0 && errno == EINTR);
-            if (n < 0) {
-                f->owner->fail(errno, false);
-            }
-            return n;
-        }
-        static ssize_t write(void* cookie, const char* buffer, size_t size) {
-            auto* f = static_cast<File*>(cookie);
-            for (size_t done = 0; done < size;) {
-                const ssize_t n = ::write(f->fd, buffer + done, size - done);
-                if (n < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (n <= 0) {
-                    f->owner->fail(n < 0 ? errno : ENOSPC, false);
-                    return -1;
-                }
-                done += static_cast<size_t>(n);
-            }
-            return static_cast<ssize_t>(size);
-        }
-        static int seek(void* cookie, off64_t* offset, int whence) {
-            auto* f = static_cast<File*>(cookie);
-            const off64_t at = ::lseek64(f->fd, *offset, whence);
-            if (at < 0) {
-                return -1;
-            }
-            *offset = at;
-            return 0;
-        }
-        static int close(void* cookie) {
-            auto* f = static_cast<File*>(cookie);
-            const int saved = errno;  // the library may report an errno after closing a part
-            ::close(std::exchange(f->fd, -1));
-            errno = saved;
-            return 0;
-        }
-    };
-
-    int makeFile() const {
-        int fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-        if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) {
-            return fd;
-        }
-        std::string name = folder_ + "/.zk-workbook-XXXXXX";
-        fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd >= 0) {
-            ::unlink(name.c_str());
-        }
-        return fd;
-    }
-
-    void fail(int err, bool creating) noexcept {
-        if (failure_ == 0) {
-            failure_ = err != 0 ? err : EIO;
-            failedToCreate_ = creating;
-        }
-    }
-
-    std::string folder_;
-    std::list<File> files_;  // a list: each File's address is its stream's cookie
-    int failure_ = 0;
-    bool failedToCreate_ = false;
-};
+// The temporary files of one workbook, in its folder, as the library's streams.
+using TempFiles = platform::TemporaryStreams;
 
 // The temporary files of the workbook being written on this thread.
 thread_local TempFiles* tTempFiles = nullptr;
@@ -230,131 +101,6 @@ FILE* libraryTempFile(char* /*tmpdir*/) {
         return nullptr;
     }
     return tTempFiles->open();
-}
-
-// What the library prints goes here, and no further.
-ssize_t dropMessage(void*, const char*, size_t size) {
-    return static_cast<ssize_t>(size);
-}
-FILE* gLibraryMessages = ::fopencookie(nullptr, "w", {nullptr, &dropMessage, nullptr, nullptr});
-
-// The entry of the loaded library's import table through which its code reaches `symbol`,
-// found by the library's relocations and accepted only if it holds `current` (where the symbol
-// was bound); null if there is none.
-void** importEntry(void* library, const char* symbol, const void* current) {
-    link_map* map = nullptr;
-    if (::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) {
-        return nullptr;
-    }
-    const ElfW(Addr) base = map->l_addr;
-    // The dynamic section's addresses, relocated by the loader on most systems, else not.
-    const auto at = [&](ElfW(Addr) address) { return address < base ? address + base : address; };
-    const ElfW(Sym)* symbols = nullptr;
-    const char* names = nullptr;
-    const ElfW(Rela) * tables[2] = {nullptr, nullptr};
-    std::size_t sizes[2] = {0, 0};
-    bool pltRela = false;
-    for (const ElfW(Dyn)* d = map->l_ld; d->d_tag != DT_NULL; ++d) {
-        switch (d->d_tag) {
-            case DT_SYMTAB:
-                symbols = reinterpret_cast<const ElfW(Sym)*>(at(d->d_un.d_ptr));
-                break;
-            case DT_STRTAB:
-                names = reinterpret_cast<const char*>(at(d->d_un.d_ptr));
-                break;
-            case DT_RELA:
-                tables[0] = reinterpret_cast<const ElfW(Rela)*>(at(d->d_un.d_ptr));
-                break;
-            case DT_RELASZ:
-                sizes[0] = d->d_un.d_val;
-                break;
-            case DT_JMPREL:
-                tables[1] = reinterpret_cast<const ElfW(Rela)*>(at(d->d_un.d_ptr));
-                break;
-            case DT_PLTRELSZ:
-                sizes[1] = d->d_un.d_val;
-                break;
-            case DT_PLTREL:
-                pltRela = d->d_un.d_val == DT_RELA;
-                break;
-            default:
-                break;
-        }
-    }
-    if (symbols == nullptr || names == nullptr) {
-        return nullptr;
-    }
-    for (int t = 0; t < 2; ++t) {
-        if (tables[t] == nullptr || (t == 1 && !pltRela)) {
-            continue;
-        }
-        for (std::size_t i = 0; i < sizes[t] / sizeof(ElfW(Rela)); ++i) {
-            const ElfW(Rela)& r = tables[t][i];
-            const auto index =
-                __SIZEOF_POINTER__ == 8 ? ELF64_R_SYM(r.r_info) : ELF32_R_SYM(r.r_info);
-            if (index == 0 || std::strcmp(names + symbols[index].st_name, symbol) != 0) {
-                continue;
-            }
-            auto* entry = reinterpret_cast<void**>(base + r.r_offset);
-            if (*entry == current) {
-                return entry;
-            }
-        }
-    }
-    return nullptr;
-}
-
-// Whether `address` lies in the part of the library that the loader makes read-only once it has
-// relocated it (RELRO).
-bool readOnlyAfterLoading(const link_map* map, const void* address) {
-    struct Search {
-        const link_map* map;
-        std::uintptr_t address;
-        bool found;
-    } search{map, reinterpret_cast<std::uintptr_t>(address), false};
-    ::dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) {
-            auto* s = static_cast<Search*>(data);
-            if (info->dlpi_addr != s->map->l_addr ||
-                std::strcmp(info->dlpi_name, s->map->l_name) != 0) {
-                return 0;
-            }
-            const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-            for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-                const ElfW(Phdr)& h = info->dlpi_phdr[i];
-                if (h.p_type == PT_GNU_RELRO) {
-                    const std::uintptr_t start = (info->dlpi_addr + h.p_vaddr) & ~(page - 1);
-                    const std::uintptr_t end =
-                        (info->dlpi_addr + h.p_vaddr + h.p_memsz) & ~(page - 1);
-                    s->found = s->address >= start && s->address < end;
-                }
-            }
-            return 1;
-        },
-        &search);
-    return search.found;
-}
-
-// Points an import-table entry of the library elsewhere. An entry in its read-only part is made
-// writable for the moment of the change.
-bool redirect(void* library, const char* symbol, const void* current, void* to) {
-    link_map* map = nullptr;
-    void** entry = importEntry(library, symbol, current);
-    if (entry == nullptr || ::dlinfo(library, RTLD_DI_LINKMAP, &map) != 0) {
-        return false;
-    }
-    if (!readOnlyAfterLoading(map, entry)) {
-        *entry = to;
-        return true;
-    }
-    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    void* start = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(entry) & ~(page - 1));
-    if (::mprotect(start, page, PROT_READ | PROT_WRITE) != 0) {
-        return false;
-    }
-    *entry = to;
-    ::mprotect(start, page, PROT_READ);
-    return true;
 }
 
 // libxlsxwriter, loaded when the first workbook is written: with it come a zip library and a
@@ -376,15 +122,15 @@ struct Xlsx {
 
 const Xlsx& xlsx(const std::string& name) {
     static const std::optional<Xlsx> api = []() -> std::optional<Xlsx> {
-        void* const library = ::dlopen(ZK_XLSXWRITER_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        if (library == nullptr || gLibraryMessages == nullptr) {
+        void* const library = platform::openLibrary(ZK_XLSXWRITER_LIBRARY);
+        if (library == nullptr) {
             return std::nullopt;
         }
         Xlsx a{};
         bool found = true;
         const auto load = [&](auto& function, const char* symbol) {
             function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-                ::dlsym(library, symbol));
+                platform::symbolOf(library, symbol));
             found = found && function != nullptr;
         };
         load(a.workbook_new_opt, "workbook_new_opt");
@@ -401,9 +147,10 @@ const Xlsx& xlsx(const std::string& name) {
         // Without its temporary files under this program's watch a workbook could be written
         // broken and called whole, so the library is not used then.
         found = found &&
-                redirect(library, "lxw_tmpfile", ::dlsym(library, "lxw_tmpfile"),
-                         reinterpret_cast<void*>(&libraryTempFile)) &&
-                redirect(library, "stderr", &stderr, &gLibraryMessages);
+                platform::redirectImport(library, "lxw_tmpfile",
+                                         platform::symbolOf(library, "lxw_tmpfile"),
+                                         reinterpret_cast<void*>(&libraryTempFile)) &&
+                platform::silenceLibrary(library);
         return found ? std::optional(a) : std::nullopt;
     }();
     if (!api) {
@@ -416,14 +163,13 @@ const Xlsx& xlsx(const std::string& name) {
 }
 
 // Where the temporary files of the workbook `name` go: beside it (beside the file a link names),
-// where the workbook needs the space anyway; into TMPDIR (else /tmp) for a workbook written into
-// a device.
+// where the workbook needs the space anyway; into the system's temporary folder for a workbook
+// written into a device.
 std::string temporaryFolderFor(const std::string& name) {
     namespace fs = std::filesystem;
-    struct stat st {};
-    if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        const char* tmp = std::getenv("TMPDIR");
-        return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    if (const auto st = platform::infoOf(name).info;
+        st && st->kind != platform::FileKind::Regular) {
+        return platform::temporaryFolder();
     }
     std::error_code ec;
     const fs::path resolved = fs::weakly_canonical(fs::path(name), ec);

@@ -47,12 +47,12 @@ std::optional<std::string> defaultOutputPath(std::string_view recordingPath,
     return path + *base + std::string(extension);
 }
 
-std::optional<int> streamDescriptorOf(std::string_view path) noexcept {
+std::optional<SystemHandle> streamDescriptorOf(std::string_view path) noexcept {
     if (path == "/dev/stdout") {
-        return 1;
+        return platform::standardOutput();
     }
     if (path == "/dev/stderr") {
-        return 2;
+        return platform::standardError();
     }
     for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
         if (path.starts_with(prefix)) {
@@ -62,7 +62,7 @@ std::optional<int> streamDescriptorOf(std::string_view path) noexcept {
                 std::from_chars(digits.data(), digits.data() + digits.size(), fd);
             if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty() &&
                 fd >= 0) {
-                return fd;
+                return SystemHandle(fd);
             }
         }
     }

@@ -1,15 +1,11 @@
 #include "zk/engine/recording/byte_source.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
-#include "output/io_retry.hpp"
+#include "platform/platform.hpp"
 #include "zk/engine/error.hpp"
 
 namespace zk {
@@ -30,80 +26,84 @@ FileSource::FileSource(std::string path) : path_(std::move(path)) {
     if (path_.empty()) {
         throw Error(ErrorCode::OpenFailed, "the recording's name is empty", "\"\"");
     }
-    // Without O_NONBLOCK, opening a FIFO waits for a writer, perhaps for ever; a recording is
+    // Opened without waiting: a FIFO would wait for a writer, perhaps for ever; a recording is
     // never one, so it is refused below without waiting.
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd_ < 0) {
-        throw systemError(ErrorCode::OpenFailed, "cannot open the recording", errno, path_);
+    const platform::Opened opened = platform::openForReading(path_);
+    if (opened.error != 0) {
+        throw systemError(ErrorCode::OpenFailed, "cannot open the recording", opened.error, path_);
     }
-    struct stat st {};
-    const bool statted = ::fstat(fd_, &st) == 0;
-    if (!statted || !S_ISREG(st.st_mode)) {
-        const int err = errno;
-        ::close(fd_);
-        fd_ = -1;
-        if (statted && S_ISDIR(st.st_mode)) {
+    file_ = opened.handle;
+    const platform::InfoResult info = platform::infoOf(file_);
+    if (!info.info || info.info->kind != platform::FileKind::Regular) {
+        platform::closeFile(std::exchange(file_, SystemHandle()));
+        if (info.info && info.info->kind == platform::FileKind::Folder) {
             throw systemError(ErrorCode::OpenFailed, "cannot open the recording", EISDIR, path_);
         }
-        if (statted) {
+        if (info.info) {
             // The export reads a recording at any position, and asks its length as it grows.
             throw Error(ErrorCode::OpenFailed,
                         "is not a file but a pipe, a terminal or a device; a recording is read "
                         "from a file",
                         path_);
         }
-        throw systemError(ErrorCode::OpenFailed, "cannot open the recording", err, path_);
+        throw systemError(ErrorCode::OpenFailed, "cannot open the recording", info.error, path_);
     }
-    // Reads of a file never wait anyway; the flag is cleared so that none ever returns EAGAIN.
-    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
-    // The export reads the file once from start to end.
-    ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    platform::prepareSequentialReading(file_);
 }
 
 FileSource::FileSource(FileSource&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+    : file_(std::exchange(other.file_, SystemHandle())), path_(std::move(other.path_)) {}
 
 FileSource& FileSource::operator=(FileSource&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0) {
-            ::close(fd_);
+        if (file_.valid()) {
+            platform::closeFile(file_);
         }
-        fd_ = std::exchange(other.fd_, -1);
+        file_ = std::exchange(other.file_, SystemHandle());
         path_ = std::move(other.path_);
     }
     return *this;
 }
 
 FileSource::~FileSource() {
-    if (fd_ >= 0) {
-        ::close(fd_);
+    if (file_.valid()) {
+        platform::closeFile(file_);
     }
 }
 
 std::uint64_t FileSource::size() {
-    struct stat st {};
-    if (detail::retryIo([&] { return ::fstat(fd_, &st); }) != 0) {
-        throw systemError(ErrorCode::ReadFailed, "cannot read the recording's length", errno,
+    const platform::InfoResult info = platform::infoOf(file_);
+    if (!info.info) {
+        throw systemError(ErrorCode::ReadFailed, "cannot read the recording's length", info.error,
                           path_);
     }
-    return static_cast<std::uint64_t>(st.st_size);
+    return info.info->size;
+}
+
+std::optional<std::time_t> FileSource::modified() const {
+    const platform::InfoResult info = platform::infoOf(file_);
+    return info.info ? std::optional(info.info->modified) : std::nullopt;
+}
+
+std::optional<FileId> FileSource::id() const {
+    const platform::InfoResult info = platform::infoOf(file_);
+    return info.info ? std::optional(info.info->id) : std::nullopt;
 }
 
 std::size_t FileSource::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = detail::retryIo([&] {
-            return ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
-        });
-        if (n < 0) {
-            throw systemError(ErrorCode::ReadFailed, "cannot read the recording", errno, path_,
+        const platform::IoResult r =
+            platform::readAt(file_, offset + done, out + done, count - done);
+        if (r.error != 0) {
+            throw systemError(ErrorCode::ReadFailed, "cannot read the recording", r.error, path_,
                               offset + done);
         }
-        if (n == 0) {
+        if (r.bytes == 0) {
             break;  // end of file
         }
-        done += static_cast<std::size_t>(n);
+        done += r.bytes;
     }
     return done;
 }

@@ -1,11 +1,11 @@
 #include "zk/engine/recording/large_buffer.hpp"
 
-#include <sys/mman.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <utility>
+
+#include "platform/platform.hpp"
 
 namespace zk {
 
@@ -42,21 +42,21 @@ LargeBuffer::LargeBuffer(std::size_t bytes) {
     // Map a huge page more than needed, then trim, so that the buffer starts on a 2 MiB
     // boundary: only whole aligned 2 MiB pieces can become huge pages.
     const std::size_t mapped = size_ + kHugePage;
-    void* p = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) {
+    void* p = platform::mapMemory(mapped);
+    if (p == nullptr) {
         throw std::bad_alloc();
     }
     const auto start = reinterpret_cast<std::uintptr_t>(p);
     const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
     if (aligned > start) {
-        ::munmap(p, aligned - start);
+        platform::unmapMemory(p, aligned - start);
     }
     const std::uintptr_t end = start + mapped;
     if (end > aligned + size_) {
-        ::munmap(reinterpret_cast<void*>(aligned + size_), end - (aligned + size_));
+        platform::unmapMemory(reinterpret_cast<void*>(aligned + size_), end - (aligned + size_));
     }
     data_ = reinterpret_cast<char*>(aligned);
-    ::madvise(data_, size_, MADV_HUGEPAGE);  // advice only: fine if refused
+    platform::adviseHugePages(data_, size_);  // advice only: fine if refused
 }
 
 namespace {
@@ -68,7 +68,7 @@ void release(char* data, std::size_t size) noexcept {
     if constexpr (kPlainAllocation) {
         std::free(data);
     } else {
-        ::munmap(data, size);
+        platform::unmapMemory(data, size);
     }
 }
 

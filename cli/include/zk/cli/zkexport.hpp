@@ -25,8 +25,8 @@ struct Console {
     std::ostream& err;  ///< messages "zkexport: PATH: message" and the progress display
     /// Where "-o -" writes the CSV; "-o -" fails when it is null.
     ByteSink* csvOut = nullptr;
-    /// The descriptor behind csvOut, to refuse appending a recording to itself; -1 if none.
-    int csvOutFd = -1;
+    /// The stream behind csvOut, to refuse appending a recording to itself; none if unknown.
+    SystemHandle csvOutHandle = {};
     /// Whether `err` is a terminal: the progress display and the summary lines need one.
     bool errIsTerminal = false;
     /// Set (to SIGINT or SIGTERM) when the run should stop: the export under way is cancelled,
@@ -44,9 +44,5 @@ int runZkExport(std::span<const std::string> args, Console& console);
 
 /// The text of --help.
 std::string helpText();
-
-/// Makes SIGINT and SIGTERM store their number in `stopSignal` instead of ending the process,
-/// so that an export can stop cleanly; a second such signal ends the process at once.
-void installStopHandlers(std::atomic<int>& stopSignal);
 
 }  // namespace zk::cli

@@ -50,17 +50,10 @@ bool Load_Config(ExportSettings& settings, const std::filesystem::path& file);
 bool Save_Config(const ExportSettings& settings, const std::filesystem::path& file,
                  std::string* why = nullptr);
 
-/// Replaces `file` with `text` the safe way: the folder is made when missing, the text goes to a
-/// new file of an unguessable name beside it (createExclusively), reaches the disk, and is then
-/// renamed onto `file` (a link at `file` is replaced, not followed). Returns false with the cause
-/// in `why` (when given); an earlier file is then as it was.
+/// Replaces `file` with `text` the safe way, as an OutputFile does (a link at `file` is
+/// followed, its target replaced keeping its permissions); the folder is made when missing.
+/// Returns false with the cause in `why` (when given); an earlier file is then as it was.
 bool replaceFileSafely(const std::filesystem::path& file, const std::string& text,
                        std::string* why = nullptr);
-
-/// Creates a new file in `dir` named `prefix` and a random suffix, exclusively and never
-/// through a symbolic link; `fd` is then open for writing. Nothing when it can't be created
-/// (errno says why).
-std::optional<std::filesystem::path> createExclusively(const std::filesystem::path& dir,
-                                                       const std::string& prefix, int& fd);
 
 }  // namespace zk

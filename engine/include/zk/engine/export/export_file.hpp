@@ -19,8 +19,8 @@ struct OutputTarget {
     OutputFile::Existing existing = OutputFile::Existing::Refuse;
     /// Write into this sink instead of creating `path` (zkexport's "-o -"). Not owned.
     ByteSink* stream = nullptr;
-    /// The descriptor behind `stream`, for the check that it is not a recording; -1 if none.
-    int streamFd = -1;
+    /// The open file behind `stream`, for the check that it is not a recording; none if unknown.
+    SystemHandle streamHandle = {};
     /// Set (by a signal handler) when the export should stop: also ends the wait for a pipe's
     /// reader or for a stalled one. May be null.
     const std::atomic<int>* stop = nullptr;

@@ -2,7 +2,10 @@
 
 #include <atomic>
 #include <cstddef>
+#include <optional>
 #include <string>
+
+#include "zk/engine/platform.hpp"
 
 namespace zk {
 
@@ -47,7 +50,7 @@ class NullSink final : public ByteSink {
     std::string name_ = "(nowhere)";
 };
 
-/// Writes to a file descriptor that someone else owns (standard output, an open file).
+/// Writes to an open file or stream that someone else owns (standard output, an open file).
 /// Short writes are continued, interrupted ones repeated; a failing write is tried again a few
 /// times before Error(WriteFailed) is thrown.
 ///
@@ -57,8 +60,8 @@ class NullSink final : public ByteSink {
 /// blocks.
 class FdSink final : public ByteSink {
   public:
-    FdSink(int fd, std::string name, const std::atomic<int>* stop = nullptr)
-        : fd_(fd), name_(std::move(name)), stop_(stop) {}
+    FdSink(SystemHandle handle, std::string name, const std::atomic<int>* stop = nullptr)
+        : handle_(handle), name_(std::move(name)), stop_(stop) {}
 
     void write(const char* data, std::size_t count) override;
     const std::string& name() const override { return name_; }
@@ -69,12 +72,11 @@ class FdSink final : public ByteSink {
 
   private:
     bool stopped() const noexcept { return stop_ != nullptr && stop_->load() != 0; }
-    std::size_t waitForRoom(std::size_t count);
 
-    int fd_;
+    SystemHandle handle_;
     std::string name_;
     const std::atomic<int>* stop_;
-    int kind_ = -1;  // unknown; then 0: a regular file, 1: a pipe, 2: anything else
+    std::optional<platform::StreamKind> kind_;  // found on the first write
     std::string what_ = "the CSV file";
 };
 

@@ -38,7 +38,7 @@ class OutputFile {
     const std::string& path() const noexcept { return path_; }
 
     /// A path that opens the file being written, for a library that writes a file by its path
-    /// (libxlsxwriter): the temporary file's descriptor under /proc/self/fd, or its name.
+    /// (libxlsxwriter): a name of the open temporary file that the system gives, or its name.
     /// What the library writes there is put in place by commit() like anything written to the
     /// sink; it must have closed the file by then.
     std::string reopenPath() const;
@@ -57,8 +57,8 @@ class OutputFile {
     std::string target_;    // where the file ends up (symbolic links resolved)
     std::string tempPath_;  // the named temporary file, if one is used
     Existing existing_;
-    int fd_ = -1;
-    bool unnamed_ = false;  // fd_ is an unnamed file in the target's folder
+    SystemHandle file_;
+    bool unnamed_ = false;  // file_ is an unnamed file in the target's folder
     bool done_ = false;
     int tempSlot_ = -1;  // where the named temporary file is registered for removeTemporaryFiles
     FdSink sink_;

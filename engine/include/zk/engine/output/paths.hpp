@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "zk/engine/platform.hpp"
+
 namespace zk {
 
 /// The file name of `path`: what follows its last "/" (all of it when it has none).
@@ -29,9 +31,10 @@ std::optional<std::string> defaultOutputPath(std::string_view recordingPath,
 /// U+10FFFF).
 bool isUtf8(std::string_view text) noexcept;
 
-/// The descriptor that a stream's name stands for: 1 for "/dev/stdout", 2 for "/dev/stderr",
-/// N for "/dev/fd/N" and "/proc/self/fd/N"; nothing for any other path. An output of such a
+/// The open stream that a stream's name stands for: standard output for "/dev/stdout", standard
+/// error for "/dev/stderr", descriptor N for "/dev/fd/N" and "/proc/self/fd/N"; nothing for any
+/// other path. An output of such a
 /// name is written into the open stream, never replaced by a new file.
-std::optional<int> streamDescriptorOf(std::string_view path) noexcept;
+std::optional<SystemHandle> streamDescriptorOf(std::string_view path) noexcept;
 
 }  // namespace zk

@@ -2,8 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <span>
 #include <string>
+
+#include "zk/engine/platform.hpp"
 
 namespace zk {
 
@@ -58,11 +62,15 @@ class FileSource final : public ByteSource {
     std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count) override;
     const std::string& name() const override { return path_; }
 
-    /// The open file descriptor (for identity checks such as "is the output the recording?").
-    int fd() const noexcept { return fd_; }
+    /// When the file was last changed, if the system says.
+    std::optional<std::time_t> modified() const;
+
+    /// The file's identity (for checks such as "is the output the recording?"), if the system
+    /// says.
+    std::optional<FileId> id() const;
 
   private:
-    int fd_ = -1;
+    SystemHandle file_;
     std::string path_;
 };
 

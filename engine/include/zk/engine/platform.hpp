@@ -1,0 +1,102 @@
+#pragma once
+
+// What the front ends and the settings need of the operating system: what a path is and which
+// file it names, whether a file may be written or made, the standard streams, whether one is a
+// terminal, and stopping on an interrupt. The engine's own platform/posix.cpp does it all; the
+// rest of what the engine asks of the system stays behind engine/src/platform/platform.hpp.
+
+#include <atomic>
+#include <compare>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace zk {
+
+/// An open file or stream of the operating system, as a plain value: it owns nothing, and
+/// whoever opened it closes it.
+class SystemHandle {
+  public:
+    constexpr SystemHandle() noexcept = default;
+    constexpr explicit SystemHandle(std::intptr_t native) noexcept : native_(native) {}
+
+    constexpr bool valid() const noexcept { return native_ >= 0; }
+    constexpr std::intptr_t native() const noexcept { return native_; }
+    friend constexpr bool operator==(SystemHandle, SystemHandle) noexcept = default;
+
+  private:
+    std::intptr_t native_ = -1;
+};
+
+/// The identity of a file: two names (or a name and an open file) are the same file exactly
+/// when their identities are equal.
+struct FileId {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    friend constexpr auto operator<=>(const FileId&, const FileId&) noexcept = default;
+};
+
+namespace platform {
+
+enum class FileKind { Regular, Folder, Link, Pipe, Socket, NullDevice, Device };
+
+/// What the system knows of a file. `id` is its identity: two names (or a name and an open
+/// file) are the same file exactly when their ids are equal.
+struct FileInfo {
+    FileKind kind = FileKind::Regular;
+    std::uint64_t size = 0;
+    std::time_t modified = 0;
+    std::uint32_t permissions = 0;  // the rwx bits and their companions, for a copy's
+    FileId id;
+};
+
+struct InfoResult {
+    std::optional<FileInfo> info;
+    int error = 0;  // why `info` is missing
+};
+
+enum class Links { Follow, DontFollow };
+
+InfoResult infoOf(const std::string& path, Links links = Links::Follow) noexcept;
+InfoResult infoOf(SystemHandle handle) noexcept;
+
+/// The identity of the file at `path` (links followed); nothing when there is none.
+std::optional<FileId> fileIdOf(const std::string& path) noexcept;
+
+/// Why the file at `path` may not be written (the system's error number), or 0.
+int writeRefusal(const std::string& path) noexcept;
+
+/// Whether a new file can be made in `folder`: tried with a file that has no name where the
+/// system has those, else with a new one named `probePrefix` and a random suffix (never one
+/// that exists, never through a link), removed again.
+bool canCreateFileIn(const std::string& folder, const std::string& probePrefix);
+
+/// What an open stream writes into, as far as waiting for room goes.
+enum class StreamKind { Regular, Pipe, Other };
+
+SystemHandle standardOutput() noexcept;
+SystemHandle standardError() noexcept;
+
+/// Whether `handle` names an open file or stream.
+bool isOpen(SystemHandle handle) noexcept;
+
+/// Whether `handle` is a terminal (where a progress display belongs).
+bool isTerminal(SystemHandle handle) noexcept;
+
+/// Gives each closed standard stream the null device, so that no file opened later takes its
+/// place and is written as if it were standard output.
+void fillClosedStandardStreams() noexcept;
+
+/// Makes an interrupt (Ctrl-C) or a termination request store its number in `flag` instead of
+/// ending the process, so that an export can stop cleanly; a second one ends the process at
+/// once, after removing the hidden files of the outputs under way. Waits for a pipe's reader
+/// end with the first.
+void installStopHandlers(std::atomic<int>& flag);
+
+/// What a number stored by the stop handlers stands for.
+enum class StopRequest { Interrupt, Termination, Other };
+StopRequest stopRequestOf(int number) noexcept;
+
+}  // namespace platform
+}  // namespace zk
