@@ -207,10 +207,11 @@ TEST(RowSource, RowsAreTheCsvLinesOnRandomRecordings) {
                 randomRecording(random, period == 1 ? 70000 : 20000, variant == 0 ? -200 : 0);
             MemorySource source(bytes);
             const std::string rows = rowSourceCsv(source, o);
-            EXPECT_EQ(rows, test::modelCsv(bytes, o))
-                << "period " << period << " variant " << variant;
-            EXPECT_EQ(rows, csvOf(bytes, o, 1));
-            EXPECT_EQ(rows, csvOf(bytes, o, 2));
+            const std::string where =
+                "period " + std::to_string(period) + " variant " + std::to_string(variant) + ": ";
+            EXPECT_EQ(test::firstDifference(rows, test::modelCsv(bytes, o).value()), "") << where;
+            EXPECT_EQ(test::firstDifference(rows, csvOf(bytes, o, 1)), "") << where;
+            EXPECT_EQ(test::firstDifference(rows, csvOf(bytes, o, 2)), "") << where;
         }
     }
 }

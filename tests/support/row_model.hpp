@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "zk/engine/export/export_options.hpp"
@@ -76,6 +77,25 @@ inline std::optional<std::string> modelCsv(std::span<const unsigned char> record
     }
     endRow();
     return out;
+}
+
+/// Where two CSV texts part: the first line that differs, as "line N: A | B", or empty when
+/// they are the same. A failing comparison of whole exports says this much rather than
+/// printing, or diffing, tens of thousands of lines.
+inline std::string firstDifference(std::string_view a, std::string_view b) {
+    std::size_t line = 1, at = 0;
+    while (at < a.size() && at < b.size() && a[at] == b[at]) {
+        line += a[at++] == '\n';
+    }
+    if (at == a.size() && at == b.size()) {
+        return {};
+    }
+    const auto lineAt = [&](std::string_view text) {
+        const std::size_t start = text.rfind('\n', at == 0 ? 0 : at - 1);
+        const std::size_t from = start == std::string_view::npos || at == 0 ? 0 : start + 1;
+        return std::string(text.substr(from, text.find('\n', from) - from));
+    };
+    return "line " + std::to_string(line) + ": " + lineAt(a) + " | " + lineAt(b);
 }
 
 }  // namespace zk::test
