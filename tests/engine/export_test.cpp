@@ -5,6 +5,7 @@
 #include <random>
 #include <thread>
 
+#include "row_model.hpp"
 #include "test_recording.hpp"
 #include "zk/engine/recording/recording.hpp"
 #include "zk/engine/recording/row.hpp"
@@ -16,51 +17,6 @@ using test::recordingBytes;
 using test::settingsWith;
 
 constexpr std::size_t kChunk = 32 * 1024;  // records per chunk of the export
-
-// A deliberately plain model of the export, record by record with a string for the held row,
-// to check the fast export against. Nothing when the export must fail (a period out of range,
-// a schedule passing 2^31 - 1 ms).
-std::optional<std::string> referenceExport(std::string_view recording, const ExportOptions& s,
-                                           std::string_view heading) {
-    const std::int64_t step = s.UpdatePeriod * 20;
-    if (step < INT16_MIN || step > INT16_MAX) {
-        return std::nullopt;
-    }
-    std::string out, line;
-    if (s.IncludeHeaders) {
-        out += heading.empty() ? "" : std::string(heading) + "\r\n";
-        const std::pair<bool, const char*> columns[] = {{s.IncludeTime, ",Time(msec)"},
-                                                        {s.IncludeData, ",Data(16 bit)"},
-                                                        {s.IncludeBaseline, ",Baseline"},
-                                                        {s.IncludeResistance, ",Resistance(kOhm)"},
-                                                        {s.IncludeTags, ",Tag Number"}};
-        for (const auto& [on, name] : columns) {
-            line += on ? name : "";
-        }
-        out += line.substr(line.empty() ? 0 : 1) + "\r\r\n";
-        line.clear();
-    }
-    std::int64_t next = 0;  // wider than the schedule, to see it pass its limit
-    std::int32_t tag = -1;  // the tag that goes with the held row; -1 for none
-    for (std::size_t at = 0; at + kRecordSize <= recording.size(); at += kRecordSize) {
-        const auto r = SampleRecord::decode(reinterpret_cast<const unsigned char*>(&recording[at]));
-        if (isExportType(r.RecordType) && r.TimeMs >= next) {
-            line += tag >= 0 ? Format_Number_Field(tag) : "";
-            out += line.empty() ? "" : line + "\r\n";
-            Assemble_Record(line, s, static_cast<std::int32_t>(next), r.RawValue);
-            tag = -1;
-            next += step;
-        }
-        if (isExportType(r.RecordType) && r.hasTag() && s.IncludeTags) {
-            tag = r.tagNumber();
-        }
-        if (next > INT32_MAX || next < INT32_MIN) {
-            return std::nullopt;
-        }
-    }
-    line += tag >= 0 ? Format_Number_Field(tag) : "";
-    return out + (line.empty() ? "" : line + "\r\n");
-}
 
 // With `lanes`, the chunks are shared among that many threads; otherwise the export chooses.
 std::pair<std::string, ExportResult> exportBytes(const std::string& bytes, const ExportOptions& s,
@@ -162,10 +118,12 @@ TEST(Export, MatchesThePlainModelOnRandomRecordingsWithOneToThreeThreads) {
         }
         const std::string bytes = recordingBytes(recs) + std::string(random() % 20, 'P');
         const std::int16_t periods[] = {1, 10, 50, 250, 3, 0, -2};
-        const auto s = settingsWith(random() % 2, random() % 2, random() % 2, random() % 2,
-                                    random() % 2, periods[random() % 7], random() % 4 != 0);
+        auto s = settingsWith(random() % 2, random() % 2, random() % 2, random() % 2, random() % 2,
+                              periods[random() % 7], random() % 4 != 0);
+        s.IncludeSeconds = random() % 4 == 0;
+        s.IncludeConductance = random() % 3 == 0;
         const std::string heading = random() % 2 ? quoteHeading("Trial \"7\"") : "";
-        const auto expected = referenceExport(bytes, s, heading);
+        const auto expected = test::modelCsv(test::bytesOf(bytes), test::withHeading(s, heading));
         ASSERT_TRUE(expected.has_value());
         for (const unsigned lanes : {1U, 2U, 3U}) {
             const auto [text, result] = exportBytes(bytes, s, heading, lanes);

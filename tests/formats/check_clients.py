@@ -25,7 +25,7 @@ import subprocess
 import sys
 
 ALL = "time,seconds,data,baseline,resistance,conductance,tags"
-# The EDF+/BDF+ signals' physical ranges, as README.md states them.
+# The EDF+/BDF+ signals' physical ranges, as docs/formats.md and the man page state them.
 RANGES = {
     "edf": {"Data": (0, 65535), "Baseline": (0.5, 6.5), "Resistance": (-10, 6500),
             "Conductance": (0, 100)},
