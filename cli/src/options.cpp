@@ -94,8 +94,7 @@ std::optional<int> parsePeriod(std::string_view text) {
     }
     int value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 1 ||
-        value > kMaxUpdatePeriod) {
+    if (ec != std::errc() || end != text.data() + text.size() || !isChoosablePeriod(value)) {
         return std::nullopt;
     }
     return value;

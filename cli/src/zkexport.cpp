@@ -586,9 +586,9 @@ class Run {
             return Outcome::Failed;
         }
         if (!o_.quiet) {
-            // One record every 20 ms.
             console_.out << source.name() << ": OK (" << result.recordsRead << " records, "
-                         << formatDuration(result.recordsRead / 50) << " of recording)\n";
+                         << formatDuration(recordedSeconds(result.recordsRead))
+                         << " of recording)\n";
         }
         return Outcome::Done;
     }

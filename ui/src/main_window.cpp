@@ -203,16 +203,6 @@ std::string exportSummary(const ExportResult& result, OutputFormat format,
     return text + ".";
 }
 
-std::string rateCaption(int UpdatePeriod) {
-    for (const RateOption& rate : kRateOptions) {
-        if (rate.UpdatePeriod == UpdatePeriod) {
-            return rate.caption;
-        }
-    }
-    return "one row every " + std::to_string(UpdatePeriod) + " samples (" +
-           std::to_string(UpdatePeriod * 20) + " ms)";
-}
-
 void MainWindow::Form_Load() {
     const SizeTwips screen = toolkit_.screenSize();
     const SizeTwips window = toolkit_.windowSize();
@@ -225,8 +215,9 @@ void MainWindow::Form_Load() {
         saveSettings();
     }
     std::int16_t& period = session_.Settings.UpdatePeriod;
-    if (period < 1 || period > kMaxUpdatePeriod) {
-        period = 1;  // damaged: no export could use it, and 0 or less would write wrong times
+    if (!isChoosablePeriod(period)) {
+        period = kDefaultUpdatePeriod;  // damaged: no export could use it, and 0 or less would
+                                        // write wrong times
     }
     Restore_Settings();
     choicesPath_ = exportChoicesPath();

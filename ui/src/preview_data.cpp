@@ -15,7 +15,7 @@ namespace zk::ui {
 
 namespace {
 
-constexpr double kNominalStepMs = 20.0;
+constexpr double kNominalStepMs = kSampleIntervalMs;
 
 SampleRange scan(const std::uint16_t* v, std::size_t first, std::size_t last) noexcept {
     SampleRange r;
@@ -197,7 +197,7 @@ std::vector<SampleRange> PreviewData::columns(double x0, double x1, int count) c
 
 RowSchedule::RowSchedule(const PreviewData& data, int updatePeriod)
     : period_(updatePeriod),
-      step_(rowStepMs(updatePeriod).value_or(20)),
+      step_(rowStepMsOrDefault(updatePeriod)),
       size_(data.size()),
       bits_((data.size() + 63) / 64),
       ranks_(bits_.size() + 1) {

@@ -165,7 +165,7 @@ void writeBids(ByteSource& source, const BidsOutputs& outputs, const ExportOptio
          "n/a where the resistance is zero or negative"},
     };
     ordered_json sidecar;
-    sidecar["SamplingFrequency"] = 50.0 / options.UpdatePeriod;
+    sidecar["SamplingFrequency"] = rowsPerSecond(options.UpdatePeriod);
     sidecar["StartTime"] = 0;
     sidecar["Columns"] = ordered_json::array();
     for (const ColumnInfo& c : kValueColumns) {

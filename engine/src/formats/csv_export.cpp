@@ -23,9 +23,8 @@ namespace zk {
 
 namespace {
 
-// The recording is scanned in chunks of this many records. Each chunk is read, formatted and
+// The recording is scanned in chunks of kChunkRecords records. Each chunk is read, formatted and
 // written by the lane (thread) that claims it.
-constexpr std::size_t kChunkRecords = 32 * 1024;  // 640 KiB of recording
 // Each due record ends the row before it (a tag text of at most 6 characters and the line end)
 // and writes its own row.
 constexpr std::size_t kMaxTagText = 6;

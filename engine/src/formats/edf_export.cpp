@@ -287,7 +287,7 @@ void writeEdf(ByteSource& source, ByteSink& sink, const std::string& name,
     // Data records of whole rows, ten seconds long for the periods that divide 500 (as 1, 10,
     // 50 and 250 do), else as many rows as fit in ten seconds, at least one: few enough records
     // that their annotations cost little, short enough for a viewer to page through.
-    const int stepMs = options.UpdatePeriod * 20;
+    const int stepMs = options.UpdatePeriod * kSampleIntervalMs;
     const int perRecord = std::max(1, kRecordMs / stepMs);
 
     // A range's file starts at its first row: the start moves forward by as much, and the

@@ -561,21 +561,6 @@ std::string sheetName(std::size_t index) {
     return index == 0 ? "Data" : "Data " + std::to_string(index + 1);
 }
 
-std::string rateText(int period) {
-    switch (period) {
-        case 1:
-            return "50 rows a second";
-        case 10:
-            return "5 rows a second";
-        case 50:
-            return "1 row a second";
-        case 250:
-            return "1 row every 5 seconds";
-        default:
-            return "1 row every " + std::to_string(period) + " samples of 20 ms";
-    }
-}
-
 }  // namespace
 
 void writeWorkbook(ByteSource& source, const std::string& path, const std::string& name,
@@ -746,14 +731,14 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
     }
     line("Recording", facts.path);
     line("Records", result.recordsRead);
-    line("Duration (sec)", static_cast<double>(result.recordsRead) / 50.0);
+    line("Duration (sec)", static_cast<double>(result.recordsRead) / kSamplesPerSecond);
     book.text(info, r, 0, "Start");
     book.dateTime(info, r++, 1, facts.start);
     line("Start estimated",
          facts.estimated ? "yes: the file's time less the duration" : "no: as given");
-    line("Rate", rateText(options.UpdatePeriod));
+    line("Rate", rateInWords(options.UpdatePeriod));
     if (options.UpdatePeriod > 0) {
-        line("Rows per second", 50.0 / options.UpdatePeriod);
+        line("Rows per second", rowsPerSecond(options.UpdatePeriod));
     }
     line("Columns", columns.empty() ? std::string("none") : columns);
     line("Rows", result.rowsWritten);

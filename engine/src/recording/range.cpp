@@ -158,7 +158,7 @@ Result<RowRange> resolveRange(ByteSource& source, const ExportOptions& options,
         }
         range.toMs = *t;
     }
-    const std::int64_t step = options.UpdatePeriod * 20;
+    const std::int64_t step = options.UpdatePeriod * kSampleIntervalMs;
     const std::int64_t end = static_cast<std::int64_t>(rows) * step;  // after the last row
     ExportOptions ranged = options;
     ranged.range = range;

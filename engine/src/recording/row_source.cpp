@@ -11,7 +11,6 @@ namespace zk {
 
 namespace {
 
-constexpr std::size_t kChunkRecords = 32 * 1024;
 constexpr std::uint64_t kReportEvery = 64 * 1024;
 
 // The row source's side of the row rule: rows and tags go into the block as they come. The

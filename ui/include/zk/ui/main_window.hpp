@@ -23,12 +23,14 @@ struct RateOption {
     const char* caption;
 };
 
+/// The offered rates (kRates), one option each.
 inline constexpr std::array<RateOption, 4> kRateOptions{{
-    {Control::Option1, 1, "50 per sec"},
-    {Control::Option2, 10, "5 per sec"},
-    {Control::Option3, 50, "1 sec"},
-    {Control::Option4, 250, "5 sec"},
+    {Control::Option1, kRates[0].UpdatePeriod, kRates[0].caption},
+    {Control::Option2, kRates[1].UpdatePeriod, kRates[1].caption},
+    {Control::Option3, kRates[2].UpdatePeriod, kRates[2].caption},
+    {Control::Option4, kRates[3].UpdatePeriod, kRates[3].caption},
 }};
+static_assert(kRates.size() == kRateOptions.size());
 
 /// A file type of the save dialog: the format it writes and its "description|pattern" (an
 /// empty pattern: a folder). In the order the dialog offers them; the first is the default.
@@ -84,8 +86,8 @@ std::string exportSummary(const ExportResult& result, OutputFormat format, const
 std::string formatCount(std::uint64_t count);
 
 /// The caption of the rate option of an UpdatePeriod, or, for a period no option offers,
-/// "one row every N samples (M ms)".
-std::string rateCaption(int UpdatePeriod);
+/// "one row every N samples (M ms)": the engine's, which the report uses too.
+using zk::rateCaption;
 
 /// The main window's logic: the ConverterSession it owns and the handlers of its controls,
 /// written against Toolkit so that they run without a toolkit. One instance lives from the

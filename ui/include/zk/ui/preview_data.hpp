@@ -59,7 +59,7 @@ class PreviewData {
     enum class TimeAxis { TimeStamps, SampleCount };
 
     /// Records per read, and the number of entries of one level that make one of the next.
-    static constexpr std::size_t kBlockRecords = 64 * 1024;
+    static constexpr std::size_t kBlockRecords = kChunkRecords;
     static constexpr std::size_t kFanOut = 8;
 
     /// Told how many bytes are read out of the recording's length; return false to stop.
