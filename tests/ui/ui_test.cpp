@@ -72,7 +72,7 @@ class FakeToolkit : public zk::ui::Toolkit {
     bool confirmReplace = false, framesEnabledMeanwhile = false;
     // Cancel is clicked at this progress report (1 = the first); `duringExport` runs at the
     // first report, as a close request or a click that arrives while the export runs.
-    int cancelAtReport = 0, progressReports = 0;
+    int cancelAtReport = 0, progressReports = 0, jobsRun = 0;
     std::function<void()> duringExport;
     std::shared_ptr<const zk::ui::PreviewData> preview;
     std::shared_ptr<const zk::ui::RowSchedule> previewRows;
@@ -135,6 +135,7 @@ class FakeToolkit : public zk::ui::Toolkit {
     }
     zk::ExportResult runWithProgress(const std::string&, const zk::ui::ExportJob& job) override {
         framesEnabledMeanwhile |= enabled[Control::Frame1] || enabled[Control::Frame2];
+        ++jobsRun;
         return job([this](std::uint64_t, std::uint64_t) {
             if (++progressReports == 1 && duringExport) {
                 duringExport();
@@ -399,6 +400,7 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
         int cancelAtReport;               // 0: never
         bool done;                        // Idle with the CSV in place; else Loaded again
         std::string message, status;      // pieces of the failure message and of the status line
+        bool noValues = false;            // Data unchecked: refused before the export starts
     } cases[] = {
         {"dialog cancelled", std::nullopt, 0, false, "", ""},
         {"existing file replaced", outPath, 0, true, "", "300 rows written to " + outPath},
@@ -407,7 +409,10 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
          "cannot create the output file: No such file or directory", "Export failed"},
         {"disk full", full, 0, false, "cannot write the CSV file: No space left on device",
          "Export failed"},
-        {"the recording itself", rec / "run1.zkd", 0, false, "is the recording", "Export failed"}};
+        {"the recording itself", rec / "run1.zkd", 0, false, "is the recording", "Export failed"},
+        {"no value for EDF+", out / "run1.edf", 0, false,
+         "edf needs a column of values: data, baseline, resistance or conductance", "Export failed",
+         true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         writeFile(outPath, "earlier");
@@ -418,7 +423,12 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
         tk.logic.txtHeading_Change();
         tk.saveAnswers.push_back(c.path);
         tk.cancelAtReport = c.cancelAtReport;
+        if (c.noValues) {
+            tk.checks[Control::chkData] = CheckValue::Unchecked;
+            tk.logic.chkData_Click();
+        }
         tk.logic.cmdExport_Click();
+        EXPECT_EQ(tk.jobsRun, c.path && !c.noValues ? 1 : 0);
 
         EXPECT_EQ(tk.saveNames, Names{"/csv/run1.csv"});
         EXPECT_TRUE(tk.confirmReplace && !tk.framesEnabledMeanwhile && !tk.logic.exporting());

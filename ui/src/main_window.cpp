@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "zk/engine/export/export_file.hpp"
+#include "zk/engine/export/validate.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/output/paths.hpp"
 #include "zk/engine/recording/range.hpp"
@@ -31,6 +32,14 @@ std::string formatCount(std::uint64_t count) {
 }
 
 namespace {
+
+// The engine's words for a problem as a sentence of the window: "the label" gives "The label.".
+std::string sentence(std::string text) {
+    if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
+        text.front() = static_cast<char>(text.front() - 'a' + 'A');
+    }
+    return text + ".";
+}
 
 // Why a start time that parseStartTime() refused is wrong: its form, or a day or a time of day
 // that does not exist.
@@ -73,24 +82,13 @@ std::vector<ChoiceProblem> choicesProblems(const ExportChoices& choices,
                                            std::optional<OutputFormat> format, bool labelsNeeded) {
     std::vector<ChoiceProblem> problems;
     if (!format || format == OutputFormat::Bids) {
-        const struct {
-            ChoiceField field;
-            const char* what;
-            const std::string& label;
-            bool needed;
-        } labels[] = {{ChoiceField::Subject, "subject", choices.subject, labelsNeeded},
-                      {ChoiceField::Session, "session", choices.session, false},
-                      {ChoiceField::Task, "task", choices.task, labelsNeeded}};
-        for (const auto& l : labels) {
-            if (l.label.empty() && l.needed) {
-                problems.push_back({l.field, std::string("A BIDS dataset needs a ") + l.what +
-                                                 " label: letters and digits (A-Z, a-z, 0-9)."});
-            } else if (!l.label.empty() && !isBidsLabel(l.label)) {
-                problems.push_back({l.field, std::string("The BIDS ") + l.what + " label \"" +
-                                                 l.label + "\" must be " +
-                                                 (l.needed ? "" : "empty or ") +
-                                                 "letters and digits only (A-Z, a-z, 0-9)."});
-            }
+        const FormatChoices labels{
+            .subject = choices.subject, .session = choices.session, .task = choices.task};
+        for (const OptionProblem& p : labelProblems(labels, labelsNeeded)) {
+            const ChoiceField field = p.field == OptionField::Subject   ? ChoiceField::Subject
+                                      : p.field == OptionField::Session ? ChoiceField::Session
+                                                                        : ChoiceField::Task;
+            problems.push_back({field, sentence(p.message)});
         }
     }
     const bool usesStart = !format || format == OutputFormat::Xlsx || format == OutputFormat::Edf ||
@@ -617,6 +615,11 @@ void MainWindow::cmdExport_Click() {
             return;
         }
         options.range = *range;
+    }
+    // Refused here as zkexport refuses it, before the progress display comes up.
+    if (auto error = validateOptions(options, session_.OutputPath)) {
+        exportFailed(error);
+        return;
     }
     const std::string start = startNote(options);
     OutputTarget target;

@@ -522,6 +522,20 @@ std::string quoteHeading(std::string_view text) {
     return quoted;
 }
 
+std::string unquoteHeading(std::string_view line) {
+    if (line.size() < 2 || line.front() != '"' || line.back() != '"') {
+        return std::string(line);
+    }
+    std::string text;
+    for (std::size_t i = 1; i + 1 < line.size(); ++i) {
+        text += line[i];
+        if (line[i] == '"' && line[i + 1] == '"') {
+            ++i;
+        }
+    }
+    return text;
+}
+
 std::string columnHeaderText(const ExportOptions& options) {
     std::string line;
     for (const Column& column : kColumns) {

@@ -48,22 +48,6 @@ namespace zk::detail {
 
 namespace {
 
-// The heading as the user typed it: options.heading is the CSV's line, between double quotes
-// with the inner ones doubled.
-std::string headingText(const std::string& line) {
-    if (line.size() < 2 || line.front() != '"' || line.back() != '"') {
-        return line;
-    }
-    std::string text;
-    for (std::size_t i = 1; i + 1 < line.size(); ++i) {
-        text += line[i];
-        if (line[i] == '"' && line[i + 1] == '"') {
-            ++i;
-        }
-    }
-    return text;
-}
-
 // Text as a workbook cell holds it: spreadsheets read "_xHHHH_" (four hex digits) as an escaped
 // character, so the "_" that starts such a sequence in the text is itself written escaped,
 // "_x005F_".
@@ -580,7 +564,7 @@ void writeWorkbook(ByteSource& source, const std::string& path, const std::strin
                                       headers.begin());
     };
     const lxw_col_t tagColumn = columnOf("Tag Number");
-    const std::string heading = options.IncludeHeaders ? headingText(options.heading) : "";
+    const std::string heading = options.IncludeHeaders ? unquoteHeading(options.heading) : "";
     const lxw_row_t headerRows = (options.IncludeHeaders ? 1 : 0) + (heading.empty() ? 0 : 1);
     const lxw_row_t sheetRows =
         std::clamp<lxw_row_t>(options.choices.sheetRows, headerRows + 1, kMaxSheetRows);

@@ -123,6 +123,10 @@ std::string columnHeaderText(const ExportOptions& options);
 /// empty text gives `""`.
 std::string quoteHeading(std::string_view text);
 
+/// The heading as the user typed it, for the formats that hold it as text rather than as a CSV
+/// line: quoteHeading() undone. A line that is not between double quotes is given back whole.
+std::string unquoteHeading(std::string_view line);
+
 /// The time of the first row of options.range (rows fall every 20 ms × UpdatePeriod from 0): the
 /// time that EDF+, BDF+ and BIDS count from; 0 without a range. For a period of at least 1.
 constexpr std::int64_t rangeOriginMs(const ExportOptions& options) noexcept {
