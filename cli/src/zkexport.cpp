@@ -19,6 +19,7 @@
 #include "zk/cli/options.hpp"
 #include "zk/engine/analyses/report.hpp"
 #include "zk/engine/export/export_file.hpp"
+#include "zk/engine/export/notes.hpp"
 #include "zk/engine/export/validate.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/output/paths.hpp"
@@ -572,24 +573,8 @@ class Run {
 
     // What the file could not hold as the recording has it.
     void notes(const std::string& path, const ExportResult& result) {
-        const OutputFormat f = o_.options.format;
-        if (result.valuesClipped > 0) {
-            console_.err << kProgram << ": " << path << ": note: " << result.valuesClipped
-                         << " values lay outside their signal's range and were clipped to it\n";
-        }
-        if ((f == OutputFormat::Edf || f == OutputFormat::Bdf) &&
-            result.rowsWithoutConductance > 0) {
-            console_.err << kProgram << ": " << path << ": note: " << result.rowsWithoutConductance
-                         << " rows have no conductance (the resistance is zero or negative); "
-                            "their Conductance samples are 0 uS\n";
-        }
-        if (result.tagsLeftOut > 0) {
-            console_.err << kProgram << ": " << path << ": note: " << result.tagsLeftOut
-                         << " tags did not fit in the file and were left out\n";
-        }
-        if (result.headingLeftOut) {
-            console_.err << kProgram << ": " << path
-                         << ": note: the heading has no place in the file and was left out\n";
+        for (const std::string& note : exportNotes(result, o_.options.format)) {
+            console_.err << kProgram << ": " << path << ": note: " << note << "\n";
         }
     }
 

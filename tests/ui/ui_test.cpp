@@ -725,17 +725,24 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
     } cases[] = {
         {1, 0, 0, 0, 1, F::Csv, "1 row written to P as CSV."},
         {4320000, 0, 0, 0, 1, F::Xlsx, "4,320,000 rows written to P as Excel workbook."},
-        {2, 1, 0, 0, 1, F::Csv,
-         "2 rows written to P as CSV. 1 row without a conductance (resistance 0)."},
+        // Only EDF+ and BDF+ put a value (0 uS) where a row has no conductance.
+        {2, 1, 0, 0, 1, F::Csv, "2 rows written to P as CSV."},
         {1000, 0, 1, 1200, 1, F::Edf,
-         "1,000 samples written to P as EDF+. 1 value clipped to its signal's range; 1,200 tags "
-         "left out (no room in the file)."},
+         "1,000 samples written to P as EDF+. 1 value lay outside its signal's range and was "
+         "clipped to it; 1,200 tags did not fit in the file and were left out."},
         {1, 3, 2, 0, 1, F::Bdf,
-         "1 sample written to P as BDF+. 3 rows without a conductance (resistance 0); 2 values "
-         "clipped to their signal's range; heading left out (no place for it in the file).",
+         "1 sample written to P as BDF+. 2 values lay outside their signal's range and were "
+         "clipped to it; 3 rows have no conductance (the resistance is zero or negative); their "
+         "Conductance samples are 0 uS; the heading has no place in the file and was left out.",
+         true},
+        {1, 1, 0, 1, 1, F::Edf,
+         "1 sample written to P as EDF+. 1 row has no conductance (the resistance is zero or "
+         "negative); its Conductance sample is 0 uS; 1 tag did not fit in the file and was left "
+         "out; the heading has no place in the file and was left out.",
          true},
         {1, 0, 0, 0, 1, F::Edf,
-         "1 sample written to P as EDF+. Heading left out (no place for it in the file).", true},
+         "1 sample written to P as EDF+. The heading has no place in the file and was left out.",
+         true},
         {5, 0, 0, 0, 4, F::Bids, "5 samples written to P as BIDS dataset (4 files)."},
     };
     for (const auto& c : cases) {

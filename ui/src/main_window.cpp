@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "zk/engine/export/export_file.hpp"
+#include "zk/engine/export/notes.hpp"
 #include "zk/engine/export/validate.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/output/paths.hpp"
@@ -23,22 +24,18 @@
 
 namespace zk::ui {
 
-std::string formatCount(std::uint64_t count) {
-    std::string digits = std::to_string(count);
-    for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3) {
-        digits.insert(static_cast<std::size_t>(i), ",");
-    }
-    return digits;
-}
-
 namespace {
 
-// The engine's words for a problem as a sentence of the window: "the label" gives "The label.".
-std::string sentence(std::string text) {
+// The engine's words (a problem, a note) as the window starts a sentence with them.
+std::string capitalized(std::string text) {
     if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
         text.front() = static_cast<char>(text.front() - 'a' + 'A');
     }
-    return text + ".";
+    return text;
+}
+
+std::string sentence(std::string text) {
+    return capitalized(std::move(text)) + ".";
 }
 
 // Why a start time that parseStartTime() refused is wrong: its form, or a day or a time of day
@@ -175,28 +172,10 @@ std::string exportSummary(const ExportResult& result, OutputFormat format,
     if (result.files.size() > 1) {
         text += " (" + std::to_string(result.files.size()) + " files)";
     }
-    const struct {
-        std::uint64_t count;
-        const char* one;
-        const char* many;
-    } notes[] = {
-        {result.rowsWithoutConductance, " row without a conductance (resistance 0)",
-         " rows without a conductance (resistance 0)"},
-        {result.valuesClipped, " value clipped to its signal's range",
-         " values clipped to their signal's range"},
-        {result.tagsLeftOut, " tag left out (no room in the file)",
-         " tags left out (no room in the file)"},
-    };
     const char* separator = ". ";
-    for (const auto& note : notes) {
-        if (note.count > 0) {
-            text += separator + formatCount(note.count) + (note.count == 1 ? note.one : note.many);
-            separator = "; ";
-        }
-    }
-    if (result.headingLeftOut) {
-        text += std::string(separator) + (separator[0] == '.' ? "Heading" : "heading") +
-                " left out (no place for it in the file)";
+    for (const std::string& note : exportNotes(result, format)) {
+        text += separator + (separator[0] == '.' ? capitalized(note) : note);
+        separator = "; ";
     }
     return text + ".";
 }

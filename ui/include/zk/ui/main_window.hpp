@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "zk/engine/export/export_options.hpp"
+#include "zk/engine/export/notes.hpp"
 #include "zk/settings/export_choices.hpp"
 #include "zk/ui/converter_session.hpp"
 #include "zk/ui/preview_data.hpp"
@@ -78,12 +79,12 @@ ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string
                                const ExportChoices& choices, OutputFormat format);
 
 /// The status line after a successful export to `path`: how many rows (samples per signal in
-/// EDF+, BDF+ and BIDS) went where, as what, and what the file could not hold: rows without a
-/// conductance, clipped values, tags left out.
+/// EDF+, BDF+ and BIDS) went where, as what, and what the file could not hold (exportNotes(),
+/// as zkexport says it).
 std::string exportSummary(const ExportResult& result, OutputFormat format, const std::string& path);
 
 /// A count as the window writes it, with digit groups: 4320000 gives "4,320,000".
-std::string formatCount(std::uint64_t count);
+using zk::formatCount;
 
 /// The caption of the rate option of an UpdatePeriod, or, for a period no option offers,
 /// "one row every N samples (M ms)": the engine's, which the report uses too.
