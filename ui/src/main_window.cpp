@@ -188,7 +188,9 @@ void MainWindow::Form_Load() {
     // The file's place is settled once, so a save at close goes to the same file whatever
     // directory the file dialogs visited meanwhile.
     configPath_ = configFilePath(toolkit_.programDirectory());
-    if (!Load_Config(session_.Settings, configPath_)) {
+    const Result<ExportSettings> loaded = Load_Config(configPath_);
+    session_.Settings = loaded ? *loaded : ExportSettings{};
+    if (!loaded) {
         saveSettings();
     }
     std::int16_t& period = session_.Settings.UpdatePeriod;
@@ -252,10 +254,9 @@ void MainWindow::saveChoices() {
         return;  // nothing changed: the file, or its absence, stays as it is
     }
     kept.start.clear();
-    std::string why;
-    if (!saveExportChoices(kept, choicesPath_, &why)) {
+    if (const auto error = saveExportChoices(kept, choicesPath_)) {
         toolkit_.showMessage(
-            std::string(kChoicesSaveError) + "\n\n" + choicesPath_.string() + ": " + why,
+            std::string(kChoicesSaveError) + "\n\n" + choicesPath_.string() + ": " + error->what(),
             kSaveErrorTitle, MessageIcon::Critical);
     }
     savedChoices_ = kept;  // a failure is said once: the next save would fail for the same reason
@@ -371,11 +372,12 @@ bool MainWindow::flagFrom(Control box) const {
 }
 
 void MainWindow::saveSettings() {
-    std::string why;
-    if (!Save_Config(session_.Settings, configPath_, &why) && !saveFailureShown_) {
+    const auto error = Save_Config(session_.Settings, configPath_);
+    if (error && !saveFailureShown_) {
         saveFailureShown_ = true;  // said once: the next save would fail for the same reason
+        // Named as the window knows the file, also when a link led the save elsewhere.
         toolkit_.showMessage(
-            std::string(kSaveErrorMessage) + "\n\n" + configPath_.string() + ": " + why,
+            std::string(kSaveErrorMessage) + "\n\n" + configPath_.string() + ": " + error->what(),
             kSaveErrorTitle, MessageIcon::Critical);
     }
 }

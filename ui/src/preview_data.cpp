@@ -49,8 +49,9 @@ Result<PreviewData> PreviewData::load(ByteSource& source, const Progress& progre
         const std::uint64_t count = std::min<std::uint64_t>(kBlockRecords, records - done);
         const std::size_t bytes = count * kRecordSize;
         if (source.readAt(done * kRecordSize, block.get(), bytes) < bytes) {
-            throw Error(ErrorCode::ReadFailed, "the recording became shorter while it was read",
-                        source.name(), done * kRecordSize);
+            throw Error(ErrorCode::SourceTruncated,
+                        "the recording became shorter while it was read", source.name(),
+                        done * kRecordSize);
         }
         for (std::size_t k = 0; k < count; ++k) {
             const SampleRecord rec = SampleRecord::decode(block.get() + k * kRecordSize);
@@ -71,8 +72,8 @@ Result<PreviewData> PreviewData::load(ByteSource& source, const Progress& progre
     data.decideAxis();
     data.buildPyramid();
     return data;
-} catch (const Error& e) {
-    return e;
+} catch (...) {
+    return currentFailure(source.name(), "the preview");
 }
 
 PreviewData PreviewData::fromSamples(std::vector<std::uint16_t> raw,

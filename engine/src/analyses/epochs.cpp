@@ -115,8 +115,8 @@ Result<std::vector<Epoch>> computeEpochs(ByteSource& source, const ExportOptions
         }
         epochs.push_back(open->close(endMs));
         return epochs;
-    } catch (const Error& e) {
-        return e;
+    } catch (...) {
+        return currentFailure(source.name(), "the epochs");
     }
 }
 

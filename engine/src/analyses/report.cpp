@@ -405,8 +405,8 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
         r.maxConductance = static_cast<float>(1000.0 / *r.minResistance);
     }
     return r;
-} catch (const Error& e) {
-    return e;
+} catch (...) {
+    return currentFailure(source.name(), "the report");
 }
 
 Result<RecordingReport> reportRecording(ByteSource& source, const ExportOptions& options,
@@ -424,8 +424,8 @@ Result<RecordingReport> reportRecording(const std::string& path, int UpdatePerio
                                         const ReportProgress& progress) try {
     FileSource source(path);
     return reportRecording(source, UpdatePeriod, progress);
-} catch (const Error& e) {
-    return e;
+} catch (...) {
+    return currentFailure(path, "the report");
 }
 
 std::string reportText(const RecordingReport& r, bool listTags) {

@@ -461,11 +461,8 @@ ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
     return result;
 }
 
-}  // namespace
-
-ExportResult exportToFile(FileSource& source, const OutputTarget& given,
-                          const ExportOptions& options, const ProgressFn& progress,
-                          std::span<const std::string> otherRecordings) {
+ExportResult exportAs(FileSource& source, const OutputTarget& given, const ExportOptions& options,
+                      const ProgressFn& progress, std::span<const std::string> otherRecordings) {
     OutputTarget target = given;
     std::optional<FdSink> stream;
     if (target.stream == nullptr) {
@@ -517,6 +514,18 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& given,
         result.error = e;
     }
     return result;
+}
+
+}  // namespace
+
+ExportResult exportToFile(FileSource& source, const OutputTarget& target,
+                          const ExportOptions& options, const ProgressFn& progress,
+                          std::span<const std::string> otherRecordings) {
+    try {
+        return exportAs(source, target, options, progress, otherRecordings);
+    } catch (...) {
+        return {.error = currentFailure(target.path, "the export")};
+    }
 }
 
 }  // namespace zk

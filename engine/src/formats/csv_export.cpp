@@ -608,11 +608,8 @@ ExportResult detail::exportInLanes(ByteSource& source, ByteSink& sink, const Exp
         } else {
             Scan(source, sink, options, progress, result, lanes).run();
         }
-    } catch (const Error& e) {
-        result.error = e;
-    } catch (const std::bad_alloc&) {
-        result.error =
-            Error(ErrorCode::OutOfMemory, "not enough memory for the export", source.name());
+    } catch (...) {
+        result.error = currentFailure(source.name(), "the export");
     }
     return result;
 }

@@ -120,8 +120,8 @@ Result<RowRange> resolveRange(ByteSource& source, const ExportOptions& options,
                 }
             }
         }
-    } catch (const Error& e) {
-        return e;
+    } catch (...) {
+        return currentFailure(source.name(), "finding the range");
     }
     const auto timeOf = [&](const RangeBound& bound) -> Result<std::int64_t> {
         if (bound.timeMs) {
