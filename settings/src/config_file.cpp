@@ -203,7 +203,7 @@ std::optional<ExportSettings> parseConfigText(std::string_view text) {
     return s;
 }
 
-Result<ExportSettings> Load_Config(const std::filesystem::path& file) {
+Result<ExportSettings> Load_Config(const std::filesystem::path& file) try {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec)) {
         return Error(ErrorCode::OpenFailed, "is not a file", file.string());
@@ -234,6 +234,8 @@ Result<ExportSettings> Load_Config(const std::filesystem::path& file) {
                      file.string());
     }
     return *read;
+} catch (...) {
+    return currentFailure(file.string(), "reading the settings");
 }
 
 std::optional<std::filesystem::path> createExclusively(const std::filesystem::path& dir,
@@ -300,7 +302,7 @@ std::optional<Error> replaceFileSafely(const std::filesystem::path& file, const 
 }
 
 std::optional<Error> Save_Config(const ExportSettings& settings,
-                                 const std::filesystem::path& file) {
+                                 const std::filesystem::path& file) try {
     namespace fs = std::filesystem;
     const auto failed = [&file](const std::string& reason, int err) {
         return failure(file, reason, err);
@@ -322,6 +324,8 @@ std::optional<Error> Save_Config(const ExportSettings& settings,
         return failed("the file may not be written", errno);
     }
     return replaceFileSafely(target, configFileText(settings));
+} catch (...) {
+    return currentFailure(file.string(), "saving the settings");
 }
 
 }  // namespace zk

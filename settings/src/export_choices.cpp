@@ -103,7 +103,7 @@ ExportChoices loadExportChoices(const std::filesystem::path& file) {
 }
 
 std::optional<Error> saveExportChoices(const ExportChoices& choices,
-                                       const std::filesystem::path& file) {
+                                       const std::filesystem::path& file) try {
     namespace fs = std::filesystem;
     const auto failed = [&file](const std::string& reason, int err) {
         return std::optional(systemError(ErrorCode::WriteFailed, reason, err, file.string()));
@@ -116,6 +116,8 @@ std::optional<Error> saveExportChoices(const ExportChoices& choices,
         return failed("is a folder", EISDIR);
     }
     return replaceFileSafely(file, exportChoicesText(choices));
+} catch (...) {
+    return currentFailure(file.string(), "saving the export options");
 }
 
 }  // namespace zk
