@@ -94,38 +94,10 @@ std::optional<int> parsePeriod(std::string_view text) {
     }
     int value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 1 ||
-        value > kMaxUpdatePeriod) {
+    if (ec != std::errc() || end != text.data() + text.size() || !isChoosablePeriod(value)) {
         return std::nullopt;
     }
     return value;
-}
-
-std::size_t textLength(std::string_view utf8) {
-    std::size_t units = 0;
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        // A lead byte starts one unit; one of four bytes, a character beyond U+FFFF, two.
-        units += (u & 0xC0) != 0x80 ? (u >= 0xF0 ? 2 : 1) : 0;
-    }
-    return units;
-}
-
-std::optional<std::string> startBeyondFile(const ExportOptions& options) {
-    const bool edf = options.format == OutputFormat::Edf;
-    if ((!edf && options.format != OutputFormat::Bdf) || !options.choices.start) {
-        return std::nullopt;
-    }
-    const StartTime t = laterStart(*options.choices.start, rangeOriginMs(options) / 1000);
-    if (t.year >= 1985 && t.year <= 2084) {
-        return std::nullopt;
-    }
-    char date[64];
-    std::snprintf(date, sizeof date, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second);
-    return std::string("--start with --from: the file would start at ") + date +
-           ", beyond the years 1985 to 2084 that " + (edf ? "an EDF+" : "a BDF+") +
-           " file can hold";
 }
 
 std::optional<std::string> danglingLink(const std::string& path) {

@@ -15,6 +15,8 @@
 #include "zk/cli/options.hpp"
 #include "zk/engine/analyses/report.hpp"
 #include "zk/engine/export/export_file.hpp"
+#include "zk/engine/export/notes.hpp"
+#include "zk/engine/export/validate.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/output/paths.hpp"
 #include "zk/engine/platform.hpp"
@@ -57,9 +59,9 @@ constexpr std::string_view kValueOptions[] = {"--output",  "--output-dir", "--pe
                                               "--heading", "--format",     "--start",  "--subject",
                                               "--session", "--task",       "--from",   "--to"};
 
-Parsed parseArguments(std::span<const std::string> given, Console& console) {
-    // "--name=" with nothing after the "=" means the empty value. CLI11 would take the next
-    // argument instead, a recording perhaps, and write onto it.
+// "--name=" with nothing after the "=" means the empty value. CLI11 would take the next
+// argument instead, a recording perhaps, and write onto it.
+std::vector<std::string> withEmptyValues(std::span<const std::string> given) {
     std::vector<std::string> args;
     bool optionsEnded = false;
     for (const std::string& arg : given) {
@@ -75,34 +77,73 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
             args.emplace_back();
         }
     }
+    return args;
+}
 
+// The command line as given: the texts of the options still to be read, and which were given.
+struct Given {
+    Options o;
+    std::string output, outputDir, period, columns, heading, format, start, from, to;
+    bool noHeaders = false;
+    bool hasOutput = false, hasOutputDir = false, hasPeriod = false, hasColumns = false,
+         hasHeading = false, hasFormat = false, hasStart = false, hasFrom = false, hasTo = false,
+         hasLabels = false;
+};
+
+// CLI11's message for a failed parse, said better where we know more: an option given twice, a
+// recording read as options.
+std::string parseFailure(const CLI::App& app, const CLI::ParseError& e, const Given& g,
+                         std::span<const std::string> args) {
+    for (const CLI::Option* opt : app.get_options()) {
+        if (opt->count() > 1 && opt->get_type_size() > 0 && !opt->get_lnames().empty()) {
+            return "--" + opt->get_lnames().front() + " was given " +
+                   (opt->count() == 2 ? std::string("twice")
+                                      : std::to_string(opt->count()) + " times") +
+                   "; give it once";
+        }
+    }
+    std::string message = e.what();
+    if (g.o.recordings.empty() && message.find("RECORDING") != std::string::npos) {
+        for (const std::string& arg : args) {
+            if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-') {
+                return message + " (\"" + arg +
+                       "\" was read as options; a recording whose name starts with \"-\" goes "
+                       "after \"--\": zkexport -- " +
+                       arg + ")";
+            }
+        }
+    }
+    return message;
+}
+
+// Splits the arguments into `g` with CLI11. An exit status when parsing ends the program: help,
+// the version, a usage error.
+std::optional<int> splitArguments(const std::vector<std::string>& args, Given& g,
+                                  Console& console) {
     CLI::App app{"", kProgram};
     app.set_help_flag("-h,--help");
     app.set_version_flag("--version", std::string(kProgram) + " " + ZK_VERSION);
-    Options o;
-    std::string output, outputDir, period, columns, heading, format, start, from, to;
-    FormatChoices& choices = o.options.choices;
-    bool noHeaders = false;
-    auto* outputOpt = app.add_option("-o,--output", output);
-    auto* dirOpt = app.add_option("-d,--output-dir", outputDir);
-    auto* periodOpt = app.add_option("-p,--period", period);
-    auto* columnsOpt = app.add_option("-c,--columns", columns);
-    app.add_flag("--no-headers", noHeaders);
-    auto* headingOpt = app.add_option("--heading", heading);
-    app.add_flag("-f,--force", o.force);
-    app.add_flag("--check", o.check);
-    app.add_flag("--info", o.info);
-    app.add_flag("--json", o.json);
-    app.add_flag("-q,--quiet", o.quiet);
-    app.add_flag("--epochs", o.options.epochs);
-    auto* fromOpt = app.add_option("--from", from);
-    auto* toOpt = app.add_option("--to", to);
-    auto* formatOpt = app.add_option("--format", format);
-    auto* startOpt = app.add_option("--start", start);
+    FormatChoices& choices = g.o.options.choices;
+    auto* outputOpt = app.add_option("-o,--output", g.output);
+    auto* dirOpt = app.add_option("-d,--output-dir", g.outputDir);
+    auto* periodOpt = app.add_option("-p,--period", g.period);
+    auto* columnsOpt = app.add_option("-c,--columns", g.columns);
+    app.add_flag("--no-headers", g.noHeaders);
+    auto* headingOpt = app.add_option("--heading", g.heading);
+    app.add_flag("-f,--force", g.o.force);
+    app.add_flag("--check", g.o.check);
+    app.add_flag("--info", g.o.info);
+    app.add_flag("--json", g.o.json);
+    app.add_flag("-q,--quiet", g.o.quiet);
+    app.add_flag("--epochs", g.o.options.epochs);
+    auto* fromOpt = app.add_option("--from", g.from);
+    auto* toOpt = app.add_option("--to", g.to);
+    auto* formatOpt = app.add_option("--format", g.format);
+    auto* startOpt = app.add_option("--start", g.start);
     auto* subjectOpt = app.add_option("--subject", choices.subject);
     auto* sessionOpt = app.add_option("--session", choices.session);
     auto* taskOpt = app.add_option("--task", choices.task);
-    app.add_option("RECORDING", o.recordings)->required();
+    app.add_option("RECORDING", g.o.recordings)->required();
 
     // CLI11 takes the arguments last one first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -110,191 +151,205 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
         console.out << helpText() << std::flush;
-        return {std::nullopt, kExitOk};
+        return kExitOk;
     } catch (const CLI::CallForVersion& e) {
         console.out << e.what() << "\n" << std::flush;
-        return {std::nullopt, kExitOk};
+        return kExitOk;
     } catch (const CLI::ParseError& e) {
-        std::string message = e.what();
-        for (const CLI::Option* opt : app.get_options()) {
-            if (opt->count() > 1 && opt->get_type_size() > 0 && !opt->get_lnames().empty()) {
-                message = "--" + opt->get_lnames().front() + " was given " +
-                          (opt->count() == 2 ? std::string("twice")
-                                             : std::to_string(opt->count()) + " times") +
-                          "; give it once";
-                break;
-            }
-        }
-        if (o.recordings.empty() && message.find("RECORDING") != std::string::npos) {
-            for (const std::string& arg : args) {
-                if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-') {
-                    message += " (\"" + arg +
-                               "\" was read as options; a recording whose name starts with \"-\" "
-                               "goes after \"--\": zkexport -- " +
-                               arg + ")";
-                    break;
-                }
-            }
-        }
-        return {std::nullopt, usageError(console, message)};
+        return usageError(console, parseFailure(app, e, g, args));
     }
+    g.hasOutput = outputOpt->count() > 0;
+    g.hasOutputDir = dirOpt->count() > 0;
+    g.hasPeriod = periodOpt->count() > 0;
+    g.hasColumns = columnsOpt->count() > 0;
+    g.hasHeading = headingOpt->count() > 0;
+    g.hasFormat = formatOpt->count() > 0;
+    g.hasStart = startOpt->count() > 0;
+    g.hasFrom = fromOpt->count() > 0;
+    g.hasTo = toOpt->count() > 0;
+    g.hasLabels = subjectOpt->count() + sessionOpt->count() + taskOpt->count() > 0;
+    return std::nullopt;
+}
 
-    if (periodOpt->count() > 0) {
-        const auto value = parsePeriod(period);
+// What is wrong with the rows' options: the period, the columns, the heading, the range.
+std::optional<std::string> readRows(Given& g) {
+    ExportOptions& options = g.o.options;
+    if (g.hasPeriod) {
+        const auto value = parsePeriod(g.period);
         if (!value) {
-            return {std::nullopt, usageError(console, "--period: \"" + period +
-                                                          "\" is not a whole number from 1 to " +
-                                                          std::to_string(kMaxUpdatePeriod))};
+            return "--period: \"" + g.period + "\" is not a whole number from 1 to " +
+                   std::to_string(kMaxUpdatePeriod);
         }
-        o.options.UpdatePeriod = static_cast<std::int16_t>(*value);
+        options.UpdatePeriod = static_cast<std::int16_t>(*value);
     }
-    if (columnsOpt->count() > 0) {
-        if (auto problem = parseColumns(columns, o.options)) {
-            return {std::nullopt, usageError(console, "--columns: " + *problem)};
+    if (g.hasColumns) {
+        if (auto problem = parseColumns(g.columns, options)) {
+            return "--columns: " + *problem;
         }
     }
-    o.options.IncludeHeaders = !noHeaders;
-    if (headingOpt->count() > 0) {
-        if (!isUtf8(heading)) {
-            return {std::nullopt, usageError(console, "--heading: the text is not valid UTF-8")};
+    options.IncludeHeaders = !g.noHeaders;
+    if (g.hasHeading) {
+        if (!isUtf8(g.heading)) {
+            return "--heading: the text is not valid UTF-8";
         }
-        o.options.heading = quoteHeading(heading);
+        options.heading = quoteHeading(g.heading);
     }
-    for (const auto& [opt, name, text, bound] :
-         {std::tuple{fromOpt, "--from", &from, &o.from}, std::tuple{toOpt, "--to", &to, &o.to}}) {
-        if (opt->count() > 0) {
+    for (const auto& [given, name, text, bound] :
+         {std::tuple{g.hasFrom, "--from", &g.from, &g.o.from},
+          std::tuple{g.hasTo, "--to", &g.to, &g.o.to}}) {
+        if (given) {
             *bound = parseRangeBound(*text);
             if (!*bound) {
-                return {std::nullopt,
-                        usageError(console, std::string(name) + ": \"" + *text +
-                                                "\" is neither a time (h:mm:ss[.sss], mm:ss or "
-                                                "milliseconds) nor a tag (tag:N, tag:N#k)")};
+                return std::string(name) + ": \"" + *text +
+                       "\" is neither a time (h:mm:ss[.sss], mm:ss or milliseconds) nor a tag "
+                       "(tag:N, tag:N#k)";
             }
         }
     }
-    if (o.json && !o.info) {
-        return {std::nullopt, usageError(console, "--json goes with --info")};
-    }
-    if (outputOpt->count() > 0) {
-        if (output.empty()) {
-            return {std::nullopt, usageError(console, "--output: the path is empty")};
-        }
-        if (dirOpt->count() > 0) {
-            return {std::nullopt,
-                    usageError(console, "--output and --output-dir cannot be used together")};
-        }
-        if (o.recordings.size() > 1) {
-            return {
-                std::nullopt,
-                usageError(console, "--output names a single file but " +
-                                        std::to_string(o.recordings.size()) +
-                                        " recordings were given (use --output-dir for several)")};
-        }
-        o.output = output;
-    }
-    if (dirOpt->count() > 0) {
-        if (outputDir.empty()) {
-            return {std::nullopt, usageError(console, "--output-dir: the path is empty")};
-        }
-        o.outputDir = outputDir;
-    }
+    return std::nullopt;
+}
 
-    // The format: as named, else as the output's extension says, else CSV.
-    if (formatOpt->count() > 0) {
-        const auto named = formatNamed(format);
+// What is wrong with where the outputs go.
+std::optional<std::string> readOutputs(Given& g) {
+    if (g.o.json && !g.o.info) {
+        return "--json goes with --info";
+    }
+    if (g.hasOutput) {
+        if (g.output.empty()) {
+            return "--output: the path is empty";
+        }
+        if (g.hasOutputDir) {
+            return "--output and --output-dir cannot be used together";
+        }
+        if (g.o.recordings.size() > 1) {
+            return "--output names a single file but " + std::to_string(g.o.recordings.size()) +
+                   " recordings were given (use --output-dir for several)";
+        }
+        g.o.output = g.output;
+    }
+    if (g.hasOutputDir) {
+        if (g.outputDir.empty()) {
+            return "--output-dir: the path is empty";
+        }
+        g.o.outputDir = g.outputDir;
+    }
+    return std::nullopt;
+}
+
+// The format: as named, else as the output's extension says, else CSV.
+std::optional<std::string> readFormat(Given& g) {
+    OutputFormat& f = g.o.options.format;
+    const std::optional<std::string>& output = g.o.output;
+    if (g.hasFormat) {
+        const auto named = formatNamed(g.format);
         if (!named) {
-            return {std::nullopt,
-                    usageError(console, "--format: unknown format \"" + format +
-                                            "\" (known: " + formatList(", ", ", ") + ")")};
+            return "--format: unknown format \"" + g.format +
+                   "\" (known: " + formatList(", ", ", ") + ")";
         }
-        o.options.format = *named;
+        f = *named;
         // An output named for another format would be opened by the wrong program.
-        const auto byName = o.output ? formatOfPath(*o.output) : std::nullopt;
+        const auto byName = output ? formatOfPath(*output) : std::nullopt;
         if (byName && *byName != *named && *named != OutputFormat::Bids) {
-            const std::string ext(extensionOf(*byName));
-            return {std::nullopt,
-                    usageError(console,
-                               "--output " + *o.output + " ends in " + ext + ", the extension of " +
-                                   std::string(formatName(*byName)) + " files, but --format is " +
-                                   format + ": give it a name ending in " +
-                                   std::string(extensionOf(*named)) + ", or leave --format out")};
+            return "--output " + *output + " ends in " + std::string(extensionOf(*byName)) +
+                   ", the extension of " + std::string(formatName(*byName)) +
+                   " files, but --format is " + g.format + ": give it a name ending in " +
+                   std::string(extensionOf(*named)) + ", or leave --format out";
         }
-    } else if (o.output) {
-        o.options.format = formatOfPath(*o.output).value_or(OutputFormat::Csv);
+    } else if (output) {
+        f = formatOfPath(*output).value_or(OutputFormat::Csv);
     }
-    const OutputFormat f = o.options.format;
-    const std::string fname(formatName(f));
-    if (o.output && (*o.output == "-" || streamDescriptorOf(*o.output)) && !formatInfo(f).streams) {
-        return {std::nullopt,
-                usageError(console,
-                           "--format " + fname + " writes a file: standard output takes only CSV")};
+    if (output && (*output == "-" || streamDescriptorOf(*output)) && !formatInfo(f).streams) {
+        return "--format " + std::string(formatName(f)) +
+               " writes a file: standard output takes only CSV";
     }
-    if (f == OutputFormat::Xlsx && o.options.IncludeHeaders &&
-        textLength(heading) > kMaxCellCharacters) {
-        return {std::nullopt, usageError(console,
-                                         "--heading: a workbook's cell holds at most 32,767 "
-                                         "characters; the heading has " +
-                                             std::to_string(textLength(heading)))};
+    return std::nullopt;
+}
+
+std::optional<std::string> readStart(Given& g) {
+    if (!g.hasStart) {
+        return std::nullopt;
     }
-    if (isSignalFormat(f) && !hasSignalColumn(o.options)) {
-        return {std::nullopt,
-                usageError(console, "--format " + fname +
-                                        " needs a column of values: data, baseline, resistance "
-                                        "or conductance")};
+    g.o.options.choices.start = parseStartTime(g.start);
+    if (!g.o.options.choices.start) {
+        return "--start: \"" + g.start + "\" is not a date and time \"YYYY-MM-DD HH:MM:SS\"";
     }
-    if (startOpt->count() > 0) {
-        choices.start = parseStartTime(start);
-        if (!choices.start) {
-            return {std::nullopt,
-                    usageError(console, "--start: \"" + start +
-                                            "\" is not a date and time \"YYYY-MM-DD HH:MM:SS\"")};
+    return std::nullopt;
+}
+
+// What the command line asks of a BIDS run beyond its options: a dataset's folder, one
+// recording; and of the other formats, no labels.
+std::optional<std::string> bidsUsage(const Given& g) {
+    if (g.o.options.format != OutputFormat::Bids) {
+        if (g.hasLabels) {
+            return "--subject, --session and --task go with --format bids";
         }
-        if ((f == OutputFormat::Edf || f == OutputFormat::Bdf) &&
-            (choices.start->year < 1985 || choices.start->year > 2084)) {
-            return {std::nullopt,
-                    usageError(console,
-                               "--start: an EDF+ or BDF+ file starts between the years "
-                               "1985 and 2084")};
+        return std::nullopt;
+    }
+    if (g.o.output || !g.o.outputDir) {
+        return "--format bids writes into a dataset: give its folder with --output-dir (not "
+               "--output)";
+    }
+    if (g.o.recordings.size() > 1) {
+        return "--format bids writes one recording per run: give one recording";
+    }
+    return std::nullopt;
+}
+
+// The options' first problem (validateOptions()), with the option it concerns.
+std::optional<std::string> optionsProblem(const ExportOptions& options) {
+    const std::vector<OptionProblem> problems = optionProblems(options);
+    if (problems.empty()) {
+        return std::nullopt;
+    }
+    const OptionProblem& p = problems.front();
+    const char* option = "";
+    switch (p.field) {
+        case OptionField::Period:
+            option = "--period: ";
+            break;
+        case OptionField::Columns:
+            option = "--columns: ";
+            break;
+        case OptionField::Heading:
+            option = "--heading: ";
+            break;
+        case OptionField::Start:
+            option = options.range ? "--start with --from: " : "--start: ";
+            break;
+        case OptionField::Epochs:
+            option = "--epochs: ";
+            break;
+        case OptionField::Subject:
+            option = "--subject: ";
+            break;
+        case OptionField::Session:
+            option = "--session: ";
+            break;
+        case OptionField::Task:
+            option = "--task: ";
+            break;
+    }
+    return option + p.message;
+}
+
+Parsed parseArguments(std::span<const std::string> given, Console& console) {
+    const std::vector<std::string> args = withEmptyValues(given);
+    Given g;
+    if (const auto status = splitArguments(args, g, console)) {
+        return {std::nullopt, *status};
+    }
+    for (const auto read : {readRows, readOutputs, readFormat, readStart}) {
+        if (auto problem = read(g)) {
+            return {std::nullopt, usageError(console, *problem)};
         }
     }
-    if (o.options.epochs && !formatInfo(f).epochs) {
-        return {std::nullopt, usageError(console,
-                                         "--epochs writes CSV or a workbook (--format "
-                                         "csv or xlsx), not " +
-                                             fname)};
+    if (auto problem = bidsUsage(g)) {
+        return {std::nullopt, usageError(console, *problem)};
     }
-    const bool labels = subjectOpt->count() + sessionOpt->count() + taskOpt->count() > 0;
-    if (f != OutputFormat::Bids) {
-        if (labels) {
-            return {std::nullopt, usageError(console,
-                                             "--subject, --session and --task go with "
-                                             "--format bids")};
-        }
-        return {std::move(o), kExitOk};
+    if (auto problem = optionsProblem(g.o.options)) {
+        return {std::nullopt, usageError(console, *problem)};
     }
-    if (o.output || !o.outputDir) {
-        return {std::nullopt, usageError(console,
-                                         "--format bids writes into a dataset: give its "
-                                         "folder with --output-dir (not --output)")};
-    }
-    if (o.recordings.size() > 1) {
-        return {std::nullopt, usageError(console,
-                                         "--format bids writes one recording per run: "
-                                         "give one recording")};
-    }
-    for (const auto& [name, label, required] : {std::tuple{"--subject", &choices.subject, true},
-                                                std::tuple{"--task", &choices.task, true},
-                                                std::tuple{"--session", &choices.session, false}}) {
-        if (label->empty() && required) {
-            return {std::nullopt, usageError(console, std::string("--format bids needs ") + name)};
-        }
-        if (!label->empty() && !isBidsLabel(*label)) {
-            return {std::nullopt,
-                    usageError(console, std::string(name) + ": \"" + *label +
-                                            "\" is not a label of letters and digits only")};
-        }
-    }
-    return {std::move(o), kExitOk};
+    return {std::move(g.o), kExitOk};
 }
 
 // "M:SS", or "H:MM:SS" from an hour on.
@@ -419,7 +474,7 @@ class Run {
                                                                           : Outcome::Failed;
             }
             options.range = *range;
-            if (auto problem = startBeyondFile(options)) {
+            if (auto problem = optionsProblem(options)) {
                 fail(recording, *problem);
                 return Outcome::Usage;
             }
@@ -505,24 +560,8 @@ class Run {
 
     // What the file could not hold as the recording has it.
     void notes(const std::string& path, const ExportResult& result) {
-        const OutputFormat f = o_.options.format;
-        if (result.valuesClipped > 0) {
-            console_.err << kProgram << ": " << path << ": note: " << result.valuesClipped
-                         << " values lay outside their signal's range and were clipped to it\n";
-        }
-        if ((f == OutputFormat::Edf || f == OutputFormat::Bdf) &&
-            result.rowsWithoutConductance > 0) {
-            console_.err << kProgram << ": " << path << ": note: " << result.rowsWithoutConductance
-                         << " rows have no conductance (the resistance is zero or negative); "
-                            "their Conductance samples are 0 uS\n";
-        }
-        if (result.tagsLeftOut > 0) {
-            console_.err << kProgram << ": " << path << ": note: " << result.tagsLeftOut
-                         << " tags did not fit in the file and were left out\n";
-        }
-        if (result.headingLeftOut) {
-            console_.err << kProgram << ": " << path
-                         << ": note: the heading has no place in the file and was left out\n";
+        for (const std::string& note : exportNotes(result, o_.options.format)) {
+            console_.err << kProgram << ": " << path << ": note: " << note << "\n";
         }
     }
 
@@ -573,9 +612,9 @@ class Run {
             return Outcome::Failed;
         }
         if (!o_.quiet) {
-            // One record every 20 ms.
             console_.out << source.name() << ": OK (" << result.recordsRead << " records, "
-                         << formatDuration(result.recordsRead / 50) << " of recording)\n";
+                         << formatDuration(recordedSeconds(result.recordsRead))
+                         << " of recording)\n";
         }
         return Outcome::Done;
     }

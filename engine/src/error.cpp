@@ -1,6 +1,7 @@
 #include "zk/engine/error.hpp"
 
 #include <cstring>
+#include <new>
 
 namespace zk {
 
@@ -15,6 +16,20 @@ std::string Error::describe() const {
         return what();
     }
     return path_ + ": " + what();
+}
+
+Error currentFailure(const std::string& path, std::string_view task) {
+    try {
+        throw;
+    } catch (const Error& e) {
+        return e;
+    } catch (const std::bad_alloc&) {
+        return Error(ErrorCode::OutOfMemory, "not enough memory for " + std::string(task), path);
+    } catch (const std::exception& e) {
+        return Error(ErrorCode::Unexpected, e.what(), path);
+    } catch (...) {
+        return Error(ErrorCode::Unexpected, "an unknown failure in " + std::string(task), path);
+    }
 }
 
 Error systemError(ErrorCode code, const std::string& what, int err, const std::string& path,

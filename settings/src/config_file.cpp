@@ -202,15 +202,14 @@ std::optional<ExportSettings> parseConfigText(std::string_view text) {
     return s;
 }
 
-bool Load_Config(ExportSettings& settings, const std::filesystem::path& file) {
-    settings = ExportSettings{};
+Result<ExportSettings> Load_Config(const std::filesystem::path& file) try {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec)) {
-        return false;
+        return Error(ErrorCode::OpenFailed, "is not a file", file.string());
     }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        return false;
+        return Error(ErrorCode::OpenFailed, "cannot open the settings", file.string());
     }
     // Read in pieces up to the limit: the file is normally 90 bytes.
     std::string text;
@@ -223,39 +222,38 @@ bool Load_Config(ExportSettings& settings, const std::filesystem::path& file) {
         }
     }
     if (in.bad()) {
-        return false;
+        return Error(ErrorCode::ReadFailed, "cannot read the settings", file.string());
     }
     if (static_cast<std::streamsize>(text.size()) > kMaxBytesRead) {
         text.resize(static_cast<std::size_t>(kMaxBytesRead));
     }
     const std::optional<ExportSettings> read = parseConfigText(text);
     if (!read) {
-        return false;
+        return Error(ErrorCode::InvalidSettings, "is not a settings file of this program",
+                     file.string());
     }
-    settings = *read;
-    return true;
+    return *read;
+} catch (...) {
+    return currentFailure(file.string(), "reading the settings");
 }
 
 namespace {
 
-// Says why a save failed, when the caller asked: "reason: the system's text for err".
-bool failure(std::string* why, const std::string& reason, int err) {
-    if (why != nullptr) {
-        *why = reason + ": " + std::strerror(err);
-    }
-    return false;
+// Why a save of `file` failed: "reason: the system's text for err".
+std::optional<Error> failure(const std::filesystem::path& file, const std::string& reason,
+                             int err) {
+    return systemError(ErrorCode::WriteFailed, reason, err, file.string());
 }
 
 }  // namespace
 
-bool replaceFileSafely(const std::filesystem::path& file, const std::string& text,
-                       std::string* why) {
+std::optional<Error> replaceFileSafely(const std::filesystem::path& file, const std::string& text) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
     fs::create_directories(dir, ec);
     if (ec) {
-        return failure(why, "cannot create the folder " + dir.string(), ec.value());
+        return failure(file, "cannot create the folder " + dir.string(), ec.value());
     }
     // The one safe write of the program: the output files' own.
     try {
@@ -266,19 +264,16 @@ bool replaceFileSafely(const std::filesystem::path& file, const std::string& tex
         out.sink().write(text.data(), text.size());
         out.commit();
     } catch (const Error& e) {
-        if (why != nullptr) {
-            *why = e.what();
-        }
-        return false;
+        return e;
     }
-    return true;
+    return std::nullopt;
 }
 
-bool Save_Config(const ExportSettings& settings, const std::filesystem::path& file,
-                 std::string* why) {
+std::optional<Error> Save_Config(const ExportSettings& settings,
+                                 const std::filesystem::path& file) try {
     namespace fs = std::filesystem;
-    const auto failed = [why](const std::string& reason, int err) {
-        return failure(why, reason, err);
+    const auto failed = [&file](const std::string& reason, int err) {
+        return failure(file, reason, err);
     };
     std::error_code ec;
     fs::path target = file;
@@ -298,8 +293,9 @@ bool Save_Config(const ExportSettings& settings, const std::filesystem::path& fi
             return failed("the file may not be written", refusal);
         }
     }
-    return replaceFileSafely(target, configFileText(settings), why);
-    return true;
+    return replaceFileSafely(target, configFileText(settings));
+} catch (...) {
+    return currentFailure(file.string(), "saving the settings");
 }
 
 }  // namespace zk

@@ -100,14 +100,11 @@ ExportChoices loadExportChoices(const std::filesystem::path& file) {
     return parseExportChoices(text);
 }
 
-bool saveExportChoices(const ExportChoices& choices, const std::filesystem::path& file,
-                       std::string* why) {
+std::optional<Error> saveExportChoices(const ExportChoices& choices,
+                                       const std::filesystem::path& file) try {
     namespace fs = std::filesystem;
-    const auto failed = [why](const std::string& reason, int err) {
-        if (why != nullptr) {
-            *why = reason + ": " + std::strerror(err);
-        }
-        return false;
+    const auto failed = [&file](const std::string& reason, int err) {
+        return std::optional(systemError(ErrorCode::WriteFailed, reason, err, file.string()));
     };
     if (file.empty()) {
         return failed("no folder for the user's settings (HOME is not set)", ENOENT);
@@ -116,7 +113,9 @@ bool saveExportChoices(const ExportChoices& choices, const std::filesystem::path
     if (fs::is_directory(file, ec)) {
         return failed("is a folder", EISDIR);
     }
-    return replaceFileSafely(file, exportChoicesText(choices), why);
+    return replaceFileSafely(file, exportChoicesText(choices));
+} catch (...) {
+    return currentFailure(file.string(), "saving the export options");
 }
 
 }  // namespace zk

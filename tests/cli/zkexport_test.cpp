@@ -124,7 +124,25 @@ TEST_F(ZkExport, EachKindOfFailureHasItsExitStatusAndMessageAndWritesNothing) {
         {"-dash.zkd", 2, "goes after \"--\": zkexport -- -dash.zkd)"},
         {"-f -o @/dangling.csv @/good.zkd", 1,
          "zkexport: @/dangling.csv: is a symbolic link to nowhere.csv, which does not exist"},
-        {"--check -p 1638 @/late.zkd", 1, "@/late.zkd: the row schedule passes the largest time"}};
+        {"--check -p 1638 @/late.zkd", 1, "@/late.zkd: the row schedule passes the largest time"},
+        // The export's own rules, worded as the window words them, with the option at fault.
+        {"--format edf -c time,tags @/good.zkd", 2,
+         "zkexport: --columns: edf needs a column of values: data, baseline, resistance or "
+         "conductance" +
+             usage},
+        {"--format bdf --start 1984-12-31~23:59:59 @/good.zkd", 2,
+         "zkexport: --start: the file would start at 1984-12-31 23:59:59, beyond the years 1985 "
+         "to 2084 that a BDF+ file can hold" +
+             usage},
+        {"--epochs -o @/x.edf @/good.zkd", 2,
+         "zkexport: --epochs: epochs are written as CSV or into a workbook, not as edf" + usage},
+        {"--format bids -d @/ds --task t @/good.zkd", 2,
+         "zkexport: --subject: a BIDS dataset needs a subject label: letters and digits"},
+        {"--format bids -d @/ds --subject 1 --session a_b --task t @/good.zkd", 2,
+         "zkexport: --session: the BIDS session label \"a_b\" must be empty or letters and "
+         "digits only (A-Z, a-z, 0-9)" +
+             usage},
+        {"--task t @/good.zkd", 2, "--subject, --session and --task go with --format bids"}};
     const auto before = test::listing(dir.path());
     for (const auto& [args, status, message] : cases) {
         Names words = test::words(args);

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "row_model.hpp"
 #include "test_recording.hpp"
+#include "zk/engine/analyses/epochs.hpp"
+#include "zk/engine/analyses/report.hpp"
+#include "zk/engine/recording/range.hpp"
 #include "zk/engine/recording/recording.hpp"
 #include "zk/engine/recording/row.hpp"
 
@@ -16,7 +22,7 @@ namespace {
 using test::recordingBytes;
 using test::settingsWith;
 
-constexpr std::size_t kChunk = 32 * 1024;  // records per chunk of the export
+constexpr std::size_t kChunk = kChunkRecords;  // records per chunk of the export
 
 // With `lanes`, the chunks are shared among that many threads; otherwise the export chooses.
 std::pair<std::string, ExportResult> exportBytes(const std::string& bytes, const ExportOptions& s,
@@ -214,6 +220,73 @@ TEST(Export, AFailingWriteOrReadOnAnyChunkStopsTheExportWithItsError) {
             EXPECT_EQ(std::pair(error.code(), error.offset()),
                       std::pair(ErrorCode::SourceTruncated, kChunk * 20));
             EXPECT_TRUE(whole.starts_with(sink.text())) << shrinkAt;
+        }
+    }
+}
+
+// Past its first chunk, a recording that throws what a library or the system may throw, or that
+// gets shorter while it is read.
+class FailingPastFirstChunk final : public ByteSource {
+  public:
+    enum Kind { NoMemory, LibraryFailure, Shrinks };
+    FailingPastFirstChunk(const std::string& bytes, Kind kind) : bytes_(bytes), kind_(kind) {}
+    std::uint64_t size() override { return bytes_.size(); }
+    std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count) override {
+        if (offset + count > kChunk * kRecordSize) {
+            if (kind_ == NoMemory) {
+                throw std::bad_alloc();
+            }
+            if (kind_ == LibraryFailure) {
+                throw std::runtime_error("the library gave up");
+            }
+            count = offset < kChunk * kRecordSize ? kChunk * kRecordSize - offset : 0;
+        }
+        return MemorySource(test::bytesOf(bytes_)).readAt(offset, buffer, count);
+    }
+    const std::string& name() const override { return name_; }
+
+  private:
+    const std::string& bytes_;
+    Kind kind_;
+    std::string name_ = "failing";
+};
+
+// Every entry that a front end calls gives back any failure as the one error value, with one
+// code for one failure, and never lets an exception out.
+TEST(ErrorBoundary, EveryEntryTurnsEveryFailureIntoItsErrorCode) {
+    const std::string bytes = test::steadyRecording(2 * kChunk + 5);
+    ExportOptions options = settingsWith(true, true, false, false, true);
+    using F = FailingPastFirstChunk;
+    const std::pair<F::Kind, ErrorCode> failures[] = {{F::NoMemory, ErrorCode::OutOfMemory},
+                                                      {F::LibraryFailure, ErrorCode::Unexpected},
+                                                      {F::Shrinks, ErrorCode::SourceTruncated}};
+    const std::pair<const char*, std::function<std::optional<Error>(ByteSource&)>> entries[] = {
+        {"report",
+         [](ByteSource& s) -> std::optional<Error> {
+             auto r = reportRecording(s, 1, {});
+             return r ? (r->verdict ? r->verdict : std::nullopt) : std::optional(r.error());
+         }},
+        {"epochs",
+         [&](ByteSource& s) -> std::optional<Error> {
+             auto r = computeEpochs(s, options, {});
+             return r ? std::nullopt : std::optional(r.error());
+         }},
+        {"range",
+         [&](ByteSource& s) -> std::optional<Error> {
+             auto r = resolveRange(s, options, RangeBound{.tag = 9}, std::nullopt);
+             return r ? std::nullopt : std::optional(r.error());
+         }},
+        {"export", [&](ByteSource& s) {
+             StringSink sink;
+             return exportCsv(s, sink, options, {}).error;
+         }}};
+    for (const auto& [kind, code] : failures) {
+        for (const auto& [entry, run] : entries) {
+            FailingPastFirstChunk source(bytes, kind);
+            const std::optional<Error> error = run(source);
+            ASSERT_TRUE(error.has_value()) << entry;
+            EXPECT_EQ(error->code(), code) << entry << ": " << error->describe();
+            EXPECT_EQ(error->path(), "failing") << entry;
         }
     }
 }

@@ -256,7 +256,7 @@ TEST(RecordingReport, TagTableRateNamesAndCopiedCells) {
                                                  {250, "5 sec"},
                                                  {7, "one row every 7 samples (140 ms)"}};
     for (const auto& [period, name] : rates) {
-        EXPECT_EQ(rateName(period), name);
+        EXPECT_EQ(rateCaption(period), name);
     }
     using Cells = std::vector<std::pair<int, int>>;
     const std::pair<Cells, std::string> copies[] = {

@@ -105,7 +105,7 @@ def check_edf(args):
                 notes = subprocess.run([str(a) for a in (args.zkexport, "-f", "-p", period, "-c",
                                         ALL, "-o", path, recording)],
                                        check=True, capture_output=True, text=True).stderr
-                clipped = re.search(r"note: (\d+) values lay outside their signal's range", notes)
+                clipped = re.search(r"note: ([\d,]+) values? lay outside", notes)
                 read = mne.io.read_raw_edf if kind == "edf" else mne.io.read_raw_bdf
                 raw = read(path, preload=True, verbose="error")
                 where = f"{os.path.basename(recording)} {kind} period {period}"
@@ -118,7 +118,8 @@ def check_edf(args):
                 beyond = sum(1 for fields in csv for channel, (low, high) in RANGES[kind].items()
                              if (v := number(fields[CSV_COLUMN[channel]])) is not None
                              and not low <= v <= high)
-                assert (int(clipped.group(1)) if clipped else 0) == beyond, (where, notes, beyond)
+                count = int(clipped.group(1).replace(",", "")) if clipped else 0  # digit groups
+                assert count == beyond, (where, notes, beyond)
                 for channel, (low, high) in RANGES[kind].items():
                     signal = data[raw.ch_names.index(channel)]
                     half_step = (high - low) / DIGITAL[kind] / 2 * (1 + 1e-9)

@@ -73,11 +73,11 @@ TEST_F(ConfigDir, SaveThenLoadGivesTheSameSettingsAndAnUnstorableFolderIsSavedEm
         {std::string("/a\0b/", 5), ""},
         {"/data/\xff\xfe/", ""}};
     for (const auto& [source, stored] : cases) {
-        ASSERT_TRUE(zk::Save_Config(with(source, "/tmp/データ/", 32767), file_));
-        ExportSettings loaded;
-        ASSERT_TRUE(zk::Load_Config(loaded, file_));
-        EXPECT_EQ(loaded, with(stored, "/tmp/データ/", 32767)) << source;
-        EXPECT_EQ(readFile(file_), zk::configFileText(loaded));
+        ASSERT_EQ(zk::Save_Config(with(source, "/tmp/データ/", 32767), file_), std::nullopt);
+        const zk::Result<ExportSettings> loaded = zk::Load_Config(file_);
+        ASSERT_TRUE(loaded.ok()) << loaded.error().describe();
+        EXPECT_EQ(*loaded, with(stored, "/tmp/データ/", 32767)) << source;
+        EXPECT_EQ(readFile(file_), zk::configFileText(*loaded));
         EXPECT_EQ(zk::test::listing(dir_), std::vector<std::string>{"zkFileExport.cfg"});
     }
 }
@@ -123,11 +123,17 @@ TEST(ParseConfigText, TakesTheFormsItAllowsAndRefusesAnythingMalformed) {
 TEST_F(ConfigDir, AFileThatCannotBeReadLoadsTheDefaultsAndStartUpRewritesIt) {
     writeFile(dir_ / "malformed.cfg", fileOf("\"/a/\"", "\"/b/\"", "40000"));
     fs::create_directory(dir_ / "folder.cfg");
-    for (const char* name : {"malformed.cfg", "missing.cfg", "folder.cfg"}) {
-        ExportSettings s = changedSettings();
-        EXPECT_FALSE(zk::Load_Config(s, dir_ / name)) << name;
-        EXPECT_EQ(s, ExportSettings{}) << name;
-        EXPECT_EQ(zk::Save_Config(s, dir_ / name), std::string(name) != "folder.cfg") << name;
+    const std::pair<const char*, zk::ErrorCode> cases[] = {
+        {"malformed.cfg", zk::ErrorCode::InvalidSettings},
+        {"missing.cfg", zk::ErrorCode::OpenFailed},
+        {"folder.cfg", zk::ErrorCode::OpenFailed}};
+    for (const auto& [name, code] : cases) {
+        const zk::Result<ExportSettings> loaded = zk::Load_Config(dir_ / name);
+        ASSERT_FALSE(loaded.ok()) << name;
+        EXPECT_EQ(loaded.error().code(), code) << name;
+        EXPECT_EQ(loaded.error().path(), (dir_ / name).string());
+        const auto saved = zk::Save_Config(ExportSettings{}, dir_ / name);
+        EXPECT_EQ(saved.has_value(), std::string(name) == "folder.cfg") << name;
     }
     EXPECT_EQ(readFile(dir_ / "malformed.cfg") + readFile(dir_ / "missing.cfg"),
               kDefaultFile + kDefaultFile);
@@ -142,17 +148,16 @@ TEST_F(ConfigDir, AFileTheUserMayNotWriteIsNotReplaced) {
         writeFile(file_, changed);
         fs::permissions(file_, perms);
         const auto attempt = [&] {
-            ExportSettings s;
-            const bool loaded = zk::Load_Config(s, file_);
-            std::string why;
-            const bool saved = zk::Save_Config(ExportSettings{}, file_, &why);
-            return std::to_string(loaded) + std::to_string(saved) + " " + why;
+            const bool loaded = zk::Load_Config(file_).ok();
+            const auto error = zk::Save_Config(ExportSettings{}, file_);
+            return std::to_string(loaded) + std::to_string(!error) + " " +
+                   (error ? error->describe() : "");
         };
         const std::string outcome =
             ::geteuid() == 0 ? zk::test::runAs(zk::test::kNobody, attempt) : attempt();
         const bool readable = perms != fs::perms::none;
-        EXPECT_EQ(outcome, std::string(readable ? "1" : "0") +
-                               "0 the file may not be written: Permission denied");
+        EXPECT_EQ(outcome, std::string(readable ? "1" : "0") + "0 " + file_.string() +
+                               ": the file may not be written: Permission denied");
         EXPECT_EQ(readFile(file_), changed);
         EXPECT_EQ(zk::test::listing(dir_), std::vector<std::string>{"zkFileExport.cfg"});
     }
@@ -167,7 +172,7 @@ TEST_F(ConfigDir, LinksBesideTheFileAreNeverFollowed) {
         fs::create_symlink(dir_ / "victim", dir_ / name);
     }
     EXPECT_EQ(zk::configFilePath(dir_, "", "/nonexistent"), file_);
-    ASSERT_TRUE(zk::Save_Config(changedSettings(), file_));
+    ASSERT_EQ(zk::Save_Config(changedSettings(), file_), std::nullopt);
     EXPECT_EQ(readFile(dir_ / "victim"), "keep");
     EXPECT_FALSE(fs::is_symlink(file_));
     EXPECT_EQ(readFile(file_), zk::configFileText(changedSettings()));
@@ -181,20 +186,20 @@ TEST(ConfigText, AByteOrderMarkIsPassedOver) {
 }
 
 TEST_F(ConfigDir, SaveMakesTheFolderReplacesALongerFileWholeAndFollowsALink) {
-    ASSERT_TRUE(zk::Save_Config(ExportSettings{}, dir_ / "config/zk/zkFileExport.cfg"));
+    ASSERT_EQ(zk::Save_Config(ExportSettings{}, dir_ / "config/zk/zkFileExport.cfg"), std::nullopt);
     EXPECT_EQ(readFile(dir_ / "config/zk/zkFileExport.cfg"), kDefaultFile);
     writeFile(dir_ / "real.cfg", std::string(5000, 'x'));
     // A file the user keeps private stays private when replaced.
     const auto privateFile = fs::perms::owner_read | fs::perms::owner_write;
     fs::permissions(dir_ / "real.cfg", privateFile);
     fs::create_symlink(dir_ / "real.cfg", file_);
-    ASSERT_TRUE(zk::Save_Config(ExportSettings{}, file_));
+    ASSERT_EQ(zk::Save_Config(ExportSettings{}, file_), std::nullopt);
     EXPECT_TRUE(fs::is_symlink(file_));
     EXPECT_EQ(readFile(dir_ / "real.cfg"), kDefaultFile);
     EXPECT_EQ(fs::status(dir_ / "real.cfg").permissions(), privateFile);
     // Even root can't make a folder inside a regular file.
     writeFile(dir_ / "plain", "not a folder");
-    EXPECT_FALSE(zk::Save_Config(ExportSettings{}, dir_ / "plain/sub/zkFileExport.cfg"));
+    EXPECT_NE(zk::Save_Config(ExportSettings{}, dir_ / "plain/sub/zkFileExport.cfg"), std::nullopt);
     EXPECT_EQ(readFile(dir_ / "plain"), "not a folder");
     EXPECT_EQ(zk::test::listing(dir_),
               (std::vector<std::string>{"config", "plain", "real.cfg", "zkFileExport.cfg"}));

@@ -120,6 +120,7 @@ TEST(PreviewLoad, PlotsTheExportedRecordTypesWithTheirTagsAndStopsWhenTheFileShr
     ASSERT_FALSE(shrunk.ok()) << "a recording that became shorter was read";
     EXPECT_EQ(shrunk.error().describe(),
               "shrinking.zkd: the recording became shorter while it was read");
+    EXPECT_EQ(shrunk.error().code(), zk::ErrorCode::SourceTruncated);  // as the export says it
     zk::MemorySource source(zk::test::bytesOf(shrinking.bytes));
     const auto cancelled = PreviewData::load(source, [](auto, auto) { return false; });
     ASSERT_FALSE(cancelled.ok());

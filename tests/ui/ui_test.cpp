@@ -73,7 +73,7 @@ class FakeToolkit : public zk::ui::Toolkit {
     bool confirmReplace = false, framesEnabledMeanwhile = false;
     // Cancel is clicked at this progress report (1 = the first); `duringExport` runs at the
     // first report, as a close request or a click that arrives while the export runs.
-    int cancelAtReport = 0, progressReports = 0;
+    int cancelAtReport = 0, progressReports = 0, jobsRun = 0;
     std::function<void()> duringExport;
     std::shared_ptr<const zk::ui::PreviewData> preview;
     std::shared_ptr<const zk::ui::RowSchedule> previewRows;
@@ -136,6 +136,7 @@ class FakeToolkit : public zk::ui::Toolkit {
     }
     zk::ExportResult runWithProgress(const std::string&, const zk::ui::ExportJob& job) override {
         framesEnabledMeanwhile |= enabled[Control::Frame1] || enabled[Control::Frame2];
+        ++jobsRun;
         return job([this](std::uint64_t, std::uint64_t) {
             if (++progressReports == 1 && duringExport) {
                 duringExport();
@@ -400,6 +401,7 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
         int cancelAtReport;               // 0: never
         bool done;                        // Idle with the CSV in place; else Loaded again
         std::string message, status;      // pieces of the failure message and of the status line
+        bool noValues = false;            // Data unchecked: refused before the export starts
     } cases[] = {
         {"dialog cancelled", std::nullopt, 0, false, "", ""},
         {"existing file replaced", outPath, 0, true, "", "300 rows written to " + outPath},
@@ -408,7 +410,10 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
          "cannot create the output file: No such file or directory", "Export failed"},
         {"disk full", full, 0, false, "cannot write the CSV file: No space left on device",
          "Export failed"},
-        {"the recording itself", rec / "run1.zkd", 0, false, "is the recording", "Export failed"}};
+        {"the recording itself", rec / "run1.zkd", 0, false, "is the recording", "Export failed"},
+        {"no value for EDF+", out / "run1.edf", 0, false,
+         "edf needs a column of values: data, baseline, resistance or conductance", "Export failed",
+         true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         writeFile(outPath, "earlier");
@@ -419,7 +424,12 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
         tk.logic.txtHeading_Change();
         tk.saveAnswers.push_back(c.path);
         tk.cancelAtReport = c.cancelAtReport;
+        if (c.noValues) {
+            tk.checks[Control::chkData] = CheckValue::Unchecked;
+            tk.logic.chkData_Click();
+        }
         tk.logic.cmdExport_Click();
+        EXPECT_EQ(tk.jobsRun, c.path && !c.noValues ? 1 : 0);
 
         EXPECT_EQ(tk.saveNames, Names{"/csv/run1.csv"});
         EXPECT_TRUE(tk.confirmReplace && !tk.framesEnabledMeanwhile && !tk.logic.exporting());
@@ -716,17 +726,24 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
     } cases[] = {
         {1, 0, 0, 0, 1, F::Csv, "1 row written to P as CSV."},
         {4320000, 0, 0, 0, 1, F::Xlsx, "4,320,000 rows written to P as Excel workbook."},
-        {2, 1, 0, 0, 1, F::Csv,
-         "2 rows written to P as CSV. 1 row without a conductance (resistance 0)."},
+        // Only EDF+ and BDF+ put a value (0 uS) where a row has no conductance.
+        {2, 1, 0, 0, 1, F::Csv, "2 rows written to P as CSV."},
         {1000, 0, 1, 1200, 1, F::Edf,
-         "1,000 samples written to P as EDF+. 1 value clipped to its signal's range; 1,200 tags "
-         "left out (no room in the file)."},
+         "1,000 samples written to P as EDF+. 1 value lay outside its signal's range and was "
+         "clipped to it; 1,200 tags did not fit in the file and were left out."},
         {1, 3, 2, 0, 1, F::Bdf,
-         "1 sample written to P as BDF+. 3 rows without a conductance (resistance 0); 2 values "
-         "clipped to their signal's range; heading left out (no place for it in the file).",
+         "1 sample written to P as BDF+. 2 values lay outside their signal's range and were "
+         "clipped to it; 3 rows have no conductance (the resistance is zero or negative); their "
+         "Conductance samples are 0 uS; the heading has no place in the file and was left out.",
+         true},
+        {1, 1, 0, 1, 1, F::Edf,
+         "1 sample written to P as EDF+. 1 row has no conductance (the resistance is zero or "
+         "negative); its Conductance sample is 0 uS; 1 tag did not fit in the file and was left "
+         "out; the heading has no place in the file and was left out.",
          true},
         {1, 0, 0, 0, 1, F::Edf,
-         "1 sample written to P as EDF+. Heading left out (no place for it in the file).", true},
+         "1 sample written to P as EDF+. The heading has no place in the file and was left out.",
+         true},
         {5, 0, 0, 0, 4, F::Bids, "5 samples written to P as BIDS dataset (4 files)."},
     };
     for (const auto& c : cases) {

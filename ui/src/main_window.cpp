@@ -10,6 +10,8 @@
 
 #include "zk/engine/analyses/report.hpp"
 #include "zk/engine/export/export_file.hpp"
+#include "zk/engine/export/notes.hpp"
+#include "zk/engine/export/validate.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/output/paths.hpp"
 #include "zk/engine/recording/range.hpp"
@@ -21,15 +23,19 @@
 
 namespace zk::ui {
 
-std::string formatCount(std::uint64_t count) {
-    std::string digits = std::to_string(count);
-    for (auto i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3) {
-        digits.insert(static_cast<std::size_t>(i), ",");
+namespace {
+
+// The engine's words (a problem, a note) as the window starts a sentence with them.
+std::string capitalized(std::string text) {
+    if (!text.empty() && text.front() >= 'a' && text.front() <= 'z') {
+        text.front() = static_cast<char>(text.front() - 'a' + 'A');
     }
-    return digits;
+    return text;
 }
 
-namespace {
+std::string sentence(std::string text) {
+    return capitalized(std::move(text)) + ".";
+}
 
 // Why a start time that parseStartTime() refused is wrong: its form, or a day or a time of day
 // that does not exist.
@@ -72,24 +78,13 @@ std::vector<ChoiceProblem> choicesProblems(const ExportChoices& choices,
                                            std::optional<OutputFormat> format, bool labelsNeeded) {
     std::vector<ChoiceProblem> problems;
     if (!format || format == OutputFormat::Bids) {
-        const struct {
-            ChoiceField field;
-            const char* what;
-            const std::string& label;
-            bool needed;
-        } labels[] = {{ChoiceField::Subject, "subject", choices.subject, labelsNeeded},
-                      {ChoiceField::Session, "session", choices.session, false},
-                      {ChoiceField::Task, "task", choices.task, labelsNeeded}};
-        for (const auto& l : labels) {
-            if (l.label.empty() && l.needed) {
-                problems.push_back({l.field, std::string("A BIDS dataset needs a ") + l.what +
-                                                 " label: letters and digits (A-Z, a-z, 0-9)."});
-            } else if (!l.label.empty() && !isBidsLabel(l.label)) {
-                problems.push_back({l.field, std::string("The BIDS ") + l.what + " label \"" +
-                                                 l.label + "\" must be " +
-                                                 (l.needed ? "" : "empty or ") +
-                                                 "letters and digits only (A-Z, a-z, 0-9)."});
-            }
+        const FormatChoices labels{
+            .subject = choices.subject, .session = choices.session, .task = choices.task};
+        for (const OptionProblem& p : labelProblems(labels, labelsNeeded)) {
+            const ChoiceField field = p.field == OptionField::Subject   ? ChoiceField::Subject
+                                      : p.field == OptionField::Session ? ChoiceField::Session
+                                                                        : ChoiceField::Task;
+            problems.push_back({field, sentence(p.message)});
         }
     }
     const bool usesStart = !format || format == OutputFormat::Xlsx || format == OutputFormat::Edf ||
@@ -182,40 +177,12 @@ std::string exportSummary(const ExportResult& result, OutputFormat format,
     if (result.files.size() > 1) {
         text += " (" + std::to_string(result.files.size()) + " files)";
     }
-    const struct {
-        std::uint64_t count;
-        const char* one;
-        const char* many;
-    } notes[] = {
-        {result.rowsWithoutConductance, " row without a conductance (resistance 0)",
-         " rows without a conductance (resistance 0)"},
-        {result.valuesClipped, " value clipped to its signal's range",
-         " values clipped to their signal's range"},
-        {result.tagsLeftOut, " tag left out (no room in the file)",
-         " tags left out (no room in the file)"},
-    };
     const char* separator = ". ";
-    for (const auto& note : notes) {
-        if (note.count > 0) {
-            text += separator + formatCount(note.count) + (note.count == 1 ? note.one : note.many);
-            separator = "; ";
-        }
-    }
-    if (result.headingLeftOut) {
-        text += std::string(separator) + (separator[0] == '.' ? "Heading" : "heading") +
-                " left out (no place for it in the file)";
+    for (const std::string& note : exportNotes(result, format)) {
+        text += separator + (separator[0] == '.' ? capitalized(note) : note);
+        separator = "; ";
     }
     return text + ".";
-}
-
-std::string rateCaption(int UpdatePeriod) {
-    for (const RateOption& rate : kRateOptions) {
-        if (rate.UpdatePeriod == UpdatePeriod) {
-            return rate.caption;
-        }
-    }
-    return "one row every " + std::to_string(UpdatePeriod) + " samples (" +
-           std::to_string(UpdatePeriod * 20) + " ms)";
 }
 
 void MainWindow::Form_Load() {
@@ -226,12 +193,15 @@ void MainWindow::Form_Load() {
     // The file's place is settled once, so a save at close goes to the same file whatever
     // directory the file dialogs visited meanwhile.
     configPath_ = configFilePath(toolkit_.programDirectory());
-    if (!Load_Config(session_.Settings, configPath_)) {
+    const Result<ExportSettings> loaded = Load_Config(configPath_);
+    session_.Settings = loaded ? *loaded : ExportSettings{};
+    if (!loaded) {
         saveSettings();
     }
     std::int16_t& period = session_.Settings.UpdatePeriod;
-    if (period < 1 || period > kMaxUpdatePeriod) {
-        period = 1;  // damaged: no export could use it, and 0 or less would write wrong times
+    if (!isChoosablePeriod(period)) {
+        period = kDefaultUpdatePeriod;  // damaged: no export could use it, and 0 or less would
+                                        // write wrong times
     }
     Restore_Settings();
     choicesPath_ = exportChoicesPath();
@@ -289,10 +259,9 @@ void MainWindow::saveChoices() {
         return;  // nothing changed: the file, or its absence, stays as it is
     }
     kept.start.clear();
-    std::string why;
-    if (!saveExportChoices(kept, choicesPath_, &why)) {
+    if (const auto error = saveExportChoices(kept, choicesPath_)) {
         toolkit_.showMessage(
-            std::string(kChoicesSaveError) + "\n\n" + choicesPath_.string() + ": " + why,
+            std::string(kChoicesSaveError) + "\n\n" + choicesPath_.string() + ": " + error->what(),
             kSaveErrorTitle, MessageIcon::Critical);
     }
     savedChoices_ = kept;  // a failure is said once: the next save would fail for the same reason
@@ -408,11 +377,12 @@ bool MainWindow::flagFrom(Control box) const {
 }
 
 void MainWindow::saveSettings() {
-    std::string why;
-    if (!Save_Config(session_.Settings, configPath_, &why) && !saveFailureShown_) {
+    const auto error = Save_Config(session_.Settings, configPath_);
+    if (error && !saveFailureShown_) {
         saveFailureShown_ = true;  // said once: the next save would fail for the same reason
+        // Named as the window knows the file, also when a link led the save elsewhere.
         toolkit_.showMessage(
-            std::string(kSaveErrorMessage) + "\n\n" + configPath_.string() + ": " + why,
+            std::string(kSaveErrorMessage) + "\n\n" + configPath_.string() + ": " + error->what(),
             kSaveErrorTitle, MessageIcon::Critical);
     }
 }
@@ -558,6 +528,11 @@ void MainWindow::cmdExport_Click() {
     Result<ExportOptions> options = optionsOfExport(*format);
     if (!options) {
         exportFailed(options.error());
+        return;
+    }
+    // Refused here as zkexport refuses it, before the progress display comes up.
+    if (auto error = validateOptions(*options, session_.OutputPath)) {
+        exportFailed(error);
         return;
     }
     const std::string start = startNote(*options);

@@ -16,7 +16,7 @@ namespace zk::ui {
 
 namespace {
 
-constexpr double kNominalStepMs = 20.0;
+constexpr double kNominalStepMs = kSampleIntervalMs;
 
 SampleRange scan(const std::uint16_t* v, std::size_t first, std::size_t last) noexcept {
     SampleRange r;
@@ -45,7 +45,7 @@ Result<PreviewData> PreviewData::load(ByteSource& source, const Progress& progre
     data.raw_.reserve(records);
     data.times_.reserve(records);
 
-    RecordBlocks blocks(source, records, ErrorCode::ReadFailed);
+    RecordBlocks blocks(source, records, ErrorCode::SourceTruncated);
     while (blocks.next()) {
         for (std::size_t k = 0; k < blocks.count(); ++k) {
             const SampleRecord rec = SampleRecord::decode(blocks.data() + k * kRecordSize);
@@ -65,8 +65,8 @@ Result<PreviewData> PreviewData::load(ByteSource& source, const Progress& progre
     data.decideAxis();
     data.buildPyramid();
     return data;
-} catch (const Error& e) {
-    return e;
+} catch (...) {
+    return currentFailure(source.name(), "the preview");
 }
 
 PreviewData PreviewData::fromSamples(std::vector<std::uint16_t> raw,
@@ -191,7 +191,7 @@ std::vector<SampleRange> PreviewData::columns(double x0, double x1, int count) c
 
 RowSchedule::RowSchedule(const PreviewData& data, int updatePeriod)
     : period_(updatePeriod),
-      step_(rowStepMs(updatePeriod).value_or(20)),
+      step_(rowStepMsOrDefault(updatePeriod)),
       size_(data.size()),
       bits_((data.size() + 63) / 64),
       ranks_(bits_.size() + 1) {

@@ -84,8 +84,8 @@ Result<std::vector<Epoch>> computeEpochs(ByteSource& source, const ExportOptions
         ExportOptions valueOptions = options;
         valueOptions.IncludeConductance = true;
         const detail::SampleValues values(valueOptions);
-        const double rowsPerSecond = 50.0 / options.UpdatePeriod;
-        const std::int32_t stepMs = options.UpdatePeriod * 20;
+        const double perSecond = rowsPerSecond(options.UpdatePeriod);
+        const std::int32_t stepMs = options.UpdatePeriod * kSampleIntervalMs;
 
         RowSource rows(source, options, progress, source.name());
         std::vector<Epoch> epochs;
@@ -96,13 +96,13 @@ Result<std::vector<Epoch>> computeEpochs(ByteSource& source, const ExportOptions
             for (const Row& row : block.rows) {
                 const std::int32_t time = row.hasRecord() ? row.timeMs : 0;
                 if (!open) {
-                    open.emplace(1, std::nullopt, time, rowsPerSecond);
+                    open.emplace(1, std::nullopt, time, perSecond);
                     endMs = time;
                 }
                 for (const TagMark& tag : block.tagsOf(row)) {
                     epochs.push_back(open->close(time));
                     open.emplace(static_cast<std::uint32_t>(epochs.size() + 1), tag.number, time,
-                                 rowsPerSecond);
+                                 perSecond);
                 }
                 if (row.hasRecord()) {
                     open->add(values.conductance(row.raw));
@@ -111,12 +111,12 @@ Result<std::vector<Epoch>> computeEpochs(ByteSource& source, const ExportOptions
             }
         }
         if (!open) {
-            open.emplace(1, std::nullopt, 0, rowsPerSecond);
+            open.emplace(1, std::nullopt, 0, perSecond);
         }
         epochs.push_back(open->close(endMs));
         return epochs;
-    } catch (const Error& e) {
-        return e;
+    } catch (...) {
+        return currentFailure(source.name(), "the epochs");
     }
 }
 

@@ -21,16 +21,14 @@ namespace zk {
 
 namespace {
 
-constexpr std::int64_t kNominalStepMs = 20;
-// The largest raw sample whose resistance is not positive: no skin is measured.
-constexpr std::uint16_t kNoContactRaw = 4888;
-// A stretch without contact is listed when it lasts longer than a second (50 samples).
-constexpr std::uint64_t kListedNoContactSamples = 50;
+constexpr std::int64_t kNominalStepMs = kSampleIntervalMs;
+// A stretch without contact is listed when it lasts longer than a second.
+constexpr std::uint64_t kListedNoContactSamples = kSamplesPerSecond;
 
 // The rows of one rate: the export's RowClock, counted until the schedule would pass its end
 // (where the export fails).
 struct RateCount {
-    explicit RateCount(int period) : clock(rowStepMs(period).value_or(0)) {}
+    explicit RateCount(int period) : clock(rowStepMsOrDefault(period)) {}
     RowClock clock;
     std::uint64_t rows = 0;
     bool overflowed = false;
@@ -271,7 +269,7 @@ struct ReportScan {
             tag(i, t, rec);
         }
         const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
-        if (raw <= kNoContactRaw) {
+        if (raw <= kLastSampleWithoutConductance) {
             ++noContactSamples;
             noContact.extend(i, t);
             return;
@@ -307,7 +305,8 @@ struct ReportScan {
             const unsigned char* rec = block + end * kRecordSize;
             const std::uint16_t raw = detail::loadLe16(rec + record_offset::RawValue);
             if (rec[record_offset::RecordType] != type || rec[record_offset::TagMarker] == 'T' ||
-                detail::loadLe32(rec + record_offset::TimeMs) != expected || raw <= kNoContactRaw) {
+                detail::loadLe32(rec + record_offset::TimeMs) != expected ||
+                raw <= kLastSampleWithoutConductance) {
                 break;
             }
             low = std::min(low, raw);
@@ -413,8 +412,8 @@ Result<RecordingReport> reportRecording(ByteSource& source, int UpdatePeriod,
     }
     scan.finish();
     return r;
-} catch (const Error& e) {
-    return e;
+} catch (...) {
+    return currentFailure(source.name(), "the report");
 }
 
 Result<RecordingReport> reportRecording(ByteSource& source, const ExportOptions& options,
@@ -432,8 +431,8 @@ Result<RecordingReport> reportRecording(const std::string& path, int UpdatePerio
                                         const ReportProgress& progress) try {
     FileSource source(path);
     return reportRecording(source, UpdatePeriod, progress);
-} catch (const Error& e) {
-    return e;
+} catch (...) {
+    return currentFailure(path, "the report");
 }
 
 std::string reportText(const RecordingReport& r, bool listTags) {
@@ -460,7 +459,7 @@ std::string reportText(const RecordingReport& r, bool listTags) {
     std::string rows;
     for (std::size_t k = 0; k < r.rowsAtRate.size(); ++k) {
         rows += (k ? ", " : "") + std::to_string(r.rowsAtRate[k]) + " at " +
-                rateName(RecordingReport::kRates[k]);
+                rateCaption(RecordingReport::kRates[k]);
     }
     line("Rows:", rows);
     std::string types;
@@ -497,10 +496,10 @@ std::string reportText(const RecordingReport& r, bool listTags) {
             }
         }
     }
-    line("No skin contact:", std::to_string(r.noContactSamples) + " of " +
-                                 std::to_string(r.samples) + " samples (raw up to 4888), " +
-                                 std::to_string(r.noContactStretches) +
-                                 " stretches longer than 1 s");
+    line("No skin contact:",
+         std::to_string(r.noContactSamples) + " of " + std::to_string(r.samples) +
+             " samples (raw up to " + std::to_string(kLastSampleWithoutConductance) + "), " +
+             std::to_string(r.noContactStretches) + " stretches longer than 1 s");
     for (const Stretch& s : r.noContact) {
         line("", formatClock(s.firstTimeMs, true) + " to " + formatClock(s.lastTimeMs, true) +
                      " (records " + std::to_string(s.firstRecord) + " to " +
@@ -674,19 +673,8 @@ std::optional<std::uint64_t> csvSheetRow(const RecordingReport& r, const ReportT
     return *line + (r.csv->headers ? 2 : 0) + (r.csv->heading ? 1 : 0);
 }
 
-std::string rateName(int UpdatePeriod) {
-    static constexpr const char* kRateNames[] = {"50 per sec", "5 per sec", "1 sec", "5 sec"};
-    for (std::size_t k = 0; k < RecordingReport::kRates.size(); ++k) {
-        if (RecordingReport::kRates[k] == UpdatePeriod) {
-            return kRateNames[k];
-        }
-    }
-    return "one row every " + std::to_string(UpdatePeriod) + " samples (" +
-           std::to_string(std::int64_t{UpdatePeriod} * 20) + " ms)";
-}
-
 std::string tagRowsMeaning(const RecordingReport& r) {
-    const std::string rate = "\"" + rateName(r.updatePeriod) + "\"";
+    const std::string rate = "\"" + rateCaption(r.updatePeriod) + "\"";
     if (!r.csv) {
         return "row: the CSV's data line at the rate " + rate +
                " that carries it, counted from 1 below the header lines";

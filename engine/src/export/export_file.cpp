@@ -13,6 +13,7 @@
 #include "formats/format_writers.hpp"
 #include "platform/platform.hpp"
 #include "recording/row_rule.hpp"
+#include "zk/engine/export/validate.hpp"
 #include "zk/engine/formats/formats.hpp"
 #include "zk/engine/output/paths.hpp"
 #include "zk/engine/recording/row.hpp"
@@ -82,35 +83,8 @@ void checkSeekable(const std::string& path, OutputFormat format) {
 
 // Refuses options that the format can't write, before anything is created.
 void checkFormatOptions(const ExportOptions& options, const std::string& name) {
-    detail::rowStep(options);
-    const std::string format = std::string(formatName(options.format));
-    if (isSignalFormat(options.format)) {
-        if (options.UpdatePeriod < 1) {
-            throw Error(ErrorCode::InvalidSettings,
-                        "the update period " + std::to_string(options.UpdatePeriod) +
-                            " is not a rate: " + format + " needs a period of 1 or more samples",
-                        name);
-        }
-        if (!hasSignalColumn(options)) {
-            throw Error(
-                ErrorCode::InvalidSettings,
-                format + " needs a column of values: data, baseline, resistance or conductance",
-                name);
-        }
-    }
-    if (options.epochs && !formatInfo(options.format).epochs) {
-        throw Error(ErrorCode::InvalidSettings,
-                    "epochs are written as CSV or into a workbook, not as " + format, name);
-    }
-    if (options.format == OutputFormat::Bids) {
-        const FormatChoices& c = options.choices;
-        if (!isBidsLabel(c.subject) || !isBidsLabel(c.task) ||
-            (!c.session.empty() && !isBidsLabel(c.session))) {
-            throw Error(ErrorCode::InvalidSettings,
-                        "the subject, session and task labels must be letters and digits only "
-                        "(the subject and the task are required)",
-                        name);
-        }
+    if (auto error = validateOptions(options, name)) {
+        throw *error;
     }
 }
 
@@ -473,11 +447,8 @@ ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
     return result;
 }
 
-}  // namespace
-
-ExportResult exportToFile(FileSource& source, const OutputTarget& given,
-                          const ExportOptions& options, const ProgressFn& progress,
-                          std::span<const std::string> otherRecordings) {
+ExportResult exportAs(FileSource& source, const OutputTarget& given, const ExportOptions& options,
+                      const ProgressFn& progress, std::span<const std::string> otherRecordings) {
     OutputTarget target = given;
     std::optional<FdSink> stream;
     if (target.stream == nullptr) {
@@ -509,6 +480,18 @@ ExportResult exportToFile(FileSource& source, const OutputTarget& given,
         return exportCsv(source, *target.stream, options, progress);
     }
     return exportFile(source, target, options, progress);
+}
+
+}  // namespace
+
+ExportResult exportToFile(FileSource& source, const OutputTarget& target,
+                          const ExportOptions& options, const ProgressFn& progress,
+                          std::span<const std::string> otherRecordings) {
+    try {
+        return exportAs(source, target, options, progress, otherRecordings);
+    } catch (...) {
+        return {.error = currentFailure(target.path, "the export")};
+    }
 }
 
 }  // namespace zk

@@ -66,21 +66,6 @@ std::string secondsText(std::int64_t timeMs) {
     return text.substr(text[0] == ' ');
 }
 
-// What the user typed as the heading, where the CSV writes its heading line: the line's text
-// without the quotes that make it one CSV field.
-std::string headingText(const ExportOptions& options) {
-    const std::string& line = options.heading;
-    if (!options.IncludeHeaders || line.size() < 2 || line.front() != '"' || line.back() != '"') {
-        return options.IncludeHeaders ? line : std::string();
-    }
-    std::string text;
-    for (std::size_t i = 1; i + 1 < line.size(); ++i) {
-        text += line[i];
-        i += line[i] == '"';  // an inner quote is doubled
-    }
-    return text;
-}
-
 void writeJson(OutputFile& file, const nlohmann::ordered_json& json) {
     const std::string text = json.dump(4) + "\n";
     file.sink().write(text.data(), text.size());
@@ -107,7 +92,7 @@ nlohmann::ordered_json physioSidecar(const ExportOptions& options) {
          "n/a where the resistance is zero or negative"},
     };
     ordered_json sidecar;
-    sidecar["SamplingFrequency"] = 50.0 / options.UpdatePeriod;
+    sidecar["SamplingFrequency"] = rowsPerSecond(options.UpdatePeriod);
     sidecar["StartTime"] = 0;
     sidecar["Columns"] = ordered_json::array();
     for (const ColumnInfo& c : kValueColumns) {
@@ -116,7 +101,9 @@ nlohmann::ordered_json physioSidecar(const ExportOptions& options) {
         }
     }
     sidecar["SoftwareVersions"] = writtenBy();
-    if (const std::string heading = headingText(options); !heading.empty()) {
+    if (const std::string heading =
+            options.IncludeHeaders ? unquoteHeading(options.heading) : std::string();
+        !heading.empty()) {
         sidecar["Description"] = heading;
     }
     for (const ColumnInfo& c : kValueColumns) {

@@ -24,9 +24,8 @@ namespace zk {
 
 namespace {
 
-// The recording is scanned in chunks of this many records. Each chunk is read, formatted and
+// The recording is scanned in chunks of kChunkRecords records. Each chunk is read, formatted and
 // written by the lane (thread) that claims it.
-constexpr std::size_t kChunkRecords = 32 * 1024;  // 640 KiB of recording
 // Each due record ends the row before it (a tag text of at most 6 characters and the line end)
 // and writes its own row.
 constexpr std::size_t kMaxTagText = 6;
@@ -555,6 +554,20 @@ std::string quoteHeading(std::string_view text) {
     }
     quoted += '"';
     return quoted;
+}
+
+std::string unquoteHeading(std::string_view line) {
+    if (line.size() < 2 || line.front() != '"' || line.back() != '"') {
+        return std::string(line);
+    }
+    std::string text;
+    for (std::size_t i = 1; i + 1 < line.size(); ++i) {
+        text += line[i];
+        if (line[i] == '"' && line[i + 1] == '"') {
+            ++i;
+        }
+    }
+    return text;
 }
 
 std::string columnHeaderText(const ExportOptions& options) {

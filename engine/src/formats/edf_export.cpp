@@ -293,7 +293,7 @@ class EdfWriter final : public FormatWriter {
           // 10, 50 and 250 do), else as many rows as fit in ten seconds, at least one: few
           // enough records that their annotations cost little, short enough for a viewer to
           // page through.
-          stepMs_(options.UpdatePeriod * 20),
+          stepMs_(options.UpdatePeriod * kSampleIntervalMs),
           perRecord_(std::max(1, kRecordMs / stepMs_)),
           // A range's file starts at its first row: the start moves forward by as much, and the
           // start's fraction of a second goes into the onsets.

@@ -22,16 +22,14 @@
 
 namespace zk::detail {
 
-/// Runs a writer, turning what it throws (our errors, out of memory) into the result's error;
-/// `name` is the output, for the message of a failed allocation.
+/// Runs a writer, turning whatever it throws into the result's error (currentFailure()); `name`
+/// is the output, for the message of a failure that names no file.
 template <class Write>
 void guarded(ExportResult& result, const std::string& name, Write write) {
     try {
         write();
-    } catch (const Error& e) {
-        result.error = e;
-    } catch (const std::bad_alloc&) {
-        result.error = Error(ErrorCode::OutOfMemory, "not enough memory for the export", name);
+    } catch (...) {
+        result.error = currentFailure(name, "the export");
     }
 }
 

@@ -151,8 +151,7 @@ std::string formatStartTime(const StartTime& t) {
 }
 
 StartTime estimatedStart(std::time_t modified, std::uint64_t records) {
-    // One record every 20 ms.
-    const auto length = static_cast<std::time_t>(records / 50);
+    const auto length = static_cast<std::time_t>(recordedSeconds(records));
     const std::time_t start = modified - length;
     const std::optional<std::tm> found = platform::localTime(start);
     if (!found) {

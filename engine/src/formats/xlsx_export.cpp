@@ -44,22 +44,6 @@ namespace zk::detail {
 
 namespace {
 
-// The heading as the user typed it: options.heading is the CSV's line, between double quotes
-// with the inner ones doubled.
-std::string headingText(const std::string& line) {
-    if (line.size() < 2 || line.front() != '"' || line.back() != '"') {
-        return line;
-    }
-    std::string text;
-    for (std::size_t i = 1; i + 1 < line.size(); ++i) {
-        text += line[i];
-        if (line[i] == '"' && line[i + 1] == '"') {
-            ++i;
-        }
-    }
-    return text;
-}
-
 // Text as a workbook cell holds it: spreadsheets read "_xHHHH_" (four hex digits) as an escaped
 // character, so the "_" that starts such a sequence in the text is itself written escaped,
 // "_x005F_".
@@ -311,21 +295,6 @@ std::string sheetName(std::size_t index) {
     return index == 0 ? "Data" : "Data " + std::to_string(index + 1);
 }
 
-std::string rateText(int period) {
-    switch (period) {
-        case 1:
-            return "50 rows a second";
-        case 10:
-            return "5 rows a second";
-        case 50:
-            return "1 row a second";
-        case 250:
-            return "1 row every 5 seconds";
-        default:
-            return "1 row every " + std::to_string(period) + " samples of 20 ms";
-    }
-}
-
 // The workbook: the data sheets as the rows come, then the sheets of the tags, the epochs and
 // the recording.
 class WorkbookWriter final : public FormatWriter {
@@ -338,7 +307,7 @@ class WorkbookWriter final : public FormatWriter {
           book_(path, name),
           headers_(includedHeaders(options)),
           tagColumn_(columnOf("Tag Number")),
-          heading_(options.IncludeHeaders ? headingText(options.heading) : ""),
+          heading_(options.IncludeHeaders ? unquoteHeading(options.heading) : ""),
           headerRows_((options.IncludeHeaders ? 1 : 0) + (heading_.empty() ? 0 : 1)),
           sheetRows_(std::clamp<lxw_row_t>(gSheetRows.load(), headerRows_ + 1, kMaxSheetRows)),
           valueRows_(hasValueColumn(options)),
@@ -528,14 +497,14 @@ class WorkbookWriter final : public FormatWriter {
         }
         line("Recording", facts_.path);
         line("Records", result.recordsRead);
-        line("Duration (sec)", static_cast<double>(result.recordsRead) / 50.0);
+        line("Duration (sec)", static_cast<double>(result.recordsRead) / kSamplesPerSecond);
         book_.text(info, r, 0, "Start");
         book_.dateTime(info, r++, 1, facts_.start);
         line("Start estimated",
              facts_.estimated ? "yes: the file's time less the duration" : "no: as given");
-        line("Rate", rateText(options_.UpdatePeriod));
+        line("Rate", rateInWords(options_.UpdatePeriod));
         if (options_.UpdatePeriod > 0) {
-            line("Rows per second", 50.0 / options_.UpdatePeriod);
+            line("Rows per second", rowsPerSecond(options_.UpdatePeriod));
         }
         line("Columns", columns.empty() ? std::string("none") : columns);
         line("Rows", result.rowsWritten);

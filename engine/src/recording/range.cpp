@@ -120,8 +120,8 @@ Result<RowRange> resolveRange(ByteSource& source, const ExportOptions& options,
                 }
             }
         }
-    } catch (const Error& e) {
-        return e;
+    } catch (...) {
+        return currentFailure(source.name(), "finding the range");
     }
     const auto timeOf = [&](const RangeBound& bound) -> Result<std::int64_t> {
         if (bound.timeMs) {
@@ -158,7 +158,7 @@ Result<RowRange> resolveRange(ByteSource& source, const ExportOptions& options,
         }
         range.toMs = *t;
     }
-    const std::int64_t step = options.UpdatePeriod * 20;
+    const std::int64_t step = options.UpdatePeriod * kSampleIntervalMs;
     const std::int64_t end = static_cast<std::int64_t>(rows) * step;  // after the last row
     ExportOptions ranged = options;
     ranged.range = range;

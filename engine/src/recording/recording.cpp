@@ -29,8 +29,8 @@ Result<FileSource> openRecording(const std::string& path) {
             return Error(ErrorCode::NotARecording, kIncompatibleFileMessage, path);
         }
         return source;
-    } catch (const Error& e) {
-        return e;
+    } catch (...) {
+        return currentFailure(path, "opening the recording");
     }
 }
 

@@ -12,6 +12,7 @@
 #include "recording/little_endian.hpp"
 #include "zk/engine/error.hpp"
 #include "zk/engine/export/export_options.hpp"
+#include "zk/engine/export/validate.hpp"
 #include "zk/engine/recording/record.hpp"
 
 namespace zk::detail {
@@ -55,11 +56,7 @@ template <class Rows>
 inline std::int32_t rowStep(const ExportOptions& options) {
     const auto step = rowStepMs(options.UpdatePeriod);
     if (!step) {
-        throw Error(ErrorCode::InvalidSettings, "the update period " +
-                                                    std::to_string(options.UpdatePeriod) +
-                                                    " is out of range: it must lie between -" +
-                                                    std::to_string(kMaxUpdatePeriod) + " and " +
-                                                    std::to_string(kMaxUpdatePeriod) + " samples");
+        throw *validateOptions(options);  // the period's problem comes first
     }
     return *step;
 }

@@ -12,8 +12,6 @@ namespace zk {
 
 namespace {
 
-// The rows are read in the blocks every whole reading of a recording uses.
-constexpr std::size_t kChunkRecords = RecordBlocks::kBlockRecords;
 constexpr std::uint64_t kReportEvery = 64 * 1024;
 
 // The row source's side of the row rule: rows and tags go into the block as they come. The

@@ -20,17 +20,6 @@ std::optional<std::string> parseColumns(std::string_view list, ExportOptions& op
 /// Returns nothing for anything else.
 std::optional<int> parsePeriod(std::string_view text);
 
-/// The characters a workbook's cell holds at most.
-inline constexpr std::size_t kMaxCellCharacters = 32767;
-
-/// The length of UTF-8 text in the units a workbook counts (UTF-16: a character beyond U+FFFF
-/// takes two).
-std::size_t textLength(std::string_view utf8);
-
-/// For EDF+ and BDF+ with --start and a range: a message when the range's first row, where the
-/// file starts, lies beyond the years the file can hold; nothing otherwise.
-std::optional<std::string> startBeyondFile(const ExportOptions& options);
-
 /// The target of the symbolic link at `path` when that target does not exist; nothing for
 /// anything else.
 std::optional<std::string> danglingLink(const std::string& path);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -10,18 +11,23 @@ namespace zk {
 
 /// Why an operation of the engine failed.
 enum class ErrorCode {
-    OpenFailed,           ///< a recording or an output file could not be opened or created
-    ReadFailed,           ///< reading the recording failed, after retries
-    WriteFailed,          ///< writing the CSV failed (a full disk, a closed pipe), after retries
-    SourceTruncated,      ///< the recording became shorter while it was being exported
-    ScheduleOverflow,     ///< the row schedule (NextOutputTime) would pass 2147483647 ms
+    OpenFailed,        ///< a recording, an output file, its folder or a settings file could not be
+                       ///< opened or created, or an output would overwrite a recording
+    ReadFailed,        ///< reading a recording or a settings file failed, after retries
+    WriteFailed,       ///< writing an output or a settings file failed (a full disk, a closed
+                       ///< pipe), after retries, or putting it in place failed
+    SourceTruncated,   ///< the recording became shorter while it was being read
+    ScheduleOverflow,  ///< the row schedule (NextOutputTime) would pass 2147483647 ms
     RecordIndexOverflow,  ///< the recording holds more than 2147483647 records
-    InvalidSettings,      ///< UpdatePeriod × 20 does not fit 16 bits
+    InvalidSettings,      ///< the options break a rule of the export (validateOptions()), or a
+                          ///< range holds no row, or a settings file is malformed
     NotARecording,        ///< the file fails the recording check (Verify_zkd_Format)
     OutputExists,         ///< the output file exists and replacing it was not allowed
-    Cancelled,            ///< the caller's progress callback asked to stop
-    OutOfMemory,          ///< the system refused the memory the export needs
+    Cancelled,            ///< the caller's progress callback (or a stop signal) asked to stop
+    OutOfMemory,          ///< the system refused the memory the work needs
     NoRows,               ///< the recording gives no row, and the format cannot hold an empty one
+    Unexpected,           ///< a failure that the program has no code for (a library's, the
+                          ///< system's); the message is its own
 };
 
 /// A failure of the engine: a code, a message that says why, and the file (and, where it
@@ -46,6 +52,12 @@ class Error : public std::runtime_error {
     std::string path_;
     std::uint64_t offset_;
 };
+
+/// The failure being handled, as the one error value: an Error as it is; a refused allocation
+/// as OutOfMemory ("not enough memory for `task`"); any other exception as Unexpected with its
+/// own message; these two naming `path`. Only within a catch block: every entry of the engine
+/// that a front end calls ends in `catch (...) { return currentFailure(...); }`.
+Error currentFailure(const std::string& path, std::string_view task);
 
 /// Builds an Error whose message ends with the text of errno value `err`.
 Error systemError(ErrorCode code, const std::string& what, int err, const std::string& path,

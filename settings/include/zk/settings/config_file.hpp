@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "zk/engine/error.hpp"
 #include "zk/settings/export_settings.hpp"
 
 namespace zk {
@@ -12,7 +13,7 @@ namespace zk {
 /// The configuration file's name. configFilePath() says in which directory it lives.
 inline constexpr const char* kConfigFileName = "zkFileExport.cfg";
 
-/// The message the window shows when Save_Config returns false, and its title.
+/// The message the window shows when Save_Config fails, and its title.
 inline constexpr const char* kSaveErrorMessage = "Error Saving Session Config File";
 inline constexpr const char* kSaveErrorTitle = "Save Parameters";
 
@@ -36,24 +37,23 @@ std::string configFileText(const ExportSettings& settings);
 /// closed on its line, the text holds a NUL byte, or a directory is not UTF-8.
 std::optional<ExportSettings> parseConfigText(std::string_view text);
 
-/// Reads the configuration file at `file` into `settings`. Returns true when the file was read
-/// and all nine settings now hold its values. Otherwise (missing, unreadable, a directory,
-/// short or malformed) returns false and all nine settings hold their defaults. Shows nothing.
-bool Load_Config(ExportSettings& settings, const std::filesystem::path& file);
+/// Reads the configuration file at `file`: all nine settings as it holds them. Fails with
+/// OpenFailed when it is missing or not a file, ReadFailed when it can't be read, and
+/// InvalidSettings when it is short or malformed; the caller then uses the defaults. Shows
+/// nothing.
+Result<ExportSettings> Load_Config(const std::filesystem::path& file);
 
 /// Writes configFileText(settings) to `file`, creating the directory that holds it when
 /// missing. The text goes to a new file of an unguessable name beside it (created exclusively,
 /// never through a link), reaches the disk, and is then renamed onto `file`, so a failed save
 /// leaves any earlier file as it was. A file the user may not write is not replaced. Returns
-/// false when any step failed, with the cause in `why` when given; the caller shows
+/// the failure (WriteFailed, naming the step and the cause), if a step failed; the caller shows
 /// kSaveErrorMessage. Shows nothing itself.
-bool Save_Config(const ExportSettings& settings, const std::filesystem::path& file,
-                 std::string* why = nullptr);
+std::optional<Error> Save_Config(const ExportSettings& settings, const std::filesystem::path& file);
 
 /// Replaces `file` with `text` the safe way, as an OutputFile does (a link at `file` is
 /// followed, its target replaced keeping its permissions); the folder is made when missing.
-/// Returns false with the cause in `why` (when given); an earlier file is then as it was.
-bool replaceFileSafely(const std::filesystem::path& file, const std::string& text,
-                       std::string* why = nullptr);
+/// Returns the failure, if any; an earlier file is then as it was.
+std::optional<Error> replaceFileSafely(const std::filesystem::path& file, const std::string& text);
 
 }  // namespace zk

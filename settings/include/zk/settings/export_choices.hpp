@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "zk/engine/error.hpp"
+
 namespace zk {
 
 /// The export choices that the window remembers beside the nine settings, in a file of their
@@ -46,9 +48,9 @@ ExportChoices loadExportChoices(const std::filesystem::path& file);
 
 /// Writes exportChoicesText(choices) to `file` the way Save_Config writes its file: a new file
 /// of an unguessable name beside it, created exclusively and never through a link, flushed to
-/// the disk and renamed onto `file` (its folder is made when missing). False when a step
-/// failed, with the cause in `why` when given.
-bool saveExportChoices(const ExportChoices& choices, const std::filesystem::path& file,
-                       std::string* why = nullptr);
+/// the disk and renamed onto `file` (its folder is made when missing). Returns the failure of
+/// the step that failed, if one did.
+std::optional<Error> saveExportChoices(const ExportChoices& choices,
+                                       const std::filesystem::path& file);
 
 }  // namespace zk

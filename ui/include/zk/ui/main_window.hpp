@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "zk/engine/export/export_options.hpp"
+#include "zk/engine/export/notes.hpp"
 #include "zk/settings/export_choices.hpp"
 #include "zk/ui/converter_session.hpp"
 #include "zk/ui/preview_data.hpp"
@@ -23,12 +24,14 @@ struct RateOption {
     const char* caption;
 };
 
+/// The offered rates (kRates), one option each.
 inline constexpr std::array<RateOption, 4> kRateOptions{{
-    {Control::Option1, 1, "50 per sec"},
-    {Control::Option2, 10, "5 per sec"},
-    {Control::Option3, 50, "1 sec"},
-    {Control::Option4, 250, "5 sec"},
+    {Control::Option1, kRates[0].UpdatePeriod, kRates[0].caption},
+    {Control::Option2, kRates[1].UpdatePeriod, kRates[1].caption},
+    {Control::Option3, kRates[2].UpdatePeriod, kRates[2].caption},
+    {Control::Option4, kRates[3].UpdatePeriod, kRates[3].caption},
 }};
+static_assert(kRates.size() == kRateOptions.size());
 
 /// The save dialog's file type of a format: "description|pattern" (an empty pattern: a
 /// folder), from its caption and extension in kFormats. The dialog offers every format in the
@@ -65,16 +68,16 @@ ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string
                                const ExportChoices& choices, OutputFormat format);
 
 /// The status line after a successful export to `path`: how many rows (samples per signal in
-/// EDF+, BDF+ and BIDS) went where, as what, and what the file could not hold: rows without a
-/// conductance, clipped values, tags left out.
+/// EDF+, BDF+ and BIDS) went where, as what, and what the file could not hold (exportNotes(),
+/// as zkexport says it).
 std::string exportSummary(const ExportResult& result, OutputFormat format, const std::string& path);
 
 /// A count as the window writes it, with digit groups: 4320000 gives "4,320,000".
-std::string formatCount(std::uint64_t count);
+using zk::formatCount;
 
 /// The caption of the rate option of an UpdatePeriod, or, for a period no option offers,
-/// "one row every N samples (M ms)".
-std::string rateCaption(int UpdatePeriod);
+/// "one row every N samples (M ms)": the engine's, which the report uses too.
+using zk::rateCaption;
 
 /// The main window's logic: the ConverterSession it owns and the handlers of its controls,
 /// written against Toolkit so that they run without a toolkit. One instance lives from the

@@ -53,7 +53,13 @@ struct ReportCsv {
 /// unless said otherwise; "samples" are the records of the types that the export uses.
 struct RecordingReport {
     /// The UpdatePeriods whose row counts are always given: the window's four rates.
-    static constexpr std::array<int, 4> kRates{1, 10, 50, 250};
+    static constexpr std::array<int, zk::kRates.size()> kRates = [] {
+        std::array<int, zk::kRates.size()> periods{};
+        for (std::size_t k = 0; k < periods.size(); ++k) {
+            periods[k] = zk::kRates[k].UpdatePeriod;
+        }
+        return periods;
+    }();
     /// At most this many irregular steps and stretches are listed (all are counted).
     static constexpr std::size_t kListed = 20;
 
@@ -108,10 +114,6 @@ std::optional<std::uint64_t> csvDataLine(const RecordingReport& report, const Re
 /// the heading line, the column-header line and the empty row that its line end, CR CR LF,
 /// makes. Nothing without report.csv or without a line for the tag.
 std::optional<std::uint64_t> csvSheetRow(const RecordingReport& report, const ReportTag& tag);
-
-/// A rate in the window's words: "50 per sec", "5 per sec", "1 sec", "5 sec", else "one row
-/// every N samples (M ms)".
-std::string rateName(int UpdatePeriod);
 
 /// What the report's tag rows mean, in words: the CSV, its rate in the window's words and how
 /// the rows are counted (report.csv's spreadsheet rows, else the data lines).

@@ -6,11 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace zk {
+#include "zk/engine/recording/facts.hpp"
 
-/// Largest UpdatePeriod, either sign: the schedule's step, 20 ms × UpdatePeriod, must fit a
-/// signed 16-bit number.
-inline constexpr int kMaxUpdatePeriod = 1638;
+namespace zk {
 
 /// The kinds of file an export writes. Every kind holds the same rows, values and tags; see
 /// exportToFile().
@@ -149,14 +147,9 @@ std::string columnHeaderText(const ExportOptions& options);
 /// empty text gives `""`.
 std::string quoteHeading(std::string_view text);
 
-/// The step of the row schedule for an UpdatePeriod, 20 ms × period; nothing when the period
-/// lies beyond ±kMaxUpdatePeriod.
-constexpr std::optional<std::int32_t> rowStepMs(int UpdatePeriod) noexcept {
-    if (UpdatePeriod < -kMaxUpdatePeriod || UpdatePeriod > kMaxUpdatePeriod) {
-        return std::nullopt;
-    }
-    return UpdatePeriod * 20;
-}
+/// The heading as the user typed it, for the formats that hold it as text rather than as a CSV
+/// line: quoteHeading() undone. A line that is not between double quotes is given back whole.
+std::string unquoteHeading(std::string_view line);
 
 /// The time of the first row of options.range (rows fall every 20 ms × UpdatePeriod from 0): the
 /// time that EDF+, BDF+ and BIDS count from; 0 without a range. For a period of at least 1.
@@ -164,7 +157,7 @@ constexpr std::int64_t rangeOriginMs(const ExportOptions& options) noexcept {
     if (!options.range || options.range->fromMs <= 0 || options.UpdatePeriod < 1) {
         return 0;
     }
-    const std::int64_t step = options.UpdatePeriod * 20;
+    const std::int64_t step = options.UpdatePeriod * kSampleIntervalMs;
     return (options.range->fromMs + step - 1) / step * step;
 }
 

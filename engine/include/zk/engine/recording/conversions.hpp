@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "zk/engine/recording/facts.hpp"
+
 namespace zk {
 
 /// Longest text that Format_Number_Field produces: a sign position, ten digits, or a
@@ -30,9 +32,6 @@ float Calc_Resistance(std::int32_t UnsignedValue);
 /// Calc_Resistance(v) in single precision. Nothing where the resistance is zero or negative
 /// (v up to 4888): such a sample has no conductance.
 std::optional<float> Calc_Conductance(std::int32_t UnsignedValue);
-
-/// The largest raw sample whose resistance is zero or negative, so that it has no conductance.
-inline constexpr std::int32_t kLastSampleWithoutConductance = 4888;
 
 /// The text of a time in milliseconds as seconds with exactly two decimals, in a data row: a
 /// sign position ("-" for a negative time, one space otherwise), the whole seconds and two

@@ -6,6 +6,7 @@
 
 #include "zk/engine/error.hpp"
 #include "zk/engine/recording/byte_source.hpp"
+#include "zk/engine/recording/facts.hpp"
 
 namespace zk {
 
@@ -14,9 +15,8 @@ namespace zk {
 /// rows' block size too.
 class RecordBlocks {
   public:
-    /// Records per block: 640 KiB of recording, small enough to be counted while still in the
-    /// cache.
-    static constexpr std::size_t kBlockRecords = 32 * 1024;
+    /// Records per block: the one chunk size of every loop through a recording.
+    static constexpr std::size_t kBlockRecords = kChunkRecords;
 
     /// The first `records` records of `source`. A block that can't be read whole fails with
     /// `shortened` (the reader's own code for a recording that became shorter meanwhile).
