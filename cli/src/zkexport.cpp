@@ -161,7 +161,7 @@ Parsed parseArguments(std::span<const std::string> given, Console& console) {
         if (!isUtf8(heading)) {
             return {std::nullopt, usageError(console, "--heading: the text is not valid UTF-8")};
         }
-        o.options.heading = quoteHeading(heading);
+        o.options.heading = heading;
     }
     for (const auto& [opt, name, text, bound] :
          {std::tuple{fromOpt, "--from", &from, &o.from}, std::tuple{toOpt, "--to", &to, &o.to}}) {

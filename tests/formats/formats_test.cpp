@@ -621,7 +621,7 @@ TEST(ExportToFile, BidsSidecarAtEveryRateAndColumnSet) {
         const std::string label = std::to_string(set), heading = "Run \"" + label + "\"";
         ExportOptions o = allColumns(period, set % 3 != 0);
         o.format = OutputFormat::Bids;
-        o.heading = set % 5 == 0 ? "" : quoteHeading(heading);
+        o.heading = set % 5 == 0 ? std::optional<std::string>() : heading;
         o.choices = {.subject = label, .task = "t"};
         nlohmann::json columns = nlohmann::json::array();
         for (unsigned c = 0; c < 4; ++c) {
