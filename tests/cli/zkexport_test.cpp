@@ -223,6 +223,7 @@ TEST_F(ZkExport, AnExistingOutputNeedsForceAndDashWritesToStandardOutputOnly) {
     fs::remove(expand(longName));
     o = run({"--heading=", "-o", "-", "@/good2.zkd"});  // the empty heading
     EXPECT_EQ(o.csv, engineCsv(good2, {}, ""));
+    EXPECT_EQ(o.csv.substr(0, 4), "\"\"\r\n");
     for (const Names& session : {Names{"--session="}, Names{"--session", ""}}) {
         Names args{"--format", "bids", "-f", "-d", "@/ds", "--subject", "1", "--task", "t"};
         args.insert(args.end(), session.begin(), session.end());
