@@ -142,6 +142,28 @@ TEST_F(ZkExport, EachKindOfFailureHasItsExitStatusAndMessageAndWritesNothing) {
     EXPECT_EQ(readFile(dir / "good.zkd"), good);
 }
 
+// The help's lists of columns and formats, drawn from their tables: names in their columns,
+// later lines of an item indented to its text, in the tables' order.
+TEST_F(ZkExport, TheHelpListsTheColumnsAndFormatsAligned) {
+    const Outcome o = run({"--help"});
+    EXPECT_EQ(o.status, 0);
+    const char* const excerpts[] = {
+        "\n  time         Time(msec)        the row's time on the schedule 0, 20 x N, 40 x N... "
+        "ms\n"
+        "  seconds      Time(sec)         the same time in seconds, two decimals\n",
+        "\n  conductance  Conductance(uS)   1000 / the resistance: microsiemens; none where the\n"
+        "                                 resistance is zero or negative (raw samples up to 4888)\n"
+        "  tags         Tag Number        the last tag marked since the previous row\n\nFormats",
+        "\n  csv   the CSV text\n  xlsx  an Excel workbook:",
+        "\n  edf   EDF+ (16-bit) and\n  bdf   BDF+ (24-bit):",
+        "\n                       a row without conductance holds 0 uS\n  bids  a run of",
+        "\n        _physio.json, _events.tsv (the tags), and DATASET/dataset_description.json if "
+        "missing\n\nExamples:\n"};
+    for (const char* excerpt : excerpts) {
+        EXPECT_NE(o.out.find(excerpt), std::string::npos) << excerpt;
+    }
+}
+
 // Each option reaches the export: the CSV is the engine's with the settings it stands for.
 TEST_F(ZkExport, OptionsBecomeTheSettingsAndHeadingOfTheExport) {
     const std::optional<std::string> none;

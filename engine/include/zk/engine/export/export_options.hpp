@@ -124,6 +124,9 @@ struct Column {
     std::string_view header;  ///< its caption: the CSV's column-header line, the workbook's
     bool ExportOptions::*flag;
     ColumnKind kind;
+    /// What zkexport --help says of it: lines joined by "\n", each indented there below the
+    /// first.
+    std::string_view help;
     /// Writes the CSV's text of the column for a row (the row's time, its raw sample) at `out`,
     /// a sign position first for the numbers, and returns the end; nothing where the sample
     /// has no such value. At most kMaxNumberFieldLength characters. None for the Tags column.
@@ -166,17 +169,20 @@ inline double conductanceValue(std::int32_t, std::int32_t raw) noexcept {
 
 inline constexpr std::array<Column, 7> kColumns{{
     {"time", "Time(msec)", &ExportOptions::IncludeTime, ColumnKind::Time,
+     "the row's time on the schedule 0, 20 x N, 40 x N... ms",
      [](char* out, std::int32_t timeMs, std::int32_t) noexcept {
          return writeNumberField(out, timeMs);
      },
      [](std::int32_t timeMs, std::int32_t) noexcept { return static_cast<double>(timeMs); }},
     {"seconds", "Time(sec)", &ExportOptions::IncludeSeconds, ColumnKind::Time,
+     "the same time in seconds, two decimals",
      [](char* out, std::int32_t timeMs, std::int32_t) noexcept {
          return writeSecondsField(out, timeMs);
      },
      [](std::int32_t timeMs, std::int32_t) noexcept { return timeMs / 1000.0; }},
     // The raw sample as it is: the digital value less 32768, in either file type.
     {"data", "Data(16 bit)", &ExportOptions::IncludeData, ColumnKind::Value,
+     "the raw sample, 0..65535",
      [](char* out, std::int32_t, std::int32_t raw) noexcept { return writeNumberField(out, raw); },
      [](std::int32_t, std::int32_t raw) noexcept { return static_cast<double>(raw); }, "Data", "",
      "The instrument's raw 16-bit sample, 0 to 65535",
@@ -184,13 +190,14 @@ inline constexpr std::array<Column, 7> kColumns{{
      SignalRange{0, 65535, kEdfDigitalMin, kEdfDigitalMax}},
     // The 121 levels 0.5, 0.55, ... 6.5, one digital step each.
     {"baseline", "Baseline", &ExportOptions::IncludeBaseline, ColumnKind::Value,
-     detail::baselineField, detail::baselineValue, "Baseline", "",
+     "a coarse level, 0.5..6.5", detail::baselineField, detail::baselineValue, "Baseline", "",
      "A coarse level of the raw sample, 0.5 to 6.5 in steps of 0.05",
      SignalRange{0.5, 6.5, -60, 60}, SignalRange{0.5, 6.5, -60, 60}},
     // From -10 kOhm (the formula gives -1.58 at its lowest) to 6.5 MOhm in steps of 0.0992 kOhm
     // in EDF+; to 10 MOhm, beyond the skin's highest, in steps of 0.0006 kOhm in BDF+ (finer
     // than the difference between neighbouring raw samples down to 15 kOhm).
     {"resistance", "Resistance(kOhm)", &ExportOptions::IncludeResistance, ColumnKind::Value,
+     "the resistance in kilo-ohms",
      [](char* out, std::int32_t, std::int32_t raw) noexcept {
          return writeNumberField(out, Calc_Resistance(raw));
      },
@@ -205,12 +212,15 @@ inline constexpr std::array<Column, 7> kColumns{{
     // From 0 to 100 uS: steps of 0.0015 uS in EDF+ (so within 0.0008 uS of the value), 0.000006
     // uS in BDF+. A sample without conductance is written as the physical minimum, 0 uS.
     {"conductance", "Conductance(uS)", &ExportOptions::IncludeConductance, ColumnKind::Value,
+     "1000 / the resistance: microsiemens; none where the\n"
+     "resistance is zero or negative (raw samples up to 4888)",
      detail::conductanceField, detail::conductanceValue, "Conductance", "uS",
      "Skin conductance, 1000 / the resistance in kOhm, rounded to seven significant digits; "
      "n/a where the resistance is zero or negative",
      SignalRange{0, 100, kEdfDigitalMin, kEdfDigitalMax},
      SignalRange{0, 100, kBdfDigitalMin, kBdfDigitalMax}},
-    {"tags", "Tag Number", &ExportOptions::IncludeTags, ColumnKind::Tag},
+    {"tags", "Tag Number", &ExportOptions::IncludeTags, ColumnKind::Tag,
+     "the last tag marked since the previous row"},
 }};
 
 /// The place in kColumns of the column with this key.
