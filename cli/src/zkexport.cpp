@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <set>
@@ -192,7 +193,7 @@ std::optional<std::string> readRows(Given& g) {
         if (!isUtf8(g.heading)) {
             return "--heading: the text is not valid UTF-8";
         }
-        options.heading = quoteHeading(g.heading);
+        options.heading = g.heading;
     }
     for (const auto& [given, name, text, bound] :
          {std::tuple{g.hasFrom, "--from", &g.from, &g.o.from},
@@ -645,6 +646,46 @@ int runZkExport(std::span<const std::string> args, Console& console) {
     return outputWritten(console) ? status : kExitFailure;
 }
 
+namespace {
+
+// An item of the help's lists: its names, each padded to its width (a space at least), then its
+// text, whose later lines are indented to the text's start.
+std::string helpItem(std::initializer_list<std::pair<std::string_view, std::size_t>> names,
+                     std::string_view text) {
+    std::string item = "  ";
+    for (const auto& [name, width] : names) {
+        item.append(name).append(name.size() < width ? width - name.size() : 1, ' ');
+    }
+    const std::size_t indent = item.size();
+    for (std::size_t from = 0;;) {
+        const std::size_t end = std::min(text.find('\n', from), text.size());
+        item.append(text.substr(from, end - from)).append("\n");
+        if (end == text.size()) {
+            return item;
+        }
+        item.append(indent, ' ');
+        from = end + 1;
+    }
+}
+
+std::string columnsHelp() {
+    std::string text;
+    for (const Column& column : kColumns) {
+        text += helpItem({{column.key, 13}, {column.header, 18}}, column.help);
+    }
+    return text;
+}
+
+std::string formatsHelp() {
+    std::string text;
+    for (const FormatInfo& format : kFormats) {
+        text += helpItem({{format.name, 6}}, format.help);
+    }
+    return text;
+}
+
+}  // namespace
+
 std::string helpText() {
     return R"HELP(zkexport: converts skin-resistance recordings (.zkd) into CSV files, Excel workbooks,
 EDF+/BDF+ files or BIDS datasets.
@@ -695,33 +736,11 @@ without its last four characters, then the format's extension, beside the record
 nothing is left after a failure or Ctrl-C.
 
 Columns (every format holds them in this order, whatever the order given):
-  time         Time(msec)        the row's time on the schedule 0, 20 x N, 40 x N... ms
-  seconds      Time(sec)         the same time in seconds, two decimals
-  data         Data(16 bit)      the raw sample, 0..65535
-  baseline     Baseline          a coarse level, 0.5..6.5
-  resistance   Resistance(kOhm)  the resistance in kilo-ohms
-  conductance  Conductance(uS)   1000 / the resistance: microsiemens; none where the
-                                 resistance is zero or negative (raw samples up to 4888)
-  tags         Tag Number        the last tag marked since the previous row
-
+)HELP" + columnsHelp() +
+           R"HELP(
 Formats (every one holds the CSV's rows, values and tags):
-  csv   the CSV text
-  xlsx  an Excel workbook: sheet "Data" (then "Data 2", ... past 1,048,576 rows), numbers as
-        numbers; "Tags", each tag with the row that carries it; "Recording", what was exported
-  edf   EDF+ (16-bit) and
-  bdf   BDF+ (24-bit): a signal for each of data, baseline, resistance and conductance, at the
-        rate of the rows, in data records of about 10 s (the last one filled up with the last
-        row's values, and an annotation "Recording ends" where the rows end); tags as
-        annotations "Tag N". Ranges (values outside are clipped, and counted in a note):
-          Data         0..65535, exact            Baseline  0.5..6.5, exact
-          Resistance   EDF+: -10..6500 kOhm, steps of 0.099 kOhm
-                       BDF+: -10..10000 kOhm, steps of 0.0006 kOhm
-          Conductance  0..100 uS; EDF+: steps of 0.0015 uS, BDF+: steps of 0.000006 uS;
-                       a row without conductance holds 0 uS
-  bids  a run of a BIDS dataset: --output-dir DATASET --subject S [--session N] --task T gives
-        DATASET/sub-S[/ses-N]/beh/sub-S[_ses-N]_task-T_physio.tsv.gz (the value columns),
-        _physio.json, _events.tsv (the tags), and DATASET/dataset_description.json if missing
-
+)HELP" + formatsHelp() +
+           R"HELP(
 Examples:
   zkexport -p 10 -c time,data,resistance,tags run1.zkd   run1.csv at 5 rows/s, four columns
   zkexport -c seconds,conductance,tags -o run1.xlsx run1.zkd   a workbook

@@ -30,11 +30,13 @@ struct Outcome {
     std::string out, err, csv;  // --help and --check reports; messages, progress; "-o -"
 };
 
-// What the engine writes for a recording with these settings and heading line.
-std::string engineCsv(const std::string& bytes, const ExportOptions& s, std::string_view heading) {
+// What the engine writes for a recording with these settings and heading.
+std::string engineCsv(const std::string& bytes, ExportOptions s,
+                      std::optional<std::string> heading = std::nullopt) {
     MemorySource source(test::bytesOf(bytes));
     StringSink sink;
-    EXPECT_TRUE(exportCsv(source, sink, test::withHeading(s, heading)).ok());
+    s.heading = std::move(heading);
+    EXPECT_TRUE(exportCsv(source, sink, s).ok());
     return sink.text();
 }
 
@@ -74,7 +76,7 @@ class ZkExport : public ::testing::Test {
 
     test::TempDir dir;
     const std::string good = test::steadyRecording(30), good2 = test::steadyRecording(5);
-    const std::string goodCsv = engineCsv(good, {}, ""), good2Csv = engineCsv(good2, {}, "");
+    const std::string goodCsv = engineCsv(good, {}), good2Csv = engineCsv(good2, {});
 };
 
 TEST_F(ZkExport, EachKindOfFailureHasItsExitStatusAndMessageAndWritesNothing) {
@@ -158,16 +160,39 @@ TEST_F(ZkExport, EachKindOfFailureHasItsExitStatusAndMessageAndWritesNothing) {
     EXPECT_EQ(readFile(dir / "good.zkd"), good);
 }
 
+// The help's lists of columns and formats, drawn from their tables: names in their columns,
+// later lines of an item indented to its text, in the tables' order.
+TEST_F(ZkExport, TheHelpListsTheColumnsAndFormatsAligned) {
+    const Outcome o = run({"--help"});
+    EXPECT_EQ(o.status, 0);
+    const char* const excerpts[] = {
+        "\n  time         Time(msec)        the row's time on the schedule 0, 20 x N, 40 x N... "
+        "ms\n"
+        "  seconds      Time(sec)         the same time in seconds, two decimals\n",
+        "\n  conductance  Conductance(uS)   1000 / the resistance: microsiemens; none where the\n"
+        "                                 resistance is zero or negative (raw samples up to 4888)\n"
+        "  tags         Tag Number        the last tag marked since the previous row\n\nFormats",
+        "\n  csv   the CSV text\n  xlsx  an Excel workbook:",
+        "\n  edf   EDF+ (16-bit) and\n  bdf   BDF+ (24-bit):",
+        "\n                       a row without conductance holds 0 uS\n  bids  a run of",
+        "\n        _physio.json, _events.tsv (the tags), and DATASET/dataset_description.json if "
+        "missing\n\nExamples:\n"};
+    for (const char* excerpt : excerpts) {
+        EXPECT_NE(o.out.find(excerpt), std::string::npos) << excerpt;
+    }
+}
+
 // Each option reaches the export: the CSV is the engine's with the settings it stands for.
 TEST_F(ZkExport, OptionsBecomeTheSettingsAndHeadingOfTheExport) {
-    const std::tuple<Names, ExportOptions, std::string> cases[] = {
-        {{"--no-headers"}, settingsWith(1, 1, 0, 0, 0, 1, false), ""},
-        {{"--heading", "say \"hi\", ä"}, {}, "\"say \"\"hi\"\", ä\""},
-        {{"--heading", ""}, {}, "\"\""},
-        {{"--heading", "x", "--no-headers"}, settingsWith(1, 1, 0, 0, 0, 1, false), ""},
-        {{"-c", "Tags,resistance,baseline"}, settingsWith(0, 0, 1, 1, 1), ""},
-        {{"-c", "data", "--period", "1638"}, settingsWith(0, 1, 0, 0, 0, 1638), ""},
-        {{"--columns", "none", "-p", "3"}, settingsWith(0, 0, 0, 0, 0, 3), ""}};
+    const std::optional<std::string> none;
+    const std::tuple<Names, ExportOptions, std::optional<std::string>> cases[] = {
+        {{"--no-headers"}, settingsWith(1, 1, 0, 0, 0, 1, false), none},
+        {{"--heading", "say \"hi\", ä"}, {}, "say \"hi\", ä"},
+        {{"--heading", ""}, {}, ""},
+        {{"--heading", "x", "--no-headers"}, settingsWith(1, 1, 0, 0, 0, 1, false), none},
+        {{"-c", "Tags,resistance,baseline"}, settingsWith(0, 0, 1, 1, 1), none},
+        {{"-c", "data", "--period", "1638"}, settingsWith(0, 1, 0, 0, 0, 1638), none},
+        {{"--columns", "none", "-p", "3"}, settingsWith(0, 0, 0, 0, 0, 3), none}};
     for (const auto& [options, settings, heading] : cases) {
         Names args = options;
         args.insert(args.end(), {"-q", "-o", "-", "@/good.zkd"});
@@ -237,7 +262,8 @@ TEST_F(ZkExport, AnExistingOutputNeedsForceAndDashWritesToStandardOutputOnly) {
         << o.err;
     fs::remove(expand(longName));
     o = run({"--heading=", "-o", "-", "@/good2.zkd"});  // the empty heading
-    EXPECT_EQ(o.csv, engineCsv(good2, {}, "\"\""));
+    EXPECT_EQ(o.csv, engineCsv(good2, {}, ""));
+    EXPECT_EQ(o.csv.substr(0, 4), "\"\"\r\n");
     for (const Names& session : {Names{"--session="}, Names{"--session", ""}}) {
         Names args{"--format", "bids", "-f", "-d", "@/ds", "--subject", "1", "--task", "t"};
         args.insert(args.end(), session.begin(), session.end());
@@ -334,8 +360,7 @@ TEST_F(ZkExport, ARangeFromZeroKeepsTheTagsMarkedBeforeTheFirstRow) {
                                           {20, 32000, 3},  {40, 33000},     {60, 34000, 4},
                                           {80, 35000}};
     writeFile(dir / "early.zkd", test::recordingBytes(early));
-    const std::string whole =
-        engineCsv(readFile(dir / "early.zkd"), settingsWith(1, 1, 0, 0, 1), "");
+    const std::string whole = engineCsv(readFile(dir / "early.zkd"), settingsWith(1, 1, 0, 0, 1));
     std::vector<std::string> lines;  // the data lines, each with its line end
     for (std::size_t at = whole.find("\r\r\n") + 3; at < whole.size();) {
         const std::size_t end = whole.find("\r\n", at) + 2;
@@ -382,7 +407,7 @@ TEST(ZkExportProcess, FifosStreamNamesAndJsonThroughTheShell) {
         "lines = [json.loads(l.decode('utf-8')) for l in sys.stdin.buffer]\n"
         "print(len(lines), sum(os.path.isfile(bytes.fromhex(o['path_bytes'])) "
         "for o in lines))";
-    const std::string c = engineCsv(five, {}, "");
+    const std::string c = engineCsv(five, {});
     const std::tuple<std::string, int, std::string, Names> cases[] = {
         // the line; its status; standard error; what the files 1, 2 and 3 hold
         {"timeout 10 $Z --info $D/f", 1, fifo, {}},

@@ -43,7 +43,7 @@ TEST(Export, WritesTheRowsOfTheScheduleWithTheirTags) {
     const auto td = settingsWith(true, true, false, false, true, 10, false);
     const std::tuple<const char*, std::string, ExportOptions, std::string, std::string> cases[] = {
         {"heading, headers, tags", example, settingsWith(true, true, false, false, true, 10),
-         quoteHeading("say \"hi\", then go"),
+         "say \"hi\", then go",
          "\"say \"\"hi\"\", then go\"\r\nTime(msec),Data(16 bit),Tag Number\r\r\n"
          " 0, 1000, 7\r\n 200, 1020,\r\n 400, 1040, 9\r\n"},
         {"tags alone: a line per tagged row", example,
@@ -128,7 +128,7 @@ TEST(Export, MatchesThePlainModelOnRandomRecordingsWithOneToThreeThreads) {
                               periods[random() % 7], random() % 4 != 0);
         s.IncludeSeconds = random() % 4 == 0;
         s.IncludeConductance = random() % 3 == 0;
-        const std::string heading = random() % 2 ? quoteHeading("Trial \"7\"") : "";
+        const std::string heading = random() % 2 ? "Trial \"7\"" : "";
         const auto expected = test::modelCsv(test::bytesOf(bytes), test::withHeading(s, heading));
         ASSERT_TRUE(expected.has_value());
         for (const unsigned lanes : {1U, 2U, 3U}) {

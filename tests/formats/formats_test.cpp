@@ -563,8 +563,9 @@ TEST(ExportToFile, FormatsNameTheirFiles) {
 
 // The physio sidecar at every rate and with every set of value columns: the rate as the exact
 // quotient 50 / period (7 gives 50/7, not 7), the columns in the file's order, each described
-// with its units, as many fields in each line; the heading, where the CSV writes it, as the
-// file's Description. The dataset's Name is its folder's, also for "ds/.".
+// with its units ("a.u." for the counts), as many fields in each line; the heading, where the
+// CSV writes it and when it isn't empty, as the file's Description. The dataset's Name is its
+// folder's, also for "ds/.".
 TEST(ExportToFile, BidsSidecarAtEveryRateAndColumnSet) {
     TempDir dir;
     std::vector<unsigned char> bytes;
@@ -575,11 +576,11 @@ TEST(ExportToFile, BidsSidecarAtEveryRateAndColumnSet) {
     saveRecording(dir.path() + "/r.zkd", bytes);
     Result<FileSource> source = openRecording(dir.path() + "/r.zkd");
     ASSERT_TRUE(source.ok());
-    const std::pair<const char*, bool ExportOptions::*> kValues[] = {
-        {"data", &ExportOptions::IncludeData},
-        {"baseline", &ExportOptions::IncludeBaseline},
-        {"resistance", &ExportOptions::IncludeResistance},
-        {"conductance", &ExportOptions::IncludeConductance}};
+    const std::tuple<const char*, bool ExportOptions::*, const char*> kValues[] = {
+        {"data", &ExportOptions::IncludeData, "a.u."},
+        {"baseline", &ExportOptions::IncludeBaseline, "a.u."},
+        {"resistance", &ExportOptions::IncludeResistance, "kOhm"},
+        {"conductance", &ExportOptions::IncludeConductance, "uS"}};
     // Every set of columns, each at one of the periods, so that every period comes up.
     const std::int16_t kPeriods[] = {1, 3, 7, 10, 33, 50, 250, 1638};
     for (unsigned set = 1; set < 16; ++set) {
@@ -587,13 +588,15 @@ TEST(ExportToFile, BidsSidecarAtEveryRateAndColumnSet) {
         const std::string label = std::to_string(set), heading = "Run \"" + label + "\"";
         ExportOptions o = allColumns(period, set % 3 != 0);
         o.format = OutputFormat::Bids;
-        o.heading = set % 5 == 0 ? "" : quoteHeading(heading);
+        o.heading = set % 5 == 0 ? std::nullopt : std::optional(set % 7 == 0 ? "" : heading);
         o.choices = {.subject = label, .task = "t"};
-        nlohmann::json columns = nlohmann::json::array();
+        nlohmann::json columns = nlohmann::json::array(), units = nlohmann::json::object();
         for (unsigned c = 0; c < 4; ++c) {
-            o.*kValues[c].second = (set >> c & 1) != 0;
+            const auto& [name, flag, unit] = kValues[c];
+            o.*flag = (set >> c & 1) != 0;
             if ((set >> c & 1) != 0) {
-                columns.push_back(kValues[c].first);
+                columns.push_back(name);
+                units[name] = unit;
             }
         }
         const ExportResult r = exportToFile(*source, {.path = dir.path() + "/ds/."}, o);
@@ -604,10 +607,10 @@ TEST(ExportToFile, BidsSidecarAtEveryRateAndColumnSet) {
         SCOPED_TRACE("period " + std::to_string(period) + ", columns " + columns.dump());
         EXPECT_EQ(sidecar["SamplingFrequency"].get<double>(), 50.0 / period);
         EXPECT_EQ(sidecar["Columns"], columns);
-        for (const auto& name : columns) {
-            EXPECT_TRUE(sidecar[name.get<std::string>()].contains("Units"));
+        for (const auto& [name, unit] : units.items()) {
+            EXPECT_EQ(sidecar[name]["Units"], unit) << name;
         }
-        EXPECT_EQ(sidecar.value("Description", ""), set % 3 && set % 5 ? heading : "");
+        EXPECT_EQ(sidecar.value("Description", ""), set % 3 && set % 5 && set % 7 ? heading : "");
         gzFile gz = gzopen((stem + ".tsv.gz").c_str(), "rb");
         char line[256] = {};
         EXPECT_NE(gzgets(gz, line, sizeof line), nullptr);

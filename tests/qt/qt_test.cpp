@@ -150,7 +150,7 @@ TEST_F(QtWindow, EveryControlCarriesItsNameAndReachesTheLogic) {
     }
     child<QCheckBox>("chkHeader")->setCheckState(Qt::Checked);
     QTest::keyClicks(child("txtHeading"), "say \"hi\"");
-    EXPECT_EQ(window->logic().session().HeadingText, "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(window->logic().session().HeadingText, "say \"hi\"");
 
     child<QAction>("mnuFileExit")->trigger();
     EXPECT_FALSE(window->isVisible());

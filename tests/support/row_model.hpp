@@ -36,7 +36,13 @@ inline std::optional<std::string> modelCsv(std::span<const unsigned char> record
                                                     {o.IncludeTags, ",Tag Number"}};
     std::string out, line;
     if (o.IncludeHeaders) {
-        out += o.heading.empty() ? "" : o.heading + "\r\n";
+        if (o.heading) {  // one field between double quotes, a quote inside doubled
+            out += '"';
+            for (const char c : *o.heading) {
+                out.append(c == '"' ? 2 : 1, c);
+            }
+            out += "\"\r\n";
+        }
         for (const auto& [on, name] : columns) {
             line += on ? name : "";
         }

@@ -53,7 +53,7 @@ inline std::span<const unsigned char> bytesOf(const std::string& bytes) {
     return {reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()};
 }
 
-/// Export options with these columns, period, headers and heading line.
+/// Export options with these columns, period, headers and heading (none when empty).
 inline ExportOptions settingsWith(bool time, bool data, bool base, bool res, bool tags,
                                   std::int16_t period = 1, bool headers = true,
                                   std::string heading = {}) {
@@ -65,13 +65,17 @@ inline ExportOptions settingsWith(bool time, bool data, bool base, bool res, boo
     o.IncludeBaseline = base;
     o.IncludeResistance = res;
     o.IncludeTags = tags;
-    o.heading = std::move(heading);
+    if (!heading.empty()) {
+        o.heading = std::move(heading);
+    }
     return o;
 }
 
-/// `options` with `heading` as the heading line.
+/// `options` with `heading` as the heading's text; none when it is empty.
 inline ExportOptions withHeading(ExportOptions options, std::string_view heading) {
-    options.heading = std::string(heading);
+    if (!heading.empty()) {
+        options.heading = std::string(heading);
+    }
     return options;
 }
 

@@ -268,7 +268,7 @@ TEST_F(WindowTest, StartUpCentresTheWindowAndPutsTheSavedSettingsIntoTheControls
             }
             EXPECT_EQ(tk.visible[Control::txtHeading] + tk.visible[Control::lblHeading],
                       2 * s.IncludeHeaders);
-            EXPECT_TRUE(tk.messages.empty() && tk.logic.session().HeadingText.empty());
+            EXPECT_TRUE(tk.messages.empty() && !tk.logic.session().HeadingText);
         }
     }
 }
@@ -281,7 +281,7 @@ TEST_F(WindowTest, TheControlsSetTheSettingsThatClosingSavesButNotTheHeading) {
     logic.Form_Load();
     toolkit.heading = "say \"hi\"";
     logic.txtHeading_Change();
-    EXPECT_EQ(logic.session().HeadingText, "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(logic.session().HeadingText, "say \"hi\"");
     ExportSettings expected;
     for (const auto& [option, period] : kOptions) {
         toolkit.click(option);
@@ -436,9 +436,8 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
         expectState(tk, c.done ? "" : rec / "run1.zkd");
         zk::MemorySource source(zk::test::bytesOf(good));
         zk::StringSink csv;
-        ASSERT_TRUE(zk::exportCsv(source, csv,
-                                  zk::exportOptions(tk.logic.settings(), "\"Trial \"\"3\"\"\""))
-                        .ok());
+        ASSERT_TRUE(
+            zk::exportCsv(source, csv, zk::exportOptions(tk.logic.settings(), "Trial \"3\"")).ok());
         EXPECT_EQ(readFile(outPath), c.done ? csv.text() : "earlier");
         EXPECT_EQ(zk::test::listing(out), Names{"run1.csv"});
         EXPECT_EQ(readFile(rec / "run1.zkd"), good);

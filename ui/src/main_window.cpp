@@ -140,7 +140,8 @@ std::optional<DatasetProblem> datasetProblem(const std::string& folder) {
     return std::nullopt;
 }
 
-ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string& heading,
+ExportOptions exportOptionsFor(const ExportSettings& settings,
+                               const std::optional<std::string>& heading,
                                const ExportChoices& choices, OutputFormat format) {
     ExportOptions options = exportOptions(settings, heading);
     options.IncludeSeconds = choices.IncludeSeconds;
@@ -369,7 +370,7 @@ void MainWindow::chkTags_Click() {
 }
 
 void MainWindow::txtHeading_Change() {
-    session_.HeadingText = quoteHeading(toolkit_.text(Control::txtHeading));
+    session_.HeadingText = toolkit_.text(Control::txtHeading);
 }
 
 bool MainWindow::flagFrom(Control box) const {

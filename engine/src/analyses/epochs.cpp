@@ -13,6 +13,8 @@ namespace zk {
 
 namespace {
 
+constexpr std::size_t kConductance = columnIndex("conductance");
+
 // One epoch being filled, with its own detector.
 class OpenEpoch {
   public:
@@ -105,7 +107,7 @@ Result<std::vector<Epoch>> computeEpochs(ByteSource& source, const ExportOptions
                                  perSecond);
                 }
                 if (row.hasRecord()) {
-                    open->add(values.conductance(row.raw));
+                    open->add(values.of(kConductance, row.raw));
                     endMs = static_cast<std::int64_t>(row.timeMs) + stepMs;
                 }
             }

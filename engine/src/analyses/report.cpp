@@ -421,7 +421,7 @@ Result<RecordingReport> reportRecording(ByteSource& source, const ExportOptions&
     Result<RecordingReport> report = reportRecording(source, options.UpdatePeriod, progress);
     if (report) {
         report->csv = ReportCsv{.headers = options.IncludeHeaders,
-                                .heading = options.IncludeHeaders && !options.heading.empty(),
+                                .heading = options.IncludeHeaders && options.heading.has_value(),
                                 .tagsColumn = options.IncludeTags};
     }
     return report;

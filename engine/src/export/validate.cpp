@@ -86,7 +86,7 @@ std::vector<OptionProblem> optionProblems(const ExportOptions& options) {
              format + " needs a column of values: data, baseline, resistance or conductance"});
     }
     if (options.format == OutputFormat::Xlsx && options.IncludeHeaders) {
-        const std::size_t length = textLength(unquoteHeading(options.heading));
+        const std::size_t length = options.heading ? textLength(*options.heading) : 0;
         if (length > kMaxCellCharacters) {
             problems.push_back({OptionField::Heading,
                                 "a workbook's cell holds at most 32,767 characters; the heading "

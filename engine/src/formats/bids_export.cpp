@@ -27,27 +27,22 @@ class SampleTexts {
 
     explicit SampleTexts(const ExportOptions& o) : table_(65536 * kEntry) {
         for (std::int32_t v = 0; v < 65536; ++v) {
-            std::string text;
-            const auto field = [&](const std::string& value) {
-                text.append(text.empty() ? "" : "\t").append(value.substr(value[0] == ' '));
-            };
-            if (o.IncludeData) {
-                field(Format_Number_Field(v));
-            }
-            if (o.IncludeBaseline) {
-                field(std::string(Calc_Base(v)));
-            }
-            if (o.IncludeResistance) {
-                field(Format_Number_Field(Calc_Resistance(v)));
-            }
-            if (o.IncludeConductance) {
-                const auto c = Calc_Conductance(v);
-                field(c ? Format_Number_Field(*c) : "n/a");
-            }
-            text += '\n';
             char* const entry = table_.data() + static_cast<std::size_t>(v) * kEntry;
-            std::copy(text.begin(), text.end(), entry);
-            entry[kEntry - 1] = static_cast<char>(text.size());
+            char* out = entry;
+            for (const Column& column : kColumns) {
+                if (column.kind != ColumnKind::Value || !(o.*column.flag)) {
+                    continue;
+                }
+                if (out != entry) {
+                    *out++ = '\t';
+                }
+                char field[kMaxNumberFieldLength];
+                const char* const end = column.field(field, 0, v);
+                const char* const begin = field + (end != field && field[0] == ' ');
+                out = end == field ? std::copy_n("n/a", 3, out) : std::copy(begin, end, out);
+            }
+            *out++ = '\n';
+            entry[kEntry - 1] = static_cast<char>(out - entry);
         }
     }
 
@@ -73,42 +68,25 @@ void writeJson(OutputFile& file, const nlohmann::ordered_json& json) {
 
 nlohmann::ordered_json physioSidecar(const ExportOptions& options) {
     using nlohmann::ordered_json;
-    struct ColumnInfo {
-        bool ExportOptions::*flag;
-        const char* name;
-        const char* units;
-        const char* description;
-    };
-    static constexpr ColumnInfo kValueColumns[] = {
-        {&ExportOptions::IncludeData, "data", "a.u.",
-         "The instrument's raw 16-bit sample, 0 to 65535"},
-        {&ExportOptions::IncludeBaseline, "baseline", "a.u.",
-         "A coarse level of the raw sample, 0.5 to 6.5 in steps of 0.05"},
-        {&ExportOptions::IncludeResistance, "resistance", "kOhm",
-         "Skin resistance, rounded to seven significant digits; zero or negative where the "
-         "sample lies below the instrument's range"},
-        {&ExportOptions::IncludeConductance, "conductance", "uS",
-         "Skin conductance, 1000 / the resistance in kOhm, rounded to seven significant digits; "
-         "n/a where the resistance is zero or negative"},
-    };
     ordered_json sidecar;
     sidecar["SamplingFrequency"] = rowsPerSecond(options.UpdatePeriod);
     sidecar["StartTime"] = 0;
     sidecar["Columns"] = ordered_json::array();
-    for (const ColumnInfo& c : kValueColumns) {
-        if (options.*c.flag) {
-            sidecar["Columns"].push_back(c.name);
+    for (const Column& c : kColumns) {
+        if (c.kind == ColumnKind::Value && options.*c.flag) {
+            sidecar["Columns"].push_back(c.key);
         }
     }
     sidecar["SoftwareVersions"] = writtenBy();
-    if (const std::string heading =
-            options.IncludeHeaders ? unquoteHeading(options.heading) : std::string();
-        !heading.empty()) {
-        sidecar["Description"] = heading;
+    // The heading, where the CSV writes its heading line.
+    if (options.IncludeHeaders && options.heading && !options.heading->empty()) {
+        sidecar["Description"] = *options.heading;
     }
-    for (const ColumnInfo& c : kValueColumns) {
-        if (options.*c.flag) {
-            sidecar[c.name] = {{"Description", c.description}, {"Units", c.units}};
+    for (const Column& c : kColumns) {
+        if (c.kind == ColumnKind::Value && options.*c.flag) {
+            // A column without a unit counts steps of the instrument: arbitrary units.
+            sidecar[c.key] = {{"Description", c.description},
+                              {"Units", c.unit.empty() ? "a.u." : c.unit}};
         }
     }
     return sidecar;

@@ -542,34 +542,6 @@ unsigned exportLanes() {
 
 }  // namespace
 
-std::string quoteHeading(std::string_view text) {
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '"';
-    for (const char c : text) {
-        if (c == '"') {
-            quoted += '"';
-        }
-        quoted += c;
-    }
-    quoted += '"';
-    return quoted;
-}
-
-std::string unquoteHeading(std::string_view line) {
-    if (line.size() < 2 || line.front() != '"' || line.back() != '"') {
-        return std::string(line);
-    }
-    std::string text;
-    for (std::size_t i = 1; i + 1 < line.size(); ++i) {
-        text += line[i];
-        if (line[i] == '"' && line[i + 1] == '"') {
-            ++i;
-        }
-    }
-    return text;
-}
-
 std::string columnHeaderText(const ExportOptions& options) {
     std::string line;
     for (const Column& column : kColumns) {
@@ -584,6 +556,23 @@ std::string columnHeaderText(const ExportOptions& options) {
 }
 
 namespace {
+
+// The heading line's text for what the user typed: between double quotes, with every double
+// quote inside doubled, so the line is one CSV field. `say "hi"` gives `"say ""hi"""`; an empty
+// text gives `""`.
+std::string quoteHeading(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '"';
+    for (const char c : text) {
+        if (c == '"') {
+            quoted += '"';
+        }
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
 
 // The CSV: the header lines in begin(); the rows of a whole recording by the Scan, those of a
 // range from the rows the export's loop gives, by the same row rule.
@@ -600,8 +589,8 @@ class CsvWriter final : public detail::FormatWriter {
         rowStep(options_);  // refuse a bad period before anything is written
         if (options_.IncludeHeaders) {
             std::string header;
-            if (!options_.heading.empty()) {
-                header.append(options_.heading).append("\r\n");
+            if (options_.heading) {
+                header.append(quoteHeading(*options_.heading)).append("\r\n");
             }
             // The column-header line ends in CR CR LF, unlike every other line.
             header.append(columnHeaderText(options_)).append("\r\r\n");

@@ -23,36 +23,11 @@ namespace zk::detail {
 
 namespace {
 
-// A signal's ranges. The physical ends are written into the header as text of at most eight
-// characters, so they are chosen to be exact there.
-struct SignalRange {
-    double physicalMin;
-    double physicalMax;
-    int digitalMin;
-    int digitalMax;
-};
-
 constexpr int kRecordMs = 10000;
-constexpr int kEdfMin = -32768, kEdfMax = 32767;
-constexpr int kBdfMin = -8388608, kBdfMax = 8388607;
-
-// The raw sample, 0..65535, as it is: the digital value less 32768, in either file type.
-constexpr SignalRange kDataRange{0, 65535, kEdfMin, kEdfMax};
-// The 121 levels 0.5, 0.55, ... 6.5, one digital step each.
-constexpr SignalRange kBaselineRange{0.5, 6.5, -60, 60};
-// Resistance from -10 kOhm (the formula gives -1.58 at its lowest) to 6.5 MOhm in steps of
-// 0.0992 kOhm in EDF+; to 10 MOhm, beyond the skin's highest, in steps of 0.0006 kOhm in BDF+
-// (finer than the difference between neighbouring raw samples down to 15 kOhm).
-constexpr SignalRange kEdfResistanceRange{-10, 6500, kEdfMin, kEdfMax};
-constexpr SignalRange kBdfResistanceRange{-10, 10000, kBdfMin, kBdfMax};
-// Conductance from 0 to 100 uS: steps of 0.0015 uS in EDF+ (so within 0.0008 uS of the value),
-// 0.000006 uS in BDF+. A sample without conductance is written as 0 uS.
-constexpr SignalRange kEdfConductanceRange{0, 100, kEdfMin, kEdfMax};
-constexpr SignalRange kBdfConductanceRange{0, 100, kBdfMin, kBdfMax};
 
 struct Signal {
-    const char* label;
-    const char* unit;
+    std::string_view label;
+    std::string_view unit;
     SignalRange range;
     std::vector<std::int32_t> digital;  // for each raw sample
 };
@@ -73,14 +48,19 @@ struct Signals {
     std::array<std::uint8_t, 65536> clipped{};
 };
 
+// A signal for each chosen value column, in the order of the columns.
 Signals signalsFor(const ExportOptions& options, const SampleValues& values) {
     const bool bdf = options.format == OutputFormat::Bdf;
     Signals s;
-    const auto add = [&](const char* label, const char* unit, const SignalRange& range,
-                         auto valueOf) {
-        Signal signal{label, unit, range, std::vector<std::int32_t>(65536)};
+    for (std::size_t c = 0; c < kColumns.size(); ++c) {
+        const Column& column = kColumns[c];
+        if (column.kind != ColumnKind::Value || !(options.*column.flag)) {
+            continue;
+        }
+        const SignalRange& range = bdf ? column.bdfRange : column.edfRange;
+        Signal signal{column.signal, column.unit, range, std::vector<std::int32_t>(65536)};
         for (std::int32_t v = 0; v < 65536; ++v) {
-            const double value = valueOf(static_cast<std::uint16_t>(v));
+            const double value = values.of(c, static_cast<std::uint16_t>(v));
             bool clipped = false;
             if (std::isnan(value)) {
                 signal.digital[v] = range.digitalMin;  // no conductance: the physical minimum
@@ -90,20 +70,6 @@ Signals signalsFor(const ExportOptions& options, const SampleValues& values) {
             s.clipped[v] += clipped ? 1 : 0;
         }
         s.list.push_back(std::move(signal));
-    };
-    if (options.IncludeData) {
-        add("Data", "", kDataRange, [](std::uint16_t v) { return static_cast<double>(v); });
-    }
-    if (options.IncludeBaseline) {
-        add("Baseline", "", kBaselineRange, [&](std::uint16_t v) { return values.baseline(v); });
-    }
-    if (options.IncludeResistance) {
-        add("Resistance", "kOhm", bdf ? kBdfResistanceRange : kEdfResistanceRange,
-            [&](std::uint16_t v) { return values.resistance(v); });
-    }
-    if (options.IncludeConductance) {
-        add("Conductance", "uS", bdf ? kBdfConductanceRange : kEdfConductanceRange,
-            [&](std::uint16_t v) { return values.conductance(v); });
     }
     return s;
 }
@@ -350,7 +316,7 @@ class EdfWriter final : public FormatWriter {
         records_->finish();
         result.valuesClipped = clipped_;
         // The file has no field for free text.
-        result.headingLeftOut = options_.IncludeHeaders && !options_.heading.empty();
+        result.headingLeftOut = options_.IncludeHeaders && options_.heading.has_value();
     }
 
   private:
@@ -364,8 +330,8 @@ class EdfWriter final : public FormatWriter {
                     .samplesPerRecord = perRecord_,
                     .signals = {}};
         for (const Signal& s : signals_.list) {
-            l.signals.push_back({s.label, s.unit, s.range.physicalMin, s.range.physicalMax,
-                                 s.range.digitalMin, s.range.digitalMax});
+            l.signals.push_back({std::string(s.label), std::string(s.unit), s.range.physicalMin,
+                                 s.range.physicalMax, s.range.digitalMin, s.range.digitalMax});
         }
         return l;
     }

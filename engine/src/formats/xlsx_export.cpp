@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -307,7 +308,7 @@ class WorkbookWriter final : public FormatWriter {
           book_(path, name),
           headers_(includedHeaders(options)),
           tagColumn_(columnOf("Tag Number")),
-          heading_(options.IncludeHeaders ? unquoteHeading(options.heading) : ""),
+          heading_(options.IncludeHeaders ? options.heading.value_or("") : ""),
           headerRows_((options.IncludeHeaders ? 1 : 0) + (heading_.empty() ? 0 : 1)),
           sheetRows_(std::clamp<lxw_row_t>(gSheetRows.load(), headerRows_ + 1, kMaxSheetRows)),
           valueRows_(hasValueColumn(options)),
@@ -384,31 +385,21 @@ class WorkbookWriter final : public FormatWriter {
         }
     }
 
-    // The row's values, numbers as numbers; an empty cell for a missing conductance.
+    // The row's values, numbers as numbers; an empty cell where a sample has no conductance.
     void writeValues(const Row& row) {
         lxw_col_t c = 0;
-        const auto number = [&](double value) { book_.number(sheet_, at_, c++, value); };
-        if (options_.IncludeTime) {
-            number(row.timeMs);
-        }
-        if (options_.IncludeSeconds) {
-            number(row.timeMs / 1000.0);
-        }
-        if (options_.IncludeData) {
-            number(row.raw);
-        }
-        if (options_.IncludeBaseline) {
-            number(values_.baseline(row.raw));
-        }
-        if (options_.IncludeResistance) {
-            number(values_.resistance(row.raw));
-        }
-        if (options_.IncludeConductance) {
-            if (SampleValues::hasConductance(row.raw)) {
-                number(values_.conductance(row.raw));
-            } else {
-                ++c;  // an empty cell
+        for (std::size_t i = 0; i < kColumns.size(); ++i) {
+            const Column& column = kColumns[i];
+            if (column.kind == ColumnKind::Tag || !(options_.*column.flag)) {
+                continue;
             }
+            const double value = column.kind == ColumnKind::Value
+                                     ? values_.of(i, row.raw)
+                                     : column.value(row.timeMs, row.raw);
+            if (!std::isnan(value)) {
+                book_.number(sheet_, at_, c, value);
+            }
+            ++c;
         }
     }
 

@@ -86,6 +86,13 @@ std::string_view Calc_Base(std::int32_t UnsignedValue) {
     return {kBaselineTexts.text[k].data(), kBaselineTexts.length[k]};
 }
 
+double Baseline_Level(std::int32_t UnsignedValue) noexcept {
+    const std::string_view text = Calc_Base(UnsignedValue);
+    double level = 0;
+    std::from_chars(text.data(), text.data() + text.size(), level);
+    return level;
+}
+
 float Calc_Resistance(std::int32_t UnsignedValue) {
     const std::int32_t d = 65536 - UnsignedValue;
     const double n = static_cast<double>(UnsignedValue) * 21.18 - 103546.88;

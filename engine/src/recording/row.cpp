@@ -14,37 +14,14 @@ namespace {
 // whether no field has been written before them. At most RowTable's wide entry size less one.
 char* writeSampleFields(char* out, const ExportOptions& options, bool first,
                         std::int32_t UnsignedValue) noexcept {
-    if (options.IncludeData) {
+    for (const Column& column : kColumns) {
+        if (column.kind != ColumnKind::Value || !(options.*column.flag)) {
+            continue;
+        }
         if (!first) {
             *out++ = ',';
         }
-        out = writeNumberField(out, UnsignedValue);
-        first = false;
-    }
-    if (options.IncludeBaseline) {
-        if (!first) {
-            *out++ = ',';
-        }
-        const std::string_view base = Calc_Base(UnsignedValue);
-        std::memcpy(out, base.data(), base.size());
-        out += base.size();
-        first = false;
-    }
-    if (options.IncludeResistance) {
-        if (!first) {
-            *out++ = ',';
-        }
-        out = writeNumberField(out, Calc_Resistance(UnsignedValue));
-        first = false;
-    }
-    if (options.IncludeConductance) {
-        if (!first) {
-            *out++ = ',';
-        }
-        // An empty field where the resistance has no conductance.
-        if (const auto conductance = Calc_Conductance(UnsignedValue)) {
-            out = writeNumberField(out, *conductance);
-        }
+        out = column.field(out, 0, UnsignedValue);
         first = false;
     }
     // The Tags column's comma; the tag number itself is appended when the line is written.

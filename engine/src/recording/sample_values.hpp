@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -8,26 +9,21 @@
 
 namespace zk::detail {
 
-/// The numbers of the value columns as the CSV shows them, for every raw sample: the Baseline
-/// level, and the Resistance and Conductance rounded to the CSV's seven digits (NaN for a
-/// sample without conductance). Only the chosen columns' tables are built.
+/// The numbers of the chosen value columns (Column::value) for every raw sample, worked out
+/// once before the rows come: NaN for a sample without conductance.
 class SampleValues {
   public:
     explicit SampleValues(const ExportOptions& options);
 
-    double baseline(std::uint16_t raw) const noexcept { return baseline_[raw]; }
-    double resistance(std::uint16_t raw) const noexcept { return resistance_[raw]; }
-    /// NaN where the sample has no conductance.
-    double conductance(std::uint16_t raw) const noexcept { return conductance_[raw]; }
+    /// The value of kColumns[column], a value column the options include, for sample `raw`.
+    double of(std::size_t column, std::uint16_t raw) const noexcept { return tables_[column][raw]; }
 
     static bool hasConductance(std::uint16_t raw) noexcept {
         return raw > kLastSampleWithoutConductance;
     }
 
   private:
-    std::vector<double> baseline_;
-    std::vector<double> resistance_;
-    std::vector<double> conductance_;
+    std::array<std::vector<double>, kColumns.size()> tables_;
 };
 
 }  // namespace zk::detail

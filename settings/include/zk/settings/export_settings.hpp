@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "zk/engine/export/export_options.hpp"
@@ -28,9 +29,10 @@ struct ExportSettings {
     friend bool operator==(const ExportSettings&, const ExportSettings&) = default;
 };
 
-/// The export that these settings describe, with `heading` as the heading line (already
-/// quoted; empty for none).
-inline ExportOptions exportOptions(const ExportSettings& s, std::string heading = {}) {
+/// The export that these settings describe, with `heading` as the heading's text (none for no
+/// heading line).
+inline ExportOptions exportOptions(const ExportSettings& s,
+                                   std::optional<std::string> heading = std::nullopt) {
     return {.UpdatePeriod = s.UpdatePeriod,
             .IncludeHeaders = s.IncludeHeaders,
             .IncludeTime = s.IncludeTime,

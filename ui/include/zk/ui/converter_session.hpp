@@ -15,9 +15,8 @@ namespace zk::ui {
 struct ConverterSession {
     /// The nine remembered settings; the controls change them in place.
     ExportSettings Settings;
-    /// The heading line's text (quoteHeading() of the heading box); empty until the box is first
-    /// edited. Never saved.
-    std::string HeadingText;
+    /// The heading box's text; none until the box is first edited. Never saved.
+    std::optional<std::string> HeadingText;
     /// The loaded recording's file name without its last four characters.
     std::string SourceBaseName;
     /// The path chosen for the last export.

@@ -64,7 +64,8 @@ struct DatasetProblem {
 std::optional<DatasetProblem> datasetProblem(const std::string& folder);
 
 /// The options of an export in `format` with these settings, heading and choices.
-ExportOptions exportOptionsFor(const ExportSettings& settings, const std::string& heading,
+ExportOptions exportOptionsFor(const ExportSettings& settings,
+                               const std::optional<std::string>& heading,
                                const ExportChoices& choices, OutputFormat format);
 
 /// The status line after a successful export to `path`: how many rows (samples per signal in
@@ -228,8 +229,8 @@ class MainWindow {
     void chkRes_Click();
     void chkTags_Click();
 
-    /// HeadingText becomes the heading box's text as one CSV field: between double quotes,
-    /// with each double quote inside doubled. An emptied box gives `""`.
+    /// HeadingText becomes the heading box's text. An emptied box is a heading too: the CSV
+    /// then has a line `""`.
     void txtHeading_Change();
 
     /// The export choices remembered beside the settings (loaded at Form_Load, saved at

@@ -24,6 +24,9 @@ struct FormatInfo {
     bool startTime = false;      ///< says when the recording started (FormatChoices::start)
     bool folder = false;         ///< is a folder of files rather than one file
     bool signal = false;  ///< rows are samples of a signal at a fixed rate (see isSignalFormat())
+    /// What zkexport --help says of it, after its name: lines joined by "\n", each indented
+    /// there below the first.
+    std::string_view help{};
 };
 
 /// Every format, in the order of OutputFormat (the order the window and the help offer them).
@@ -37,7 +40,8 @@ inline constexpr std::array<FormatInfo, 5> kFormats{{
      .named = "CSV",
      .streams = true,
      .ranges = true,
-     .epochs = true},
+     .epochs = true,
+     .help = "the CSV text"},
     {.format = OutputFormat::Xlsx,
      .name = "xlsx",
      .extension = ".xlsx",
@@ -46,7 +50,11 @@ inline constexpr std::array<FormatInfo, 5> kFormats{{
      .named = "a workbook",
      .ranges = true,
      .epochs = true,
-     .startTime = true},
+     .startTime = true,
+     .help = "an Excel workbook: sheet \"Data\" (then \"Data 2\", ... past 1,048,576 rows), "
+             "numbers as\n"
+             "numbers; \"Tags\", each tag with the row that carries it; \"Recording\", what was "
+             "exported"},
     {.format = OutputFormat::Edf,
      .name = "edf",
      .extension = ".edf",
@@ -55,7 +63,8 @@ inline constexpr std::array<FormatInfo, 5> kFormats{{
      .named = "EDF+",
      .ranges = true,
      .startTime = true,
-     .signal = true},
+     .signal = true,
+     .help = "EDF+ (16-bit) and"},
     {.format = OutputFormat::Bdf,
      .name = "bdf",
      .extension = ".bdf",
@@ -64,7 +73,17 @@ inline constexpr std::array<FormatInfo, 5> kFormats{{
      .named = "BDF+",
      .ranges = true,
      .startTime = true,
-     .signal = true},
+     .signal = true,
+     .help =
+         "BDF+ (24-bit): a signal for each of data, baseline, resistance and conductance, at the\n"
+         "rate of the rows, in data records of about 10 s (the last one filled up with the last\n"
+         "row's values, and an annotation \"Recording ends\" where the rows end); tags as\n"
+         "annotations \"Tag N\". Ranges (values outside are clipped, and counted in a note):\n"
+         "  Data         0..65535, exact            Baseline  0.5..6.5, exact\n"
+         "  Resistance   EDF+: -10..6500 kOhm, steps of 0.099 kOhm\n"
+         "               BDF+: -10..10000 kOhm, steps of 0.0006 kOhm\n"
+         "  Conductance  0..100 uS; EDF+: steps of 0.0015 uS, BDF+: steps of 0.000006 uS;\n"
+         "               a row without conductance holds 0 uS"},
     {.format = OutputFormat::Bids,
      .name = "bids",
      .extension = "",
@@ -73,7 +92,12 @@ inline constexpr std::array<FormatInfo, 5> kFormats{{
      .named = "a BIDS run",
      .ranges = true,
      .folder = true,
-     .signal = true},
+     .signal = true,
+     .help =
+         "a run of a BIDS dataset: --output-dir DATASET --subject S [--session N] --task T gives\n"
+         "DATASET/sub-S[/ses-N]/beh/sub-S[_ses-N]_task-T_physio.tsv.gz (the value columns),\n"
+         "_physio.json, _events.tsv (the tags), and DATASET/dataset_description.json if "
+         "missing"},
 }};
 
 /// The row of kFormats for `format`.

@@ -22,6 +22,9 @@ inline constexpr std::size_t kMaxNumberFieldLength = 16;
 /// position and no leading space. Returns a view of a static text.
 std::string_view Calc_Base(std::int32_t UnsignedValue);
 
+/// The level that Calc_Base(v) shows, as a number: the double nearest to its text.
+double Baseline_Level(std::int32_t UnsignedValue) noexcept;
+
 /// The resistance in kilo-ohms for a raw sample v (0..65535): (v × 21.18 − 103546.88) /
 /// (65536 − v), computed in double precision and rounded to single precision. About −1.58 at
 /// v = 0, changes sign between 4888 and 4889, exactly 1284484.375 at 65535. Never divides by
