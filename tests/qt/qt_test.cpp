@@ -3,27 +3,8 @@
 // draws. The logic behind the window is tested in tests/ui against a fake toolkit.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QClipboard>
-#include <QComboBox>
-#include <QDeadlineTimer>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QPointer>
-#include <QProgressDialog>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QScreen>
-#include <QTableWidget>
 #include <QTest>
-#include <QTimer>
+#include <QtWidgets>
 
 #include "test_files.hpp"
 #include "test_recording.hpp"

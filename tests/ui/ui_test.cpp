@@ -28,12 +28,6 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-// Remembered settings with these columns, period and headers.
-ExportSettings settingsWith(bool time, bool data, bool base, bool res, bool tags,
-                            std::int16_t period = 1, bool headers = true) {
-    return {"", "", period, headers, time, data, base, res, tags};
-}
-
 struct Message {
     std::string text, title;
     zk::ui::MessageIcon icon;
@@ -231,11 +225,11 @@ class WindowTest : public ::testing::Test {
 TEST_F(WindowTest, StartUpCentresTheWindowAndPutsTheSavedSettingsIntoTheControls) {
     std::vector<std::optional<ExportSettings>> cases = {std::nullopt};
     for (const std::int16_t period : {1, 10, 50, 250, 7, 1638, 0, -10, 1639}) {
-        cases.push_back(settingsWith(false, false, false, false, false, period, false));
+        cases.push_back(ExportSettings{"", "", period, false, false, false, false, false, false});
         cases.back()->SourceDir = "/rec/";
     }
     for (const auto& [box, flag] : kBoxes) {
-        cases.push_back(settingsWith(false, false, false, false, false, 50, false));
+        cases.push_back(ExportSettings{"", "", 50, false, false, false, false, false, false});
         *cases.back().*flag = true;
     }
     for (const bool raises : {false, true}) {
@@ -301,7 +295,8 @@ TEST_F(WindowTest, TheControlsSetTheSettingsThatClosingSavesButNotTheHeading) {
     fs::current_path(root.path());
     logic.mnuFileExit_Click();
     fs::current_path(cwd);
-    EXPECT_EQ(readFile(configFile), zk::configFileText(settingsWith(1, 1, 1, 1, 1, 250)));
+    EXPECT_EQ(readFile(configFile),
+              zk::configFileText({"", "", 250, true, true, true, true, true, true}));
     EXPECT_EQ(zk::test::listing(root.path()), (Names{"bin", "plain"}));
 
     FakeToolkit nowhere(root.path() / "plain/bin");  // can't be written, even by root
@@ -747,13 +742,13 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
         {5, 0, 0, 0, 4, F::Bids, "5 samples written to P as BIDS dataset (4 files)."},
     };
     for (const auto& c : cases) {
-        zk::ExportResult result;
-        result.rowsWritten = c.rows;
-        result.rowsWithoutConductance = c.withoutConductance;
-        result.valuesClipped = c.clipped;
-        result.tagsLeftOut = c.tagsLeftOut;
-        result.headingLeftOut = c.headingLeftOut;
-        result.files.resize(c.files);
+        const zk::ExportResult result{.rowsWritten = c.rows,
+                                      .rowsWithoutConductance = c.withoutConductance,
+                                      .valuesClipped = c.clipped,
+                                      .tagsLeftOut = c.tagsLeftOut,
+                                      .headingLeftOut = c.headingLeftOut,
+                                      .files = std::vector<std::string>(c.files),
+                                      .error = {}};
         EXPECT_EQ(zk::ui::exportSummary(result, c.format, "P"), c.text);
     }
 }
