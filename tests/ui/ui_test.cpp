@@ -28,6 +28,11 @@ using Names = std::vector<std::string>;
 
 namespace {
 
+// For EXPECT_PRED2, which prints both texts when one lacks the other.
+bool holds(const std::string& text, const std::string& piece) {
+    return text.find(piece) != std::string::npos;
+}
+
 struct Message {
     std::string text, title;
     zk::ui::MessageIcon icon;
@@ -369,7 +374,7 @@ TEST_F(CommandTest, LoadingLeavesTheWindowLoadedOrIdleWithTheReason) {
         ASSERT_EQ(toolkit.messages.size(), c.title.empty() ? 0U : 1U);
         for (const auto& m : toolkit.messages) {
             EXPECT_EQ(std::pair(m.title, m.icon), std::pair(c.title, zk::ui::MessageIcon::Warning));
-            EXPECT_NE(m.text.find(c.message), std::string::npos) << m.text;
+            EXPECT_PRED2(holds, m.text, c.message);
             // An incompatible file is named while its message is up.
             EXPECT_EQ(m.lblSource, c.message == incompatible ? rec / c.chosen : "");
         }
@@ -442,7 +447,7 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
         ASSERT_EQ(tk.messages.size(), c.message.empty() ? 0U : 1U);
         for (const auto& m : tk.messages) {
             EXPECT_EQ(m.title, "Export failed");
-            EXPECT_NE(m.text.find(*c.path + ": " + c.message), std::string::npos) << m.text;
+            EXPECT_PRED2(holds, m.text, *c.path + ": " + c.message);
         }
         EXPECT_TRUE(tk.status.starts_with(c.status)) << tk.status;
     }
@@ -590,7 +595,7 @@ TEST_F(CommandTest, ChoicesAFormatCantUseAreMendedInTheDialogBeforeAnythingIsWri
         ASSERT_EQ(shown.size(), expected.size());
         for (std::size_t i = 0; i < shown.size(); ++i) {
             EXPECT_EQ(shown[i].field, expected[i].first);
-            EXPECT_NE(shown[i].text.find(expected[i].second), std::string::npos) << shown[i].text;
+            EXPECT_PRED2(holds, shown[i].text, expected[i].second);
         }
     };
     for (const auto& c : cases) {
@@ -782,9 +787,7 @@ TEST_F(CommandTest, ThePreviewFollowsTheLoadedRecordingAndExportsOnlyWhatItShows
     EXPECT_TRUE(toolkit.saveNames.empty());
     toolkit.saveAnswers.push_back(out.string() + "/sel.csv");
     logic.exportSelection(shown(), 1000, 2001);
-    EXPECT_NE(toolkit.status.find("(the selection 0:00:01.000 to 0:00:02.000 (1.000 s))"),
-              std::string::npos)
-        << toolkit.status;
+    EXPECT_PRED2(holds, toolkit.status, "(the selection 0:00:01.000 to 0:00:02.000 (1.000 s))");
     zk::MemorySource source(zk::test::bytesOf(otherBytes));
     zk::StringSink csv;
     ASSERT_TRUE(zk::exportCsv(source, csv, zk::exportOptions(logic.settings())).ok());
@@ -819,10 +822,8 @@ TEST_F(CommandTest, ThePreviewFollowsTheLoadedRecordingAndExportsOnlyWhatItShows
     logic.exportSelection(shown(), 17000, 18000);  // past the end: no row, no file
     EXPECT_FALSE(fs::exists(out / "none.csv"));
     ASSERT_FALSE(toolkit.messages.empty());  // after those of the bad loads above
-    EXPECT_NE(toolkit.messages.back().text.find(
-                  "the selection 0:00:17.000 to 0:00:17.999 (0.999 s) holds no row at 50 per sec"),
-              std::string::npos)
-        << toolkit.messages.back().text;
+    EXPECT_PRED2(holds, toolkit.messages.back().text,
+                 "the selection 0:00:17.000 to 0:00:17.999 (0.999 s) holds no row at 50 per sec");
 }
 
 // A BIDS dataset is chosen in the folder chooser, which starts where the save dialog pointed.
@@ -882,11 +883,11 @@ TEST_F(CommandTest, ADatasetIsChosenAsAFolderNeverInsideAnotherAndARunIsReplaced
         EXPECT_EQ(tk.foldersShown, c.shown);
         ASSERT_EQ(tk.messages.size(), c.refusal.empty() ? 0U : 1U);
         for (const auto& m : tk.messages) {
-            EXPECT_NE(m.text.find(c.refusal), std::string::npos) << m.text;
+            EXPECT_PRED2(holds, m.text, c.refusal);
         }
         ASSERT_EQ(tk.questions.size(), c.answers.size());
         for (const auto& q : tk.questions) {
-            EXPECT_NE(q.find(c.question), std::string::npos) << q;
+            EXPECT_PRED2(holds, q, c.question);
         }
         EXPECT_TRUE(tk.status.starts_with(c.written)) << tk.status;
         expectState(tk, c.written.empty() ? rec / "run1.zkd" : "");
@@ -945,8 +946,8 @@ TEST_F(CommandTest, AStartBelongsToOneRecordingAndTheStatusSaysWhichWasWritten) 
         toolkit.saveAnswers.push_back(out / "x");
         toolkit.saveType = c.type;
         logic.cmdExport_Click();
-        EXPECT_NE(toolkit.status.find(c.note), std::string::npos) << toolkit.status;
-        EXPECT_EQ(toolkit.status.find("Start written") == std::string::npos, c.type == 0);
+        EXPECT_PRED2(holds, toolkit.status, c.note);
+        EXPECT_EQ(holds(toolkit.status, "Start written"), c.type != 0);
         if (!c.header.empty()) {
             const std::string file = readFile(out / (c.type == 2 ? "x.edf" : "x.bdf"));
             EXPECT_EQ(file.substr(168, 16), c.header);
@@ -973,8 +974,8 @@ TEST(ReportView, NamesTheFileAndCopiesTheCellsAsShown) {
     EXPECT_EQ(view.rows[1], (std::vector<std::string>{"3", "200", "0:00:00.200", "4"}));
     // The tags are listed in the text that Copy takes, only counted in the one shown.
     const std::string listed = "\n    tag     4  TimeMs        220  0:00:00.220  row 4\n";
-    EXPECT_NE(view.fullText.find(listed), std::string::npos) << view.fullText;
-    EXPECT_EQ(view.text.find(listed), std::string::npos) << view.text;
+    EXPECT_PRED2(holds, view.fullText, listed);
+    EXPECT_FALSE(holds(view.text, listed)) << view.text;
     using Cells = std::vector<std::pair<int, int>>;
     const std::pair<Cells, std::string> copies[] = {
         {{{0, 0}, {0, 3}}, "9\t\t\tnone\n"},
