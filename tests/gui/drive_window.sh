@@ -22,8 +22,7 @@ trap '[[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null; rm -rf "$work"' EXIT
 trap 'exit 143' TERM; trap 'exit 130' INT
 fail() { echo "drive_window: $*" >&2; exit 1; }
 # A copy of the program in the scratch folder keeps its settings file there.
-mkdir -p "$work/bin" "$work/recordings" "$work/csv"
-cp "$1" "$work/bin/zkfileexport"
+mkdir -p "$work/bin" "$work/recordings" "$work/csv" && cp "$1" "$work/bin/zkfileexport"
 zkexport=$(realpath "$2")
 "$3" --records 3000 --tag-every 200 -o "$work/recordings/run1.zkd" >/dev/null
 export QT_QPA_PLATFORM=xcb QT_STYLE_OVERRIDE=Fusion # the same look wherever the script runs
@@ -85,14 +84,12 @@ close_window() {
   for _ in 1 2 3; do
     xdotool mousemove --window "$main" 20 $((menu_height / 2)) click 1 # File
     for _ in $(seq 30); do
-      if [[ -n $(other_windows) ]]; then
-        xdotool key Down Return # Exit
-        gone_within 100 "$main" || fail "the window did not close"
-        wait "$app_pid" || fail "the program ended with status $?"
-        app_pid=""
-        return 0
-      fi
-      sleep 0.1
+      [[ -z $(other_windows) ]] && { sleep 0.1; continue; }
+      xdotool key Down Return # Exit
+      gone_within 100 "$main" || fail "the window did not close"
+      wait "$app_pid" || fail "the program ended with status $?"
+      app_pid=""
+      return 0
     done
   done
   fail "the File menu did not open"
@@ -120,9 +117,7 @@ echo "drive_window: the window's CSV is byte for byte zkexport's"
 # ---- A recording named as the program's argument, relative to the current folder, that
 # fails validation: the message, then the window stays Idle ----
 head -c 200 /dev/zero >"$work/recordings/old.zkd"
-cd "$work/recordings"
-start_window old.zkd
-cd - >/dev/null
+cd "$work/recordings" && start_window old.zkd && cd - >/dev/null
 message=$(wait_window "Incompatible file format")
 xdotool windowfocus --sync "$message" key Return
 gone_within 100 "$message" || fail "the message did not go away"
