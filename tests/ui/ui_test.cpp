@@ -493,39 +493,31 @@ TEST_F(CommandTest, WhileTheExportRunsLoadingAndTheCommandsAreIgnoredAndAClosing
 TEST_F(CommandTest, TheFileTypeChosenDecidesTheFormatAndTheChoicesGoWithIt) {
     const std::string o = out.string() + "/";
     const struct {
-        const char* name;
-        std::size_t type;  // selected in the dialog
-        std::string path;  // typed
+        std::size_t type;   // selected in the dialog
+        std::string typed;  // the name typed, in out
         bool seconds, conductance;
-        std::string written;  // what the status line begins with
-        std::string probe;    // a file that must now exist, and what its text holds
+        std::string unit, written;  // the status: "300 <unit> written to <out>/<written>..."
+        std::string probe;          // a file in out that must now exist (empty: the one typed) ...
         std::size_t at;
-        std::string holds;
+        std::string holds;  // ... and what its text holds at `at`
     } cases[] = {
-        {"csv", 0, o + "a.csv", false, false, "300 rows written to " + o + "a.csv" + " as CSV.",
-         o + "a.csv", 0, "\"Trial\"\r\nTime(msec),Data(16 bit),Tag Number\r\r\n"},
-        {"csv, new columns", 0, o + "b.csv", true, true, "300 rows written to ", o + "b.csv", 9,
+        {0, "a.csv", 0, 0, "rows", "a.csv as CSV.", "", 0,
+         "\"Trial\"\r\nTime(msec),Data(16 bit),Tag Number\r\r\n"},
+        {0, "b.csv", 1, 1, "rows", "b.csv as CSV.", "", 9,
          "Time(msec),Time(sec),Data(16 bit),Conductance(uS),Tag Number"},
-        {"workbook", 1, o + "c.xlsx", false, false,
-         "300 rows written to " + o + "c.xlsx" + " as Excel workbook.", o + "c.xlsx", 0, "PK"},
-        {"edf, start date", 2, o + "d.edf", false, false,
-         "300 samples written to " + o + "d.edf" + " as EDF+", o + "d.edf", 168,
-         "05.03.2414.30.07"},
-        {"bdf", 3, o + "e.bdf", false, false, "300 samples written to " + o + "e.bdf" + " as BDF+",
-         o + "e.bdf", 1, "BIOSEMI"},
-        {"csv type, .edf typed", 0, o + "f.edf", false, false,
-         "300 samples written to " + o + "f.edf" + " as EDF+", o + "f.edf", 0, "0       "},
-        {"bids folder", 4, o + "ds", false, false,
-         "300 samples written to " + o + "ds" + " as BIDS dataset (",
-         o + "ds/sub-07/ses-2/beh/sub-07_ses-2_task-rest_events.tsv", 0, "onset\tduration"},
-        {"workbook, no extension typed", 1, o + "g", false, false,
-         "300 rows written to " + o + "g.xlsx as Excel workbook.", o + "g.xlsx", 0, "PK"},
+        {1, "c.xlsx", 0, 0, "rows", "c.xlsx as Excel workbook.", "", 0, "PK"},
+        {2, "d.edf", 0, 0, "samples", "d.edf as EDF+", "", 168, "05.03.2414.30.07"},
+        {3, "e.bdf", 0, 0, "samples", "e.bdf as BDF+", "", 1, "BIOSEMI"},
+        {0, "f.edf", 0, 0, "samples", "f.edf as EDF+", "", 0, "0       "},  // the extension wins
+        {4, "ds", 0, 0, "samples", "ds as BIDS dataset (",
+         "ds/sub-07/ses-2/beh/sub-07_ses-2_task-rest_events.tsv", 0, "onset\tduration"},
+        {1, "g", 0, 0, "rows", "g.xlsx as Excel workbook.", "g.xlsx", 0, "PK"},  // no extension
     };
     toolkit.logic.Form_Load();
     toolkit.heading = "Trial";
     logic.txtHeading_Change();
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.typed);
         toolkit.load(rec / "run1.zkd");
         toolkit.optionsAnswers.push_back(zk::ExportChoices{
             .subject = "07", .session = "2", .task = "rest", .start = "2024-03-05 14:30:07"});
@@ -533,12 +525,14 @@ TEST_F(CommandTest, TheFileTypeChosenDecidesTheFormatAndTheChoicesGoWithIt) {
         logic.mnuOptionsSeconds_Click(c.seconds);
         logic.mnuOptionsConductance_Click(c.conductance);
         // A folder is chosen in the folder chooser, from where the save dialog pointed.
-        toolkit.saveAnswers.push_back(c.type == 4 ? o : c.path);
-        c.type == 4 ? toolkit.folderAnswers.push_back(c.path) : void();
+        toolkit.saveAnswers.push_back(c.type == 4 ? o : o + c.typed);
+        c.type == 4 ? toolkit.folderAnswers.push_back(o + c.typed) : void();
         toolkit.saveType = c.type;
         logic.cmdExport_Click();
-        EXPECT_TRUE(toolkit.status.starts_with(c.written)) << toolkit.status;
-        const std::string text = fs::exists(c.probe) ? readFile(c.probe) : "";
+        EXPECT_TRUE(toolkit.status.starts_with("300 " + c.unit + " written to " + o + c.written))
+            << toolkit.status;
+        const fs::path probe = out / (c.probe.empty() ? c.typed : c.probe);
+        const std::string text = fs::exists(probe) ? readFile(probe) : "";
         EXPECT_EQ(text.substr(std::min(c.at, text.size()), c.holds.size()), c.holds);
         expectState(toolkit, "");
     }
