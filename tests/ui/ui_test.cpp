@@ -75,9 +75,7 @@ class FakeToolkit : public zk::ui::Toolkit {
     int cancelAtReport = 0, progressReports = 0, jobsRun = 0;
     std::function<void()> duringExport;
     std::shared_ptr<const zk::ui::PreviewData> preview;
-    std::shared_ptr<const zk::ui::RowSchedule> previewRows;
     std::string previewName;  // "(empty)" once emptied
-    std::optional<zk::ui::ReportView> report;
 
     zk::ui::SizeTwips screenSize() const override { return {19215, 10815}; }
     zk::ui::SizeTwips windowSize() const override { return {8250, 5400}; }
@@ -145,21 +143,16 @@ class FakeToolkit : public zk::ui::Toolkit {
     }
     void setStatus(const std::string& text) override { status = text; }
     void showPreview(std::shared_ptr<const zk::ui::PreviewData> data,
-                     std::shared_ptr<const zk::ui::RowSchedule> rows,
-                     const std::string& name) override {
+                     std::shared_ptr<const zk::ui::RowSchedule>, const std::string& name) override {
         preview = std::move(data);
-        previewRows = std::move(rows);
         previewName = name;
     }
-    void setPreviewRows(std::shared_ptr<const zk::ui::RowSchedule> rows) override {
-        previewRows = std::move(rows);
-    }
+    void setPreviewRows(std::shared_ptr<const zk::ui::RowSchedule>) override {}
     void emptyPreview() override {
         preview.reset();
-        previewRows.reset();
         previewName = "(empty)";
     }
-    void showReport(const zk::ui::ReportView& r) override { report = r; }
+    void showReport(const zk::ui::ReportView&) override {}
     void showAbout() override {}
     void closeWindow() override { logic.Form_QueryUnload(); }  // raised before the window goes
 
