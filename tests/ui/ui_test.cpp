@@ -705,11 +705,11 @@ TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
 TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
     using F = zk::OutputFormat;
     const struct {
-        std::uint64_t rows, withoutConductance, clipped, tagsLeftOut;
+        std::uint64_t rows, noConductance, clipped, tagsOut;  // as an export gives them
         std::size_t files;
         F format;
         std::string text;
-        bool headingLeftOut = false;
+        bool headingOut = false;
     } cases[] = {
         {1, 0, 0, 0, 1, F::Csv, "1 row written to P as CSV."},
         {4320000, 0, 0, 0, 1, F::Xlsx, "4,320,000 rows written to P as Excel workbook."},
@@ -734,14 +734,10 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
         {5, 0, 0, 0, 4, F::Bids, "5 samples written to P as BIDS dataset (4 files)."},
     };
     for (const auto& c : cases) {
-        const zk::ExportResult result{.rowsWritten = c.rows,
-                                      .rowsWithoutConductance = c.withoutConductance,
-                                      .valuesClipped = c.clipped,
-                                      .tagsLeftOut = c.tagsLeftOut,
-                                      .headingLeftOut = c.headingLeftOut,
-                                      .files = std::vector<std::string>(c.files),
-                                      .error = {}};
-        EXPECT_EQ(zk::ui::exportSummary(result, c.format, "P"), c.text);
+        const std::vector<std::string> files(c.files);
+        const zk::ExportResult r{c.rows, 0, c.noConductance, c.clipped, c.tagsOut, c.headingOut,
+                                 files,  {}};
+        EXPECT_EQ(zk::ui::exportSummary(r, c.format, "P"), c.text);
     }
 }
 
