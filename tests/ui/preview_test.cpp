@@ -237,6 +237,7 @@ TEST(PreviewPlot, PlacesTheTraceRowsSelectionAndHoveredSample) {
         std::size_t points, starts, bars, dots;  // starts: the lines the trace breaks into
         double radius;
         bool hovered, selected;
+        bool operator==(const Shown&) const = default;
     };
     const struct {
         const char* name;
@@ -267,21 +268,19 @@ TEST(PreviewPlot, PlacesTheTraceRowsSelectionAndHoveredSample) {
         EXPECT_EQ(scene.message, c.message);
         EXPECT_EQ(scene.plot, (PixelBox{66, 32, c.width - 80, 334}));
         const auto& trace = scene.trace;
-        EXPECT_EQ(trace.points.size(), c.shown.points);
-        EXPECT_EQ(
-            static_cast<std::size_t>(std::count(trace.starts.begin(), trace.starts.end(), true)),
-            c.shown.starts);
-        EXPECT_EQ(trace.bars.size(), c.shown.bars);
-        EXPECT_EQ(scene.rows.dots.size(), c.shown.dots);
-        EXPECT_EQ(scene.rows.radius, c.shown.radius);
-        EXPECT_EQ(scene.hovered.has_value(), c.shown.hovered);
+        const auto starts = std::count(trace.starts.begin(), trace.starts.end(), true);
+        const Shown shown{trace.points.size(),        static_cast<std::size_t>(starts),
+                          trace.bars.size(),          scene.rows.dots.size(),
+                          scene.rows.radius,          scene.hovered.has_value(),
+                          scene.selection.has_value()};
+        EXPECT_EQ(shown, c.shown) << shown.points << " points, " << shown.starts << " starts, "
+                                  << shown.bars << " bars, " << shown.dots << " dots";
         if (scene.hovered) {
             EXPECT_EQ(*scene.hovered,
                       (zk::ui::PlotPoint{
                           scene.mapping.px(c.data->x(c.hovered)),
                           scene.mapping.py(zk::ui::plotResistance(c.data->raw(c.hovered)))}));
         }
-        EXPECT_EQ(scene.selection.has_value(), c.shown.selected);
         if (scene.message) {
             continue;
         }

@@ -28,10 +28,9 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-// Remembered settings with these columns, period and headers.
-ExportSettings settingsWith(bool time, bool data, bool base, bool res, bool tags,
-                            std::int16_t period = 1, bool headers = true) {
-    return {"", "", period, headers, time, data, base, res, tags};
+// For EXPECT_PRED2, which prints both texts when one lacks the other.
+bool holds(const std::string& text, const std::string& piece) {
+    return text.find(piece) != std::string::npos;
 }
 
 struct Message {
@@ -76,9 +75,7 @@ class FakeToolkit : public zk::ui::Toolkit {
     int cancelAtReport = 0, progressReports = 0, jobsRun = 0;
     std::function<void()> duringExport;
     std::shared_ptr<const zk::ui::PreviewData> preview;
-    std::shared_ptr<const zk::ui::RowSchedule> previewRows;
     std::string previewName;  // "(empty)" once emptied
-    std::optional<zk::ui::ReportView> report;
 
     zk::ui::SizeTwips screenSize() const override { return {19215, 10815}; }
     zk::ui::SizeTwips windowSize() const override { return {8250, 5400}; }
@@ -146,21 +143,16 @@ class FakeToolkit : public zk::ui::Toolkit {
     }
     void setStatus(const std::string& text) override { status = text; }
     void showPreview(std::shared_ptr<const zk::ui::PreviewData> data,
-                     std::shared_ptr<const zk::ui::RowSchedule> rows,
-                     const std::string& name) override {
+                     std::shared_ptr<const zk::ui::RowSchedule>, const std::string& name) override {
         preview = std::move(data);
-        previewRows = std::move(rows);
         previewName = name;
     }
-    void setPreviewRows(std::shared_ptr<const zk::ui::RowSchedule> rows) override {
-        previewRows = std::move(rows);
-    }
+    void setPreviewRows(std::shared_ptr<const zk::ui::RowSchedule>) override {}
     void emptyPreview() override {
         preview.reset();
-        previewRows.reset();
         previewName = "(empty)";
     }
-    void showReport(const zk::ui::ReportView& r) override { report = r; }
+    void showReport(const zk::ui::ReportView&) override {}
     void showAbout() override {}
     void closeWindow() override { logic.Form_QueryUnload(); }  // raised before the window goes
 
@@ -231,11 +223,11 @@ class WindowTest : public ::testing::Test {
 TEST_F(WindowTest, StartUpCentresTheWindowAndPutsTheSavedSettingsIntoTheControls) {
     std::vector<std::optional<ExportSettings>> cases = {std::nullopt};
     for (const std::int16_t period : {1, 10, 50, 250, 7, 1638, 0, -10, 1639}) {
-        cases.push_back(settingsWith(false, false, false, false, false, period, false));
+        cases.push_back(ExportSettings{"", "", period, false, false, false, false, false, false});
         cases.back()->SourceDir = "/rec/";
     }
     for (const auto& [box, flag] : kBoxes) {
-        cases.push_back(settingsWith(false, false, false, false, false, 50, false));
+        cases.push_back(ExportSettings{"", "", 50, false, false, false, false, false, false});
         *cases.back().*flag = true;
     }
     for (const bool raises : {false, true}) {
@@ -301,7 +293,8 @@ TEST_F(WindowTest, TheControlsSetTheSettingsThatClosingSavesButNotTheHeading) {
     fs::current_path(root.path());
     logic.mnuFileExit_Click();
     fs::current_path(cwd);
-    EXPECT_EQ(readFile(configFile), zk::configFileText(settingsWith(1, 1, 1, 1, 1, 250)));
+    EXPECT_EQ(readFile(configFile),
+              zk::configFileText({"", "", 250, true, true, true, true, true, true}));
     EXPECT_EQ(zk::test::listing(root.path()), (Names{"bin", "plain"}));
 
     FakeToolkit nowhere(root.path() / "plain/bin");  // can't be written, even by root
@@ -374,7 +367,7 @@ TEST_F(CommandTest, LoadingLeavesTheWindowLoadedOrIdleWithTheReason) {
         ASSERT_EQ(toolkit.messages.size(), c.title.empty() ? 0U : 1U);
         for (const auto& m : toolkit.messages) {
             EXPECT_EQ(std::pair(m.title, m.icon), std::pair(c.title, zk::ui::MessageIcon::Warning));
-            EXPECT_NE(m.text.find(c.message), std::string::npos) << m.text;
+            EXPECT_PRED2(holds, m.text, c.message);
             // An incompatible file is named while its message is up.
             EXPECT_EQ(m.lblSource, c.message == incompatible ? rec / c.chosen : "");
         }
@@ -446,7 +439,7 @@ TEST_F(CommandTest, ExportLeavesTheStateTheOutcomeGives) {
         ASSERT_EQ(tk.messages.size(), c.message.empty() ? 0U : 1U);
         for (const auto& m : tk.messages) {
             EXPECT_EQ(m.title, "Export failed");
-            EXPECT_NE(m.text.find(*c.path + ": " + c.message), std::string::npos) << m.text;
+            EXPECT_PRED2(holds, m.text, *c.path + ": " + c.message);
         }
         EXPECT_TRUE(tk.status.starts_with(c.status)) << tk.status;
     }
@@ -492,39 +485,31 @@ TEST_F(CommandTest, WhileTheExportRunsLoadingAndTheCommandsAreIgnoredAndAClosing
 TEST_F(CommandTest, TheFileTypeChosenDecidesTheFormatAndTheChoicesGoWithIt) {
     const std::string o = out.string() + "/";
     const struct {
-        const char* name;
-        std::size_t type;  // selected in the dialog
-        std::string path;  // typed
+        std::size_t type;   // selected in the dialog
+        std::string typed;  // the name typed, in out
         bool seconds, conductance;
-        std::string written;  // what the status line begins with
-        std::string probe;    // a file that must now exist, and what its text holds
+        std::string unit, written;  // the status: "300 <unit> written to <out>/<written>..."
+        std::string probe;          // a file in out that must now exist (empty: the one typed) ...
         std::size_t at;
-        std::string holds;
+        std::string holds;  // ... and what its text holds at `at`
     } cases[] = {
-        {"csv", 0, o + "a.csv", false, false, "300 rows written to " + o + "a.csv" + " as CSV.",
-         o + "a.csv", 0, "\"Trial\"\r\nTime(msec),Data(16 bit),Tag Number\r\r\n"},
-        {"csv, new columns", 0, o + "b.csv", true, true, "300 rows written to ", o + "b.csv", 9,
+        {0, "a.csv", 0, 0, "rows", "a.csv as CSV.", "", 0,
+         "\"Trial\"\r\nTime(msec),Data(16 bit),Tag Number\r\r\n"},
+        {0, "b.csv", 1, 1, "rows", "b.csv as CSV.", "", 9,
          "Time(msec),Time(sec),Data(16 bit),Conductance(uS),Tag Number"},
-        {"workbook", 1, o + "c.xlsx", false, false,
-         "300 rows written to " + o + "c.xlsx" + " as Excel workbook.", o + "c.xlsx", 0, "PK"},
-        {"edf, start date", 2, o + "d.edf", false, false,
-         "300 samples written to " + o + "d.edf" + " as EDF+", o + "d.edf", 168,
-         "05.03.2414.30.07"},
-        {"bdf", 3, o + "e.bdf", false, false, "300 samples written to " + o + "e.bdf" + " as BDF+",
-         o + "e.bdf", 1, "BIOSEMI"},
-        {"csv type, .edf typed", 0, o + "f.edf", false, false,
-         "300 samples written to " + o + "f.edf" + " as EDF+", o + "f.edf", 0, "0       "},
-        {"bids folder", 4, o + "ds", false, false,
-         "300 samples written to " + o + "ds" + " as BIDS dataset (",
-         o + "ds/sub-07/ses-2/beh/sub-07_ses-2_task-rest_events.tsv", 0, "onset\tduration"},
-        {"workbook, no extension typed", 1, o + "g", false, false,
-         "300 rows written to " + o + "g.xlsx as Excel workbook.", o + "g.xlsx", 0, "PK"},
+        {1, "c.xlsx", 0, 0, "rows", "c.xlsx as Excel workbook.", "", 0, "PK"},
+        {2, "d.edf", 0, 0, "samples", "d.edf as EDF+", "", 168, "05.03.2414.30.07"},
+        {3, "e.bdf", 0, 0, "samples", "e.bdf as BDF+", "", 1, "BIOSEMI"},
+        {0, "f.edf", 0, 0, "samples", "f.edf as EDF+", "", 0, "0       "},  // the extension wins
+        {4, "ds", 0, 0, "samples", "ds as BIDS dataset (",
+         "ds/sub-07/ses-2/beh/sub-07_ses-2_task-rest_events.tsv", 0, "onset\tduration"},
+        {1, "g", 0, 0, "rows", "g.xlsx as Excel workbook.", "g.xlsx", 0, "PK"},  // no extension
     };
     toolkit.logic.Form_Load();
     toolkit.heading = "Trial";
     logic.txtHeading_Change();
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.typed);
         toolkit.load(rec / "run1.zkd");
         toolkit.optionsAnswers.push_back(zk::ExportChoices{
             .subject = "07", .session = "2", .task = "rest", .start = "2024-03-05 14:30:07"});
@@ -532,12 +517,14 @@ TEST_F(CommandTest, TheFileTypeChosenDecidesTheFormatAndTheChoicesGoWithIt) {
         logic.mnuOptionsSeconds_Click(c.seconds);
         logic.mnuOptionsConductance_Click(c.conductance);
         // A folder is chosen in the folder chooser, from where the save dialog pointed.
-        toolkit.saveAnswers.push_back(c.type == 4 ? o : c.path);
-        c.type == 4 ? toolkit.folderAnswers.push_back(c.path) : void();
+        toolkit.saveAnswers.push_back(c.type == 4 ? o : o + c.typed);
+        c.type == 4 ? toolkit.folderAnswers.push_back(o + c.typed) : void();
         toolkit.saveType = c.type;
         logic.cmdExport_Click();
-        EXPECT_TRUE(toolkit.status.starts_with(c.written)) << toolkit.status;
-        const std::string text = fs::exists(c.probe) ? readFile(c.probe) : "";
+        EXPECT_TRUE(toolkit.status.starts_with("300 " + c.unit + " written to " + o + c.written))
+            << toolkit.status;
+        const fs::path probe = out / (c.probe.empty() ? c.typed : c.probe);
+        const std::string text = fs::exists(probe) ? readFile(probe) : "";
         EXPECT_EQ(text.substr(std::min(c.at, text.size()), c.holds.size()), c.holds);
         expectState(toolkit, "");
     }
@@ -594,7 +581,7 @@ TEST_F(CommandTest, ChoicesAFormatCantUseAreMendedInTheDialogBeforeAnythingIsWri
         ASSERT_EQ(shown.size(), expected.size());
         for (std::size_t i = 0; i < shown.size(); ++i) {
             EXPECT_EQ(shown[i].field, expected[i].first);
-            EXPECT_NE(shown[i].text.find(expected[i].second), std::string::npos) << shown[i].text;
+            EXPECT_PRED2(holds, shown[i].text, expected[i].second);
         }
     };
     for (const auto& c : cases) {
@@ -717,11 +704,11 @@ TEST_F(WindowTest, TheExportChoicesHaveAFileOfTheirOwn) {
 TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
     using F = zk::OutputFormat;
     const struct {
-        std::uint64_t rows, withoutConductance, clipped, tagsLeftOut;
+        std::uint64_t rows, noConductance, clipped, tagsOut;  // as an export gives them
         std::size_t files;
         F format;
         std::string text;
-        bool headingLeftOut = false;
+        bool headingOut = false;
     } cases[] = {
         {1, 0, 0, 0, 1, F::Csv, "1 row written to P as CSV."},
         {4320000, 0, 0, 0, 1, F::Xlsx, "4,320,000 rows written to P as Excel workbook."},
@@ -746,14 +733,10 @@ TEST(ExportSummary, SaysWhatWasWrittenAndWhatTheFileCouldNotHold) {
         {5, 0, 0, 0, 4, F::Bids, "5 samples written to P as BIDS dataset (4 files)."},
     };
     for (const auto& c : cases) {
-        zk::ExportResult result;
-        result.rowsWritten = c.rows;
-        result.rowsWithoutConductance = c.withoutConductance;
-        result.valuesClipped = c.clipped;
-        result.tagsLeftOut = c.tagsLeftOut;
-        result.headingLeftOut = c.headingLeftOut;
-        result.files.resize(c.files);
-        EXPECT_EQ(zk::ui::exportSummary(result, c.format, "P"), c.text);
+        const std::vector<std::string> files(c.files);
+        const zk::ExportResult r{c.rows, 0, c.noConductance, c.clipped, c.tagsOut, c.headingOut,
+                                 files,  {}};
+        EXPECT_EQ(zk::ui::exportSummary(r, c.format, "P"), c.text);
     }
 }
 
@@ -786,9 +769,7 @@ TEST_F(CommandTest, ThePreviewFollowsTheLoadedRecordingAndExportsOnlyWhatItShows
     EXPECT_TRUE(toolkit.saveNames.empty());
     toolkit.saveAnswers.push_back(out.string() + "/sel.csv");
     logic.exportSelection(shown(), 1000, 2001);
-    EXPECT_NE(toolkit.status.find("(the selection 0:00:01.000 to 0:00:02.000 (1.000 s))"),
-              std::string::npos)
-        << toolkit.status;
+    EXPECT_PRED2(holds, toolkit.status, "(the selection 0:00:01.000 to 0:00:02.000 (1.000 s))");
     zk::MemorySource source(zk::test::bytesOf(otherBytes));
     zk::StringSink csv;
     ASSERT_TRUE(zk::exportCsv(source, csv, zk::exportOptions(logic.settings())).ok());
@@ -823,10 +804,8 @@ TEST_F(CommandTest, ThePreviewFollowsTheLoadedRecordingAndExportsOnlyWhatItShows
     logic.exportSelection(shown(), 17000, 18000);  // past the end: no row, no file
     EXPECT_FALSE(fs::exists(out / "none.csv"));
     ASSERT_FALSE(toolkit.messages.empty());  // after those of the bad loads above
-    EXPECT_NE(toolkit.messages.back().text.find(
-                  "the selection 0:00:17.000 to 0:00:17.999 (0.999 s) holds no row at 50 per sec"),
-              std::string::npos)
-        << toolkit.messages.back().text;
+    EXPECT_PRED2(holds, toolkit.messages.back().text,
+                 "the selection 0:00:17.000 to 0:00:17.999 (0.999 s) holds no row at 50 per sec");
 }
 
 // A BIDS dataset is chosen in the folder chooser, which starts where the save dialog pointed.
@@ -886,11 +865,11 @@ TEST_F(CommandTest, ADatasetIsChosenAsAFolderNeverInsideAnotherAndARunIsReplaced
         EXPECT_EQ(tk.foldersShown, c.shown);
         ASSERT_EQ(tk.messages.size(), c.refusal.empty() ? 0U : 1U);
         for (const auto& m : tk.messages) {
-            EXPECT_NE(m.text.find(c.refusal), std::string::npos) << m.text;
+            EXPECT_PRED2(holds, m.text, c.refusal);
         }
         ASSERT_EQ(tk.questions.size(), c.answers.size());
         for (const auto& q : tk.questions) {
-            EXPECT_NE(q.find(c.question), std::string::npos) << q;
+            EXPECT_PRED2(holds, q, c.question);
         }
         EXPECT_TRUE(tk.status.starts_with(c.written)) << tk.status;
         expectState(tk, c.written.empty() ? rec / "run1.zkd" : "");
@@ -949,8 +928,8 @@ TEST_F(CommandTest, AStartBelongsToOneRecordingAndTheStatusSaysWhichWasWritten) 
         toolkit.saveAnswers.push_back(out / "x");
         toolkit.saveType = c.type;
         logic.cmdExport_Click();
-        EXPECT_NE(toolkit.status.find(c.note), std::string::npos) << toolkit.status;
-        EXPECT_EQ(toolkit.status.find("Start written") == std::string::npos, c.type == 0);
+        EXPECT_PRED2(holds, toolkit.status, c.note);
+        EXPECT_EQ(holds(toolkit.status, "Start written"), c.type != 0);
         if (!c.header.empty()) {
             const std::string file = readFile(out / (c.type == 2 ? "x.edf" : "x.bdf"));
             EXPECT_EQ(file.substr(168, 16), c.header);
@@ -977,8 +956,8 @@ TEST(ReportView, NamesTheFileAndCopiesTheCellsAsShown) {
     EXPECT_EQ(view.rows[1], (std::vector<std::string>{"3", "200", "0:00:00.200", "4"}));
     // The tags are listed in the text that Copy takes, only counted in the one shown.
     const std::string listed = "\n    tag     4  TimeMs        220  0:00:00.220  row 4\n";
-    EXPECT_NE(view.fullText.find(listed), std::string::npos) << view.fullText;
-    EXPECT_EQ(view.text.find(listed), std::string::npos) << view.text;
+    EXPECT_PRED2(holds, view.fullText, listed);
+    EXPECT_FALSE(holds(view.text, listed)) << view.text;
     using Cells = std::vector<std::pair<int, int>>;
     const std::pair<Cells, std::string> copies[] = {
         {{{0, 0}, {0, 3}}, "9\t\t\tnone\n"},
