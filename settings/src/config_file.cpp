@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "zk/engine/error.hpp"
-#include "zk/engine/output/output_file.hpp"
+#include "zk/engine/output/output_set.hpp"
 #include "zk/engine/output/paths.hpp"
 #include "zk/engine/platform.hpp"
 
@@ -248,21 +248,18 @@ std::optional<Error> failure(const std::filesystem::path& file, const std::strin
 }  // namespace
 
 std::optional<Error> replaceFileSafely(const std::filesystem::path& file, const std::string& text) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    fs::create_directories(dir, ec);
-    if (ec) {
-        return failure(file, "cannot create the folder " + dir.string(), ec.value());
-    }
+    const std::filesystem::path dir = file.has_parent_path() ? file.parent_path() : ".";
     // The one safe write of the program: the output files' own.
     try {
-        OutputFile out(file.string(), OutputFile::Existing::Replace);
-        if (auto* sink = dynamic_cast<FdSink*>(&out.sink())) {
-            sink->setWhat("the file");
+        OutputSet set;
+        std::string failed;
+        if (const int err = set.makeFolders(dir.string(), failed); err != 0) {
+            return failure(file, "cannot create the folder " + dir.string(), err);
         }
-        out.sink().write(text.data(), text.size());
-        out.commit();
+        set.add(file.string(), OutputFile::Existing::Replace, "the file")
+            .sink()
+            .write(text.data(), text.size());
+        set.commit();
     } catch (const Error& e) {
         return e;
     }

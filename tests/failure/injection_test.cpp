@@ -72,16 +72,33 @@ extern "C" ssize_t write(int fd, const void* data, size_t count) {
     return real(fd, data, count);
 }
 
+namespace {
+bool renameFails(const char* to) {
+    const char* end = gFailRenameOnto.load();
+    return end != nullptr && std::string_view(to).ends_with(end) &&
+           gFailRenameOnto.compare_exchange_strong(end, nullptr);
+}
+}  // namespace
+
 extern "C" int rename(const char* from, const char* to) {
     using Fn = int (*)(const char*, const char*);
     static const auto real = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, "rename"));
-    const char* end = gFailRenameOnto.load();
-    if (end != nullptr && std::string_view(to).ends_with(end) &&
-        gFailRenameOnto.compare_exchange_strong(end, nullptr)) {
+    if (renameFails(to)) {
         errno = EIO;
         return -1;
     }
     return real(from, to);
+}
+
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
+                         unsigned flags) {
+    using Fn = int (*)(int, const char*, int, const char*, unsigned);
+    static const auto real = reinterpret_cast<Fn>(::dlsym(RTLD_NEXT, "renameat2"));
+    if (renameFails(to)) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fromFolder, from, toFolder, to, flags);
 }
 
 namespace zk {
@@ -152,8 +169,9 @@ TEST(Injected, WithoutUnnamedFilesAFailedExportLeavesNoHiddenFile) {
     gNoUnnamedFiles = false;
 }
 
-// A BIDS run that fails as it is put in place, or on a full disk, leaves the earlier run as it
-// was, every file of it, with nothing beside it; the message names the file and the cause.
+// A BIDS run that fails as it is put in place (its dataset's new description too), or on a full
+// disk, leaves the earlier run as it was, every file of it, with nothing beside it; the message
+// names the file and the cause.
 TEST(Injected, AFailingBidsRunLeavesTheEarlierRunWhole) {
     test::TempDir dir;
     test::writeFile(dir / "r.zkd", test::steadyRecording(20'000));
@@ -182,13 +200,17 @@ TEST(Injected, AFailingBidsRunLeavesTheEarlierRunWhole) {
          beh + "/sub-1_task-t_physio.json: cannot save the output file: Input/output error"},
         {false, nullptr,
          beh + "/sub-1_task-t_physio.tsv.gz: cannot write the samples: No space left on device"},
+        {false, "dataset_description.json",
+         dir / "ds/dataset_description.json: cannot save the output file: Input/output error"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
+        std::remove((dir / "ds/dataset_description.json").c_str());  // the run writes one
         gFailRenameOnto = c.failing;
         gDiskFull = c.failing == nullptr;
+        gNoUnnamedFiles = true;  // a description is then put in place by a rename
         const ExportResult r = exportRun(c.tags);
-        gDiskFull = false;
+        gNoUnnamedFiles = gDiskFull = false;
         gFailRenameOnto = nullptr;
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.error->describe(), c.message);

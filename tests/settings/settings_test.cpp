@@ -196,6 +196,9 @@ TEST_F(ConfigDir, SaveMakesTheFolderReplacesALongerFileWholeAndFollowsALink) {
     writeFile(dir_ / "plain", "not a folder");
     EXPECT_NE(zk::Save_Config(ExportSettings{}, dir_ / "plain/sub/zkFileExport.cfg"), std::nullopt);
     EXPECT_EQ(readFile(dir_ / "plain"), "not a folder");
+    // A save that fails after making its folders takes them away again.
+    EXPECT_NE(zk::Save_Config(ExportSettings{}, dir_ / "made/sub" / std::string(300, 'n')),
+              std::nullopt);
     EXPECT_EQ(zk::test::listing(dir_),
               (std::vector<std::string>{"config", "plain", "real.cfg", "zkFileExport.cfg"}));
 }

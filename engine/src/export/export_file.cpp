@@ -1,6 +1,5 @@
 #include "zk/engine/export/export_file.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -8,13 +7,13 @@
 #include <optional>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "formats/format_writers.hpp"
 #include "platform/platform.hpp"
 #include "recording/row_rule.hpp"
 #include "zk/engine/export/validate.hpp"
 #include "zk/engine/formats/formats.hpp"
+#include "zk/engine/output/output_set.hpp"
 #include "zk/engine/output/paths.hpp"
 #include "zk/engine/recording/row.hpp"
 
@@ -105,7 +104,6 @@ detail::RecordingFacts factsOf(FileSource& source, const ExportOptions& options)
 ExportResult exportFile(FileSource& source, const OutputTarget& target,
                         const ExportOptions& options, const ProgressFn& progress) {
     ExportResult result;
-    std::optional<OutputFile> file;
     detail::guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
         if (!formatInfo(options.format).streams) {
@@ -119,17 +117,15 @@ ExportResult exportFile(FileSource& source, const OutputTarget& target,
             }
             facts.epochs = std::move(*epochs);
         }
-        file.emplace(target.path, target.existing, target.stop);
+        OutputSet set(target.stop);
+        OutputFile& file = set.add(target.path, target.existing);
         const detail::WriterOutputs outputs{
-            .name = target.path, .sink = &file->sink(), .workbookPath = file->reopenPath()};
+            .name = target.path, .sink = &file.sink(), .workbookPath = file.reopenPath()};
         const auto writer = detail::makeWriter(source, outputs, options, progress, facts);
         detail::writeRows(*writer, source, options, progress, target.path, result);
-        file->commit();
-        result.files.push_back(target.path);
+        set.commit();
+        result.files = set.placed();
     });
-    if (!result.ok() && file) {
-        file->discard();
-    }
     return result;
 }
 
@@ -137,7 +133,6 @@ ExportResult exportFile(FileSource& source, const OutputTarget& target,
 ExportResult exportEpochs(FileSource& source, const OutputTarget& target,
                           const ExportOptions& options, const ProgressFn& progress) {
     ExportResult result;
-    std::optional<OutputFile> file;
     detail::guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
         auto epochs = computeEpochs(source, options, progress);
@@ -146,35 +141,16 @@ ExportResult exportEpochs(FileSource& source, const OutputTarget& target,
         }
         const std::string text = epochsCsv(*epochs);
         result.rowsWritten = epochs->size();
-        if (target.stream == nullptr) {
-            file.emplace(target.path, target.existing, target.stop);
+        if (target.stream != nullptr) {
+            target.stream->write(text.data(), text.size());
+            return;
         }
-        ByteSink& sink = file ? file->sink() : *target.stream;
-        sink.write(text.data(), text.size());
-        if (file) {
-            file->commit();
-            result.files.push_back(target.path);
-        }
+        OutputSet set(target.stop);
+        set.add(target.path, target.existing).sink().write(text.data(), text.size());
+        set.commit();
+        result.files = set.placed();
     });
-    if (!result.ok() && file) {
-        file->discard();
-    }
     return result;
-}
-
-// Makes the folders of `path` that are missing, remembering them so that they can be removed
-// again after a failure.
-void makeFolders(const std::string& folder, std::vector<std::string>& made) {
-    std::size_t at = 0;
-    while (at != std::string::npos) {
-        at = folder.find('/', at + 1);
-        const std::string part = folder.substr(0, at);
-        if (const int err = platform::makeFolder(part); err == 0) {
-            made.push_back(part);
-        } else if (err != EEXIST) {
-            throw systemError(ErrorCode::OpenFailed, "cannot make the folder", err, part);
-        }
-    }
 }
 
 // How long an export waits for another one that is putting the same BIDS run in place.
@@ -239,99 +215,6 @@ class RunLock {
     SystemHandle file_;
 };
 
-// Puts a BIDS run in place as one: the new files, and the removal of the earlier run's files
-// that the new one does not have. Each earlier file is kept under a hidden name beside it until
-// the whole new run is in place; after a failure the new files are taken away and the earlier
-// ones put back, so a run is never a mix of two exports.
-class RunCommit {
-  public:
-    // `runFiles`: every name of the run; `written`: the files of the new run, in order.
-    void commit(std::span<const std::string> runFiles, std::span<OutputFile* const> written,
-                OutputFile::Existing existing) {
-        try {
-            for (const std::string& name : runFiles) {
-                keepAside(name, existing, std::ranges::any_of(written, [&](OutputFile* f) {
-                              return f->path() == name;
-                          }));
-            }
-            for (OutputFile* file : written) {
-                file->commit();
-                placed_.push_back(file->path());
-            }
-        } catch (...) {
-            rollBack();
-            throw;
-        }
-        for (const auto& [name, kept] : kept_) {
-            platform::removeFile(kept);
-        }
-    }
-
-    // Takes the new files away and puts the earlier ones back.
-    void rollBack() noexcept {
-        for (const std::string& path : placed_) {
-            if (std::ranges::none_of(kept_, [&](const auto& k) { return k.first == path; })) {
-                platform::removeFile(path);
-            }
-        }
-        for (const auto& [name, kept] : kept_) {
-            // Where the new file never took the name, both names are the earlier file, and
-            // the rename leaves them both.
-            if (platform::renameFile(kept, name) == 0) {
-                platform::removeFile(kept);
-            }
-        }
-        placed_.clear();
-        kept_.clear();
-    }
-
-    // The files put in place, in order.
-    const std::vector<std::string>& placed() const noexcept { return placed_; }
-
-  private:
-    // Keeps the earlier run's file `name`, if there is one, under a hidden name: a second name
-    // of a file that the new run replaces (it stays in place until then), the file itself
-    // moved aside when the new run has none.
-    void keepAside(const std::string& name, OutputFile::Existing existing, bool replaced) {
-        const platform::InfoResult st = platform::infoOf(name, platform::Links::DontFollow);
-        if (!st.info) {
-            if (st.error == ENOENT) {
-                return;
-            }
-            throw systemError(ErrorCode::OpenFailed, "cannot look at the run's file", st.error,
-                              name);
-        }
-        if (existing == OutputFile::Existing::Refuse) {
-            throw Error(ErrorCode::OutputExists, "the output file exists already", name);
-        }
-        std::string real = name;
-        if (replaced && st.info->kind == platform::FileKind::Link) {
-            // The new file replaces the link's target, as OutputFile does.
-            std::error_code ec;
-            real = std::filesystem::canonical(name, ec).string();
-            if (ec) {
-                real = name;
-            }
-        }
-        const std::filesystem::path at(real);
-        const std::string kept =
-            (at.parent_path() / ("." + at.filename().string() + "." +
-                                 std::to_string(platform::processId()) + ".earlier"))
-                .string();
-        platform::removeFile(kept);  // left by an export of this process id that was killed
-        if (!(replaced && platform::linkFile(real, kept) == 0)) {
-            if (const int err = platform::renameFile(real, kept); err != 0) {
-                throw systemError(ErrorCode::WriteFailed,
-                                  "cannot keep the earlier run's file aside", err, name);
-            }
-        }
-        kept_.emplace_back(real, kept);
-    }
-
-    std::vector<std::pair<std::string, std::string>> kept_;  // (name, hidden name)
-    std::vector<std::string> placed_;
-};
-
 // The dataset's name in its description: the last part of its folder's full path, so that
 // "." and ".." name a real folder.
 std::string datasetNameOf(const std::string& dataset) {
@@ -348,13 +231,11 @@ std::string datasetNameOf(const std::string& dataset) {
 }
 
 // A run of a BIDS dataset: each file is written beside its target, and the run is put in place
-// as one (RunCommit) once every file is whole, under the run's lock (RunLock).
+// as one (OutputSet) once every file is whole, under the run's lock (RunLock).
 ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
                            const ExportOptions& options, const ProgressFn& progress,
                            std::span<const std::string> otherRecordings) {
     ExportResult result;
-    std::vector<std::string> madeFolders;
-    std::optional<OutputFile> physio, sidecar, events, eventsSidecar, description;
     detail::guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
         const BidsRunFiles files = bidsRunFiles(target.path, options.choices);
@@ -380,70 +261,27 @@ ExportResult exportBidsRun(FileSource& source, const OutputTarget& target,
                             "; a dataset's description is a JSON file",
                         files.description);
         }
-        makeFolders(files.folder, madeFolders);
-        const auto open = [&](std::optional<OutputFile>& file, const std::string& path,
-                              OutputFile::Existing existing, const char* what) {
-            file.emplace(path, existing, target.stop);
-            if (auto* sink = dynamic_cast<FdSink*>(&file->sink())) {
-                sink->setWhat(what);
-            }
-        };
-        open(physio, files.physio, target.existing, "the samples");
-        open(sidecar, files.sidecar, target.existing, "the samples' description");
+        OutputSet set(target.stop);
+        set.makeFolders(files.folder);
+        detail::BidsOutputs outputs;
+        outputs.physio = &set.add(files.physio, target.existing, "the samples");
+        outputs.sidecar = &set.add(files.sidecar, target.existing, "the samples' description");
         if (options.IncludeTags) {
-            open(events, files.events, target.existing, "the events");
-            open(eventsSidecar, files.eventsSidecar, target.existing, "the events' description");
+            outputs.events = &set.add(files.events, target.existing, "the events");
+            outputs.eventsSidecar =
+                &set.add(files.eventsSidecar, target.existing, "the events' description");
         }
         if (!hasDescription) {
-            open(description, files.description, OutputFile::Existing::Refuse,
-                 "the dataset's description");
+            outputs.description = &set.addShared(files.description, "the dataset's description");
         }
-        const detail::BidsOutputs outputs{
-            .physio = &*physio,
-            .sidecar = &*sidecar,
-            .events = events ? &*events : nullptr,
-            .eventsSidecar = eventsSidecar ? &*eventsSidecar : nullptr,
-            .description = description ? &*description : nullptr,
-            .datasetName = datasetNameOf(target.path)};
+        outputs.datasetName = datasetNameOf(target.path);
         const auto writer = detail::bidsWriter(outputs, options);
         detail::writeRows(*writer, source, options, progress, files.physio, result);
 
         const RunLock lock(files.lock, target.stop);
-        std::vector<OutputFile*> written;
-        for (std::optional<OutputFile>* file : {&physio, &sidecar, &events, &eventsSidecar}) {
-            if (*file) {
-                written.push_back(&**file);
-            }
-        }
-        RunCommit run;
-        run.commit(runFiles, written, target.existing);
-        if (description) {
-            try {
-                description->commit();
-                result.files = run.placed();
-                result.files.push_back(description->path());
-                return;
-            } catch (const Error& e) {
-                if (e.code() != ErrorCode::OutputExists) {
-                    run.rollBack();
-                    throw;
-                }
-                // Another program gave the dataset its description meanwhile: it stays.
-            }
-        }
-        result.files = run.placed();
+        set.commit(runFiles, target.existing);
+        result.files = set.placed();
     });
-    if (!result.ok()) {
-        for (std::optional<OutputFile>* file :
-             {&physio, &sidecar, &events, &eventsSidecar, &description}) {
-            if (*file) {
-                (*file)->discard();
-            }
-        }
-        for (auto folder = madeFolders.rbegin(); folder != madeFolders.rend(); ++folder) {
-            platform::removeFolder(*folder);
-        }
-    }
     return result;
 }
 
