@@ -54,11 +54,8 @@ class ZkExport : public ::testing::Test {
                   test::recordingBytes(std::vector<test::Rec>(65600, {INT32_MAX, 1})));
         fs::create_symlink("nowhere.csv", dir / "dangling.csv");
     }
-    std::string expand(std::string s) const {
-        for (auto at = s.find('@'); at != std::string::npos; at = s.find('@', at + 1)) {
-            s.replace(at, 1, dir.path().string());
-        }
-        return s;
+    std::string expand(const std::string& s) const {
+        return test::replaced(s, "@", dir.path().string());
     }
     Outcome run(std::vector<std::string> args, bool terminal = false,
                 const std::atomic<int>* stop = nullptr, ProgressBar::NowFn now = {}) const {
@@ -145,11 +142,7 @@ TEST_F(ZkExport, EachKindOfFailureHasItsExitStatusAndMessageAndWritesNothing) {
         {"--task t @/good.zkd", 2, "--subject, --session and --task go with --format bids"}};
     const auto before = test::listing(dir.path());
     for (const auto& [args, status, message] : cases) {
-        Names words = test::words(args);
-        for (std::string& word : words) {
-            std::replace(word.begin(), word.end(), '~', ' ');
-        }
-        const Outcome o = run(words);
+        const Outcome o = run(test::words(args));
         EXPECT_EQ(o.status, status) << args.substr(0, 100);
         EXPECT_NE(o.err.find(expand(message)), std::string::npos) << o.err;
         EXPECT_EQ(o.out + o.csv, "");
@@ -403,11 +396,8 @@ TEST(ZkExportProcess, FifosStreamNamesAndJsonThroughTheShell) {
         const std::string streams = files.empty() ? "" : " >$D/1 2>$D/2 3>$D/3";
         const auto f = test::runProcess("/bin/sh", {"-c", "Z=$0 D=$1 J=$2; " + line + streams,
                                                     ZKEXPORT_PATH, dir.path().string(), json});
-        std::string expected = err;
-        if (const auto at = expected.find("$D"); at != std::string::npos) {
-            expected.replace(at, 2, dir.path().string());
-        }
-        EXPECT_EQ(std::pair(f.status, f.err), std::pair(status, expected));
+        EXPECT_EQ(std::pair(f.status, f.err),
+                  std::pair(status, test::replaced(err, "$D", dir.path().string())));
         for (std::size_t k = 0; k < files.size(); ++k) {
             EXPECT_EQ(readFile(dir / std::to_string(k + 1)), files[k]) << "file " << k + 1;
         }

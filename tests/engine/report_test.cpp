@@ -272,48 +272,35 @@ TEST(RecordingReport, TagTableRateNamesAndCopiedCells) {
     }
 }
 
-// The tags' (record, CSV data row) as the export places them; throws where the export fails.
-std::vector<std::pair<std::uint64_t, std::uint64_t>> exportTagRows(const std::string& bytes,
-                                                                   int period) {
+// The rows with a record that the row source makes at `period`, and its tags' (record, CSV data
+// row); throws where the export fails.
+std::pair<std::uint64_t, std::vector<std::pair<std::uint64_t, std::uint64_t>>> exportRowsAndTags(
+    const std::string& bytes, int period) {
     MemorySource source(test::bytesOf(bytes), "rec.zkd");
-    RowSource rows(source, test::settingsWith(true, true, true, true, true,
-                                              static_cast<std::int16_t>(period)));
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
+    RowSource rows(source, test::settingsWith(1, 1, 1, 1, 1, static_cast<std::int16_t>(period)));
+    std::pair<std::uint64_t, std::vector<std::pair<std::uint64_t, std::uint64_t>>> out;
     std::uint64_t line = 0;
     for (RowBlock block; rows.next(block);) {
         for (const Row& row : block.rows) {
             for (const TagMark& tag : block.tagsOf(row)) {
-                out.emplace_back(tag.record, line);
+                out.second.emplace_back(tag.record, line);
             }
+            out.first += row.hasRecord() ? 1 : 0;
             ++line;
         }
     }
     return out;
 }
 
-// The rows with a record that the row source makes at `period`; where its schedule passes its
-// end, those up to the record at fault, whose own row is made before (the report counts as far).
-// None for a period out of range.
+// The rows with a record; where the schedule passes its end, those up to the record at fault,
+// whose own row is made before (the report counts as far). None for a period out of range.
 std::uint64_t exportRows(const std::string& bytes, int period) {
-    const auto rowsOf = [period](const std::string& recording) {
-        MemorySource source(test::bytesOf(recording), "rec.zkd");
-        RowSource rows(source, test::settingsWith(true, true, true, true, true,
-                                                  static_cast<std::int16_t>(period)));
-        std::uint64_t n = 0;
-        for (RowBlock block; rows.next(block);) {
-            for (const Row& row : block.rows) {
-                n += row.hasRecord() ? 1 : 0;
-            }
-        }
-        return n;
-    };
     try {
-        return rowsOf(bytes);
+        return exportRowsAndTags(bytes, period).first;
     } catch (const Error& e) {
-        if (e.code() != ErrorCode::ScheduleOverflow) {
-            return 0;
-        }
-        return rowsOf(bytes.substr(0, e.offset())) + 1;
+        return e.code() != ErrorCode::ScheduleOverflow
+                   ? 0
+                   : exportRowsAndTags(bytes.substr(0, e.offset()), period).first + 1;
     }
 }
 
@@ -390,7 +377,7 @@ TEST(RecordingReport, LongRecordingsCountAsTheExportDoes) {
                 reported.emplace_back(t.record, t.row);
             }
             try {
-                EXPECT_EQ(reported, exportTagRows(bytes, period));
+                EXPECT_EQ(reported, exportRowsAndTags(bytes, period).second);
                 EXPECT_FALSE(r.verdict);
             } catch (const Error& e) {
                 ASSERT_TRUE(r.verdict);

@@ -68,12 +68,6 @@ TEST(ZkexportFault, IsReportedWithItsStatusAndLeavesTheEarlierFileAlone) {
             continue;
         }
         TempDir dir;
-        auto expand = [&](std::string s) {
-            for (auto at = s.find('@'); at != std::string::npos; at = s.find('@', at)) {
-                s.replace(at, 1, dir.path().string());
-            }
-            return s;
-        };
         writeFile(dir / "out/run.csv", kEarlier);
         writeFile(dir / "out/rec.zkd", five);
         writeFile(dir / "run.zkd", five);
@@ -84,9 +78,10 @@ TEST(ZkexportFault, IsReportedWithItsStatusAndLeavesTheEarlierFileAlone) {
         if (*chmod) {
             fs::permissions(dir / chmod, fs::perms(*chmod == 'o' ? 0555 : 0200));
         }
-        const auto f = zkexport(dir, test::words(expand(args)),
+        const auto f = zkexport(dir, test::words(args, dir.path().string()),
                                 *chmod ? std::optional(kNobody) : std::nullopt);
-        EXPECT_EQ(std::tuple(f.status, f.out, f.err), std::tuple(status, "", expand(message)));
+        EXPECT_EQ(std::tuple(f.status, f.out, f.err),
+                  std::tuple(status, "", test::replaced(message, "@", dir.path().string())));
         EXPECT_EQ(readFile(dir / "out/run.csv"), kEarlier);
         EXPECT_EQ(test::listing(dir / "out"), (Names{"rec.zkd", "run.csv"}));
     }
@@ -163,11 +158,8 @@ TEST(ZkexportFault, StreamsPipesAndLimitsAsTheShellGivesThem) {
         const auto f =
             test::runProcess("/bin/sh", {"-c", std::string("Z=$0 D=$1 F=$2; ") + line,
                                          ZKEXPORT_PATH, dir.path().string(), test::fullDevice()});
-        std::string expected = message;
-        for (auto at = expected.find("$D"); at != std::string::npos; at = expected.find("$D")) {
-            expected.replace(at, 2, dir.path().string());
-        }
-        EXPECT_EQ(std::pair(f.status, f.err), std::pair(status, expected));
+        EXPECT_EQ(std::pair(f.status, f.err),
+                  std::pair(status, test::replaced(message, "$D", dir.path().string())));
         if (check) {
             check();
         }

@@ -17,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zk::test {
@@ -35,12 +36,22 @@ inline void writeFile(const fs::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-/// The words of `text`, split at single spaces: a command line.
-inline std::vector<std::string> words(const std::string& text) {
+/// `text` with every `mark` in it replaced by `with`.
+inline std::string replaced(std::string text, std::string_view mark, std::string_view with) {
+    for (auto at = text.find(mark); at != std::string::npos;
+         at = text.find(mark, at + with.size())) {
+        text.replace(at, mark.size(), with);
+    }
+    return text;
+}
+
+/// The words of `text`, split at single spaces: a command line, where "~" stands for a space
+/// within a word and "@" for `folder`.
+inline std::vector<std::string> words(const std::string& text, std::string_view folder = "@") {
     std::vector<std::string> out;
     for (std::size_t at = 0, end = 0; !text.empty() && end != std::string::npos; at = end + 1) {
         end = text.find(' ', at);
-        out.push_back(text.substr(at, end - at));
+        out.push_back(replaced(replaced(text.substr(at, end - at), "~", " "), "@", folder));
     }
     return out;
 }
