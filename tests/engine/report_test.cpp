@@ -58,28 +58,24 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
         {"a gap, a backward step and a standstill",
          withHead({{100, 3}, {5000, 3}, {5020, 3}, {4000, 3}, {4000, 3}, {4000, 3}, {4020, 3}}),
          [](const RecordingReport& r) {
-             EXPECT_EQ(r.irregularSteps, 4u);  // +4900, -1020, 0, 0
-             EXPECT_EQ(r.backwardSteps, 1u);
-             ASSERT_TRUE(r.largestStep);
-             EXPECT_EQ(r.largestStep->record, 6u);
-             EXPECT_EQ(r.largestStep->stepMs, 4900);
+             // Steps of +4900, -1020, 0, 0; the standstill from record 8 for 3 records.
+             EXPECT_EQ(
+                 std::tuple(r.irregularSteps, r.backwardSteps, r.largestStep.value().record,
+                            r.largestStep->stepMs, r.firstTimeMs.value(), r.lastTimeMs.value()),
+                 std::tuple(4u, 1u, 6u, 4900, 0, 4020));
              ASSERT_EQ(r.standing.size(), 1u);
-             EXPECT_EQ(r.standing[0].firstRecord, 8u);
-             EXPECT_EQ(r.standing[0].records, 3u);
-             EXPECT_EQ(*r.firstTimeMs, 0);
-             EXPECT_EQ(*r.lastTimeMs, 4020);
+             EXPECT_EQ(std::tuple(r.standing[0].firstRecord, r.standing[0].records),
+                       std::tuple(8u, 3u));
          }},
         {"odd record types and a trailing partial record",
          withHead({{100, 30000, -1, 'x'}, {120, 30000, 4, 'S'}, {140, 30000, 5, 'q'}}) +
              std::string(7, 'P'),
          [](const RecordingReport& r) {
-             EXPECT_EQ(r.records, 8u);
-             EXPECT_EQ(r.trailingBytes, 7u);
-             EXPECT_EQ(r.recordTypes['P'], 5u);
-             EXPECT_EQ(r.recordTypes['x'], 1u);
-             EXPECT_EQ(r.recordTypes['S'], 1u);
-             EXPECT_EQ(r.samples, 6u);        // x and q are passed over
-             EXPECT_EQ(r.taggedRecords, 2u);  // the q record's tag counts as a marker only
+             // x and q are passed over as samples; the q record's tag counts as a marker only.
+             EXPECT_EQ(
+                 std::tuple(r.records, r.trailingBytes, r.recordTypes['P'], r.recordTypes['x'],
+                            r.recordTypes['S'], r.samples, r.taggedRecords),
+                 std::tuple(8u, 7u, 5u, 1u, 1u, 6u, 2u));
              ASSERT_EQ(r.tags.size(), 1u);
              EXPECT_EQ(r.tags[0].number, 4);
          }},
@@ -88,9 +84,8 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
              {{0, 30000, 1}, {20, 30000}, {40, 30000}, {60, 30000}, {80, 30000}, {100, 30000, 2}}),
          [](const RecordingReport& r) {
              ASSERT_EQ(r.tags.size(), 2u);
-             EXPECT_EQ(r.tags[0].row, 0u);
-             EXPECT_EQ(r.tags[1].row, 5u);
-             EXPECT_EQ(r.tags[1].record, 5u);
+             EXPECT_EQ(std::tuple(r.tags[0].row, r.tags[1].row, r.tags[1].record),
+                       std::tuple(0u, 5u, 5u));
          }},
         {"a recording without skin contact", withHead(std::vector<Rec>(100, Rec{0, 4888}), 100),
          [](const RecordingReport& r) {
@@ -100,17 +95,16 @@ TEST(RecordingReport, FactsOfCraftedRecordings) {
          }},
         {"no contact for 51 samples, a second and more, then for 50", withHead(noContact),
          [](const RecordingReport& r) {
-             EXPECT_EQ(r.noContactSamples, 101u);
              ASSERT_EQ(r.noContact.size(), 1u);
-             EXPECT_EQ(r.noContact[0].firstRecord, 5u);
-             EXPECT_EQ(r.noContact[0].records, 51u);
+             EXPECT_EQ(
+                 std::tuple(r.noContactSamples, r.noContact[0].firstRecord, r.noContact[0].records),
+                 std::tuple(101u, 5u, 51u));
              EXPECT_FLOAT_EQ(*r.minResistance, Calc_Resistance(30000));
              EXPECT_FLOAT_EQ(*r.maxResistance, Calc_Resistance(40000));
          }},
         {"too short to be a recording", test::recordingBytes({{0, 1}, {20, 1}}),
          [](const RecordingReport& r) {
-             ASSERT_TRUE(r.verdict);
-             EXPECT_EQ(r.verdict->code(), ErrorCode::NotARecording);
+             EXPECT_EQ(r.verdict.value().code(), ErrorCode::NotARecording);
          }},
     };
     for (const Case& c : cases) {
@@ -384,10 +378,9 @@ TEST(RecordingReport, LongRecordingsCountAsTheExportDoes) {
                 EXPECT_EQ(r.verdict->code(), e.code());
                 EXPECT_STREQ(r.verdict->what(), e.what());
             }
-            EXPECT_EQ(r.samples, samples);
-            EXPECT_EQ(r.irregularSteps, irregular);
-            EXPECT_EQ(*r.lastTimeMs, c.records.back().timeMs);
-            EXPECT_EQ(r.noContactSamples, noContact);
+            EXPECT_EQ(
+                std::tuple(r.samples, r.irregularSteps, r.lastTimeMs.value(), r.noContactSamples),
+                std::tuple(samples, irregular, c.records.back().timeMs, noContact));
             EXPECT_FLOAT_EQ(*r.minResistance, Calc_Resistance(low));
             EXPECT_FLOAT_EQ(*r.maxResistance, Calc_Resistance(high));
             EXPECT_EQ(r.recordTypes['P'] + r.recordTypes['S'] + r.recordTypes['O'] +
