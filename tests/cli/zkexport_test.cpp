@@ -207,16 +207,6 @@ TEST_F(ZkExport, AnExistingOutputNeedsForceAndDashWritesToStandardOutputOnly) {
     EXPECT_EQ(readFile(dir / "good.csv"), "keep me");
     EXPECT_EQ(run({"--force", "@/good.zkd"}).status, 0);
     EXPECT_EQ(readFile(dir / "good.csv"), goodCsv);
-    // An existing device or pipe needs --force like any file; the streams' own names don't.
-    o = run({"-o", "/dev/null", "@/good.zkd"});
-    EXPECT_EQ(std::pair(o.status, o.err),
-              std::pair(1, std::string("zkexport: /dev/null: exists already (a device or a pipe) "
-                                       "(use --force to replace it)\n")));
-    EXPECT_EQ(run({"-f", "-o", "/dev/null", "@/good.zkd"}).status, 0);
-    for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
-        o = run({"-o", name, "@/good2.zkd"});
-        EXPECT_EQ(std::tuple(o.status, o.err, o.csv), std::tuple(0, "", good2Csv)) << name;
-    }
     // Any name the file system takes is written and replaced; a longer one is refused first.
     const std::string longName = "@/" + std::string(251, 'n') + ".csv";  // 255 bytes
     for (int pass = 0; pass < 2; ++pass) {
@@ -229,8 +219,6 @@ TEST_F(ZkExport, AnExistingOutputNeedsForceAndDashWritesToStandardOutputOnly) {
               std::string::npos)
         << o.err;
     fs::remove(expand(longName));
-    o = run({"--heading=", "-o", "-", "@/good2.zkd"});  // the empty heading
-    EXPECT_EQ(o.csv, engineCsv(good2, {}, "\"\""));
     for (const Names& session : {Names{"--session="}, Names{"--session", ""}}) {
         Names args{"--format", "bids", "-f", "-d", "@/ds", "--subject", "1", "--task", "t"};
         args.insert(args.end(), session.begin(), session.end());
@@ -239,15 +227,29 @@ TEST_F(ZkExport, AnExistingOutputNeedsForceAndDashWritesToStandardOutputOnly) {
         EXPECT_TRUE(fs::exists(dir / "ds/sub-1/beh/sub-1_task-t_physio.tsv.gz"));
         fs::remove_all(dir / "ds");
     }
-    o = run({"--version"});
-    EXPECT_EQ(std::tuple(o.status, o.out, o.err), std::tuple(0, "zkexport " ZK_VERSION "\n", ""));
-    o = run({""});
-    EXPECT_EQ(std::pair(o.status, o.err),
-              std::pair(1, std::string("zkexport: \"\": the recording's name is empty\n")));
-
+    // Runs that make no file, with all they print: an existing device or pipe needs --force like
+    // any file, the streams' own names don't.
     const auto before = test::listing(dir.path());
-    o = run({"-o", "-", "@/good2.zkd"});
-    EXPECT_EQ(std::tuple(o.status, o.out + o.err, o.csv), std::tuple(0, "", good2Csv));
+    const std::tuple<Names, int, std::string, std::string, std::string> exact[] = {
+        // the arguments; the status; standard output, standard error and the CSV it was given
+        {{"-o", "/dev/null", "@/good.zkd"},
+         1,
+         "",
+         "zkexport: /dev/null: exists already (a device or a pipe) (use --force to replace it)\n",
+         ""},
+        {{"-f", "-o", "/dev/null", "@/good.zkd"}, 0, "", "", ""},
+        {{"-o", "/dev/stdout", "@/good2.zkd"}, 0, "", "", good2Csv},
+        {{"-o", "/dev/fd/1", "@/good2.zkd"}, 0, "", "", good2Csv},
+        {{"-o", "/proc/self/fd/1", "@/good2.zkd"}, 0, "", "", good2Csv},
+        {{"-o", "-", "@/good2.zkd"}, 0, "", "", good2Csv},
+        {{"--heading=", "-o", "-", "@/good2.zkd"}, 0, "", "", engineCsv(good2, {}, "\"\"")},
+        {{"--version"}, 0, "zkexport " ZK_VERSION "\n", "", ""},
+        {{""}, 1, "", "zkexport: \"\": the recording's name is empty\n", ""}};
+    for (const auto& [args, status, out, err, csv] : exact) {
+        o = run(args);
+        EXPECT_EQ(std::tuple(o.status, o.out, o.err, o.csv), std::tuple(status, out, err, csv))
+            << ::testing::PrintToString(args);
+    }
     EXPECT_EQ(test::listing(dir.path()), before);
 }
 
