@@ -350,18 +350,16 @@ TEST(EdfFile, EveryPeriodGivesAStrictHeaderExactDurationsAndEveryTag) {
             const std::string& f = sink.text();
 
             ASSERT_GE(f.size(), 256U);
-            EXPECT_EQ(f.substr(0, 8), bdf ? std::string("\xff"
-                                                        "BIOSEMI")
-                                          : "0       ");
-            EXPECT_EQ(edfField(f, 8, 80), "X X X X");
-            EXPECT_EQ(edfField(f, 88, 80), "Startdate 02-JAN-2024 X X X");
-            EXPECT_EQ(f.substr(168, 16), "02.01.2403.04.05");
             const int signals = std::stoi(edfField(f, 252, 4));
             ASSERT_EQ(signals, conductance ? 3 : 2);  // Data, Conductance, annotations
-            EXPECT_EQ(edfField(f, 184, 8), std::to_string(256 * (signals + 1)));
-            EXPECT_EQ(edfField(f, 192, 44), bdf ? "BDF+C" : "EDF+C");
             const std::int64_t records = (rows + perRecord - 1) / perRecord;
-            EXPECT_EQ(edfField(f, 236, 8), std::to_string(records));
+            EXPECT_EQ(std::tuple(f.substr(0, 8), edfField(f, 8, 80), edfField(f, 88, 80),
+                                 f.substr(168, 16), edfField(f, 184, 8), edfField(f, 192, 44),
+                                 edfField(f, 236, 8)),
+                      std::tuple(bdf ? std::string("\xff") + "BIOSEMI" : "0       ", "X X X X",
+                                 "Startdate 02-JAN-2024 X X X", "02.01.2403.04.05",
+                                 std::to_string(256 * (signals + 1)), bdf ? "BDF+C" : "EDF+C",
+                                 std::to_string(records)));
             const std::int64_t duration = edfMs(edfField(f, 244, 8));
             EXPECT_EQ(duration, perRecord * step) << edfField(f, 244, 8);
 
@@ -548,9 +546,7 @@ TEST(ExportToFile, FormatsNameTheirFiles) {
         const ExportResult r = exportToFile(*source, {.path = path}, o);
         detail::setSheetRows(rows);
         ASSERT_TRUE(r.ok()) << r.error->describe();
-        EXPECT_EQ(r.files, files);
-        EXPECT_EQ(r.rowsWritten, 3000U);
-        EXPECT_EQ(r.tagsLeftOut, 0U);
+        EXPECT_EQ(std::tuple(r.files, r.rowsWritten, r.tagsLeftOut), std::tuple(files, 3000U, 0U));
     }
 }
 
