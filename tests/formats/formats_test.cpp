@@ -96,9 +96,11 @@ std::vector<unsigned char> randomRecording(std::mt19937& random, std::size_t cou
     return bytes;
 }
 
+// Each row as whether it has a record, and its tags' numbers.
+using RowTags = std::vector<std::pair<bool, std::vector<std::uint16_t>>>;
+
 // The CSV's data lines made from the row source's rows.
-std::string rowSourceCsv(ByteSource& source, const ExportOptions& o,
-                         std::vector<std::vector<TagMark>>* tags = nullptr) {
+std::string rowSourceCsv(ByteSource& source, const ExportOptions& o, RowTags* tags = nullptr) {
     std::string out, line;
     RowSource rows(source, o);
     RowBlock block;
@@ -116,8 +118,10 @@ std::string rowSourceCsv(ByteSource& source, const ExportOptions& o,
                 out += line + "\r\n";
             }
             if (tags != nullptr) {
-                const auto marks = block.tagsOf(row);
-                tags->emplace_back(marks.begin(), marks.end());
+                tags->emplace_back(row.hasRecord(), std::vector<std::uint16_t>{});
+                for (const TagMark& t : block.tagsOf(row)) {
+                    tags->back().second.push_back(t.number);
+                }
             }
         }
     }
@@ -223,35 +227,25 @@ TEST(RowSource, TagsSharingARowAndTagsBeforeTheFirstRow) {
     struct Case {
         std::int16_t period;
         std::vector<test::Rec> records;
-        std::vector<std::vector<std::uint16_t>> tagsPerRow;
-        std::vector<bool> hasRecord;
+        RowTags rows;  // whether each row has a record, and its tags
     };
     const Case cases[] = {
         {250,
          {{0, 100, 3}, {20, 100, 5}, {4980, 100, 9}, {5000, 100}, {5020, 100, 11}},
-         {{3, 5, 9}, {11}},
-         {true, true}},
+         {{true, {3, 5, 9}}, {true, {11}}}},
         {1,
          {{-40, 100, 1}, {-20, 100, 2}, {0, 100}, {20, 100, 4}},
-         {{1, 2}, {}, {4}},
-         {false, true, true}},
-        {10, {{-40, 100, 1}, {-20, 100, 2}}, {{1, 2}}, {false}},
-        {10, {{0, 100, 6, 'x'}, {20, 100, 7, 'S'}, {40, 100}}, {{7}}, {true}},
+         {{false, {1, 2}}, {true, {}}, {true, {4}}}},
+        {10, {{-40, 100, 1}, {-20, 100, 2}}, {{false, {1, 2}}}},
+        {10, {{0, 100, 6, 'x'}, {20, 100, 7, 'S'}, {40, 100}}, {{true, {7}}}},
     };
     for (const Case& c : cases) {
         const auto bytes = zkd(c.records);
-        ExportOptions o = allColumns(c.period);
         MemorySource source(bytes);
-        std::vector<std::vector<TagMark>> tags;
-        EXPECT_EQ(rowSourceCsv(source, o, &tags), csvOf(bytes, o));
-        ASSERT_EQ(tags.size(), c.tagsPerRow.size());
-        for (std::size_t i = 0; i < tags.size(); ++i) {
-            std::vector<std::uint16_t> numbers;
-            for (const TagMark& t : tags[i]) {
-                numbers.push_back(t.number);
-            }
-            EXPECT_EQ(numbers, c.tagsPerRow[i]) << "row " << i;
-        }
+        RowTags rows;
+        EXPECT_EQ(rowSourceCsv(source, allColumns(c.period), &rows),
+                  csvOf(bytes, allColumns(c.period)));
+        EXPECT_EQ(rows, c.rows);
     }
 }
 
