@@ -23,6 +23,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -773,27 +774,15 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
 // of it and, for a file, its extension in backquotes; the man page's FORMATS section by its
 // command-line name on a .B or .BR line.
 TEST(Formats, DocumentsNameEveryFormat) {
-    const auto read = [](const std::string& path) {
-        return test::readFile(ZK_SOURCE_DIR "/" + path);
-    };
-    const std::string readme = read("README.md");
-    const std::string man = read("packaging/zkexport.1");
+    const std::string readme = test::readFile(ZK_SOURCE_DIR "/README.md");
+    const std::string man = test::readFile(ZK_SOURCE_DIR "/packaging/zkexport.1");
     const std::size_t from = man.find("\n.SH FORMATS\n");
     ASSERT_NE(from, std::string::npos);
     const std::string section = man.substr(from, man.find("\n.SH ", from + 1) - from);
+    // A word of a .B or .BR line.
     const auto manNames = [&](std::string_view name) {
-        std::istringstream lines(section);
-        for (std::string line; std::getline(lines, line);) {
-            if (line.starts_with(".B ") || line.starts_with(".BR ")) {
-                std::istringstream words(line);
-                for (std::string word; words >> word;) {
-                    if (word == name) {
-                        return true;
-                    }
-                }
-            }
-        }
-        return false;
+        return std::regex_search(
+            section, std::regex("\n\\.BR? (.* )?" + std::string(name) + "( .*)?(\n|$)"));
     };
     for (const FormatInfo& f : kFormats) {
         EXPECT_NE(readme.find(f.title), std::string::npos) << "README: " << f.title;
