@@ -56,11 +56,8 @@ class ZkExport : public ::testing::Test {
                   test::recordingBytes(std::vector<test::Rec>(65600, {INT32_MAX, 1})));
         fs::create_symlink("nowhere.csv", dir / "dangling.csv");
     }
-    std::string expand(std::string s) const {
-        for (auto at = s.find('@'); at != std::string::npos; at = s.find('@', at + 1)) {
-            s.replace(at, 1, dir.path().string());
-        }
-        return s;
+    std::string expand(const std::string& s) const {
+        return test::replaced(s, "@", dir.path().string());
     }
     Outcome run(std::vector<std::string> args, bool terminal = false,
                 const std::atomic<int>* stop = nullptr, ProgressBar::NowFn now = {}) const {
@@ -147,11 +144,7 @@ TEST_F(ZkExport, EachKindOfFailureHasItsExitStatusAndMessageAndWritesNothing) {
         {"--task t @/good.zkd", 2, "--subject, --session and --task go with --format bids"}};
     const auto before = test::listing(dir.path());
     for (const auto& [args, status, message] : cases) {
-        Names words = test::words(args);
-        for (std::string& word : words) {
-            std::replace(word.begin(), word.end(), '~', ' ');
-        }
-        const Outcome o = run(words);
+        const Outcome o = run(test::words(args));
         EXPECT_EQ(o.status, status) << args.substr(0, 100);
         EXPECT_NE(o.err.find(expand(message)), std::string::npos) << o.err;
         EXPECT_EQ(o.out + o.csv, "");
@@ -239,16 +232,6 @@ TEST_F(ZkExport, AnExistingOutputNeedsForceAndDashWritesToStandardOutputOnly) {
     EXPECT_EQ(readFile(dir / "good.csv"), "keep me");
     EXPECT_EQ(run({"--force", "@/good.zkd"}).status, 0);
     EXPECT_EQ(readFile(dir / "good.csv"), goodCsv);
-    // An existing device or pipe needs --force like any file; the streams' own names don't.
-    o = run({"-o", "/dev/null", "@/good.zkd"});
-    EXPECT_EQ(std::pair(o.status, o.err),
-              std::pair(1, std::string("zkexport: /dev/null: exists already (a device or a pipe) "
-                                       "(use --force to replace it)\n")));
-    EXPECT_EQ(run({"-f", "-o", "/dev/null", "@/good.zkd"}).status, 0);
-    for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
-        o = run({"-o", name, "@/good2.zkd"});
-        EXPECT_EQ(std::tuple(o.status, o.err, o.csv), std::tuple(0, "", good2Csv)) << name;
-    }
     // Any name the file system takes is written and replaced; a longer one is refused first.
     const std::string longName = "@/" + std::string(251, 'n') + ".csv";  // 255 bytes
     for (int pass = 0; pass < 2; ++pass) {
@@ -272,15 +255,29 @@ TEST_F(ZkExport, AnExistingOutputNeedsForceAndDashWritesToStandardOutputOnly) {
         EXPECT_TRUE(fs::exists(dir / "ds/sub-1/beh/sub-1_task-t_physio.tsv.gz"));
         fs::remove_all(dir / "ds");
     }
-    o = run({"--version"});
-    EXPECT_EQ(std::tuple(o.status, o.out, o.err), std::tuple(0, "zkexport " ZK_VERSION "\n", ""));
-    o = run({""});
-    EXPECT_EQ(std::pair(o.status, o.err),
-              std::pair(1, std::string("zkexport: \"\": the recording's name is empty\n")));
-
+    // Runs that make no file, with all they print: an existing device or pipe needs --force like
+    // any file, the streams' own names don't.
     const auto before = test::listing(dir.path());
-    o = run({"-o", "-", "@/good2.zkd"});
-    EXPECT_EQ(std::tuple(o.status, o.out + o.err, o.csv), std::tuple(0, "", good2Csv));
+    const std::tuple<Names, int, std::string, std::string, std::string> exact[] = {
+        // the arguments; the status; standard output, standard error and the CSV it was given
+        {{"-o", "/dev/null", "@/good.zkd"},
+         1,
+         "",
+         "zkexport: /dev/null: exists already (a device or a pipe) (use --force to replace it)\n",
+         ""},
+        {{"-f", "-o", "/dev/null", "@/good.zkd"}, 0, "", "", ""},
+        {{"-o", "/dev/stdout", "@/good2.zkd"}, 0, "", "", good2Csv},
+        {{"-o", "/dev/fd/1", "@/good2.zkd"}, 0, "", "", good2Csv},
+        {{"-o", "/proc/self/fd/1", "@/good2.zkd"}, 0, "", "", good2Csv},
+        {{"-o", "-", "@/good2.zkd"}, 0, "", "", good2Csv},
+        {{"--heading=", "-o", "-", "@/good2.zkd"}, 0, "", "", engineCsv(good2, {}, "\"\"")},
+        {{"--version"}, 0, "zkexport " ZK_VERSION "\n", "", ""},
+        {{""}, 1, "", "zkexport: \"\": the recording's name is empty\n", ""}};
+    for (const auto& [args, status, out, err, csv] : exact) {
+        o = run(args);
+        EXPECT_EQ(std::tuple(o.status, o.out, o.err, o.csv), std::tuple(status, out, err, csv))
+            << ::testing::PrintToString(args);
+    }
     EXPECT_EQ(test::listing(dir.path()), before);
 }
 
@@ -428,11 +425,8 @@ TEST(ZkExportProcess, FifosStreamNamesAndJsonThroughTheShell) {
         const std::string streams = files.empty() ? "" : " >$D/1 2>$D/2 3>$D/3";
         const auto f = test::runProcess("/bin/sh", {"-c", "Z=$0 D=$1 J=$2; " + line + streams,
                                                     ZKEXPORT_PATH, dir.path().string(), json});
-        std::string expected = err;
-        if (const auto at = expected.find("$D"); at != std::string::npos) {
-            expected.replace(at, 2, dir.path().string());
-        }
-        EXPECT_EQ(std::pair(f.status, f.err), std::pair(status, expected));
+        EXPECT_EQ(std::pair(f.status, f.err),
+                  std::pair(status, test::replaced(err, "$D", dir.path().string())));
         for (std::size_t k = 0; k < files.size(); ++k) {
             EXPECT_EQ(readFile(dir / std::to_string(k + 1)), files[k]) << "file " << k + 1;
         }
@@ -484,23 +478,16 @@ TEST(Options, ColumnsInAnyOrderAndCasePeriodsFromOneTo1638AndNothingElse) {
 }
 
 TEST(Options, TheDefaultOutputNameIsTheFileNameLessItsLastFourCharactersAndCsv) {
-    const std::pair<const char*, std::optional<std::string>> cases[] = {
-        {"run1.zkd", "run1.csv"},
-        {"/a/b.c/run1.zkd", "run1.csv"},
-        {"run1.zk", "run.csv"},
-        {".zkd", ".csv"},
-        {"abc", std::nullopt},
-        {"dir.with.dots/ab", std::nullopt},
-        {"folder/", std::nullopt},
-        // Characters, not bytes: "ä" and "ß" are two bytes each in UTF-8.
-        {"messung-ä.zkd", "messung-ä.csv"},
-        {"läuf", ".csv"},
-        {"lauß.z", "la.csv"},
-        {"äöü", std::nullopt}};
+    // Characters, not bytes: "ä" and "ß" are two bytes each in UTF-8.
+    const std::pair<const char*, const char*> cases[] = {
+        {"run1.zkd", "run1.csv"}, {"/a/b.c/run1.zkd", "run1.csv"},    {"run1.zk", "run.csv"},
+        {".zkd", ".csv"},         {"messung-ä.zkd", "messung-ä.csv"}, {"läuf", ".csv"},
+        {"lauß.z", "la.csv"}};
     for (const auto& [recording, output] : cases) {
-        const auto path = defaultOutputPath(recording);
-        EXPECT_EQ(path ? std::optional<std::string>(fileNameOf(*path)) : std::nullopt, output)
-            << recording;
+        EXPECT_EQ(fileNameOf(defaultOutputPath(recording).value()), output) << recording;
+    }
+    for (const char* recording : {"abc", "dir.with.dots/ab", "folder/", "äöü"}) {
+        EXPECT_EQ(defaultOutputPath(recording), std::nullopt) << recording;
     }
 }
 

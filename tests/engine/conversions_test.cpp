@@ -120,22 +120,13 @@ TEST(RangeBound, TimesAndTagsAsTheCommandLineTakesThem) {
         {"90:59.25", RangeBound{.timeMs = 5459250}},
         {"1500", RangeBound{.timeMs = 1500}},
         {"tag:3", RangeBound{.tag = 3}},
-        {"tag:65535#12", RangeBound{.tag = 65535, .occurrence = 12}},
-        {"1:5", std::nullopt},
-        {"1:60", std::nullopt},
-        {"1:60:00", std::nullopt},
-        {"0:00.1234", std::nullopt},
-        {"-5", std::nullopt},
-        {"1.5", std::nullopt},
-        {"", std::nullopt},
-        {"tag:", std::nullopt},
-        {"tag:65536", std::nullopt},
-        {"tag:3#0", std::nullopt},
-        {"tag:3#", std::nullopt},
-        {"TAG:3", std::nullopt},
-    };
+        {"tag:65535#12", RangeBound{.tag = 65535, .occurrence = 12}}};
     for (const auto& [text, bound] : cases) {
         EXPECT_EQ(parseRangeBound(text), bound) << text;
+    }
+    for (const char* text : {"1:5", "1:60", "1:60:00", "0:00.1234", "-5", "1.5", "",
+                             "tag:", "tag:65536", "tag:3#0", "tag:3#", "TAG:3"}) {
+        EXPECT_EQ(parseRangeBound(text), std::nullopt) << text;
     }
 }
 

@@ -152,16 +152,18 @@ TEST(Export, MatchesThePlainModelOnRandomRecordingsWithOneToThreeThreads) {
     }
 }
 
-// A sink that fails at its n-th write; as a source, its reads fail from an offset on, or, when
-// it shrinks, the recording ends there from the first read past it.
+// A sink that fails at its n-th write; as a source, its reads past an offset fail (with the
+// system's read error, out of memory, or what a library may throw), or, when it shrinks, the
+// recording ends there from the first read past it.
 class Faulty : public ByteSink, public ByteSource {
   public:
-    Faulty(const std::string& bytes, int failWrite, std::uint64_t failRead, bool shrinks = false)
+    enum Read { Fails, NoMemory, LibraryFailure, Shrinks };
+    Faulty(const std::string& bytes, int failWrite, std::uint64_t failRead, Read how = Fails)
         : bytes_(bytes),
           size_(bytes.size()),
           failWrite_(failWrite),
           failRead_(failRead),
-          shrinks_(shrinks) {}
+          how_(how) {}
     void write(const char* data, std::size_t size) override {
         if (++writes == failWrite_) {
             throw Error(ErrorCode::WriteFailed, "cannot write: disk full", name_);
@@ -170,10 +172,19 @@ class Faulty : public ByteSink, public ByteSource {
     }
     std::uint64_t size() override { return size_; }
     std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count) override {
-        if (offset + count > failRead_ && !shrinks_) {
-            throw Error(ErrorCode::ReadFailed, "cannot read: Input/output error", name_, offset);
+        if (offset + count > failRead_) {
+            if (how_ == Fails) {
+                throw Error(ErrorCode::ReadFailed, "cannot read: Input/output error", name_,
+                            offset);
+            }
+            if (how_ == NoMemory) {
+                throw std::bad_alloc();
+            }
+            if (how_ == LibraryFailure) {
+                throw std::runtime_error("the library gave up");
+            }
+            size_ = failRead_;
         }
-        size_ = offset + count > failRead_ ? failRead_ : size_;
         return MemorySource(test::bytesOf(bytes_).first(size_)).readAt(offset, buffer, count);
     }
     const std::string& name() const override { return name_; }
@@ -186,7 +197,7 @@ class Faulty : public ByteSink, public ByteSource {
     std::uint64_t size_;
     int failWrite_;
     std::uint64_t failRead_;
-    bool shrinks_;
+    Read how_;
     std::string name_ = "faulty";
 };
 
@@ -214,7 +225,7 @@ TEST(Export, AFailingWriteOrReadOnAnyChunkStopsTheExportWithItsError) {
         // Noticed at the short read, whether it brings a few records or most of the chunk: no
         // row of what the buffer held before reaches the output (a stream keeps what it got).
         for (const std::uint64_t shrinkAt : {kChunk * 20 + 1000, kChunk * 20 + kChunk * 10}) {
-            Faulty shrinking(bytes, 0, shrinkAt, true);
+            Faulty shrinking(bytes, 0, shrinkAt, Faulty::Shrinks);
             StringSink sink;
             const auto error = detail::exportInLanes(shrinking, sink, s, {}, lanes).error.value();
             EXPECT_EQ(std::pair(error.code(), error.offset()),
@@ -224,42 +235,16 @@ TEST(Export, AFailingWriteOrReadOnAnyChunkStopsTheExportWithItsError) {
     }
 }
 
-// Past its first chunk, a recording that throws what a library or the system may throw, or that
-// gets shorter while it is read.
-class FailingPastFirstChunk final : public ByteSource {
-  public:
-    enum Kind { NoMemory, LibraryFailure, Shrinks };
-    FailingPastFirstChunk(const std::string& bytes, Kind kind) : bytes_(bytes), kind_(kind) {}
-    std::uint64_t size() override { return bytes_.size(); }
-    std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t count) override {
-        if (offset + count > kChunk * kRecordSize) {
-            if (kind_ == NoMemory) {
-                throw std::bad_alloc();
-            }
-            if (kind_ == LibraryFailure) {
-                throw std::runtime_error("the library gave up");
-            }
-            count = offset < kChunk * kRecordSize ? kChunk * kRecordSize - offset : 0;
-        }
-        return MemorySource(test::bytesOf(bytes_)).readAt(offset, buffer, count);
-    }
-    const std::string& name() const override { return name_; }
-
-  private:
-    const std::string& bytes_;
-    Kind kind_;
-    std::string name_ = "failing";
-};
-
 // Every entry that a front end calls gives back any failure as the one error value, with one
 // code for one failure, and never lets an exception out.
 TEST(ErrorBoundary, EveryEntryTurnsEveryFailureIntoItsErrorCode) {
     const std::string bytes = test::steadyRecording(2 * kChunk + 5);
     ExportOptions options = settingsWith(true, true, false, false, true);
-    using F = FailingPastFirstChunk;
-    const std::pair<F::Kind, ErrorCode> failures[] = {{F::NoMemory, ErrorCode::OutOfMemory},
-                                                      {F::LibraryFailure, ErrorCode::Unexpected},
-                                                      {F::Shrinks, ErrorCode::SourceTruncated}};
+    // Past the first chunk.
+    const std::pair<Faulty::Read, ErrorCode> failures[] = {
+        {Faulty::NoMemory, ErrorCode::OutOfMemory},
+        {Faulty::LibraryFailure, ErrorCode::Unexpected},
+        {Faulty::Shrinks, ErrorCode::SourceTruncated}};
     const std::pair<const char*, std::function<std::optional<Error>(ByteSource&)>> entries[] = {
         {"report",
          [](ByteSource& s) -> std::optional<Error> {
@@ -282,11 +267,11 @@ TEST(ErrorBoundary, EveryEntryTurnsEveryFailureIntoItsErrorCode) {
          }}};
     for (const auto& [kind, code] : failures) {
         for (const auto& [entry, run] : entries) {
-            FailingPastFirstChunk source(bytes, kind);
+            Faulty source(bytes, 0, kChunk * kRecordSize, kind);
             const std::optional<Error> error = run(source);
             ASSERT_TRUE(error.has_value()) << entry;
             EXPECT_EQ(error->code(), code) << entry << ": " << error->describe();
-            EXPECT_EQ(error->path(), "failing") << entry;
+            EXPECT_EQ(error->path(), "faulty") << entry;
         }
     }
 }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
+#include <optional>
+
 #include "test_files.hpp"
 #include "zk/engine/error.hpp"
 
@@ -11,6 +14,16 @@ namespace {
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
+
+// The error that `step` throws; none when it throws nothing.
+std::optional<Error> errorOf(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const Error& e) {
+        return e;
+    }
+    return std::nullopt;
+}
 
 class OutputFileTest : public ::testing::Test {
   protected:
@@ -44,21 +57,14 @@ TEST_F(OutputFileTest, AnExistingFileIsReplacedOnlyAtCommitAndOtherwiseLeftAsItW
 
 TEST_F(OutputFileTest, RefuseProtectsAnExistingFileAlsoOneThatAppearsBeforeCommit) {
     test::writeFile(path("run1.csv"), "earlier");
-    try {
-        OutputFile refused(path("run1.csv"), OutputFile::Existing::Refuse);
-        ADD_FAILURE() << "an existing file was accepted";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.describe(), path("run1.csv") + ": the output file exists already");
-    }
+    const auto refused =
+        errorOf([&] { OutputFile(path("run1.csv"), OutputFile::Existing::Refuse); });
+    EXPECT_EQ(refused.value().describe(), path("run1.csv") + ": the output file exists already");
     OutputFile out(path("new.csv"), OutputFile::Existing::Refuse);
     out.sink().write("new", 3);
     test::writeFile(path("new.csv"), "written meanwhile");
-    try {
-        out.commit();
-        ADD_FAILURE() << "a file that appeared meanwhile was replaced";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.code(), ErrorCode::OutputExists) << e.describe();  // zkexport: use --force
-    }
+    // zkexport: use --force
+    EXPECT_EQ(errorOf([&] { out.commit(); }).value().code(), ErrorCode::OutputExists);
     EXPECT_EQ(test::readFile(path("run1.csv")) + test::readFile(path("new.csv")),
               "earlierwritten meanwhile");
     EXPECT_EQ(test::listing(dir_.path()), (Names{"new.csv", "run1.csv"}));
@@ -72,13 +78,10 @@ TEST_F(OutputFileTest, ALinkIsFollowedAndKeptAndAFolderIsNoFile) {
     out.commit();
     EXPECT_TRUE(fs::is_symlink(path("link.csv")));
     EXPECT_EQ(test::readFile(path("real.csv")), "new");
-    try {
-        OutputFile folder(dir_.path(), OutputFile::Existing::Replace);
-        ADD_FAILURE() << "a folder was taken for a file";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.code(), ErrorCode::OpenFailed);
-        EXPECT_NE(std::string(e.what()).find("Is a directory"), std::string::npos) << e.what();
-    }
+    const auto folder = errorOf([&] { OutputFile(dir_.path(), OutputFile::Existing::Replace); });
+    EXPECT_EQ(folder.value().code(), ErrorCode::OpenFailed);
+    EXPECT_NE(std::string(folder->what()).find("Is a directory"), std::string::npos)
+        << folder->what();
 }
 
 }  // namespace

@@ -104,12 +104,6 @@ extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const c
 namespace zk {
 namespace {
 
-ExportOptions allColumns() {
-    ExportOptions o;
-    o.IncludeBaseline = o.IncludeResistance = o.IncludeTags = true;
-    return o;
-}
-
 // Each file in `folder`, sorted, as "name:content".
 std::vector<std::string> filesIn(const std::string& folder) {
     std::vector<std::string> files;
@@ -121,7 +115,7 @@ std::vector<std::string> filesIn(const std::string& folder) {
 
 std::string exportOf(ByteSource& source) {
     StringSink sink;
-    const ExportResult result = exportCsv(source, sink, allColumns());
+    const ExportResult result = exportCsv(source, sink, test::settingsWith(1, 1, 1, 1, 1));
     EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error->describe());
     return sink.text();
 }
@@ -153,7 +147,7 @@ TEST(Injected, WithoutUnnamedFilesAFailedExportLeavesNoHiddenFile) {
         test::writeFile(dir / file, "earlier");
         for (const bool replaced : {false, true}) {  // cancelled, then whole
             SCOPED_TRACE(file);
-            ExportOptions options = allColumns();
+            ExportOptions options = test::settingsWith(1, 1, 1, 1, 1);
             options.format = format;
             const ExportResult result = exportToFile(
                 *source, {.path = dir / file, .existing = OutputFile::Existing::Replace}, options,
@@ -178,7 +172,7 @@ TEST(Injected, AFailingBidsRunLeavesTheEarlierRunWhole) {
     const std::string beh = dir / "ds/sub-1/beh";
     const auto exportRun = [&](bool tags) {
         Result<FileSource> source = openRecording(dir / "r.zkd");
-        ExportOptions o = allColumns();
+        ExportOptions o = test::settingsWith(1, 1, 1, 1, 1);
         o.format = OutputFormat::Bids;
         o.IncludeTags = tags;
         o.UpdatePeriod = tags ? 10 : 50;
@@ -246,7 +240,7 @@ class ShrinksAtTheEnd final : public ByteSource {
 TEST(Injected, ARecordingFoundShorterAtTheEndFailsAtOnce) {
     ShrinksAtTheEnd source(test::steadyRecording(1000));
     StringSink sink;
-    const ExportResult result = exportCsv(source, sink, allColumns());
+    const ExportResult result = exportCsv(source, sink, test::settingsWith(1, 1, 1, 1, 1));
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error->code(), ErrorCode::SourceTruncated) << result.error->describe();
 }

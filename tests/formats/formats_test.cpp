@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -21,10 +20,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,6 +31,7 @@
 
 #include "row_model.hpp"
 #include "test_files.hpp"
+#include "test_recording.hpp"
 #include "zk/cli/zkexport.hpp"
 #include "zk/engine/export/export.hpp"
 #include "zk/engine/export/export_file.hpp"
@@ -74,6 +74,11 @@ std::vector<unsigned char> record(std::int32_t time, std::uint16_t raw, int tag 
     return bytes;
 }
 
+std::vector<unsigned char> zkd(const std::vector<test::Rec>& records) {
+    const std::string bytes = test::recordingBytes(records);
+    return {bytes.begin(), bytes.end()};
+}
+
 // Records 20 ms apart from `start`, over the whole raw range, with everything the rule has to
 // get right now and then: gaps, steps back, types that make no row, tags, tags marked before
 // 0 ms. The first five records make it a valid recording.
@@ -92,9 +97,11 @@ std::vector<unsigned char> randomRecording(std::mt19937& random, std::size_t cou
     return bytes;
 }
 
+// Each row as whether it has a record, and its tags' numbers.
+using RowTags = std::vector<std::pair<bool, std::vector<std::uint16_t>>>;
+
 // The CSV's data lines made from the row source's rows.
-std::string rowSourceCsv(ByteSource& source, const ExportOptions& o,
-                         std::vector<std::vector<TagMark>>* tags = nullptr) {
+std::string rowSourceCsv(ByteSource& source, const ExportOptions& o, RowTags* tags = nullptr) {
     std::string out, line;
     RowSource rows(source, o);
     RowBlock block;
@@ -112,8 +119,10 @@ std::string rowSourceCsv(ByteSource& source, const ExportOptions& o,
                 out += line + "\r\n";
             }
             if (tags != nullptr) {
-                const auto marks = block.tagsOf(row);
-                tags->emplace_back(marks.begin(), marks.end());
+                tags->emplace_back(row.hasRecord(), std::vector<std::uint16_t>{});
+                for (const TagMark& t : block.tagsOf(row)) {
+                    tags->back().second.push_back(t.number);
+                }
             }
         }
     }
@@ -172,16 +181,13 @@ TEST(Columns, OrderAndEmptyConductanceFieldInTheCsv) {
     EXPECT_EQ(columnHeaderText(allColumns(1)),
               "Time(msec),Time(sec),Data(16 bit),Baseline,Resistance(kOhm),Conductance(uS),"
               "Tag Number");
-    std::vector<unsigned char> bytes;
-    for (const auto& r : {record(0, 4888), record(20, 4889, 7), record(40, 0), record(60, 60725)}) {
-        bytes.insert(bytes.end(), r.begin(), r.end());
-    }
     ExportResult result;
-    EXPECT_EQ(csvOf(bytes, allColumns(1), 2, &result),
-              " 0, 0.00, 4888,0.95,-3.139428E-04,,\r\n"
-              " 20, 0.02, 4889,0.95, 3.528616E-05, 2.833972E+07, 7\r\n"
-              " 40, 0.04, 0,0.5,-1.58,,\r\n"
-              " 60, 0.06, 60725,6.05, 245.8135, 4.068125,\r\n");
+    EXPECT_EQ(
+        csvOf(zkd({{0, 4888}, {20, 4889, 7}, {40, 0}, {60, 60725}}), allColumns(1), 2, &result),
+        " 0, 0.00, 4888,0.95,-3.139428E-04,,\r\n"
+        " 20, 0.02, 4889,0.95, 3.528616E-05, 2.833972E+07, 7\r\n"
+        " 40, 0.04, 0,0.5,-1.58,,\r\n"
+        " 60, 0.06, 60725,6.05, 245.8135, 4.068125,\r\n");
     EXPECT_EQ(result.rowsWithoutConductance, 2U);
 }
 
@@ -221,40 +227,26 @@ TEST(RowSource, RowsAreTheCsvLinesOnRandomRecordings) {
 TEST(RowSource, TagsSharingARowAndTagsBeforeTheFirstRow) {
     struct Case {
         std::int16_t period;
-        std::vector<std::vector<unsigned char>> records;
-        std::vector<std::vector<std::uint16_t>> tagsPerRow;
-        std::vector<bool> hasRecord;
+        std::vector<test::Rec> records;
+        RowTags rows;  // whether each row has a record, and its tags
     };
     const Case cases[] = {
         {250,
-         {record(0, 100, 3), record(20, 100, 5), record(4980, 100, 9), record(5000, 100),
-          record(5020, 100, 11)},
-         {{3, 5, 9}, {11}},
-         {true, true}},
+         {{0, 100, 3}, {20, 100, 5}, {4980, 100, 9}, {5000, 100}, {5020, 100, 11}},
+         {{true, {3, 5, 9}}, {true, {11}}}},
         {1,
-         {record(-40, 100, 1), record(-20, 100, 2), record(0, 100), record(20, 100, 4)},
-         {{1, 2}, {}, {4}},
-         {false, true, true}},
-        {10, {record(-40, 100, 1), record(-20, 100, 2)}, {{1, 2}}, {false}},
-        {10, {record(0, 100, 6, 'x'), record(20, 100, 7, 'S'), record(40, 100)}, {{7}}, {true}},
+         {{-40, 100, 1}, {-20, 100, 2}, {0, 100}, {20, 100, 4}},
+         {{false, {1, 2}}, {true, {}}, {true, {4}}}},
+        {10, {{-40, 100, 1}, {-20, 100, 2}}, {{false, {1, 2}}}},
+        {10, {{0, 100, 6, 'x'}, {20, 100, 7, 'S'}, {40, 100}}, {{true, {7}}}},
     };
     for (const Case& c : cases) {
-        std::vector<unsigned char> bytes;
-        for (const auto& r : c.records) {
-            bytes.insert(bytes.end(), r.begin(), r.end());
-        }
-        ExportOptions o = allColumns(c.period);
+        const auto bytes = zkd(c.records);
         MemorySource source(bytes);
-        std::vector<std::vector<TagMark>> tags;
-        EXPECT_EQ(rowSourceCsv(source, o, &tags), csvOf(bytes, o));
-        ASSERT_EQ(tags.size(), c.tagsPerRow.size());
-        for (std::size_t i = 0; i < tags.size(); ++i) {
-            std::vector<std::uint16_t> numbers;
-            for (const TagMark& t : tags[i]) {
-                numbers.push_back(t.number);
-            }
-            EXPECT_EQ(numbers, c.tagsPerRow[i]) << "row " << i;
-        }
+        RowTags rows;
+        EXPECT_EQ(rowSourceCsv(source, allColumns(c.period), &rows),
+                  csvOf(bytes, allColumns(c.period)));
+        EXPECT_EQ(rows, c.rows);
     }
 }
 
@@ -353,26 +345,21 @@ TEST(EdfFile, EveryPeriodGivesAStrictHeaderExactDurationsAndEveryTag) {
             const std::string& f = sink.text();
 
             ASSERT_GE(f.size(), 256U);
-            for (std::size_t i = bdf ? 1 : 0; i < 256; ++i) {
-                ASSERT_TRUE(f[i] >= 32 && f[i] <= 126) << "byte " << i;
-            }
-            EXPECT_EQ(f.substr(0, 8), bdf ? std::string("\xff"
-                                                        "BIOSEMI")
-                                          : "0       ");
-            EXPECT_EQ(edfField(f, 8, 80), "X X X X");
-            EXPECT_EQ(edfField(f, 88, 80), "Startdate 02-JAN-2024 X X X");
-            EXPECT_EQ(f.substr(168, 16), "02.01.2403.04.05");
             const int signals = std::stoi(edfField(f, 252, 4));
             ASSERT_EQ(signals, conductance ? 3 : 2);  // Data, Conductance, annotations
-            EXPECT_EQ(edfField(f, 184, 8), std::to_string(256 * (signals + 1)));
-            EXPECT_EQ(edfField(f, 192, 44), bdf ? "BDF+C" : "EDF+C");
             const std::int64_t records = (rows + perRecord - 1) / perRecord;
-            EXPECT_EQ(edfField(f, 236, 8), std::to_string(records));
+            EXPECT_EQ(std::tuple(f.substr(0, 8), edfField(f, 8, 80), edfField(f, 88, 80),
+                                 f.substr(168, 16), edfField(f, 184, 8), edfField(f, 192, 44),
+                                 edfField(f, 236, 8)),
+                      std::tuple(bdf ? std::string("\xff") + "BIOSEMI" : "0       ", "X X X X",
+                                 "Startdate 02-JAN-2024 X X X", "02.01.2403.04.05",
+                                 std::to_string(256 * (signals + 1)), bdf ? "BDF+C" : "EDF+C",
+                                 std::to_string(records)));
             const std::int64_t duration = edfMs(edfField(f, 244, 8));
             EXPECT_EQ(duration, perRecord * step) << edfField(f, 244, 8);
 
             ASSERT_GE(f.size(), 256U * (signals + 1));
-            for (std::size_t i = 256; i < 256U * (signals + 1); ++i) {
+            for (std::size_t i = bdf ? 1 : 0; i < 256U * (signals + 1); ++i) {
                 ASSERT_TRUE(f[i] >= 32 && f[i] <= 126) << "byte " << i;
             }
             std::size_t at = 256;
@@ -470,12 +457,11 @@ TEST(ExportToFile, FailuresLeaveNoFile) {
     std::mt19937 random(5);
     saveRecording(recording, randomRecording(random, 200000, 0));
     test::writeFile(earlier, "earlier");
-    std::vector<unsigned char> none;
+    std::vector<test::Rec> none;
     for (int i = 0; i < 10; ++i) {
-        const auto r = record(-1000 + 20 * i, 30000, i == 2 ? 7 : -1);
-        none.insert(none.end(), r.begin(), r.end());
+        none.push_back({-1000 + 20 * i, 30000, i == 2 ? 7 : -1});
     }
-    saveRecording(noRows, none);
+    saveRecording(noRows, zkd(none));
     ASSERT_EQ(::mkfifo((dir.path() + "/fifo").c_str(), 0600), 0);
     const auto before = dir.files();
     const auto cancel = [](std::uint64_t done, std::uint64_t) { return done == 0; };
@@ -555,9 +541,7 @@ TEST(ExportToFile, FormatsNameTheirFiles) {
         const ExportResult r = exportToFile(*source, {.path = path}, o);
         detail::setSheetRows(rows);
         ASSERT_TRUE(r.ok()) << r.error->describe();
-        EXPECT_EQ(r.files, files);
-        EXPECT_EQ(r.rowsWritten, 3000U);
-        EXPECT_EQ(r.tagsLeftOut, 0U);
+        EXPECT_EQ(std::tuple(r.files, r.rowsWritten, r.tagsLeftOut), std::tuple(files, 3000U, 0U));
     }
 }
 
@@ -568,12 +552,11 @@ TEST(ExportToFile, FormatsNameTheirFiles) {
 // folder's, also for "ds/.".
 TEST(ExportToFile, BidsSidecarAtEveryRateAndColumnSet) {
     TempDir dir;
-    std::vector<unsigned char> bytes;
+    std::vector<test::Rec> records;
     for (std::int32_t i = 0; i < 2000; ++i) {
-        const auto r = record(i * 20, static_cast<std::uint16_t>(i * 33));
-        bytes.insert(bytes.end(), r.begin(), r.end());
+        records.push_back({i * 20, static_cast<std::uint16_t>(i * 33)});
     }
-    saveRecording(dir.path() + "/r.zkd", bytes);
+    saveRecording(dir.path() + "/r.zkd", zkd(records));
     Result<FileSource> source = openRecording(dir.path() + "/r.zkd");
     ASSERT_TRUE(source.ok());
     const std::tuple<const char*, bool ExportOptions::*, const char*> kValues[] = {
@@ -647,15 +630,10 @@ TEST(ExportToFile, ABidsRunIsReplacedWholeAndNeverMixed) {
     };
     // Every name in the run's folder (hidden ones too), sorted, with a hash of its bytes.
     const auto runNow = [&] {
-        std::map<std::string, std::size_t> run;
-        for (const auto& e : fs::directory_iterator(beh)) {
-            std::ifstream in(e.path(), std::ios::binary);
-            run[e.path().filename().string()] =
-                std::hash<std::string>{}({std::istreambuf_iterator<char>(in), {}});
-        }
         std::string text;
-        for (const auto& [name, hash] : run) {
-            text += name + " " + std::to_string(hash) + "\n";
+        for (const std::string& name : test::listing(beh)) {
+            text += name + " " +
+                    std::to_string(std::hash<std::string>{}(test::readFile(beh + name))) + "\n";
         }
         return text;
     };
@@ -729,12 +707,11 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
     const timeval may1984[2] = {{453456000, 0}, {453456000, 0}};  // 1984-05-15 08:00 UTC
     ASSERT_EQ(::utimes((d + "/old.zkd").c_str(), may1984), 0);
     // No row, only a tag marked before 0 ms: a BIDS run can't be empty.
-    std::vector<unsigned char> empty;
+    std::vector<test::Rec> empty;
     for (std::int32_t time = -200; time < 0; time += 20) {
-        const auto r = record(time, 30000, time == -100 ? 7 : -1);
-        empty.insert(empty.end(), r.begin(), r.end());
+        empty.push_back({time, 30000, time == -100 ? 7 : -1});
     }
-    saveRecording(d + "/empty.zkd", empty);
+    saveRecording(d + "/empty.zkd", zkd(empty));
     fs::create_directories(d + "/ds3/dataset_description.json");
     const std::string bids = "--format bids --subject 7 --task t ", edf = "0       X X X X";
     const std::string bdf =
@@ -780,21 +757,14 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
         {"--start 2026-13-01~00:00:00 @/run1.zkd", 2, ""},
         {"--format edf --start 1984-12-31~23:59:59 @/run1.zkd", 2, ""},
     };
-    const auto expand = [&](std::string text) {
-        for (std::size_t at; (at = text.find_first_of("@~")) != std::string::npos;) {
-            text.replace(at, 1, text[at] == '@' ? d : " ");
-        }
-        return text;
-    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         const auto before = dir.files();
-        std::vector<std::string> args = test::words(c.line);
-        std::transform(args.begin(), args.end(), args.begin(), expand);
+        const std::vector<std::string> args = test::words(c.line, d);
         std::ostringstream out, err;
         cli::Console console{.out = out, .err = err, .now = {}};
         EXPECT_EQ(cli::runZkExport(args, console), c.status) << err.str();
-        EXPECT_NE(err.str().find(expand(c.says)), std::string::npos) << err.str();
+        EXPECT_NE(err.str().find(test::replaced(c.says, "@", d)), std::string::npos) << err.str();
         if (c.made.empty()) {
             EXPECT_EQ(dir.files(), before);
         } else {
@@ -807,27 +777,15 @@ TEST(Zkexport, FormatChoiceAndUsageErrors) {
 // of it and, for a file, its extension in backquotes; the man page's FORMATS section by its
 // command-line name on a .B or .BR line.
 TEST(Formats, DocumentsNameEveryFormat) {
-    const auto read = [](const std::string& path) {
-        return test::readFile(ZK_SOURCE_DIR "/" + path);
-    };
-    const std::string readme = read("README.md");
-    const std::string man = read("packaging/zkexport.1");
+    const std::string readme = test::readFile(ZK_SOURCE_DIR "/README.md");
+    const std::string man = test::readFile(ZK_SOURCE_DIR "/packaging/zkexport.1");
     const std::size_t from = man.find("\n.SH FORMATS\n");
     ASSERT_NE(from, std::string::npos);
     const std::string section = man.substr(from, man.find("\n.SH ", from + 1) - from);
+    // A word of a .B or .BR line.
     const auto manNames = [&](std::string_view name) {
-        std::istringstream lines(section);
-        for (std::string line; std::getline(lines, line);) {
-            if (line.starts_with(".B ") || line.starts_with(".BR ")) {
-                std::istringstream words(line);
-                for (std::string word; words >> word;) {
-                    if (word == name) {
-                        return true;
-                    }
-                }
-            }
-        }
-        return false;
+        return std::regex_search(
+            section, std::regex("\n\\.BR? (.* )?" + std::string(name) + "( .*)?(\n|$)"));
     };
     for (const FormatInfo& f : kFormats) {
         EXPECT_NE(readme.find(f.title), std::string::npos) << "README: " << f.title;

@@ -17,6 +17,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zk::test {
@@ -35,12 +36,22 @@ inline void writeFile(const fs::path& p, const std::string& bytes) {
     std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-/// The words of `text`, split at single spaces: a command line.
-inline std::vector<std::string> words(const std::string& text) {
+/// `text` with every `mark` in it replaced by `with`.
+inline std::string replaced(std::string text, std::string_view mark, std::string_view with) {
+    for (auto at = text.find(mark); at != std::string::npos;
+         at = text.find(mark, at + with.size())) {
+        text.replace(at, mark.size(), with);
+    }
+    return text;
+}
+
+/// The words of `text`, split at single spaces: a command line, where "~" stands for a space
+/// within a word and "@" for `folder`.
+inline std::vector<std::string> words(const std::string& text, std::string_view folder = "@") {
     std::vector<std::string> out;
     for (std::size_t at = 0, end = 0; !text.empty() && end != std::string::npos; at = end + 1) {
         end = text.find(' ', at);
-        out.push_back(text.substr(at, end - at));
+        out.push_back(replaced(replaced(text.substr(at, end - at), "~", " "), "@", folder));
     }
     return out;
 }
@@ -97,12 +108,6 @@ inline std::string fullDevice() {
     return fs::is_character_file("/dev/full") ? "/dev/full" : made;
 }
 
-/// A program started with its standard output and error going to pipes.
-struct Process {
-    pid_t pid;
-    int out, err;  // read ends of its standard output and error
-};
-
 /// How a program ended, and what it wrote.
 struct Finished {
     int status;  // exit status, or -signal when killed; 126: could not become the user asked
@@ -115,9 +120,11 @@ struct Finished {
 /// pipes close and the test fails with status -14 instead of waiting for it forever.
 inline constexpr unsigned kChildSeconds = 90;
 
-/// Starts `program` with `args`, as the user `uid` when one is given (the caller is root).
-inline Process startProcess(const std::string& program, const std::vector<std::string>& args,
-                            std::optional<uid_t> uid = std::nullopt) {
+/// Runs `program` with `args` to its end, as the user `uid` when one is given (the caller is
+/// root): reads its standard output to its end, then its standard error, which holds a few
+/// messages at most, and waits for it.
+inline Finished runProcess(const std::string& program, const std::vector<std::string>& args,
+                           std::optional<uid_t> uid = std::nullopt) {
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) {
         std::abort();
@@ -138,27 +145,17 @@ inline Process startProcess(const std::string& program, const std::vector<std::s
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    ::close(out[1]);
-    ::close(err[1]);
-    return {pid, out[0], err[0]};
-}
-
-/// Reads the program's standard output to its end (`onOutput` is told each time data comes),
-/// then its standard error, which holds a few messages at most, and waits for the program.
-inline Finished finishProcess(Process p, const std::function<void()>& onOutput = {}) {
     Finished f{-1, {}, {}};
     char buffer[65536];
-    for (const int fd : {p.out, p.err}) {
-        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
-            (fd == p.out ? f.out : f.err).append(buffer, static_cast<std::size_t>(n));
-            if (fd == p.out && onOutput) {
-                onOutput();
-            }
+    for (const auto& [fd, text] : {std::pair{out, &f.out}, std::pair{err, &f.err}}) {
+        ::close(fd[1]);
+        for (ssize_t n; (n = ::read(fd[0], buffer, sizeof buffer)) > 0;) {
+            text->append(buffer, static_cast<std::size_t>(n));
         }
-        ::close(fd);
+        ::close(fd[0]);
     }
     int status = 0;
-    ::waitpid(p.pid, &status, 0);
+    ::waitpid(pid, &status, 0);
     f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     return f;
 }
@@ -195,11 +192,5 @@ inline std::string runAs(uid_t uid, const std::function<std::string()>& body) {
 
 /// The user that permission cases run as when the tests run as root.
 inline constexpr uid_t kNobody = 65534;
-
-/// Runs `program` to its end.
-inline Finished runProcess(const std::string& program, const std::vector<std::string>& args,
-                           std::optional<uid_t> uid = std::nullopt) {
-    return finishProcess(startProcess(program, args, uid));
-}
 
 }  // namespace zk::test
