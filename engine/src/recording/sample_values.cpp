@@ -1,7 +1,5 @@
 #include "recording/sample_values.hpp"
 
-#include "formats/format_writers.hpp"
-
 namespace zk::detail {
 
 SampleValues::SampleValues(const ExportOptions& options) {
