@@ -99,6 +99,16 @@ detail::RecordingFacts factsOf(FileSource& source, const ExportOptions& options)
     return facts;
 }
 
+// The recording's epochs, or the failure that stopped them.
+std::vector<Epoch> epochsOf(FileSource& source, const ExportOptions& options,
+                            const ProgressFn& progress) {
+    auto epochs = computeEpochs(source, options, progress);
+    if (!epochs) {
+        throw epochs.error();
+    }
+    return std::move(*epochs);
+}
+
 // A format written into one file (CSV, a workbook, EDF+, BDF+): into the output's temporary file,
 // put in place once whole.
 ExportResult exportFile(FileSource& source, const OutputTarget& target,
@@ -111,11 +121,7 @@ ExportResult exportFile(FileSource& source, const OutputTarget& target,
         }
         detail::RecordingFacts facts = factsOf(source, options);
         if (options.epochs) {
-            auto epochs = computeEpochs(source, options, progress);
-            if (!epochs) {
-                throw epochs.error();
-            }
-            facts.epochs = std::move(*epochs);
+            facts.epochs = epochsOf(source, options, progress);
         }
         OutputSet set(target.stop);
         OutputFile& file = set.add(target.path, target.existing);
@@ -135,12 +141,9 @@ ExportResult exportEpochs(FileSource& source, const OutputTarget& target,
     ExportResult result;
     detail::guarded(result, target.path, [&] {
         checkFormatOptions(options, target.path);
-        auto epochs = computeEpochs(source, options, progress);
-        if (!epochs) {
-            throw epochs.error();
-        }
-        const std::string text = epochsCsv(*epochs);
-        result.rowsWritten = epochs->size();
+        const std::vector<Epoch> epochs = epochsOf(source, options, progress);
+        const std::string text = epochsCsv(epochs);
+        result.rowsWritten = epochs.size();
         if (target.stream != nullptr) {
             target.stream->write(text.data(), text.size());
             return;

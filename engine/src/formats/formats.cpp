@@ -150,20 +150,25 @@ std::string formatStartTime(const StartTime& t) {
     return text;
 }
 
+namespace {
+
+// The date and clock time of a broken-down time; a leap second (60) is written as 59.
+StartTime startTimeOf(const std::tm& clock) {
+    return {.year = clock.tm_year + 1900,
+            .month = clock.tm_mon + 1,
+            .day = clock.tm_mday,
+            .hour = clock.tm_hour,
+            .minute = clock.tm_min,
+            .second = std::min(clock.tm_sec, 59)};
+}
+
+}  // namespace
+
 StartTime estimatedStart(std::time_t modified, std::uint64_t records) {
     const auto length = static_cast<std::time_t>(recordedSeconds(records));
     const std::time_t start = modified - length;
     const std::optional<std::tm> found = platform::localTime(start);
-    if (!found) {
-        return {};
-    }
-    const std::tm& local = *found;
-    return {.year = local.tm_year + 1900,
-            .month = local.tm_mon + 1,
-            .day = local.tm_mday,
-            .hour = local.tm_hour,
-            .minute = local.tm_min,
-            .second = std::min(local.tm_sec, 59)};
+    return found ? startTimeOf(*found) : StartTime{};
 }
 
 StartTime laterStart(const StartTime& start, std::int64_t seconds) {
@@ -176,16 +181,7 @@ StartTime laterStart(const StartTime& start, std::int64_t seconds) {
     clock.tm_sec = start.second;
     const std::time_t later = platform::fromUtc(clock) + static_cast<std::time_t>(seconds);
     const std::optional<std::tm> found = platform::utcTime(later);
-    if (!found) {
-        return start;
-    }
-    const std::tm& moved = *found;
-    return {.year = moved.tm_year + 1900,
-            .month = moved.tm_mon + 1,
-            .day = moved.tm_mday,
-            .hour = moved.tm_hour,
-            .minute = moved.tm_min,
-            .second = moved.tm_sec};
+    return found ? startTimeOf(*found) : start;
 }
 
 BidsRunFiles bidsRunFiles(std::string_view dataset, const FormatChoices& choices) {
