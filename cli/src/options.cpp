@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "zk/engine/formats/formats.hpp"
+#include "zk/engine/output/paths.hpp"
 #include "zk/engine/platform.hpp"
 
 namespace zk::cli {
@@ -106,7 +107,7 @@ std::optional<std::string> danglingLink(const std::string& path) {
         return std::nullopt;
     }
     std::error_code ec;
-    std::string target = std::filesystem::read_symlink(path, ec).string();
+    std::string target = nameOf(std::filesystem::read_symlink(pathOf(path), ec));
     if (ec) {
         return std::nullopt;
     }

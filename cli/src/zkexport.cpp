@@ -122,6 +122,8 @@ std::string parseFailure(const CLI::App& app, const CLI::ParseError& e, const Gi
 std::optional<int> splitArguments(const std::vector<std::string>& args, Given& g,
                                   Console& console) {
     CLI::App app{"", kProgram};
+    // Options start with "-" everywhere: "/data/run1.zkd" is a name, on Windows too.
+    app.allow_windows_style_options(false);
     app.set_help_flag("-h,--help");
     app.set_version_flag("--version", std::string(kProgram) + " " + ZK_VERSION);
     FormatChoices& choices = g.o.options.choices;

@@ -222,9 +222,9 @@ class RunLock {
 // "." and ".." name a real folder.
 std::string datasetNameOf(const std::string& dataset) {
     std::error_code ec;
-    const std::filesystem::path full = std::filesystem::canonical(dataset, ec);
+    const std::filesystem::path full = std::filesystem::canonical(pathOf(dataset), ec);
     if (!ec && full.has_filename()) {
-        return full.filename().string();
+        return nameOf(full.filename());
     }
     std::string name = dataset;
     while (name.size() > 1 && name.back() == '/') {

@@ -38,6 +38,7 @@
 #include "formats/format_writers.hpp"
 #include "platform/platform.hpp"
 #include "zk/engine/formats/formats.hpp"
+#include "zk/engine/output/paths.hpp"
 #include "zk/engine/recording/row.hpp"
 #include "zk/engine/recording/row_source.hpp"
 
@@ -88,56 +89,63 @@ FILE* libraryTempFile(char* /*tmpdir*/) {
     return tTempFiles->open();
 }
 
-// libxlsxwriter, loaded when the first workbook is written: with it come a zip library and a
-// cryptography library whose loading would add about 2 ms to every start of the program, CSV
-// exports included.
+// The library's entry points that this file uses.
+#define ZK_XLSX_FUNCTIONS(X)    \
+    X(workbook_new_opt)         \
+    X(workbook_add_worksheet)   \
+    X(workbook_add_format)      \
+    X(format_set_num_format)    \
+    X(worksheet_set_column)     \
+    X(worksheet_write_string)   \
+    X(worksheet_write_number)   \
+    X(worksheet_write_datetime) \
+    X(workbook_close)           \
+    X(lxw_workbook_free)        \
+    X(lxw_strerror)
+
 struct Xlsx {
-    decltype(&::workbook_new_opt) workbook_new_opt;
-    decltype(&::workbook_add_worksheet) workbook_add_worksheet;
-    decltype(&::workbook_add_format) workbook_add_format;
-    decltype(&::format_set_num_format) format_set_num_format;
-    decltype(&::worksheet_set_column) worksheet_set_column;
-    decltype(&::worksheet_write_string) worksheet_write_string;
-    decltype(&::worksheet_write_number) worksheet_write_number;
-    decltype(&::worksheet_write_datetime) worksheet_write_datetime;
-    decltype(&::workbook_close) workbook_close;
-    decltype(&::lxw_workbook_free) lxw_workbook_free;
-    decltype(&::lxw_strerror) lxw_strerror;
+#define ZK_XLSX_MEMBER(f) decltype(&::f) f;
+    ZK_XLSX_FUNCTIONS(ZK_XLSX_MEMBER)
+#undef ZK_XLSX_MEMBER
 };
 
+#if ZK_XLSXWRITER_LINKED
+// Linked into the program (the Windows build): the link points the library's calls of
+// lxw_tmpfile here, and its messages go to zk_library_message (tools/windows-deps.sh).
+std::optional<Xlsx> loadXlsx() {
+#define ZK_XLSX_LINKED(f) &::f,
+    return Xlsx{ZK_XLSX_FUNCTIONS(ZK_XLSX_LINKED)};
+#undef ZK_XLSX_LINKED
+}
+#else
+// Loaded when the first workbook is written: with the library come a zip library and a
+// cryptography library whose loading would add about 2 ms to every start of the program, CSV
+// exports included.
+std::optional<Xlsx> loadXlsx() {
+    void* const library = platform::openLibrary(ZK_XLSXWRITER_LIBRARY);
+    if (library == nullptr) {
+        return std::nullopt;
+    }
+    Xlsx a{};
+    bool found = true;
+#define ZK_XLSX_LOAD(f)                                                     \
+    a.f = reinterpret_cast<decltype(a.f)>(platform::symbolOf(library, #f)); \
+    found = found && a.f != nullptr;
+    ZK_XLSX_FUNCTIONS(ZK_XLSX_LOAD)
+#undef ZK_XLSX_LOAD
+    // Without its temporary files under this program's watch a workbook could be written
+    // broken and called whole, so the library is not used then.
+    found =
+        found &&
+        platform::redirectImport(library, "lxw_tmpfile", platform::symbolOf(library, "lxw_tmpfile"),
+                                 reinterpret_cast<void*>(&libraryTempFile)) &&
+        platform::silenceLibrary(library);
+    return found ? std::optional(a) : std::nullopt;
+}
+#endif
+
 const Xlsx& xlsx(const std::string& name) {
-    static const std::optional<Xlsx> api = []() -> std::optional<Xlsx> {
-        void* const library = platform::openLibrary(ZK_XLSXWRITER_LIBRARY);
-        if (library == nullptr) {
-            return std::nullopt;
-        }
-        Xlsx a{};
-        bool found = true;
-        const auto load = [&](auto& function, const char* symbol) {
-            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
-                platform::symbolOf(library, symbol));
-            found = found && function != nullptr;
-        };
-        load(a.workbook_new_opt, "workbook_new_opt");
-        load(a.workbook_add_worksheet, "workbook_add_worksheet");
-        load(a.workbook_add_format, "workbook_add_format");
-        load(a.format_set_num_format, "format_set_num_format");
-        load(a.worksheet_set_column, "worksheet_set_column");
-        load(a.worksheet_write_string, "worksheet_write_string");
-        load(a.worksheet_write_number, "worksheet_write_number");
-        load(a.worksheet_write_datetime, "worksheet_write_datetime");
-        load(a.workbook_close, "workbook_close");
-        load(a.lxw_workbook_free, "lxw_workbook_free");
-        load(a.lxw_strerror, "lxw_strerror");
-        // Without its temporary files under this program's watch a workbook could be written
-        // broken and called whole, so the library is not used then.
-        found = found &&
-                platform::redirectImport(library, "lxw_tmpfile",
-                                         platform::symbolOf(library, "lxw_tmpfile"),
-                                         reinterpret_cast<void*>(&libraryTempFile)) &&
-                platform::silenceLibrary(library);
-        return found ? std::optional(a) : std::nullopt;
-    }();
+    static const std::optional<Xlsx> api = loadXlsx();
     if (!api) {
         throw Error(ErrorCode::OpenFailed,
                     "cannot write a workbook: the library " ZK_XLSXWRITER_LIBRARY
@@ -157,9 +165,9 @@ std::string temporaryFolderFor(const std::string& name) {
         return platform::temporaryFolder();
     }
     std::error_code ec;
-    const fs::path resolved = fs::weakly_canonical(fs::path(name), ec);
-    const fs::path folder = (ec ? fs::path(name) : resolved).parent_path();
-    return folder.empty() ? "." : folder.string();
+    const fs::path resolved = fs::weakly_canonical(pathOf(name), ec);
+    const fs::path folder = (ec ? pathOf(name) : resolved).parent_path();
+    return folder.empty() ? "." : nameOf(folder);
 }
 
 class Workbook {
@@ -538,3 +546,14 @@ std::unique_ptr<FormatWriter> workbookWriter(const std::string& path, const std:
 }
 
 }  // namespace zk::detail
+
+#if ZK_XLSXWRITER_LINKED
+extern "C" {
+// The library's lxw_tmpfile, as the link renames its calls.
+FILE* __wrap_lxw_tmpfile(char* tmpdir) {
+    return zk::detail::libraryTempFile(tmpdir);
+}
+// What the library would print; this program says itself what failed and why.
+void zk_library_message(const char* /*format*/, ...) {}
+}
+#endif

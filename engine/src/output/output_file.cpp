@@ -7,6 +7,7 @@
 
 #include "platform/platform.hpp"
 #include "zk/engine/error.hpp"
+#include "zk/engine/output/paths.hpp"
 
 namespace zk {
 
@@ -15,8 +16,8 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string folderPathOf(const std::string& path) {
-    const fs::path parent = fs::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
+    const fs::path parent = pathOf(path).parent_path();
+    return parent.empty() ? std::string(".") : nameOf(parent);
 }
 
 constexpr std::size_t kTempNameExtra = 23;  // ".", ".", 16 hexadecimal digits, ".part"
@@ -24,8 +25,8 @@ constexpr std::size_t kTempNameExtra = 23;  // ".", ".", 16 hexadecimal digits, 
 // A name beside `target` that no file has yet: ".<name>.<random>.part", with the name cut (at
 // a character boundary) so that the whole fits the longest file name the system allows.
 std::string temporaryNameBeside(const std::string& target) {
-    const fs::path p(target);
-    std::string base = p.filename().string();
+    const fs::path p = pathOf(target);
+    std::string base = nameOf(p.filename());
     const std::size_t longest = platform::longestName();
     if (base.size() + kTempNameExtra > longest) {
         std::size_t cut = longest - kTempNameExtra;
@@ -39,7 +40,7 @@ std::string temporaryNameBeside(const std::string& target) {
     name += '.';
     name += platform::randomSuffix();
     name += ".part";
-    return (p.parent_path() / name).string();
+    return nameOf(p.parent_path() / pathOf(name));
 }
 
 Error cannotCreate(int err, const std::string& folder, const std::string& path) {
@@ -67,19 +68,19 @@ void removeTemporaryFiles() noexcept {
 OutputFile::OutputFile(const std::string& path, Existing existing, const std::atomic<int>* stop)
     : path_(path), target_(path), existing_(existing), sink_(SystemHandle(), path) {
     std::error_code ec;
-    if (fs::is_symlink(fs::symlink_status(path, ec))) {
-        const fs::path resolved = fs::canonical(path, ec);
+    if (fs::is_symlink(fs::symlink_status(pathOf(path), ec))) {
+        const fs::path resolved = fs::canonical(pathOf(path), ec);
         if (ec) {
             // Replacing the link itself would not be what a live link gives (a file written
             // through it); writing through it would create a file where nobody looks.
             throw Error(ErrorCode::OpenFailed,
-                        "is a symbolic link to " + fs::read_symlink(path, ec).string() +
+                        "is a symbolic link to " + nameOf(fs::read_symlink(pathOf(path), ec)) +
                             ", which does not exist; not writing through it",
                         path_);
         }
-        target_ = resolved.string();
+        target_ = nameOf(resolved);
     }
-    const std::string name = fs::path(target_).filename().string();
+    const std::string name = nameOf(pathOf(target_).filename());
     if (const auto nameMax = platform::longestNameIn(folderPathOf(target_));
         nameMax && name.size() > *nameMax) {
         throw Error(ErrorCode::OpenFailed,

@@ -6,6 +6,7 @@
 
 #include "platform/platform.hpp"
 #include "zk/engine/error.hpp"
+#include "zk/engine/output/paths.hpp"
 
 namespace zk {
 
@@ -142,16 +143,15 @@ void OutputSet::keepAside(const std::string& name, OutputFile::Existing existing
     if (replaced && st.info->kind == platform::FileKind::Link) {
         // The new file replaces the link's target, as OutputFile does.
         std::error_code ec;
-        real = std::filesystem::canonical(name, ec).string();
+        real = nameOf(std::filesystem::canonical(pathOf(name), ec));
         if (ec) {
             real = name;
         }
     }
-    const std::filesystem::path at(real);
+    const std::filesystem::path at = pathOf(real);
     const std::string kept =
-        (at.parent_path() /
-         ("." + at.filename().string() + "." + std::to_string(platform::processId()) + ".earlier"))
-            .string();
+        nameOf(at.parent_path() / pathOf("." + nameOf(at.filename()) + "." +
+                                         std::to_string(platform::processId()) + ".earlier"));
     platform::removeFile(kept);  // left by an export of this process id that was killed
     if (!(replaced && platform::linkFile(real, kept) == 0)) {
         if (const int err = platform::renameFile(real, kept); err != 0) {

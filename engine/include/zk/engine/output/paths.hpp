@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -7,6 +8,16 @@
 #include "zk/engine/platform.hpp"
 
 namespace zk {
+
+/// The path of a name in this program's UTF-8, for the file system library (which reads a plain
+/// std::string in the system's code page where that isn't UTF-8), and a path's name in UTF-8.
+inline std::filesystem::path pathOf(std::string_view name) {
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+inline std::string nameOf(const std::filesystem::path& path) {
+    const std::u8string name = path.u8string();
+    return std::string(name.begin(), name.end());
+}
 
 /// The file name of `path`: what follows its last "/" (all of it when it has none).
 std::string_view fileNameOf(std::string_view path) noexcept;
