@@ -35,7 +35,9 @@ class OutputFileTest : public ::testing::Test {
 // file of the name is replaced only at commit, keeping its permissions.
 TEST_F(OutputFileTest, AnExistingFileIsReplacedOnlyAtCommitAndOtherwiseLeftAsItWas) {
     test::writeFile(path("run1.csv"), "earlier");
+#ifndef _WIN32
     ::chmod(path("run1.csv").c_str(), 0640);
+#endif
     for (const auto& [name, commit] : {std::pair{"new.csv", false},
                                        {"run1.csv", false},
                                        {"new.csv", true},
@@ -44,14 +46,18 @@ TEST_F(OutputFileTest, AnExistingFileIsReplacedOnlyAtCommitAndOtherwiseLeftAsItW
         const std::string earlier = test::readFile(path(name));
         OutputFile out(path(name), OutputFile::Existing::Replace);
         out.sink().write("new", 3);
+#ifndef _WIN32  // Windows has no files without a name: there, a hidden one is written
         EXPECT_EQ(test::listing(dir_.path()), before);
+#endif
         EXPECT_EQ(test::readFile(path(name)), earlier);
         commit ? out.commit() : out.discard();
     }
     EXPECT_EQ(test::readFile(path("new.csv")) + test::readFile(path("run1.csv")), "newnew");
+#ifndef _WIN32
     struct stat st {};
     ASSERT_EQ(::stat(path("run1.csv").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640U);
+#endif
     EXPECT_EQ(test::listing(dir_.path()), (Names{"new.csv", "run1.csv"}));
 }
 
@@ -71,6 +77,7 @@ TEST_F(OutputFileTest, RefuseProtectsAnExistingFileAlsoOneThatAppearsBeforeCommi
 }
 
 TEST_F(OutputFileTest, ALinkIsFollowedAndKeptAndAFolderIsNoFile) {
+#ifndef _WIN32  // symbolic links need a privilege on Windows
     test::writeFile(path("real.csv"), "old");
     fs::create_symlink(path("real.csv"), path("link.csv"));
     OutputFile out(path("link.csv"), OutputFile::Existing::Replace);
@@ -78,6 +85,7 @@ TEST_F(OutputFileTest, ALinkIsFollowedAndKeptAndAFolderIsNoFile) {
     out.commit();
     EXPECT_TRUE(fs::is_symlink(path("link.csv")));
     EXPECT_EQ(test::readFile(path("real.csv")), "new");
+#endif
     const auto folder = errorOf([&] { OutputFile(dir_.path(), OutputFile::Existing::Replace); });
     EXPECT_EQ(folder.value().code(), ErrorCode::OpenFailed);
     EXPECT_NE(std::string(folder->what()).find("Is a directory"), std::string::npos)

@@ -3,11 +3,15 @@
 // Files, scratch folders, a disk that is always full, and running the project's programs as
 // processes, as a user would, for the tests.
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -15,9 +19,11 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace zk::test {
@@ -72,12 +78,25 @@ inline std::vector<std::string> listing(const fs::path& folder) {
 class TempDir {
   public:
     TempDir() {
+#ifdef _WIN32
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const fs::path p = fs::temp_directory_path() / ("zk_test." + std::to_string(random()));
+            if (fs::create_directory(p)) {
+                path_ = p;
+            }
+        }
+        if (path_.empty()) {
+            throw std::runtime_error("cannot make a scratch folder");
+        }
+#else
         std::string pattern = (fs::temp_directory_path() / "zk_test.XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             throw std::runtime_error("cannot make a scratch folder");
         }
         path_ = pattern;
         fs::permissions(path_, fs::perms::all);
+#endif
     }
     ~TempDir() {
         std::error_code ec;
@@ -91,13 +110,18 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const fs::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    const fs::path& path() const {
+        return path_;
+    }
+    std::string operator/(const std::string& name) const {
+        return (path_ / name).string();
+    }
 
   private:
     fs::path path_;
 };
 
+#ifndef _WIN32
 /// A device on which every write fails with "No space left on device": /dev/full, or, where a
 /// container lacks it and the tests run as root, the same device made in the temporary folder.
 inline std::string fullDevice() {
@@ -107,6 +131,8 @@ inline std::string fullDevice() {
     }
     return fs::is_character_file("/dev/full") ? "/dev/full" : made;
 }
+
+#endif
 
 /// How a program ended, and what it wrote.
 struct Finished {
@@ -120,6 +146,77 @@ struct Finished {
 /// pipes close and the test fails with status -14 instead of waiting for it forever.
 inline constexpr unsigned kChildSeconds = 90;
 
+#ifdef _WIN32
+/// Runs `program` with `args` to its end: reads its standard output and standard error, and
+/// ends it after kChildSeconds (status -14) if it hasn't ended by then.
+inline Finished runProcess(const std::string& program, const std::vector<std::string>& args) {
+    // One argument as the program's C runtime splits its command line again.
+    const auto quoted = [](const std::wstring& a) {
+        std::wstring q = L"\"";
+        std::size_t slashes = 0;
+        for (const wchar_t c : a) {
+            if (c == L'\\') {
+                ++slashes;
+                continue;
+            }
+            q.append(c == L'"' ? 2 * slashes + 1 : slashes, L'\\');
+            slashes = 0;
+            q += c;
+        }
+        q.append(2 * slashes, L'\\');
+        return q + L"\"";
+    };
+    std::wstring line = quoted(fs::path(program).wstring());
+    for (const auto& a : args) {
+        line += L" " + quoted(fs::path(std::u8string(a.begin(), a.end())).wstring());
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) ||
+        !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+        std::abort();
+    }
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    start.hStdOutput = outWrite;
+    start.hStdError = errWrite;
+    PROCESS_INFORMATION process{};
+    const bool started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &start, &process);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    Finished f{127, {}, {}};
+    const auto drain = [](HANDLE from, std::string& to) {
+        char buffer[65536];
+        for (DWORD n; ReadFile(from, buffer, sizeof buffer, &n, nullptr) && n > 0;) {
+            to.append(buffer, n);
+        }
+        CloseHandle(from);
+    };
+    // Both streams are read while the program runs, so that neither fills up and holds it.
+    std::thread outReader(drain, outRead, std::ref(f.out));
+    std::thread errReader(drain, errRead, std::ref(f.err));
+    if (started) {
+        DWORD code = 0;
+        if (WaitForSingleObject(process.hProcess, kChildSeconds * 1000) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, 1);
+            f.status = -14;
+        } else {
+            GetExitCodeProcess(process.hProcess, &code);
+            f.status = static_cast<int>(code);
+        }
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    outReader.join();
+    errReader.join();
+    return f;
+}
+#else
 /// Runs `program` with `args` to its end, as the user `uid` when one is given (the caller is
 /// root): reads its standard output to its end, then its standard error, which holds a few
 /// messages at most, and waits for it.
@@ -192,5 +289,7 @@ inline std::string runAs(uid_t uid, const std::function<std::string()>& body) {
 
 /// The user that permission cases run as when the tests run as root.
 inline constexpr uid_t kNobody = 65534;
+
+#endif
 
 }  // namespace zk::test

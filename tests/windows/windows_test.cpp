@@ -1,0 +1,130 @@
+// zkexport.exe as people run it on Windows: names with drive letters, backslashes, the
+// extended-length prefix and letters beyond ASCII; the NUL device; a file that another program
+// holds open (a CSV still open in a spreadsheet); and Ctrl-C.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "test_files.hpp"
+#include "test_recording.hpp"
+#include "zk/engine/export/export.hpp"
+#include "zk/engine/output/paths.hpp"
+
+namespace zk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::writeFile;
+
+// What the engine writes for a recording with the default settings.
+std::string engineCsv(const std::string& bytes) {
+    MemorySource source(test::bytesOf(bytes));
+    StringSink sink;
+    EXPECT_TRUE(exportCsv(source, sink, ExportOptions{}).ok());
+    return sink.text();
+}
+
+class WindowsNames : public ::testing::Test {
+  protected:
+    // The scratch folder as a Windows name, "C:\users\...\zk_test.N", with "@" standing for it.
+    std::string expand(const std::string& s) const {
+        return test::replaced(s, "@", nameOf(dir.path().lexically_normal()));
+    }
+    test::Finished run(const std::string& line) const {
+        return test::runProcess(ZKEXPORT_PATH, test::words(expand(line), "@"));
+    }
+    test::TempDir dir;
+    const std::string five = test::steadyRecording(5);
+};
+
+TEST(WindowsOutputNames, ComeBesideTheRecordingWhateverSeparatorOrDriveItsNameHas) {
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        // the recording, the folder given, the output
+        {"C:\\data\\run1.zkd", "", "C:\\data\\run1.csv"},
+        {"C:/data/run1.zkd", "", "C:/data/run1.csv"},
+        {"C:run1.zkd", "", "C:run1.csv"},
+        {"\\\\server\\share\\r.zkd", "", "\\\\server\\share\\r.csv"},
+        {"\\\\?\\C:\\data\\r.zkd", "", "\\\\?\\C:\\data\\r.csv"},
+        {"C:\\data\\run1.zkd", "D:\\out", "D:\\out\\run1.csv"},
+        {"C:\\data\\run1.zkd", "D:\\out\\", "D:\\out\\run1.csv"},
+        {"C:\\data\\run1.zkd", "D:/out/", "D:/out/run1.csv"},
+        {"C:\\data\\run1.zkd", "D:", "D:run1.csv"},
+    };
+    for (const auto& [recording, folder, output] : cases) {
+        const auto got =
+            folder.empty() ? defaultOutputPath(recording)
+                           : defaultOutputPath(recording, ".csv", std::string_view(folder));
+        EXPECT_EQ(got.value_or("(none)"), output) << recording << " in " << folder;
+    }
+    EXPECT_EQ(fileNameOf("C:\\data\\run1.zkd"), "run1.zkd");
+    EXPECT_EQ(folderOf("C:\\data\\run1.zkd"), "C:\\data\\");
+}
+
+TEST_F(WindowsNames, TheProgramWritesWhereTheNameSaysAndReadsNamesBeyondAscii) {
+    const std::string csv = engineCsv(five);
+    const std::pair<std::string, std::string> cases[] = {
+        // the command line ("~": a space within a word); the file it writes
+        {"@\\run1.zkd", "@\\run1.csv"},
+        {"@/mixed.zkd", "@\\mixed.csv"},
+        {"\\\\?\\@\\long.zkd", "@\\long.csv"},
+        {"-d @\\out @\\run1.zkd", "@\\out\\run1.csv"},
+        {"-d @\\out\\ @\\mixed.zkd", "@\\out\\mixed.csv"},
+        {"@\\Messung~ä€.zkd", "@\\Messung ä€.csv"},
+        {"-o @\\Ergebnis~ö.csv @\\run1.zkd", "@\\Ergebnis ö.csv"},
+    };
+    fs::create_directory(dir.path() / "out");
+    for (const char* name : {"run1.zkd", "mixed.zkd", "long.zkd", "Messung ä€.zkd"}) {
+        writeFile(dir.path() / pathOf(name), five);
+    }
+    for (const auto& [line, output] : cases) {
+        const test::Finished f = run("-q " + line);
+        EXPECT_EQ(std::pair(f.status, f.err), std::pair(0, std::string())) << line;
+        EXPECT_EQ(readFile(pathOf(expand(output))), csv) << line;
+        fs::remove(pathOf(expand(output)));
+    }
+    // What --info prints of a name is its UTF-8 bytes, whatever the console's code page.
+    const test::Finished info = run("--info @\\Messung~ä€.zkd");
+    EXPECT_NE(info.out.find(expand("@\\Messung ä€.zkd")), std::string::npos) << info.out;
+}
+
+TEST_F(WindowsNames, NulTakesTheOutputAndNothingIsWritten) {
+    writeFile(dir.path() / "run1.zkd", five);
+    const auto before = test::listing(dir.path());
+    for (const char* line : {"-f -o NUL @\\run1.zkd", "-f -o nul @\\run1.zkd",
+                             "-f --format edf -o NUL @\\run1.zkd", "-f -o \\\\.\\NUL @\\run1.zkd"}) {
+        const test::Finished f = run(line);
+        EXPECT_EQ(std::pair(f.status, f.err), std::pair(0, std::string())) << line;
+    }
+    const test::Finished refused = run("-o NUL @\\run1.zkd");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("NUL: exists already (a device or a pipe)"), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(test::listing(dir.path()), before);
+}
+
+// A spreadsheet holds the CSV it shows open and lets nobody replace it: the export says so, by
+// name, and the file stays as it was, with nothing left beside it.
+TEST_F(WindowsNames, AnOutputHeldOpenByAnotherProgramIsReportedAndKept) {
+    writeFile(dir.path() / "run1.zkd", five);
+    for (const char* format : {"csv", "xlsx"}) {
+        const std::string name = std::string("held.") + format;
+        writeFile(dir.path() / name, "earlier");
+        const auto before = test::listing(dir.path());
+        const HANDLE held =
+            CreateFileW((dir.path() / name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        const test::Finished f = run("-f -o @\\" + name + " @\\run1.zkd");
+        CloseHandle(held);
+        EXPECT_EQ(f.status, 1) << format;
+        EXPECT_EQ(f.err, expand("zkexport: @\\" + name +
+                                ": cannot save the output file: the file is open in another "
+                                "program; close it there and try again\n"));
+        EXPECT_EQ(readFile(dir.path() / name), "earlier") << format;
+        EXPECT_EQ(test::listing(dir.path()), before) << format;
+    }
+}
+
+}  // namespace
+}  // namespace zk
