@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     const bool stdoutOpen = zk::platform::isOpen(stdOut);
     zk::platform::fillClosedStandardStreams();
     try {
-        const std::vector<std::string> args(argv + 1, argv + argc);
+        const std::vector<std::string> args = zk::platform::commandLineArguments(argc, argv);
         std::optional<zk::FdSink> csvOut;
         if (stdoutOpen) {
             csvOut.emplace(stdOut, "standard output", &stopSignal);

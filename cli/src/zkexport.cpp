@@ -401,7 +401,7 @@ class Run {
                 fail(*o_.outputDir, folder.error == ENOENT
                                         ? std::string("the output folder does not exist")
                                         : std::string("cannot use the output folder: ") +
-                                              std::strerror(folder.error));
+                                              platform::errorText(folder.error));
                 return kExitFailure;
             }
             if (folder.info->kind != platform::FileKind::Folder) {

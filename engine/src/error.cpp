@@ -1,7 +1,8 @@
 #include "zk/engine/error.hpp"
 
-#include <cstring>
 #include <new>
+
+#include "zk/engine/platform.hpp"
 
 namespace zk {
 
@@ -34,7 +35,7 @@ Error currentFailure(const std::string& path, std::string_view task) {
 
 Error systemError(ErrorCode code, const std::string& what, int err, const std::string& path,
                   std::uint64_t offset) {
-    return Error(code, what + ": " + std::strerror(err), path, offset);
+    return Error(code, what + ": " + platform::errorText(err), path, offset);
 }
 
 }  // namespace zk

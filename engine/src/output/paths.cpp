@@ -1,17 +1,13 @@
 #include "zk/engine/output/paths.hpp"
 
-#include <charconv>
-
 namespace zk {
 
 std::string_view fileNameOf(std::string_view path) noexcept {
-    const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+    return path.substr(platform::nameStart(path));
 }
 
 std::string folderOf(std::string_view path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+    return std::string(path.substr(0, platform::nameStart(path)));
 }
 
 std::optional<std::string> baseNameOf(std::string_view name) {
@@ -38,8 +34,9 @@ std::optional<std::string> defaultOutputPath(std::string_view recordingPath,
     std::string path;
     if (folder) {
         path = *folder;
-        if (!path.empty() && path.back() != '/') {
-            path += '/';
+        // A folder that ends in a separator (or, on Windows, in a drive's colon) takes none.
+        if (!path.empty() && platform::nameStart(path) != path.size()) {
+            path += platform::preferredSeparator();
         }
     } else {
         path = folderOf(recordingPath);
@@ -48,25 +45,7 @@ std::optional<std::string> defaultOutputPath(std::string_view recordingPath,
 }
 
 std::optional<SystemHandle> streamDescriptorOf(std::string_view path) noexcept {
-    if (path == "/dev/stdout") {
-        return platform::standardOutput();
-    }
-    if (path == "/dev/stderr") {
-        return platform::standardError();
-    }
-    for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-        if (path.starts_with(prefix)) {
-            const std::string_view digits = path.substr(prefix.size());
-            int fd = -1;
-            const auto [end, ec] =
-                std::from_chars(digits.data(), digits.data() + digits.size(), fd);
-            if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty() &&
-                fd >= 0) {
-                return SystemHandle(fd);
-            }
-        }
-    }
-    return std::nullopt;
+    return platform::standardStreamNamed(path);
 }
 
 bool isUtf8(std::string_view text) noexcept {

@@ -1,7 +1,7 @@
 #pragma once
 
 // Everything the engine asks of the operating system, named for what it does. posix.cpp does it
-// on Linux and the other POSIX systems; a second system is a second file beside it. Failures
+// on Linux and the other POSIX systems, windows.cpp on Windows. Failures
 // come back as the system's error number (0: none), which callers turn into zk::Error.
 
 #include <atomic>
@@ -188,6 +188,10 @@ class TemporaryStreams {
 
     /// Whether `stream` is one of these files, still open.
     bool holds(const std::FILE* stream) const noexcept;
+
+    /// Keeps `err` as the failure of one of these files, if it is the first (for a failure the
+    /// system reports outside the files' own calls).
+    void noteFailure(int err) noexcept;
 
   private:
     struct File;

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -297,6 +298,45 @@ std::string randomSuffix() {
 }
 
 // --- zk/engine/platform.hpp ----------------------------------------------------------------
+
+std::string errorText(int error) {
+    return std::strerror(error);
+}
+
+std::size_t nameStart(std::string_view path) noexcept {
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+char preferredSeparator() noexcept {
+    return '/';
+}
+
+std::optional<SystemHandle> standardStreamNamed(std::string_view path) noexcept {
+    if (path == "/dev/stdout") {
+        return standardOutput();
+    }
+    if (path == "/dev/stderr") {
+        return standardError();
+    }
+    for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        if (path.starts_with(prefix)) {
+            const std::string_view digits = path.substr(prefix.size());
+            int fd = -1;
+            const auto [end, ec] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), fd);
+            if (ec == std::errc() && end == digits.data() + digits.size() && !digits.empty() &&
+                fd >= 0) {
+                return handleOf(fd);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
 
 SystemHandle standardOutput() noexcept {
     return handleOf(STDOUT_FILENO);
@@ -759,6 +799,10 @@ void TemporaryStreams::closeAll() noexcept {
         }
     }
     files_.clear();
+}
+
+void TemporaryStreams::noteFailure(int err) noexcept {
+    fail(err, false);
 }
 
 bool TemporaryStreams::holds(const FILE* stream) const noexcept {

@@ -2,15 +2,19 @@
 
 // What the front ends and the settings need of the operating system: what a path is and which
 // file it names, whether a file may be written or made, the standard streams, whether one is a
-// terminal, and stopping on an interrupt. The engine's own platform/posix.cpp does it all; the
-// rest of what the engine asks of the system stays behind engine/src/platform/platform.hpp.
+// terminal, stopping on an interrupt, the words for an error and the program's arguments. The
+// engine's platform/posix.cpp does it on Linux and platform/windows.cpp on Windows; the rest of
+// what the engine asks of the system stays behind engine/src/platform/platform.hpp.
 
 #include <atomic>
 #include <compare>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace zk {
 
@@ -38,6 +42,27 @@ struct FileId {
 };
 
 namespace platform {
+
+/// The words for an error number that these functions return (an errno value): "no such file
+/// or folder", "the file is open in another program".
+std::string errorText(int error);
+
+/// Where the last part of `path` (its file name) begins: after the last separator ("/", and on
+/// Windows also "\\"), or on Windows after a drive's colon ("C:run1.zkd" gives 2); 0 when
+/// there is none.
+std::size_t nameStart(std::string_view path) noexcept;
+
+/// The separator put between a folder and a name: "/", on Windows "\\".
+char preferredSeparator() noexcept;
+
+/// The open stream that a name stands for where the system has such names ("/dev/stdout",
+/// "/dev/stderr", "/dev/fd/N", "/proc/self/fd/N"); nothing for any other path, and nothing at
+/// all on Windows.
+std::optional<SystemHandle> standardStreamNamed(std::string_view path) noexcept;
+
+/// The program's arguments after its own name, in UTF-8 (on Windows taken from the wide command
+/// line, as `argv` has them in the ANSI code page).
+std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 enum class FileKind { Regular, Folder, Link, Pipe, Socket, NullDevice, Device };
 
@@ -85,7 +110,8 @@ bool isOpen(SystemHandle handle) noexcept;
 bool isTerminal(SystemHandle handle) noexcept;
 
 /// Gives each closed standard stream the null device, so that no file opened later takes its
-/// place and is written as if it were standard output.
+/// place and is written as if it were standard output. On Windows it also puts the standard
+/// streams in binary mode (a "\n" stays a "\n") and the console's output in UTF-8.
 void fillClosedStandardStreams() noexcept;
 
 /// Makes an interrupt (Ctrl-C) or a termination request store its number in `flag` instead of

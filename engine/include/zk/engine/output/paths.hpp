@@ -19,10 +19,12 @@ inline std::string nameOf(const std::filesystem::path& path) {
     return std::string(name.begin(), name.end());
 }
 
-/// The file name of `path`: what follows its last "/" (all of it when it has none).
+/// The file name of `path`: what follows its last separator ("/", on Windows also "\\" or a
+/// drive's colon); all of it when it has none.
 std::string_view fileNameOf(std::string_view path) noexcept;
 
-/// The folder of `path`, up to and including its last "/"; empty when it has none.
+/// The folder of `path`, up to and including its last separator (or a drive's colon); empty when
+/// it has none.
 std::string folderOf(std::string_view path);
 
 /// A file name without its last four characters (UTF-8 characters, not bytes, so "größe" loses
@@ -31,8 +33,9 @@ std::string folderOf(std::string_view path);
 std::optional<std::string> baseNameOf(std::string_view name);
 
 /// The default output for a recording: its base name (baseNameOf() of its file name) and
-/// `extension`, in `folder` when that is given (a "/" is put between them when missing), else
-/// beside the recording. "data/run1.zkd" gives "data/run1.csv". Nothing when the file name has
+/// `extension`, in `folder` when that is given (a separator is put between them when missing:
+/// "/", on Windows "\\"), else beside the recording. "data/run1.zkd" gives "data/run1.csv",
+/// on Windows "C:\\data\\run1.zkd" gives "C:\\data\\run1.csv". Nothing when the file name has
 /// fewer than four characters.
 std::optional<std::string> defaultOutputPath(std::string_view recordingPath,
                                              std::string_view extension = ".csv",
@@ -44,8 +47,8 @@ bool isUtf8(std::string_view text) noexcept;
 
 /// The open stream that a stream's name stands for: standard output for "/dev/stdout", standard
 /// error for "/dev/stderr", descriptor N for "/dev/fd/N" and "/proc/self/fd/N"; nothing for any
-/// other path. An output of such a
-/// name is written into the open stream, never replaced by a new file.
+/// other path, and for every path on Windows, which has no such names. An output of such a name
+/// is written into the open stream, never replaced by a new file.
 std::optional<SystemHandle> streamDescriptorOf(std::string_view path) noexcept;
 
 }  // namespace zk
