@@ -78,7 +78,7 @@ TEST(Export, WritesTheRowsOfTheScheduleWithTheirTags) {
         EXPECT_TRUE(result.ok() && text == csv) << name << ":\n" << text;
     }
     const auto [text, result] = exportBytes(example, td);
-    EXPECT_EQ(std::pair(result.rowsWritten, result.recordsRead), std::pair(3UL, 5UL));
+    EXPECT_EQ(std::pair(result.rowsWritten, result.recordsRead), (std::pair<std::uint64_t, std::uint64_t>(3, 5)));
 }
 
 TEST(Export, PeriodsBeyondTheLimitsAndASchedulePastTwoToThe31FailWithTheirReason) {
@@ -216,7 +216,7 @@ TEST(Export, AFailingWriteOrReadOnAnyChunkStopsTheExportWithItsError) {
             EXPECT_EQ(result.error.value().describe(), "faulty: cannot write: disk full");
             EXPECT_TRUE(faulty.writes == failAt && whole.starts_with(faulty.text)) << failAt;
         }
-        for (const std::uint64_t failAt : {0UL, kChunk * 20 + 1, 5 * kChunk * 20}) {
+        for (const std::uint64_t failAt : {std::uint64_t{0}, kChunk * 20 + 1, 5 * kChunk * 20}) {
             Faulty faulty(bytes, 0, failAt);
             StringSink sink;
             const auto result = detail::exportInLanes(faulty, sink, s, {}, lanes);
@@ -284,7 +284,7 @@ TEST(Export, ProgressOnTheCallersThreadAndACancelAtAnyPoint) {
     const auto s = settingsWith(true, true, false, false, false);
     const auto whole = exportBytes(bytes, s, {}, 1).first;
     const auto caller = std::this_thread::get_id();
-    for (const std::uint64_t cancelAt : {0UL, 1UL, 3 * kChunk, total, total + 1}) {
+    for (const std::uint64_t cancelAt : {std::uint64_t{0}, std::uint64_t{1}, 3 * kChunk, total, total + 1}) {
         for (const unsigned lanes : {1U, 2U, 3U}) {
             std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
             bool otherThread = false;
@@ -296,7 +296,7 @@ TEST(Export, ProgressOnTheCallersThreadAndACancelAtAnyPoint) {
                 });
             SCOPED_TRACE("cancel at " + std::to_string(cancelAt) + ", " + std::to_string(lanes));
             EXPECT_FALSE(otherThread);
-            EXPECT_EQ(calls.front(), std::pair(0UL, total));
+            EXPECT_EQ(calls.front(), std::pair(std::uint64_t{0}, total));
             for (std::size_t i = 1; i < calls.size(); ++i) {
                 EXPECT_GT(calls[i].first, calls[i - 1].first);
             }

@@ -1040,6 +1040,13 @@ int __wrap_fclose(FILE* stream) {
     zk::platform::watchStream(stream, true);
     return __real_fclose(stream);
 }
+
+// The workbook library opens the workbook by its name with fopen(), which reads a name in the
+// system's code page; the program's names are UTF-8, so fopen is wrapped too (--wrap=fopen)
+// and opens the file the UTF-8 name stands for.
+FILE* __wrap_fopen(const char* name, const char* mode) {
+    return ::_wfopen(zk::platform::wide(name).c_str(), zk::platform::wide(mode).c_str());
+}
 }
 
 namespace zk::platform {
