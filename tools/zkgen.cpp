@@ -35,6 +35,7 @@
 #include <system_error>
 #include <vector>
 
+#include "zk/engine/platform.hpp"
 #include "zk/engine/recording/record.hpp"
 
 namespace {
@@ -541,6 +542,8 @@ Options parseOptions(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // "-o -" writes the recording's bytes as they are, also where streams are text by default.
+    zk::platform::fillClosedStandardStreams();
     const Options options = parseOptions(argc, argv);
 
     const bool toStdout = options.output == "-";

@@ -262,7 +262,7 @@ TEST_F(ZkExport, AnExistingOutputNeedsForceAndDashWritesToStandardOutputOnly) {
     // any file, the streams' own names don't.
     const auto before = test::listing(dir.path());
     const std::tuple<Names, int, std::string, std::string, std::string> exact[] = {
-        // the arguments; the status; standard output, standard error and the CSV it was given
+    // the arguments; the status; standard output, standard error and the CSV it was given
 #ifdef _WIN32
         {{"-o", "NUL", "@/good.zkd"},
          1,

@@ -78,7 +78,8 @@ TEST(Export, WritesTheRowsOfTheScheduleWithTheirTags) {
         EXPECT_TRUE(result.ok() && text == csv) << name << ":\n" << text;
     }
     const auto [text, result] = exportBytes(example, td);
-    EXPECT_EQ(std::pair(result.rowsWritten, result.recordsRead), (std::pair<std::uint64_t, std::uint64_t>(3, 5)));
+    EXPECT_EQ(std::pair(result.rowsWritten, result.recordsRead),
+              (std::pair<std::uint64_t, std::uint64_t>(3, 5)));
 }
 
 TEST(Export, PeriodsBeyondTheLimitsAndASchedulePastTwoToThe31FailWithTheirReason) {
@@ -284,7 +285,8 @@ TEST(Export, ProgressOnTheCallersThreadAndACancelAtAnyPoint) {
     const auto s = settingsWith(true, true, false, false, false);
     const auto whole = exportBytes(bytes, s, {}, 1).first;
     const auto caller = std::this_thread::get_id();
-    for (const std::uint64_t cancelAt : {std::uint64_t{0}, std::uint64_t{1}, 3 * kChunk, total, total + 1}) {
+    for (const std::uint64_t cancelAt :
+         {std::uint64_t{0}, std::uint64_t{1}, 3 * kChunk, total, total + 1}) {
         for (const unsigned lanes : {1U, 2U, 3U}) {
             std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
             bool otherThread = false;

@@ -87,7 +87,8 @@ TEST_F(OutputFileTest, ALinkIsFollowedAndKeptAndAFolderIsNoFile) {
     EXPECT_TRUE(fs::is_symlink(path("link.csv")));
     EXPECT_EQ(test::readFile(path("real.csv")), "new");
 #endif
-    const auto folder = errorOf([&] { OutputFile(nameOf(dir_.path()), OutputFile::Existing::Replace); });
+    const auto folder =
+        errorOf([&] { OutputFile(nameOf(dir_.path()), OutputFile::Existing::Replace); });
     EXPECT_EQ(folder.value().code(), ErrorCode::OpenFailed);
     EXPECT_NE(std::string(folder->what()).find("Is a directory"), std::string::npos)
         << folder->what();

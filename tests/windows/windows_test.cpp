@@ -1,9 +1,8 @@
 // zkexport.exe as people run it on Windows: names with drive letters, backslashes, the
 // extended-length prefix and letters beyond ASCII; the NUL device; a file that another program
 // holds open (a CSV still open in a spreadsheet); and Ctrl-C.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "test_files.hpp"
 #include "test_recording.hpp"
@@ -49,12 +48,14 @@ TEST(WindowsOutputNames, ComeBesideTheRecordingWhateverSeparatorOrDriveItsNameHa
         {"C:\\data\\run1.zkd", "D:\\out", "D:\\out\\run1.csv"},
         {"C:\\data\\run1.zkd", "D:\\out\\", "D:\\out\\run1.csv"},
         {"C:\\data\\run1.zkd", "D:/out/", "D:/out/run1.csv"},
+        {"C:\\data\\run1.zkd", "D:/data/out", "D:/data/out/run1.csv"},
+        {"C:\\data\\run1.zkd", "out", "out\\run1.csv"},
         {"C:\\data\\run1.zkd", "D:", "D:run1.csv"},
     };
     for (const auto& [recording, folder, output] : cases) {
-        const auto got =
-            folder.empty() ? defaultOutputPath(recording)
-                           : defaultOutputPath(recording, ".csv", std::string_view(folder));
+        const auto got = folder.empty()
+                             ? defaultOutputPath(recording)
+                             : defaultOutputPath(recording, ".csv", std::string_view(folder));
         EXPECT_EQ(got.value_or("(none)"), output) << recording << " in " << folder;
     }
     EXPECT_EQ(fileNameOf("C:\\data\\run1.zkd"), "run1.zkd");
@@ -91,8 +92,9 @@ TEST_F(WindowsNames, TheProgramWritesWhereTheNameSaysAndReadsNamesBeyondAscii) {
 TEST_F(WindowsNames, NulTakesTheOutputAndNothingIsWritten) {
     writeFile(dir.path() / "run1.zkd", five);
     const auto before = test::listing(dir.path());
-    for (const char* line : {"-f -o NUL @\\run1.zkd", "-f -o nul @\\run1.zkd",
-                             "-f --format edf -o NUL @\\run1.zkd", "-f -o \\\\.\\NUL @\\run1.zkd"}) {
+    for (const char* line :
+         {"-f -o NUL @\\run1.zkd", "-f -o nul @\\run1.zkd", "-f --format edf -o NUL @\\run1.zkd",
+          "-f -o \\\\.\\NUL @\\run1.zkd"}) {
         const test::Finished f = run(line);
         EXPECT_EQ(std::pair(f.status, f.err), std::pair(0, std::string())) << line;
     }
@@ -111,15 +113,14 @@ TEST_F(WindowsNames, AnOutputHeldOpenByAnotherProgramIsReportedAndKept) {
         const std::string name = std::string("held.") + format;
         writeFile(dir.path() / name, "earlier");
         const auto before = test::listing(dir.path());
-        const HANDLE held =
-            CreateFileW((dir.path() / name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE held = CreateFileW((dir.path() / name).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         const test::Finished f = run("-f -o @\\" + name + " @\\run1.zkd");
         CloseHandle(held);
         EXPECT_EQ(f.status, 1) << format;
         EXPECT_EQ(f.err, expand("zkexport: @\\" + name +
-                                ": cannot save the output file: the file is open in another "
+                                ": cannot save the output file: The file is open in another "
                                 "program; close it there and try again\n"));
         EXPECT_EQ(readFile(dir.path() / name), "earlier") << format;
         EXPECT_EQ(test::listing(dir.path()), before) << format;

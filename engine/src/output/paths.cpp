@@ -34,9 +34,13 @@ std::optional<std::string> defaultOutputPath(std::string_view recordingPath,
     std::string path;
     if (folder) {
         path = *folder;
-        // A folder that ends in a separator (or, on Windows, in a drive's colon) takes none.
-        if (!path.empty() && platform::nameStart(path) != path.size()) {
-            path += platform::preferredSeparator();
+        // A folder that ends in a separator (or, on Windows, in a drive's colon) takes none;
+        // another takes the separator it already uses ("C:/data/out" gives "C:/data/out/").
+        if (const std::size_t last = platform::nameStart(path);
+            !path.empty() && last != path.size()) {
+            path += last > 0 && (path[last - 1] == '/' || path[last - 1] == '\\')
+                        ? path[last - 1]
+                        : platform::preferredSeparator();
         }
     } else {
         path = folderOf(recordingPath);

@@ -381,56 +381,59 @@ std::string randomSuffix() {
 // --- zk/engine/platform.hpp ----------------------------------------------------------------
 
 std::string errorText(int error) {
+    // The words of the Linux build wherever the cause is the same, so that a message reads
+    // alike on both systems (msvcrt's own texts differ from them); Windows' own causes in words
+    // of ours.
     switch (error) {
-        case ENOENT:
-            return "no such file or folder";
-        case EACCES:
-            return "access denied";
-        case EPERM:
-            return "not permitted";
-        case EEXIST:
-            return "the file already exists";
-        case ENOSPC:
-            return "the disk is full";
         case EBUSY:
-            return "the file is open in another program";
+            return "The file is open in another program; close it there and try again";
+        case ENOENT:
+            return "No such file or directory";
+        case EACCES:
+            return "Permission denied";
+        case EPERM:
+            return "Operation not permitted";
+        case EEXIST:
+            return "File exists";
+        case ENOSPC:
+            return "No space left on device";
         case EINVAL:
-            return "not a valid name or request";
+            return "Invalid argument";
         case ENAMETOOLONG:
-            return "the name is too long";
+            return "File name too long";
         case EISDIR:
-            return "is a folder";
+            return "Is a directory";
         case ENOTDIR:
-            return "not a folder";
+            return "Not a directory";
         case ENOTEMPTY:
-            return "the folder is not empty";
+            return "Directory not empty";
         case EXDEV:
-            return "cannot be moved to another drive";
+            return "Cannot be moved to another drive";
         case EROFS:
-            return "the drive is write-protected";
+            return "The drive is write-protected";
         case EPIPE:
-            return "the program reading the output has ended";
+            return "Broken pipe";
         case ECANCELED:
-            return "cancelled";
+            return "Operation canceled";
         case ENOMEM:
-            return "not enough memory";
+            return "Cannot allocate memory";
         case EMFILE:
-            return "too many open files";
+            return "Too many open files";
         case EBADF:
-            return "not an open file";
+            return "Bad file descriptor";
         case ENXIO:
-            return "the drive or device is not ready";
+            return "The drive or device is not ready";
         case ENOTSUP:
         case ENOSYS:
-            return "not supported here";
+            return "Operation not supported";
         case EFBIG:
-            return "the file is too large";
+            return "File too large";
         case EWOULDBLOCK:
-            return "in use by another program";
+            return "In use by another program";
         case EINTR:
-            return "interrupted";
+            return "Interrupted system call";
         case EIO:
-            return "input/output error";
+            return "Input/output error";
         default:
             return std::strerror(error);
     }
