@@ -597,15 +597,19 @@ InfoResult infoOf(SystemHandle handle) noexcept {
 }
 
 std::optional<std::size_t> longestNameIn(const std::string& folder) noexcept {
-    wchar_t root[MAX_PATH + 1] = {};
-    DWORD longest = 0;
-    if (!::GetVolumePathNameW(wide(folder.empty() ? std::string(".") : folder).c_str(), root,
-                              MAX_PATH + 1) ||
-        !::GetVolumeInformationW(root, nullptr, 0, nullptr, &longest, nullptr, nullptr, 0) ||
-        longest == 0) {
+    // Asked of an open handle for the file system's facts alone: the volume's name and serial
+    // number, which GetVolumeInformationW also reads, may need more access than a user has.
+    const HANDLE h =
+        ::CreateFileW(wide(folder.empty() ? std::string(".") : folder).c_str(), 0, kShareAll,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
-    return static_cast<std::size_t>(longest);
+    DWORD longest = 0;
+    const bool known =
+        ::GetVolumeInformationByHandleW(h, nullptr, 0, nullptr, &longest, nullptr, nullptr, 0) != 0;
+    ::CloseHandle(h);
+    return known && longest != 0 ? std::optional(static_cast<std::size_t>(longest)) : std::nullopt;
 }
 
 std::size_t longestName() noexcept {
