@@ -203,6 +203,20 @@ std::optional<FileKind> deviceNamed(std::string_view path) noexcept {
     return std::nullopt;
 }
 
+// Whether `path` names a pipe: "\\.\pipe\NAME" (with either separator, in any case).
+bool isPipeName(std::string_view path) noexcept {
+    if (path.size() < 9 || !isSeparator(path[0]) || !isSeparator(path[1]) ||
+        (path[2] != '.' && path[2] != '?') || !isSeparator(path[3]) || !isSeparator(path[8])) {
+        return false;
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        if ((path[4 + i] | 0x20) != "pipe"[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A device's identity: its own, shared by all its names.
 FileInfo deviceInfo(FileKind kind, std::string_view path) noexcept {
     std::uint64_t hash = 1469598103934665603ull;
@@ -345,6 +359,16 @@ std::array<HiddenSlot, 8> gHiddenSlots;
 
 std::atomic<int>* gStopFlag = nullptr;
 
+// The console's output code page before this program set UTF-8 (0: unchanged), given back when
+// the program ends: the console outlives it.
+std::atomic<UINT> gEarlierCodePage{0};
+
+void restoreConsole() noexcept {
+    if (const UINT earlier = gEarlierCodePage.exchange(0); earlier != 0) {
+        ::SetConsoleOutputCP(earlier);
+    }
+}
+
 constexpr int kInterrupt = 2;     // the numbers POSIX gives an interrupt and a termination
 constexpr int kTermination = 15;  // request, which the front ends also see
 
@@ -365,6 +389,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     // The second one ends the program at once, but first removes the hidden file of the
     // output under way.
     removeHiddenFiles();
+    restoreConsole();
     ::ExitProcess(interrupt ? 130 : 143);
     return TRUE;
 }
@@ -492,7 +517,8 @@ bool isTerminal(SystemHandle handle) noexcept {
 }
 
 // Also puts the three streams in binary mode (no "\r" is added before a "\n" of a CSV or a
-// message) and the console's output in UTF-8, in which all text of this program is written.
+// message) and the console's output in UTF-8, in which all text of this program is written,
+// until the program ends.
 void fillClosedStandardStreams() noexcept {
     const DWORD ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     FILE* const streams[3] = {stdin, stdout, stderr};
@@ -510,7 +536,11 @@ void fillClosedStandardStreams() noexcept {
         }
         ::_setmode(fd, _O_BINARY);
     }
-    ::SetConsoleOutputCP(CP_UTF8);
+    if (const UINT earlier = ::GetConsoleOutputCP();
+        earlier != 0 && earlier != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) {
+        gEarlierCodePage.store(earlier);
+        std::atexit(&restoreConsole);
+    }
 }
 
 void installStopHandlers(std::atomic<int>& flag) {
@@ -574,6 +604,19 @@ bool canCreateFileIn(const std::string& folder, const std::string& probePrefix) 
 InfoResult infoOf(const std::string& path, Links links) noexcept {
     if (const auto device = deviceNamed(path)) {
         return {.info = deviceInfo(*device, path), .error = 0};
+    }
+    if (isPipeName(path)) {
+        // Opened, even without access, a named pipe would be connected to, and an instance of
+        // it used up.
+        if (!::WaitNamedPipeW(wide(path).c_str(), 0) && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+            return {.info = std::nullopt, .error = ENOENT};
+        }
+        return {.info = FileInfo{.kind = FileKind::Pipe,
+                                 .size = 0,
+                                 .modified = 0,
+                                 .permissions = 0666,
+                                 .id = FileId{}},
+                .error = 0};
     }
     // No access asked for: the file's facts can be had even while another program holds it
     // open, and a folder opens only as a backup program would open it.
