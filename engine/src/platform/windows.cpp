@@ -386,11 +386,12 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         }
         return TRUE;
     }
-    // The second one ends the program at once, but first removes the hidden file of the
-    // output under way.
+    // The second one ends the program at once, as a second signal does on POSIX, but first
+    // removes the hidden file of the output under way. Not ExitProcess: that would run the C
+    // library's clean-up, which waits for a lock that a stopped thread may hold.
     removeHiddenFiles();
     restoreConsole();
-    ::ExitProcess(interrupt ? 130 : 143);
+    ::TerminateProcess(::GetCurrentProcess(), interrupt ? 130 : 143);
     return TRUE;
 }
 
