@@ -9,6 +9,7 @@
 #include "test_files.hpp"
 #include "zk/engine/error.hpp"
 #include "zk/engine/output/paths.hpp"
+#include "zk/engine/platform.hpp"
 
 namespace zk {
 namespace {
@@ -92,6 +93,50 @@ TEST_F(OutputFileTest, ALinkIsFollowedAndKeptAndAFolderIsNoFile) {
     EXPECT_EQ(folder.value().code(), ErrorCode::OpenFailed);
     EXPECT_NE(std::string(folder->what()).find("Is a directory"), std::string::npos)
         << folder->what();
+}
+
+// A path's name begins after its last separator: on Windows also a backslash or a drive's colon,
+// and an output folder is joined with the system's separator unless it ends in one already.
+TEST(Paths, NamesAndFoldersAreSplitAndJoinedAsTheSystemWritesThem) {
+    const bool windows = platform::preferredSeparator() == '\\';
+    struct Split {
+        const char* path;
+        const char* posixName;
+        const char* windowsName;
+    };
+    for (const auto& [path, posixName, windowsName] : {
+             Split{"run1.zkd", "run1.zkd", "run1.zkd"},
+             {"data/run1.zkd", "run1.zkd", "run1.zkd"},
+             {"a/b\\c.zkd", "b\\c.zkd", "c.zkd"},
+             {"C:\\data\\run1.zkd", "C:\\data\\run1.zkd", "run1.zkd"},
+             {"C:run1.zkd", "C:run1.zkd", "run1.zkd"},
+             {"\\\\server\\share\\r.zkd", "\\\\server\\share\\r.zkd", "r.zkd"},
+             {"folder/", "", ""},
+         }) {
+        const std::string_view name = windows ? windowsName : posixName;
+        EXPECT_EQ(fileNameOf(path), name) << path;
+        EXPECT_EQ(folderOf(path) + std::string(name), path) << path;
+    }
+    struct Join {
+        const char* recording;
+        std::optional<std::string_view> folder;
+        const char* posixOutput;
+        const char* windowsOutput;
+    };
+    for (const auto& [recording, folder, posixOutput, windowsOutput] : {
+             Join{"run1.zkd", "out", "out/run1.csv", "out\\run1.csv"},
+             {"run1.zkd", "out/", "out/run1.csv", "out/run1.csv"},
+             {"run1.zkd", "D:/data/out", "D:/data/out/run1.csv", "D:/data/out/run1.csv"},
+             {"run1.zkd", "D:\\out\\", "D:\\out\\/run1.csv", "D:\\out\\run1.csv"},
+             {"run1.zkd", "D:", "D:/run1.csv", "D:run1.csv"},
+             {"C:\\data\\run1.zkd", std::nullopt, "C:\\data\\run1.csv", "C:\\data\\run1.csv"},
+             {"\\\\server\\share\\r.zkd", std::nullopt, "\\\\server\\share\\r.csv",
+              "\\\\server\\share\\r.csv"},
+         }) {
+        EXPECT_EQ(defaultOutputPath(recording, ".csv", folder),
+                  windows ? windowsOutput : posixOutput)
+            << recording;
+    }
 }
 
 }  // namespace

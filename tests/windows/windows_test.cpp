@@ -37,31 +37,6 @@ class WindowsNames : public ::testing::Test {
     const std::string five = test::steadyRecording(5);
 };
 
-TEST(WindowsOutputNames, ComeBesideTheRecordingWhateverSeparatorOrDriveItsNameHas) {
-    const std::tuple<std::string, std::string, std::string> cases[] = {
-        // the recording, the folder given, the output
-        {"C:\\data\\run1.zkd", "", "C:\\data\\run1.csv"},
-        {"C:/data/run1.zkd", "", "C:/data/run1.csv"},
-        {"C:run1.zkd", "", "C:run1.csv"},
-        {"\\\\server\\share\\r.zkd", "", "\\\\server\\share\\r.csv"},
-        {"\\\\?\\C:\\data\\r.zkd", "", "\\\\?\\C:\\data\\r.csv"},
-        {"C:\\data\\run1.zkd", "D:\\out", "D:\\out\\run1.csv"},
-        {"C:\\data\\run1.zkd", "D:\\out\\", "D:\\out\\run1.csv"},
-        {"C:\\data\\run1.zkd", "D:/out/", "D:/out/run1.csv"},
-        {"C:\\data\\run1.zkd", "D:/data/out", "D:/data/out/run1.csv"},
-        {"C:\\data\\run1.zkd", "out", "out\\run1.csv"},
-        {"C:\\data\\run1.zkd", "D:", "D:run1.csv"},
-    };
-    for (const auto& [recording, folder, output] : cases) {
-        const auto got = folder.empty()
-                             ? defaultOutputPath(recording)
-                             : defaultOutputPath(recording, ".csv", std::string_view(folder));
-        EXPECT_EQ(got.value_or("(none)"), output) << recording << " in " << folder;
-    }
-    EXPECT_EQ(fileNameOf("C:\\data\\run1.zkd"), "run1.zkd");
-    EXPECT_EQ(folderOf("C:\\data\\run1.zkd"), "C:\\data\\");
-}
-
 TEST_F(WindowsNames, TheProgramWritesWhereTheNameSaysAndReadsNamesBeyondAscii) {
     const std::string csv = engineCsv(five);
     const std::pair<std::string, std::string> cases[] = {

@@ -203,6 +203,20 @@ std::optional<FileKind> deviceNamed(std::string_view path) noexcept {
     return std::nullopt;
 }
 
+// Whether `path` names a pipe: "\\.\pipe\NAME" (with either separator, in any case).
+bool isPipeName(std::string_view path) noexcept {
+    if (path.size() < 9 || !isSeparator(path[0]) || !isSeparator(path[1]) ||
+        (path[2] != '.' && path[2] != '?') || !isSeparator(path[3]) || !isSeparator(path[8])) {
+        return false;
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        if ((path[4 + i] | 0x20) != "pipe"[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A device's identity: its own, shared by all its names.
 FileInfo deviceInfo(FileKind kind, std::string_view path) noexcept {
     std::uint64_t hash = 1469598103934665603ull;
@@ -345,6 +359,16 @@ std::array<HiddenSlot, 8> gHiddenSlots;
 
 std::atomic<int>* gStopFlag = nullptr;
 
+// The console's output code page before this program set UTF-8 (0: unchanged), given back when
+// the program ends: the console outlives it.
+std::atomic<UINT> gEarlierCodePage{0};
+
+void restoreConsole() noexcept {
+    if (const UINT earlier = gEarlierCodePage.exchange(0); earlier != 0) {
+        ::SetConsoleOutputCP(earlier);
+    }
+}
+
 constexpr int kInterrupt = 2;     // the numbers POSIX gives an interrupt and a termination
 constexpr int kTermination = 15;  // request, which the front ends also see
 
@@ -362,10 +386,12 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         }
         return TRUE;
     }
-    // The second one ends the program at once, but first removes the hidden file of the
-    // output under way.
+    // The second one ends the program at once, as a second signal does on POSIX, but first
+    // removes the hidden file of the output under way. Not ExitProcess: that would run the C
+    // library's clean-up, which waits for a lock that a stopped thread may hold.
     removeHiddenFiles();
-    ::ExitProcess(interrupt ? 130 : 143);
+    restoreConsole();
+    ::TerminateProcess(::GetCurrentProcess(), interrupt ? 130 : 143);
     return TRUE;
 }
 
@@ -495,7 +521,8 @@ bool isTerminal(SystemHandle handle) noexcept {
 }
 
 // Also puts the three streams in binary mode (no "\r" is added before a "\n" of a CSV or a
-// message) and the console's output in UTF-8, in which all text of this program is written.
+// message) and the console's output in UTF-8, in which all text of this program is written,
+// until the program ends.
 void fillClosedStandardStreams() noexcept {
     const DWORD ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     FILE* const streams[3] = {stdin, stdout, stderr};
@@ -513,7 +540,11 @@ void fillClosedStandardStreams() noexcept {
         }
         ::_setmode(fd, _O_BINARY);
     }
-    ::SetConsoleOutputCP(CP_UTF8);
+    if (const UINT earlier = ::GetConsoleOutputCP();
+        earlier != 0 && earlier != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) {
+        gEarlierCodePage.store(earlier);
+        std::atexit(&restoreConsole);
+    }
 }
 
 void installStopHandlers(std::atomic<int>& flag) {
@@ -578,6 +609,19 @@ InfoResult infoOf(const std::string& path, Links links) noexcept {
     if (const auto device = deviceNamed(path)) {
         return {.info = deviceInfo(*device, path), .error = 0};
     }
+    if (isPipeName(path)) {
+        // Opened, even without access, a named pipe would be connected to, and an instance of
+        // it used up.
+        if (!::WaitNamedPipeW(wide(path).c_str(), 0) && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+            return {.info = std::nullopt, .error = ENOENT};
+        }
+        return {.info = FileInfo{.kind = FileKind::Pipe,
+                                 .size = 0,
+                                 .modified = 0,
+                                 .permissions = 0666,
+                                 .id = FileId{}},
+                .error = 0};
+    }
     // No access asked for: the file's facts can be had even while another program holds it
     // open, and a folder opens only as a backup program would open it.
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
@@ -600,15 +644,19 @@ InfoResult infoOf(SystemHandle handle) noexcept {
 }
 
 std::optional<std::size_t> longestNameIn(const std::string& folder) noexcept {
-    wchar_t root[MAX_PATH + 1] = {};
-    DWORD longest = 0;
-    if (!::GetVolumePathNameW(wide(folder.empty() ? std::string(".") : folder).c_str(), root,
-                              MAX_PATH + 1) ||
-        !::GetVolumeInformationW(root, nullptr, 0, nullptr, &longest, nullptr, nullptr, 0) ||
-        longest == 0) {
+    // Asked of an open handle for the file system's facts alone: the volume's name and serial
+    // number, which GetVolumeInformationW also reads, may need more access than a user has.
+    const HANDLE h =
+        ::CreateFileW(wide(folder.empty() ? std::string(".") : folder).c_str(), 0, kShareAll,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
-    return static_cast<std::size_t>(longest);
+    DWORD longest = 0;
+    const bool known =
+        ::GetVolumeInformationByHandleW(h, nullptr, 0, nullptr, &longest, nullptr, nullptr, 0) != 0;
+    ::CloseHandle(h);
+    return known && longest != 0 ? std::optional(static_cast<std::size_t>(longest)) : std::nullopt;
 }
 
 std::size_t longestName() noexcept {
