@@ -102,5 +102,42 @@ TEST_F(WindowsNames, AnOutputHeldOpenByAnotherProgramIsReportedAndKept) {
     }
 }
 
+// Ctrl-C in the console stops the export under way: the program ends with 130 and leaves
+// nothing behind, neither the workbook nor its temporary files.
+TEST_F(WindowsNames, CtrlCStopsTheExportAndLeavesNoFile) {
+    // A workbook of a million rows takes seconds to write: time enough to see it under way.
+    writeFile(dir.path() / "long.zkd", test::steadyRecording(1'000'000));
+    const auto before = test::listing(dir.path());
+    // The console that Ctrl-C is given in: the test's own, which lets it pass.
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole());
+    const PHANDLER_ROUTINE ignore = [](DWORD) -> BOOL { return TRUE; };
+    SetConsoleCtrlHandler(ignore, TRUE);
+    std::wstring line = L"\"" + fs::path(ZKEXPORT_PATH).wstring() + L"\" -q -o \"" +
+                        (dir.path() / "long.xlsx").wstring() + L"\" \"" +
+                        (dir.path() / "long.zkd").wstring() + L"\"";
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &start, &process));
+    // Under way once a file beside the recording appears.
+    for (int waited = 0; waited < 30'000 && test::listing(dir.path()) == before; waited += 10) {
+        Sleep(10);
+    }
+    EXPECT_NE(test::listing(dir.path()), before) << "the export never started";
+    GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    DWORD status = 0;
+    if (WaitForSingleObject(process.hProcess, test::kChildSeconds * 1000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+    }
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    SetConsoleCtrlHandler(ignore, FALSE);
+    EXPECT_EQ(status, 130U);
+    EXPECT_EQ(test::listing(dir.path()), before);
+}
+
 }  // namespace
 }  // namespace zk
