@@ -2,7 +2,8 @@
 # Sets up what is missing, builds, and runs the whole test suite through ctest; then builds the
 # libraries and the tests again with AddressSanitizer and UndefinedBehaviorSanitizer (in
 # build-asan/) and runs the suite once more, where any report fails the run; and last runs the
-# engine's tests, whose export uses two threads, under ThreadSanitizer (in build-tsan/).
+# engine's tests, whose export uses two threads, under ThreadSanitizer (in build-tsan/); and then
+# builds the Windows programs and runs their tests under wine (tools/windows-tests.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -43,3 +44,7 @@ no_aslr=(timeout -k 10 900 "${no_aslr[@]}")
 "${no_aslr[@]}" build-tsan/tests/failure_test --gtest_brief=1 --gtest_filter='-*SparseFile*'
 # The formats' writers, the BIDS samples' compression on two threads among them.
 "${no_aslr[@]}" build-tsan/tests/formats_test --gtest_brief=1
+
+# The Windows programs: cross-built, tested under wine, compared byte for byte with the Linux
+# build's output, and packed into their zip.
+tools/windows-tests.sh build

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build and the tests need and the machine lacks; with
-# --test also the BIDS validator, with npm, into a cache folder:
+# --test also the cross compiler for Windows and wine, and the BIDS validator, with npm, into a
+# cache folder:
 # ${XDG_CACHE_HOME:-$HOME/.cache}/zkfileexport/npm (the tests look for it there).
 # Silent when everything is already there. Usage: tools/install-deps.sh [--gui] [--test]
 set -euo pipefail
@@ -23,6 +24,8 @@ for arg in "$@"; do
       # The readers that the format tests open our files with, and npm for the BIDS validator.
       packages+=(xvfb xauth xdotool x11-utils dpkg-dev file desktop-file-utils python3-mne
                  python3-openpyxl)
+      # The Windows programs, cross-built and tested under wine (tools/windows-tests.sh).
+      packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 unzip)
       command -v npm >/dev/null || packages+=(npm)
       validator=bids-validator@1.15.0 ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
