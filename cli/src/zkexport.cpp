@@ -171,6 +171,14 @@ std::optional<int> splitArguments(const std::vector<std::string>& args, Given& g
     g.hasFrom = fromOpt->count() > 0;
     g.hasTo = toOpt->count() > 0;
     g.hasLabels = subjectOpt->count() + sessionOpt->count() + taskOpt->count() > 0;
+    // Where no shell has expanded "*.zkd" (Windows), the program does.
+    std::vector<std::string> recordings;
+    for (const std::string& given : g.o.recordings) {
+        for (std::string& name : platform::namesMatching(given)) {
+            recordings.push_back(std::move(name));
+        }
+    }
+    g.o.recordings = std::move(recordings);
     return std::nullopt;
 }
 

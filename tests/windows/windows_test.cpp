@@ -59,6 +59,11 @@ TEST_F(WindowsNames, TheProgramWritesWhereTheNameSaysAndReadsNamesBeyondAscii) {
         EXPECT_EQ(readFile(pathOf(expand(output))), csv) << line;
         fs::remove(pathOf(expand(output)));
     }
+    // No shell expands "*.zkd" on Windows: the program does, and converts each.
+    EXPECT_EQ(run("-q @\\*.zkd").status, 0);
+    for (const char* output : {"run1.csv", "mixed.csv", "long.csv", "Messung ä€.csv"}) {
+        EXPECT_EQ(readFile(dir.path() / pathOf(output)), csv) << output;
+    }
     // What --info prints of a name is its UTF-8 bytes, whatever the console's code page.
     const test::Finished info = run("--info @\\Messung~ä€.zkd");
     EXPECT_NE(info.out.find(expand("@\\Messung ä€.zkd")), std::string::npos) << info.out;

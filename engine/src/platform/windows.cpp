@@ -563,6 +563,28 @@ StopRequest stopRequestOf(int number) noexcept {
     }
 }
 
+std::vector<std::string> namesMatching(const std::string& pattern) {
+    if (pattern.find_first_of("*?") == std::string::npos) {
+        return {pattern};
+    }
+    // Only the last part of the name may hold wildcards, as in the shells' own expansion.
+    const std::string folder = pattern.substr(0, nameStart(pattern));
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileExW(wide(pattern).c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, 0);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                names.push_back(folder + narrow(found.cFileName));
+            }
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    return names.empty() ? std::vector<std::string>{pattern} : names;
+}
+
 std::optional<FileId> fileIdOf(const std::string& path) noexcept {
     const InfoResult r = infoOf(path);
     return r.info ? std::optional(r.info->id) : std::nullopt;

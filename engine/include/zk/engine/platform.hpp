@@ -92,6 +92,11 @@ std::optional<FileId> fileIdOf(const std::string& path) noexcept;
 /// Why the file at `path` may not be written (the system's error number), or 0.
 int writeRefusal(const std::string& path) noexcept;
 
+/// The files whose names match `pattern`, sorted, where the system's shells leave wildcards
+/// ("*", "?") to the program (Windows); `pattern` itself when nothing matches or it has none,
+/// and always on POSIX systems, whose shells expand them.
+std::vector<std::string> namesMatching(const std::string& pattern);
+
 /// Whether a new file can be made in `folder`: tried with a file that has no name where the
 /// system has those, else with a new one named `probePrefix` and a random suffix (never one
 /// that exists, never through a link), removed again.
