@@ -3,7 +3,8 @@
 # --test also the cross compiler for Windows and wine, and the BIDS validator, with npm, into a
 # cache folder:
 # ${XDG_CACHE_HOME:-$HOME/.cache}/zkfileexport/npm (the tests look for it there).
-# Silent when everything is already there. Usage: tools/install-deps.sh [--gui] [--test]
+# --windows: only what building the Windows zip needs.
+# Silent when everything is already there. Usage: tools/install-deps.sh [--gui] [--test] [--windows]
 set -euo pipefail
 
 # What the default build (programs, tests and micro-benchmarks) needs, the libraries of the
@@ -16,16 +17,19 @@ if dpkg-query -W -f='${Status}' libisal-dev 2>/dev/null | grep -q 'install ok in
    apt-cache show libisal-dev >/dev/null 2>&1; then
   packages+=(libisal-dev)
 fi
+# The cross compiler and what the Windows build needs (tools/windows-package.sh).
+windows=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev libgtest-dev zip)
 validator=""
 for arg in "$@"; do
   case "$arg" in
     --gui) packages+=(qt6-base-dev libgl-dev) ;;
+    --windows) packages+=("${windows[@]}") ;;
     --test)
       # The readers that the format tests open our files with, and npm for the BIDS validator.
       packages+=(xvfb xauth xdotool x11-utils dpkg-dev file desktop-file-utils python3-mne
                  python3-openpyxl)
       # The Windows programs, cross-built and tested under wine (tools/windows-tests.sh).
-      packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 unzip)
+      packages+=("${windows[@]}" wine wine64 unzip)
       command -v npm >/dev/null || packages+=(npm)
       validator=bids-validator@1.15.0 ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
