@@ -4,7 +4,7 @@
 # files under drive C: and the registry (the prefix's .reg files, written when the wine server
 # ends) before, after the installation and after the uninstallation, and compares the lists.
 #   tools/windows-installer-test.sh [SETUP.EXE]  (default: build-windows/zkfileexport-*-setup.exe)
-# Takes about 30 s (wine makes the prefix in most of them); every step has a time limit, and the
+# Takes about 20 s (wine makes the prefix in half of them); every step has a time limit, and the
 # prefix and its wine server go at the end however the check ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
