@@ -118,10 +118,9 @@ changes before installed | sed -n 's/^+ //p' | awk '
          values[key] = values[key] (values[key] == "" ? "" : ", ") value }
   END { for (d in files) print "  C:/" d ":" files[d]
         for (k in values) print "  " k ": " values[k] }' | LC_ALL=C sort
-grep -q zkexport.exe "$tmp/installed.files" || fail "the installer wrote nothing"
 left=$(changes before uninstalled)
 if [ -n "$left" ]; then
-  echo "$left" | sed 's/^/  /'
+  sed 's/^/  /' <<<"$left"
   fail "the uninstaller left the above behind (+) or removed what was there before (-)"
 fi
 echo "What remained after the uninstaller: nothing; what wine itself changed meanwhile:"
