@@ -102,6 +102,9 @@ grep -qF "${uninstall}\"EstimatedSize\"=dword:" "$tmp/installed.reg" || fail "no
 run 60 "C:\\Program Files\\zk File Export\\zkexport.exe" --version >"$tmp/version.txt"
 grep -q "$version" "$tmp/version.txt" || fail "the installed zkexport.exe --version said: $(cat "$tmp/version.txt")"
 
+# The window keeps its settings beside it when it may write there (as under wine, where the
+# programs may write anywhere); the uninstaller removes them with it.
+printf '"C:\\data\\"\r\n' >"$WINEPREFIX/drive_c/$dir/zkFileExport.cfg"
 run 120 "C:\\Program Files\\zk File Export\\uninstall.exe" /S
 # The uninstaller runs from a copy of itself in %TEMP%, which Windows deletes at the next start
 # (PendingFileRenameOperations): restart the prefix as Windows would start again.
