@@ -3,7 +3,7 @@
 # --test also the cross compiler for Windows and wine, and the BIDS validator, with npm, into a
 # cache folder:
 # ${XDG_CACHE_HOME:-$HOME/.cache}/zkfileexport/npm (the tests look for it there).
-# --windows: only what building the Windows zip needs.
+# --windows: only what building the Windows zip and installer needs.
 # Silent when everything is already there. Usage: tools/install-deps.sh [--gui] [--test] [--windows]
 set -euo pipefail
 
@@ -17,8 +17,8 @@ if dpkg-query -W -f='${Status}' libisal-dev 2>/dev/null | grep -q 'install ok in
    apt-cache show libisal-dev >/dev/null 2>&1; then
   packages+=(libisal-dev)
 fi
-# The cross compiler and what the Windows build needs (tools/windows-package.sh).
-windows=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev libgtest-dev zip)
+# The cross compiler and what the Windows build and its installer need (tools/windows-package.sh).
+windows=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev dpkg-dev libgtest-dev zip nsis)
 validator=""
 for arg in "$@"; do
   case "$arg" in

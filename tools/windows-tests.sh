@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows stage of ./test.sh: builds the Windows programs with mingw-w64 (in
 # build-windows/), runs their tests under wine, compares what zkexport.exe writes with what the
-# Linux build writes, byte for byte, and makes the zip for Windows users.
+# Linux build writes, byte for byte, and makes the zip and the installer for Windows users and
+# checks them.
 #   tools/windows-tests.sh LINUX_BUILD_DIR      (build/ in ./test.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,8 +40,17 @@ tools/compare_outputs.sh "$linux/bin/zkexport" build-windows/zkexport-wine "$lin
   tail -n 20
 rm -rf "$work"
 
-# The zip: the program, its README for Windows and the licence.
+# The zip and the installer: the programs (the window where the build has it), the README for
+# Windows and the licence; then the installer installs and uninstalls in a wine prefix of its
+# own, leaving nothing behind (tools/windows-installer-test.sh).
 quietly build-windows/package.log cpack --config build-windows/CPackConfig.cmake -B build-windows
-zip=$(ls build-windows/zkexport-*-windows-x64.zip)
-unzip -l "$zip" | grep -q '/zkexport.exe$' || { echo "windows-tests: $zip lacks zkexport.exe" >&2; exit 1; }
-echo "Windows stage: $((SECONDS - started)) s; the zip is $zip"
+zip=$(ls build-windows/zkfileexport-*-windows-x64.zip)
+expected=(zkexport.exe README.txt LICENSE.txt)
+[ -f build-windows/bin/zkfileexport.exe ] && expected+=(zkfileexport.exe)
+contents=$(unzip -Z1 "$zip")
+for file in "${expected[@]}"; do
+  grep -q "/$file\$" <<<"$contents" || { echo "windows-tests: $zip lacks $file" >&2; exit 1; }
+done
+quietly build-windows/installer.log cmake --build --preset windows --target zk_installer
+tools/windows-installer-test.sh
+echo "Windows stage: $((SECONDS - started)) s; the zip is $zip, the installer $(ls build-windows/zkfileexport-*-setup.exe)"
