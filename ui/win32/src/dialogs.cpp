@@ -404,9 +404,9 @@ HFONT messageFont(UINT dpi) {
     return CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
-HFONT dialogFont(UINT dpi, int tenthsOfPoint, bool bold) {
+HFONT dialogFont(UINT dpi, int hundredthsOfPoint, bool bold) {
     LOGFONTW font{};
-    font.lfHeight = -MulDiv(tenthsOfPoint, static_cast<int>(dpi), 720);
+    font.lfHeight = -MulDiv(hundredthsOfPoint, static_cast<int>(dpi), 7200);
     font.lfWeight = bold ? FW_BOLD : FW_NORMAL;
     font.lfCharSet = DEFAULT_CHARSET;
     font.lfQuality = CLEARTYPE_QUALITY;

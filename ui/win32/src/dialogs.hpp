@@ -16,8 +16,8 @@ namespace zk::ui_win32 {
 
 /// The font of message boxes at `dpi`, as the user has set it; the caller deletes it.
 HFONT messageFont(UINT dpi);
-/// The dialog face ("MS Shell Dlg 2", Tahoma or Segoe UI) at `tenthsOfPoint` / 10 points.
-HFONT dialogFont(UINT dpi, int tenthsOfPoint, bool bold);
+/// The dialog face ("MS Shell Dlg 2": Tahoma or Segoe UI) at `hundredthsOfPoint` / 100 points.
+HFONT dialogFont(UINT dpi, int hundredthsOfPoint, bool bold);
 /// The window's outer rectangle that gives it a client area of `width` x `height` pixels.
 SIZE outerSize(int width, int height, DWORD style, DWORD exStyle, bool menu, UINT dpi);
 /// Names a window for tools that look for it: the window property "Name" holds a global atom

@@ -97,7 +97,7 @@ enum MenuId : int {
 // Posted to the window: load the next recording of pendingLoads_.
 constexpr UINT kLoadPending = WM_APP + 1;
 
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kExStyle = WS_EX_ACCEPTFILES;
 constexpr const wchar_t* kClassName = L"zkFileExportMain";
 
@@ -369,7 +369,8 @@ void Win32MainWindow::buildControls() {
                 if (isOption(d.control)) {
                     style |= BS_AUTORADIOBUTTON | (d.control == Control::Option1 ? WS_GROUP : 0);
                 } else {
-                    style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+                    style |= BS_AUTOCHECKBOX | WS_TABSTOP |
+                             (d.control == Control::chkData ? WS_GROUP : 0);
                 }
                 break;
         }
@@ -378,6 +379,12 @@ void Win32MainWindow::buildControls() {
                                  instance, nullptr);
         setName(w, ui::controlName(d.control));
         controls_[index(d.control)] = w;
+    }
+    // The frames lie under their controls, so that they draw first and the controls over them;
+    // they take no focus, so the tab order stays that of the design.
+    for (Control frame : {Control::Frame1, Control::Frame2}) {
+        SetWindowPos(control(frame), HWND_BOTTOM, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     // The status line under the controls: its whole text, wrapped to the lines it needs.
     status_ = CreateWindowExW(
@@ -526,6 +533,19 @@ LRESULT Win32MainWindow::handle(UINT message, WPARAM w, LPARAM l) {
             }
             queryUnload();
             DestroyWindow(window_);
+            return 0;
+        case WM_ACTIVATE:
+            // The control that had the focus gets it back when the window is active again.
+            if (LOWORD(w) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus != nullptr && IsChild(window_, focus)) {
+                    focus_ = focus;
+                }
+            } else {
+                SetFocus(focus_ != nullptr && IsWindowEnabled(focus_) && IsWindowVisible(focus_)
+                             ? focus_
+                             : control(Control::cmdLoad));
+            }
             return 0;
         case WM_QUERYENDSESSION:
             return TRUE;  // never refused
@@ -1017,8 +1037,12 @@ void Win32MainWindow::showReport(const ui::ReportView& report) {
 
 void Win32MainWindow::showAbout() {
     // No owner, as designed; every window of the program takes no input meanwhile.
-    InputBlocker blocker;
-    showAboutWindow(window_);
+    {
+        InputBlocker blocker;
+        showAboutWindow(window_);
+    }
+    SetForegroundWindow(window_);
+    SetActiveWindow(window_);
 }
 
 void Win32MainWindow::closeWindow() {
