@@ -509,11 +509,36 @@ ProgressWindow::ProgressWindow(HWND owner, const std::string& label) : label_(wi
     font_ = messageFont(dpi);
     setName(window_, "dlgProgress");
     const auto s = [dpi](int px) { return scaled(px, dpi); };
-    const int width = s(420);
+    // The label's lines, each as wide as it needs up to three quarters of the screen; a longer
+    // one (a path) is shortened in its middle.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const int room = (monitor.rcWork.right - monitor.rcWork.left) * 3 / 4;
+    std::wstring shown;
+    int widest = 0;
+    int lines = 0;
+    HDC dc = GetDC(window_);
+    HGDIOBJ old = SelectObject(dc, font_);
+    for (std::size_t start = 0; start <= label_.size(); ++lines) {
+        std::size_t end = label_.find(L'\n', start);
+        end = end == std::wstring::npos ? label_.size() : end;
+        std::wstring line = label_.substr(start, end - start);
+        line.resize(line.size() + 4);  // room for the ellipsis
+        RECT r{0, 0, room, 0};
+        DrawTextW(dc, line.data(), -1, &r,
+                  DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_MODIFYSTRING);
+        line.resize(wcslen(line.c_str()));
+        widest = std::max(widest, static_cast<int>(std::min<LONG>(r.right, room)));
+        shown += (lines > 0 ? L"\r\n" : L"") + line;
+        start = end + 1;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(window_, dc);
     const int margin = s(11);
-    HWND text = child(window_, L"STATIC", label_, SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, 1000,
-                      font_, "lblProgress");
-    const int lineHeight = textSize(window_, font_, L"Ag", 0).cy;
+    const int width = std::max(s(420), widest + 2 * margin);
+    const int lineHeight = textSize(window_, font_, L"Ag", 0).cy * lines;
+    HWND text = child(window_, L"STATIC", shown, SS_LEFT | SS_NOPREFIX, 1000, font_, "lblProgress");
     place(text, margin, margin, width - 2 * margin, lineHeight);
     bar_ = child(window_, PROGRESS_CLASSW, L"", 0, 1001, font_, "prgExport");
     SendMessageW(bar_, PBM_SETRANGE32, 0, 1000);
