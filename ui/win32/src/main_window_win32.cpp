@@ -348,7 +348,7 @@ void Win32MainWindow::buildControls() {
                 style |= BS_PUSHBUTTON | WS_TABSTOP | WS_GROUP;
                 break;
             case Control::lblSource:
-                style |= SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS | WS_GROUP;
+                style |= SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS | SS_NOTIFY | WS_GROUP;
                 cls = L"STATIC";
                 break;
             case Control::lblHeading:
@@ -391,6 +391,19 @@ void Win32MainWindow::buildControls() {
         0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL, 0, 0, 0,
         0, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(99)), instance, nullptr);
     setName(status_, "lblStatus");
+    // lblSource shortens a long path in its middle: the whole of it is its tooltip.
+    tooltip_ =
+        CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                        WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr, instance, nullptr);
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = window_;
+    tool.uId = reinterpret_cast<UINT_PTR>(control(Control::lblSource));
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 32767);
 
     // The state as designed; Restore_Settings then checks and shows what the settings ask.
     SendMessageW(control(Control::Option1), BM_SETCHECK, BST_CHECKED, 0);
@@ -759,7 +772,16 @@ std::string Win32MainWindow::caption(Control c) const {
 
 void Win32MainWindow::setCaption(Control c, const std::string& caption) {
     captions_[index(c)] = caption;
-    SetWindowTextW(control(c), widen(caption).c_str());
+    std::wstring text = widen(caption);
+    SetWindowTextW(control(c), text.c_str());
+    if (c == Control::lblSource) {
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.hwnd = window_;
+        tool.uId = reinterpret_cast<UINT_PTR>(control(c));
+        tool.lpszText = text.data();
+        SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
 }
 
 void Win32MainWindow::setEnabled(Control c, bool enabled) {

@@ -97,7 +97,8 @@ class Win32MainWindow : public ui::Toolkit {
     std::array<HWND, static_cast<std::size_t>(ui::Control::cmdExport) + 1> controls_{};
     std::array<std::string, static_cast<std::size_t>(ui::Control::cmdExport) + 1> captions_{};
     HWND status_ = nullptr;
-    HWND focus_ = nullptr;  // the control with the focus when the window was last active
+    HWND tooltip_ = nullptr;  // lblSource's whole path
+    HWND focus_ = nullptr;    // the control with the focus when the window was last active
     HMENU menu_ = nullptr;
     UINT dpi_ = 96;
     HFONT messageFont_ = nullptr;
