@@ -650,6 +650,14 @@ void Win32MainWindow::command(int id, int code) {
         case kHelpAbout:
             logic_.mnuHelpAbout_Click();
             return;
+        case IDOK: {
+            // Enter, like Space, presses the push button that has the focus.
+            HWND focus = GetFocus();
+            if (focus == control(Control::cmdLoad) || focus == control(Control::cmdExport)) {
+                SendMessageW(focus, BM_CLICK, 0, 0);
+            }
+            return;
+        }
         default:
             break;
     }
