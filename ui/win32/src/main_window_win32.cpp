@@ -291,6 +291,8 @@ Win32MainWindow::~Win32MainWindow() {
 
 void Win32MainWindow::show(int how) {
     ShowWindow(window_, how);
+    // The control with the focus is marked from the start, not only after the first key press.
+    SendMessageW(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
     UpdateWindow(window_);
     SetFocus(control(Control::cmdLoad));
 }
