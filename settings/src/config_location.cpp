@@ -1,8 +1,8 @@
 #include "zk/settings/config_location.hpp"
 
-#include <cstdlib>
 #include <system_error>
 
+#include "zk/engine/output/paths.hpp"
 #include "zk/engine/platform.hpp"
 #include "zk/settings/config_file.hpp"
 
@@ -21,33 +21,31 @@ bool canWriteConfig(const std::filesystem::path& file) {
     return platform::canCreateFileIn(dir.string(), std::string(".") + kConfigFileName + ".probe");
 }
 
-std::filesystem::path configFilePath(const std::filesystem::path& programDir,
-                                     const std::string& xdgConfigHome, const std::string& home) {
-    namespace fs = std::filesystem;
-    const fs::path beside = programDir / kConfigFileName;
+namespace {
+
+// programDir/zkFileExport.cfg when it can be written, else the file in `userFolder` (when known).
+std::filesystem::path configFileIn(const std::filesystem::path& programDir,
+                                   const std::filesystem::path& userFolder) {
+    const std::filesystem::path beside = programDir / kConfigFileName;
     if (canWriteConfig(beside)) {
         return beside;
     }
-    const fs::path folder = userConfigFolder(xdgConfigHome, home);
-    return folder.empty() ? beside : folder / kConfigFileName;
+    return userFolder.empty() ? beside : userFolder / kConfigFileName;
+}
+
+}  // namespace
+
+std::filesystem::path configFilePath(const std::filesystem::path& programDir,
+                                     const std::string& xdgConfigHome, const std::string& home) {
+    return configFileIn(programDir, userConfigFolder(xdgConfigHome, home));
 }
 
 std::filesystem::path userConfigFolder(const std::string& xdgConfigHome, const std::string& home) {
-    namespace fs = std::filesystem;
-    // The XDG rules ignore a relative XDG_CONFIG_HOME.
-    if (!xdgConfigHome.empty() && fs::path(xdgConfigHome).is_absolute()) {
-        return fs::path(xdgConfigHome) / "zkFileExport";
-    }
-    if (!home.empty()) {
-        return fs::path(home) / ".config" / "zkFileExport";
-    }
-    return {};
+    return pathOf(platform::xdgSettingsFolder(xdgConfigHome, home));
 }
 
 std::filesystem::path configFilePath(const std::filesystem::path& programDir) {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    return configFilePath(programDir, xdg ? xdg : "", home ? home : "");
+    return configFileIn(programDir, pathOf(platform::userSettingsFolder()));
 }
 
 }  // namespace zk

@@ -6,11 +6,19 @@
 #include <fstream>
 #include <system_error>
 
+#include "zk/engine/output/paths.hpp"
+#include "zk/engine/platform.hpp"
 #include "zk/settings/config_file.hpp"
 #include "zk/settings/config_location.hpp"
 
 namespace zk {
 namespace {
+
+#ifdef _WIN32
+constexpr const char* kNoUserFolder = "no folder for the user's settings (APPDATA is not set)";
+#else
+constexpr const char* kNoUserFolder = "no folder for the user's settings (HOME is not set)";
+#endif
 
 // The file is a handful of short lines; a huge file (or a device) is never read whole.
 constexpr std::streamsize kMaxBytesRead = 64 * 1024;
@@ -80,9 +88,8 @@ std::filesystem::path exportChoicesPath(const std::string& xdgConfigHome, const 
 }
 
 std::filesystem::path exportChoicesPath() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    return exportChoicesPath(xdg ? xdg : "", home ? home : "");
+    const std::filesystem::path folder = pathOf(platform::userSettingsFolder());
+    return folder.empty() ? folder : folder / kExportChoicesFileName;
 }
 
 ExportChoices loadExportChoices(const std::filesystem::path& file) {
@@ -107,7 +114,7 @@ std::optional<Error> saveExportChoices(const ExportChoices& choices,
         return std::optional(systemError(ErrorCode::WriteFailed, reason, err, file.string()));
     };
     if (file.empty()) {
-        return failed("no folder for the user's settings (HOME is not set)", ENOENT);
+        return failed(kNoUserFolder, ENOENT);
     }
     std::error_code ec;
     if (fs::is_directory(file, ec)) {

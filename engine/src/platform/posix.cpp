@@ -686,6 +686,12 @@ std::string temporaryFolder() {
     return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
 }
 
+std::string userSettingsFolder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    return xdgSettingsFolder(xdg ? xdg : "", home ? home : "");
+}
+
 // --- A library loaded when first needed ----------------------------------------------------
 
 void* openLibrary(const char* name) noexcept {

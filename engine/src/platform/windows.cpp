@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <array>
@@ -1034,6 +1035,23 @@ std::string temporaryFolder() {
         folder.pop_back();
     }
     return folder;
+}
+
+std::string userSettingsFolder() {
+    // The roaming application data, as the system knows it; the APPDATA variable when it can't
+    // tell.
+    wchar_t buffer[MAX_PATH] = {};
+    std::string folder;
+    if (SUCCEEDED(
+            ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer))) {
+        folder = narrow(buffer, static_cast<int>(wcslen(buffer)));
+    } else if (const wchar_t* appData = _wgetenv(L"APPDATA"); appData != nullptr) {
+        folder = narrow(appData, static_cast<int>(wcslen(appData)));
+    }
+    if (folder.empty()) {
+        return {};
+    }
+    return folder + (isSeparator(folder.back()) ? "" : "\\") + "zkFileExport";
 }
 
 // --- A library loaded when first needed ----------------------------------------------------

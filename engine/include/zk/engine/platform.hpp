@@ -129,5 +129,23 @@ void installStopHandlers(std::atomic<int>& flag);
 enum class StopRequest { Interrupt, Termination, Other };
 StopRequest stopRequestOf(int number) noexcept;
 
+/// The folder of this user's settings of the program, where a user of the system looks for
+/// them: on Windows the roaming application data's zkFileExport (%APPDATA%\zkFileExport);
+/// elsewhere xdgSettingsFolder() of XDG_CONFIG_HOME and HOME. Empty when none is known.
+std::string userSettingsFolder();
+
+/// The XDG rule for that folder: `xdgConfigHome`/zkFileExport, where an empty or relative
+/// `xdgConfigHome` means `home`/.config; empty when neither is usable.
+inline std::string xdgSettingsFolder(const std::string& xdgConfigHome, const std::string& home) {
+    // The XDG rules ignore a relative XDG_CONFIG_HOME.
+    if (!xdgConfigHome.empty() && xdgConfigHome.front() == '/') {
+        return xdgConfigHome + (xdgConfigHome.back() == '/' ? "" : "/") + "zkFileExport";
+    }
+    if (!home.empty()) {
+        return home + (home.back() == '/' ? "" : "/") + ".config/zkFileExport";
+    }
+    return {};
+}
+
 }  // namespace platform
 }  // namespace zk

@@ -21,7 +21,8 @@ std::filesystem::path configFilePath(const std::filesystem::path& programDir,
 /// relative `xdgConfigHome` means `home`/.config; empty when neither is usable.
 std::filesystem::path userConfigFolder(const std::string& xdgConfigHome, const std::string& home);
 
-/// configFilePath() with XDG_CONFIG_HOME and HOME taken from the environment.
+/// configFilePath() with the user's settings folder of this system (platform::userSettingsFolder():
+/// by the rule above on Linux, %APPDATA%\zkFileExport on Windows).
 std::filesystem::path configFilePath(const std::filesystem::path& programDir);
 
 }  // namespace zk

@@ -40,7 +40,8 @@ ExportChoices parseExportChoices(std::string_view text);
 /// `xdgConfigHome`/zkFileExport/export-options.conf, where an empty or relative `xdgConfigHome`
 /// means `home`/.config; empty when neither is usable.
 std::filesystem::path exportChoicesPath(const std::string& xdgConfigHome, const std::string& home);
-/// The same with XDG_CONFIG_HOME and HOME taken from the environment.
+/// The file in the user's settings folder (platform::userSettingsFolder(): by the rule above on
+/// Linux, %APPDATA%\zkFileExport on Windows); empty when there is none.
 std::filesystem::path exportChoicesPath();
 
 /// The choices in `file`; the defaults when it is missing or can't be read.
