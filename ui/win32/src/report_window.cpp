@@ -404,6 +404,15 @@ LRESULT ReportWindow::Impl::onMessage(UINT message, WPARAM wParam, LPARAM lParam
                 return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
             }
             break;
+        case WM_NEXTDLGCTL: {
+            // A multi-line edit asks its parent to move on at Tab, as if it were a dialog.
+            const HWND to = lParam ? reinterpret_cast<HWND>(wParam)
+                                   : GetNextDlgTabItem(window, GetFocus(), wParam != 0);
+            if (to) {
+                SetFocus(to);
+            }
+            return 0;
+        }
         case WM_NOTIFY:
             return notify(*reinterpret_cast<const NMHDR*>(lParam));
         case WM_CONTEXTMENU:
