@@ -297,13 +297,7 @@ void PreviewWindow::Impl::create() {
 
 void PreviewWindow::Impl::destroy() {
     if (window) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        SetWindowLongPtrW(plot, GWLP_USERDATA, 0);
-        for (const HWND h : {plot, readout, selectionText, exportButton, help, window}) {
-            views::dropName(h);
-        }
-        DestroyWindow(window);
-        window = nullptr;
+        DestroyWindow(window);  // WM_NCDESTROY forgets the handles
     }
     for (HFONT* f : {&font, &bold, &upright}) {
         if (*f) {
@@ -485,6 +479,18 @@ LRESULT PreviewWindow::Impl::onWindow(UINT message, WPARAM wParam, LPARAM lParam
         case WM_CLOSE:
             close();
             return 0;
+        case WM_DESTROY:
+            // With this object, or with its owner, which takes the windows it owns along.
+            for (const HWND h : {plot, readout, selectionText, exportButton, help, window}) {
+                views::dropName(h);
+            }
+            break;
+        case WM_NCDESTROY: {
+            const HWND gone = window;
+            SetWindowLongPtrW(gone, GWLP_USERDATA, 0);
+            window = plot = readout = selectionText = exportButton = help = tooltip = nullptr;
+            return DefWindowProcW(gone, message, wParam, lParam);
+        }
         default:
             break;
     }
@@ -590,6 +596,9 @@ LRESULT PreviewWindow::Impl::onPlot(UINT message, WPARAM wParam, LPARAM lParam) 
         case WM_MOUSEWHEEL:
             wheel(wParam, lParam);
             return 0;
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(plot, GWLP_USERDATA, 0);
+            break;
         case WM_SETCURSOR:
             if (dragging) {
                 SetCursor(LoadCursorW(nullptr, IDC_SIZEALL));
@@ -1058,6 +1067,9 @@ void PreviewWindow::show(std::shared_ptr<const ui::PreviewData> data,
 
 void PreviewWindow::setRows(std::shared_ptr<const ui::RowSchedule> rows) {
     Impl& w = *impl_;
+    if (!w.window) {
+        return;
+    }
     w.schedule = rows ? std::move(rows) : std::make_shared<const ui::RowSchedule>();
     InvalidateRect(w.plot, nullptr, FALSE);
     w.showReadout();

@@ -121,12 +121,7 @@ void ReportWindow::Impl::create() {
 
 void ReportWindow::Impl::destroy() {
     if (window) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        for (const HWND h : {text, caption, table, copy, close, window}) {
-            views::dropName(h);
-        }
-        DestroyWindow(window);
-        window = nullptr;
+        DestroyWindow(window);  // WM_NCDESTROY forgets the handles
     }
     for (HFONT* f : {&font, &fixed}) {
         if (*f) {
@@ -437,6 +432,18 @@ LRESULT ReportWindow::Impl::onMessage(UINT message, WPARAM wParam, LPARAM lParam
         case WM_CLOSE:
             ShowWindow(window, SW_HIDE);
             return 0;
+        case WM_DESTROY:
+            // With this object, or with its owner, which takes the windows it owns along.
+            for (const HWND h : {text, caption, table, copy, close, window}) {
+                views::dropName(h);
+            }
+            break;
+        case WM_NCDESTROY: {
+            const HWND gone = window;
+            SetWindowLongPtrW(gone, GWLP_USERDATA, 0);
+            window = text = caption = table = copy = close = focus = nullptr;
+            return DefWindowProcW(gone, message, wParam, lParam);
+        }
         default:
             break;
     }
