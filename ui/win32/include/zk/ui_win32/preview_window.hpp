@@ -61,9 +61,8 @@ class PreviewWindow {
 
     HWND handle() const noexcept;
 
-    struct Impl;
-
   private:
+    struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -33,9 +33,8 @@ class ReportWindow {
 
     HWND handle() const noexcept;
 
-    struct Impl;
-
   private:
+    struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
