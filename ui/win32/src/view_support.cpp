@@ -1,0 +1,191 @@
+#include "view_support.hpp"
+
+#include <algorithm>
+
+namespace zk::ui_win32::views {
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(text.size());
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(std::max(n, 0)), L'\0');
+    if (n > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), n);
+    }
+    return out;
+}
+
+std::wstring wideLines(const std::string& text) {
+    const std::wstring w = wide(text);
+    std::wstring out;
+    out.reserve(w.size() + w.size() / 16);
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        if (w[i] == L'\n' && (i == 0 || w[i - 1] != L'\r')) {
+            out += L'\r';
+        }
+        out += w[i];
+    }
+    return out;
+}
+
+void setName(HWND window, const wchar_t* name) {
+    const ATOM atom = GlobalAddAtomW(name);
+    SetPropW(window, L"Name", reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(atom)));
+}
+
+void dropName(HWND window) {
+    const auto atom = static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(RemovePropW(window, L"Name")));
+    if (atom != 0) {
+        GlobalDeleteAtom(atom);
+    }
+}
+
+namespace {
+
+template <typename F>
+F userFunction(const char* name) {
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return user32 ? reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(user32, name)))
+                  : nullptr;
+}
+
+UINT systemDpi() {
+    const HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) {
+        ReleaseDC(nullptr, screen);
+    }
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+}  // namespace
+
+UINT dpiOf(HWND window) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = userFunction<GetDpiForWindowFn>("GetDpiForWindow");
+    if (getDpiForWindow && window) {
+        if (const UINT dpi = getDpiForWindow(window); dpi > 0) {
+            return dpi;
+        }
+    }
+    return systemDpi();
+}
+
+namespace {
+
+LOGFONTW messageLogFont(UINT dpi) {
+    using ForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    static const auto forDpi = userFunction<ForDpiFn>("SystemParametersInfoForDpi");
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi)) {
+        return metrics.lfMessageFont;
+    }
+    LOGFONTW font{};
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+        font = metrics.lfMessageFont;
+        font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(systemDpi()));
+    } else {
+        font.lfHeight = -MulDiv(9, static_cast<int>(dpi), 72);
+        font.lfWeight = FW_NORMAL;
+        lstrcpynW(font.lfFaceName, L"Segoe UI", LF_FACESIZE);
+    }
+    return font;
+}
+
+}  // namespace
+
+HFONT messageFont(UINT dpi, bool bold) {
+    LOGFONTW font = messageLogFont(dpi);
+    if (bold) {
+        font.lfWeight = FW_BOLD;
+    }
+    return CreateFontIndirectW(&font);
+}
+
+HFONT fixedFont(UINT dpi) {
+    LOGFONTW font = messageLogFont(dpi);
+    font.lfWeight = FW_NORMAL;
+    font.lfItalic = FALSE;
+    font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    lstrcpynW(font.lfFaceName, L"Consolas", LF_FACESIZE);
+    return CreateFontIndirectW(&font);
+}
+
+int wrappedHeight(HWND window, HFONT font, const std::wstring& text, int width) {
+    const HDC dc = GetDC(window);
+    const HGDIOBJ old = SelectObject(dc, font);
+    RECT r{0, 0, std::max(width, 1), 0};
+    const std::wstring measured = text.empty() ? L" " : text;
+    DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &r,
+              DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    return static_cast<int>(r.bottom - r.top);
+}
+
+int textWidth(HWND window, HFONT font, const std::wstring& text) {
+    const HDC dc = GetDC(window);
+    const HGDIOBJ old = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    return static_cast<int>(size.cx);
+}
+
+bool copyToClipboard(HWND owner, const std::string& text) {
+    const std::wstring w = wideLines(text);
+    const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (w.size() + 1) * sizeof(wchar_t));
+    if (memory == nullptr) {
+        return false;
+    }
+    if (auto* p = static_cast<wchar_t*>(GlobalLock(memory))) {
+        std::copy(w.begin(), w.end(), p);
+        p[w.size()] = L'\0';
+        GlobalUnlock(memory);
+    }
+    if (!OpenClipboard(owner)) {
+        GlobalFree(memory);
+        return false;
+    }
+    EmptyClipboard();
+    const bool set = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+    CloseClipboard();
+    if (!set) {
+        GlobalFree(memory);  // the clipboard only owns what it took
+    }
+    return set;
+}
+
+RECT besideOwner(HWND owner, int width, int height) {
+    constexpr int kGap = 8;
+    RECT own{0, 0, 0, 0};
+    if (owner) {
+        GetWindowRect(owner, &own);
+    }
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        area = monitor.rcWork;
+    }
+    width = std::min<int>(width, area.right - area.left);
+    height = std::min<int>(height, area.bottom - area.top);
+    int left = 0;
+    if (own.right + kGap + width <= area.right) {
+        left = own.right + kGap;
+    } else if (own.left - kGap - width >= area.left) {
+        left = own.left - kGap - width;
+    } else {
+        left = (own.left + own.right - width) / 2;
+    }
+    int top = owner ? static_cast<int>(own.top) : static_cast<int>(area.top);
+    left = std::clamp<int>(left, area.left, std::max<int>(area.left, area.right - width));
+    top = std::clamp<int>(top, area.top, std::max<int>(area.top, area.bottom - height));
+    return {left, top, left + width, top + height};
+}
+
+}  // namespace zk::ui_win32::views
