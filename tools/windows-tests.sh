@@ -40,6 +40,11 @@ tools/compare_outputs.sh "$linux/bin/zkexport" build-windows/zkexport-wine "$lin
   tail -n 20
 rm -rf "$work"
 
+# The window, driven as a user would on a virtual display: its export equals zkexport.exe's
+# and the Linux zkexport's; the screenshots of each step go to build-windows/window-shots/.
+timeout -k 10 600 tests/gui/drive_windows_window.sh build-windows/bin/zkfileexport.exe \
+  build-windows/bin/zkexport.exe "$linux/bin/zkexport" "$linux/bin/zkgen" build-windows/window-shots
+
 # The zip and the installer: the programs (the window where the build has it), the README for
 # Windows and the licence; then the installer installs and uninstalls in a wine prefix of its
 # own, leaving nothing behind (tools/windows-installer-test.sh).

@@ -94,6 +94,13 @@ sleep 0.5
 control_at 304 108 && sleep 0.2 && control_at 304 108  # Option2, "5 per sec"
 control_at 196 260 && xdotool type --delay 5 "Run 1"  # txtHeading
 shot loaded
+# The preview of the loaded recording (the window offers it while a recording is loaded).
+menu v p
+preview=$(wait_window "Recording Preview.*")
+shot preview
+xdotool windowfocus --sync "$preview" 2>/dev/null || true
+xdotool key Escape
+gone_within 50 "$preview" || fail "the preview did not close"
 control_at 76 116  # cmdExport
 choose_file "$(wait_window "Save As")" "$win\\csv\\run1.csv"
 for _ in $(seq 100); do [[ -f $work/csv/run1.csv ]] && break || sleep 0.1; done
@@ -105,22 +112,15 @@ cmp "$work/csv/run1.csv" "$work/csv/linux.csv" || fail "the window's CSV differs
 shot exported
 echo "drive_windows_window: the window's CSV is byte for byte zkexport.exe's and zkexport's"
 
-# ---- The About window and the preview ----
+# ---- The About window ----
 menu h a
 about=$(wait_window "About zk File Converter")
 shot about
 xdotool key --window "$about" Return
 gone_within 50 "$about" || fail "the About window did not close"
-menu v p
-preview=$(wait_window "Recording Preview.*")
-shot preview
-xdotool key --window "$preview" alt+F4
-gone_within 50 "$preview" || fail "the preview did not close"
 
 # ---- A cancelled export leaves no file ----
-control_at 76 68  # cmdLoad, now "Cancel": lets run1.zkd go
-sleep 0.5
-control_at 76 68  # "Load File"
+control_at 76 68  # cmdLoad, "Load File" again after the export
 choose_file "$(wait_window "Choose source file")" "$win\\recordings\\long.zkd"
 sleep 0.5
 before=$(ls -A "$work/csv")

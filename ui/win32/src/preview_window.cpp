@@ -852,8 +852,8 @@ void PreviewWindow::Impl::drawSelectionAndHover(HDC dc, const ui::PlotScene& sce
             const int right =
                 static_cast<int>(std::lround(scene.selection->left + scene.selection->width));
             const BLENDFUNCTION blend{AC_SRC_OVER, 0, kSelectionAlpha, 0};
-            AlphaBlend(dc, left, scene.plot.top, std::max(right - left, 1), scene.plot.height,
-                       source, 0, 0, 1, 1, blend);
+            GdiAlphaBlend(dc, left, scene.plot.top, std::max(right - left, 1), scene.plot.height,
+                          source, 0, 0, 1, 1, blend);
             SelectObject(source, old);
             DeleteDC(source);
         }
