@@ -29,7 +29,7 @@ for arg in "$@"; do
       packages+=(xvfb xauth xdotool x11-utils dpkg-dev file desktop-file-utils python3-mne
                  python3-openpyxl)
       # The Windows programs, cross-built and tested under wine (tools/windows-tests.sh).
-      packages+=("${windows[@]}" wine wine64 unzip)
+      packages+=("${windows[@]}" wine wine64 unzip imagemagick)
       command -v npm >/dev/null || packages+=(npm)
       validator=bids-validator@1.15.0 ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
