@@ -14,6 +14,7 @@
 #include "dialogs.hpp"
 #include "text.hpp"
 #include "twips.hpp"
+#include "zk/ui/window_design.hpp"
 #include "zk/ui_win32/preview_window.hpp"
 #include "zk/ui_win32/report_window.hpp"
 
@@ -23,45 +24,11 @@ using ui::Control;
 
 namespace {
 
-// The window's client area above the status line, in twips.
-constexpr int kClientWidth = 8130;
-constexpr int kClientHeight = 4530;
-
-struct Design {
-    Control control;
-    Control container;    // Control::cmdLoad stands for the window itself
-    const char* caption;  // nullptr: the rate option's caption (ui::kRateOptions)
-    int left, top, width, height;
-};
-
-// Every control as designed, in tab order. Frame2 is taller than first drawn, to hold
-// lblColumns, as in the Qt window.
-constexpr Design kDesign[] = {
-    {Control::cmdLoad, Control::cmdLoad, "Load File", 240, 720, 1815, 615},
-    {Control::lblSource, Control::cmdLoad, "", 360, 120, 6735, 375},
-    {Control::Frame1, Control::cmdLoad, "Update Rate", 3600, 660, 1815, 2595},
-    {Control::Option1, Control::Frame1, nullptr, 360, 240, 1215, 495},
-    {Control::Option2, Control::Frame1, nullptr, 360, 720, 1215, 495},
-    {Control::Option3, Control::Frame1, nullptr, 360, 1200, 1215, 495},
-    {Control::Option4, Control::Frame1, nullptr, 360, 1680, 1215, 495},
-    {Control::Frame2, Control::cmdLoad, "Include", 5760, 660, 1935, 3780},
-    {Control::chkData, Control::Frame2, "Data", 480, 1320, 1215, 255},
-    {Control::chkTime, Control::Frame2, "Time", 480, 780, 975, 375},
-    {Control::chkBase, Control::Frame2, "Baseline", 480, 1740, 975, 375},
-    {Control::chkTags, Control::Frame2, "Tags", 480, 2700, 975, 375},
-    {Control::chkRes, Control::Frame2, "Resistance", 480, 2220, 1335, 375},
-    {Control::chkHeader, Control::Frame2, "Headers", 480, 300, 975, 375},
-    {Control::lblColumns, Control::Frame2, "", 180, 3075, 1680, 660},
-    {Control::txtHeading, Control::cmdLoad, "", 360, 3480, 5175, 855},
-    {Control::lblHeading, Control::cmdLoad, "Main Heading", 480, 3240, 1455, 195},
-    {Control::cmdExport, Control::cmdLoad, "Export", 240, 1440, 1815, 615},
-};
-
-const Design& designOf(Control c) {
-    return kDesign[std::find_if(std::begin(kDesign), std::end(kDesign),
-                                [c](const Design& d) { return d.control == c; }) -
-                   std::begin(kDesign)];
-}
+using ui::designOf;
+using Design = ui::ControlDesign;
+constexpr const auto& kDesign = ui::kWindowDesign;
+constexpr int kClientWidth = ui::kClientWidthTwips;
+constexpr int kClientHeight = ui::kClientHeightTwips;
 
 std::size_t index(Control c) {
     return static_cast<std::size_t>(c);
