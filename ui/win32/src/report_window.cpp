@@ -364,22 +364,16 @@ LRESULT ReportWindow::Impl::onMessage(UINT message, WPARAM wParam, LPARAM lParam
         case WM_SIZE:
             layout();
             return 0;
-        case WM_GETMINMAXINFO: {
-            auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-            RECT least{0, 0, views::scaled(300, dpi), views::scaled(260, dpi)};
-            AdjustWindowRectEx(&least, WS_OVERLAPPEDWINDOW, FALSE, 0);
-            info->ptMinTrackSize = {least.right - least.left, least.bottom - least.top};
+        case WM_GETMINMAXINFO:
+            views::keepAtLeast(lParam, 300, 260, dpi);
             return 0;
-        }
-        case WM_DPICHANGED: {
+        case WM_DPICHANGED:
+            // The fonts first: the move's WM_SIZE lays the window out with them.
             dpi = HIWORD(wParam);
             makeFonts();
-            const auto* r = reinterpret_cast<const RECT*>(lParam);
-            SetWindowPos(window, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
+            views::moveAsProposed(window, lParam);
             layout();
             return 0;
-        }
         case WM_ACTIVATE:
             if (LOWORD(wParam) == WA_INACTIVE) {
                 if (const HWND now = GetFocus(); now && IsChild(window, now)) {

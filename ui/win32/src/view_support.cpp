@@ -188,4 +188,17 @@ RECT besideOwner(HWND owner, int width, int height) {
     return {left, top, left + width, top + height};
 }
 
+void keepAtLeast(LPARAM minMaxInfo, int width, int height, UINT dpi) {
+    auto* info = reinterpret_cast<MINMAXINFO*>(minMaxInfo);
+    RECT least{0, 0, scaled(width, dpi), scaled(height, dpi)};
+    AdjustWindowRectEx(&least, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    info->ptMinTrackSize = {least.right - least.left, least.bottom - least.top};
+}
+
+void moveAsProposed(HWND window, LPARAM proposed) {
+    const auto* r = reinterpret_cast<const RECT*>(proposed);
+    SetWindowPos(window, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace zk::ui_win32::views

@@ -47,6 +47,13 @@ int textWidth(HWND window, HFONT font, const std::wstring& text);
 /// clipboard could not be had.
 bool copyToClipboard(HWND owner, const std::string& text);
 
+/// WM_GETMINMAXINFO of a resizable window: its client area stays at least `width` x `height`
+/// pixels at 96 dots per inch, scaled to `dpi`.
+void keepAtLeast(LPARAM minMaxInfo, int width, int height, UINT dpi);
+
+/// WM_DPICHANGED: the window takes the place the system proposes for the new dpi.
+void moveAsProposed(HWND window, LPARAM proposed);
+
 /// Where a window of outer size (width, height) opens beside `owner`: to its right where the
 /// monitor's work area has room, else to its left, else centred on it; level with its top and
 /// within the work area. Sizes larger than the area are cut to it.
