@@ -398,13 +398,6 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 
 }  // namespace
 
-std::string randomSuffix() {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    char suffix[17];
-    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
-    return suffix;
-}
-
 // --- zk/engine/platform.hpp ----------------------------------------------------------------
 
 std::string errorText(int error) {

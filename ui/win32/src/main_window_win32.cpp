@@ -1006,10 +1006,7 @@ void Win32MainWindow::showPreview(std::shared_ptr<const ui::PreviewData> data,
         };
         preview_ = std::make_unique<PreviewWindow>(window_, std::move(callbacks));
     }
-    // The recording's file name, without its folder.
-    const auto slash = name.find_last_of("\\/");
-    preview_->show(std::move(data), std::move(rows),
-                   slash == std::string::npos ? name : name.substr(slash + 1));
+    preview_->show(std::move(data), std::move(rows), name);  // its title takes the file name
 }
 
 void Win32MainWindow::setPreviewRows(std::shared_ptr<const ui::RowSchedule> rows) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "view_support.hpp"
+#include "zk/engine/output/paths.hpp"
 #include "zk/ui/preview_plot.hpp"
 #include "zk/ui/preview_view.hpp"
 
@@ -133,11 +134,6 @@ bool clipSegment(ui::PlotPoint& a, ui::PlotPoint& b, const RECT& box) {
 
 POINT toPoint(const ui::PlotPoint& p) {
     return {static_cast<LONG>(std::lround(p.x)), static_cast<LONG>(std::lround(p.y))};
-}
-
-std::string fileNameOf(const std::string& name) {
-    const auto slash = name.find_last_of("/\\");
-    return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
 void registerClasses() {
@@ -1043,8 +1039,9 @@ void PreviewWindow::show(std::shared_ptr<const ui::PreviewData> data,
         return;
     }
     w.showData(std::move(data), std::move(rows), true);
-    SetWindowTextW(w.window,
-                   (std::wstring(kTitle) + L" - " + views::wide(fileNameOf(name))).c_str());
+    SetWindowTextW(
+        w.window,
+        (std::wstring(kTitle) + L" - " + views::wide(std::string(fileNameOf(name)))).c_str());
     if (!w.placed) {
         // A new window opens beside its owner; once open it stays where the user puts it.
         w.placed = true;
