@@ -792,4 +792,37 @@ void MainWindow::mnuViewPreview_Click() {
     fillPreview();
 }
 
+ControlHandler handlerOf(Control control) noexcept {
+    switch (control) {
+        case Control::cmdLoad:
+            return &MainWindow::cmdLoad_Click;
+        case Control::cmdExport:
+            return &MainWindow::cmdExport_Click;
+        case Control::Option1:
+            return &MainWindow::Option1_Click;
+        case Control::Option2:
+            return &MainWindow::Option2_Click;
+        case Control::Option3:
+            return &MainWindow::Option3_Click;
+        case Control::Option4:
+            return &MainWindow::Option4_Click;
+        case Control::chkHeader:
+            return &MainWindow::chkHeader_Click;
+        case Control::chkTime:
+            return &MainWindow::chkTime_Click;
+        case Control::chkData:
+            return &MainWindow::chkData_Click;
+        case Control::chkBase:
+            return &MainWindow::chkBase_Click;
+        case Control::chkRes:
+            return &MainWindow::chkRes_Click;
+        case Control::chkTags:
+            return &MainWindow::chkTags_Click;
+        case Control::txtHeading:
+            return &MainWindow::txtHeading_Change;
+        default:
+            return nullptr;
+    }
+}
+
 }  // namespace zk::ui

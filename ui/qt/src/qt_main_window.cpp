@@ -508,36 +508,24 @@ void QtMainWindow::followRateSelection() {
 }
 
 void QtMainWindow::connectHandlers() {
-    auto option = [this](Control c, void (ui::MainWindow::*handler)()) {
-        connect(static_cast<QRadioButton*>(widget(c)), &QRadioButton::toggled, this,
-                [this, handler](bool on) {
+    for (const ui::RateOption& rate : ui::kRateOptions) {
+        connect(static_cast<QRadioButton*>(widget(rate.option)), &QRadioButton::toggled, this,
+                [this, handler = ui::handlerOf(rate.option)](bool on) {
                     followRateSelection();
                     on ? (logic_.*handler)() : void();
                 });
-    };
-    option(Control::Option1, &ui::MainWindow::Option1_Click);
-    option(Control::Option2, &ui::MainWindow::Option2_Click);
-    option(Control::Option3, &ui::MainWindow::Option3_Click);
-    option(Control::Option4, &ui::MainWindow::Option4_Click);
-
-    auto box = [this](Control c, void (ui::MainWindow::*handler)()) {
-        connect(static_cast<QCheckBox*>(widget(c)), &QCheckBox::stateChanged, this,
-                [this, handler] { (logic_.*handler)(); });
-    };
-    box(Control::chkHeader, &ui::MainWindow::chkHeader_Click);
-    box(Control::chkTime, &ui::MainWindow::chkTime_Click);
-    box(Control::chkData, &ui::MainWindow::chkData_Click);
-    box(Control::chkBase, &ui::MainWindow::chkBase_Click);
-    box(Control::chkRes, &ui::MainWindow::chkRes_Click);
-    box(Control::chkTags, &ui::MainWindow::chkTags_Click);
-
+    }
+    for (const Control box : {Control::chkHeader, Control::chkTime, Control::chkData,
+                              Control::chkBase, Control::chkRes, Control::chkTags}) {
+        connect(static_cast<QCheckBox*>(widget(box)), &QCheckBox::stateChanged, this,
+                [this, handler = ui::handlerOf(box)] { (logic_.*handler)(); });
+    }
     connect(static_cast<QLineEdit*>(widget(Control::txtHeading)), &QLineEdit::textChanged, this,
             [this] { logic_.txtHeading_Change(); });
-
-    connect(static_cast<QPushButton*>(widget(Control::cmdLoad)), &QPushButton::clicked, this,
-            [this] { logic_.cmdLoad_Click(); });
-    connect(static_cast<QPushButton*>(widget(Control::cmdExport)), &QPushButton::clicked, this,
-            [this] { logic_.cmdExport_Click(); });
+    for (const Control button : {Control::cmdLoad, Control::cmdExport}) {
+        connect(static_cast<QPushButton*>(widget(button)), &QPushButton::clicked, this,
+                [this, handler = ui::handlerOf(button)] { (logic_.*handler)(); });
+    }
 }
 
 void QtMainWindow::loadRecording(const QString& path) {

@@ -634,50 +634,27 @@ void Win32MainWindow::command(int id, int code) {
         return;
     }
     const auto c = static_cast<Control>(id - 100);
+    const ui::ControlHandler handler = ui::handlerOf(c);
+    if (handler == nullptr) {
+        return;
+    }
     if (c == Control::txtHeading) {
         if (code == EN_CHANGE) {
-            logic_.txtHeading_Change();
+            (logic_.*handler)();
         }
         return;
     }
     if (code != BN_CLICKED) {
         return;
     }
-    switch (c) {
-        case Control::cmdLoad:
-            logic_.cmdLoad_Click();
+    if (isOption(c)) {
+        // An option counts once the click has checked it.
+        if (SendMessageW(control(c), BM_GETCHECK, 0, 0) != BST_CHECKED) {
             return;
-        case Control::cmdExport:
-            logic_.cmdExport_Click();
-            return;
-        case Control::chkHeader:
-            logic_.chkHeader_Click();
-            return;
-        case Control::chkTime:
-            logic_.chkTime_Click();
-            return;
-        case Control::chkData:
-            logic_.chkData_Click();
-            return;
-        case Control::chkBase:
-            logic_.chkBase_Click();
-            return;
-        case Control::chkRes:
-            logic_.chkRes_Click();
-            return;
-        case Control::chkTags:
-            logic_.chkTags_Click();
-            return;
-        default:
-            break;
-    }
-    if (isOption(c) && SendMessageW(control(c), BM_GETCHECK, 0, 0) == BST_CHECKED) {
+        }
         followRateSelection();
-        void (ui::MainWindow::*handlers[])() = {
-            &ui::MainWindow::Option1_Click, &ui::MainWindow::Option2_Click,
-            &ui::MainWindow::Option3_Click, &ui::MainWindow::Option4_Click};
-        (logic_.*handlers[static_cast<int>(c) - static_cast<int>(Control::Option1)])();
     }
+    (logic_.*handler)();
 }
 
 void Win32MainWindow::queryUnload() {

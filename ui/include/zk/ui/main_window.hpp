@@ -296,4 +296,10 @@ class MainWindow {
     std::filesystem::path choicesPath_;
 };
 
+/// The handler that a control raises: a click on a push button, a check box's change, the
+/// selection of a rate option, a change of txtHeading's text. Nothing for the labels and
+/// frames. Each toolkit's adapter wires its controls with it.
+using ControlHandler = void (MainWindow::*)();
+ControlHandler handlerOf(Control control) noexcept;
+
 }  // namespace zk::ui
