@@ -389,19 +389,21 @@ UINT dpiOf(HWND window) {
     return screenDpi();
 }
 
-HFONT messageFont(UINT dpi) {
+HFONT messageFont(UINT dpi, bool bold) {
     static const auto forDpi = user32<SystemParametersInfoForDpiFn>("SystemParametersInfoForDpi");
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
-    if (forDpi != nullptr && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
-        return CreateFontIndirectW(&metrics.lfMessageFont);
+    LOGFONTW& font = metrics.lfMessageFont;
+    if (forDpi == nullptr || !forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
+        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+            return dialogFont(dpi, 900, bold);
+        }
+        font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(screenDpi()));
     }
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-        return dialogFont(dpi, 900, false);
+    if (bold) {
+        font.lfWeight = FW_BOLD;
     }
-    metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi),
-                                            static_cast<int>(screenDpi()));
-    return CreateFontIndirectW(&metrics.lfMessageFont);
+    return CreateFontIndirectW(&font);
 }
 
 HFONT dialogFont(UINT dpi, int hundredthsOfPoint, bool bold) {

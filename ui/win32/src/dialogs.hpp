@@ -14,8 +14,9 @@
 
 namespace zk::ui_win32 {
 
-/// The font of message boxes at `dpi`, as the user has set it; the caller deletes it.
-HFONT messageFont(UINT dpi);
+/// The font of message boxes at `dpi`, as the user has set it, plain or bold; the caller
+/// deletes it.
+HFONT messageFont(UINT dpi, bool bold = false);
 /// The dialog face ("MS Shell Dlg 2": Tahoma or Segoe UI) at `hundredthsOfPoint` / 100 points.
 HFONT dialogFont(UINT dpi, int hundredthsOfPoint, bool bold);
 /// The window's outer rectangle that gives it a client area of `width` x `height` pixels.

@@ -8,6 +8,9 @@
 #include <cmath>
 #include <vector>
 
+#include "dialogs.hpp"
+#include "text.hpp"
+#include "twips.hpp"
 #include "view_support.hpp"
 #include "zk/engine/output/paths.hpp"
 #include "zk/ui/preview_plot.hpp"
@@ -90,7 +93,7 @@ void drawText(HDC dc, const ui::PlotText& t) {
             break;
     }
     RECT r = toRect(t.box);
-    const std::wstring text = views::wide(t.text);
+    const std::wstring text = widen(t.text);
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, flags);
 }
 
@@ -246,25 +249,25 @@ void PreviewWindow::Impl::create() {
     }
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&windowProc));
-    views::setName(window, L"frmPreview");
+    setName(window, "frmPreview");
     const auto child = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int id,
-                           const wchar_t* name) {
+                           const char* name) {
         const HWND h =
             CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, window,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-        views::setName(h, name);
+        setName(h, name);
         return h;
     };
-    plot = child(kPlotClass, L"", WS_TABSTOP, kPlotId, L"picPlot");
+    plot = child(kPlotClass, L"", WS_TABSTOP, kPlotId, "picPlot");
     SetWindowLongPtrW(plot, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(plot, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&plotProc));
     // An edit without a frame, read-only: the readout can be selected and copied.
-    readout = child(WC_EDITW, L"", ES_MULTILINE | ES_READONLY, kReadoutId, L"lblReadout");
+    readout = child(WC_EDITW, L"", ES_MULTILINE | ES_READONLY, kReadoutId, "lblReadout");
     SendMessageW(readout, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
-    selectionText = child(WC_STATICW, L"", SS_LEFT | SS_NOPREFIX, kSelectionId, L"lblSelection");
+    selectionText = child(WC_STATICW, L"", SS_LEFT | SS_NOPREFIX, kSelectionId, "lblSelection");
     exportButton = child(WC_BUTTONW, L"Export Selection...", BS_PUSHBUTTON | WS_TABSTOP, kExportId,
-                         L"cmdExportSelection");
-    help = child(WC_STATICW, kHelp, SS_LEFT | SS_NOPREFIX, kHelpId, L"lblHelp");
+                         "cmdExportSelection");
+    help = child(WC_STATICW, kHelp, SS_LEFT | SS_NOPREFIX, kHelpId, "lblHelp");
 
     // The button's tip, on the button while it takes the mouse and on its place in the window
     // while it is disabled (a disabled control leaves the mouse to its parent).
@@ -282,7 +285,7 @@ void PreviewWindow::Impl::create() {
     tool.uId = kExportId;
     SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 
-    dpi = views::dpiOf(window);
+    dpi = dpiOf(window);
     makeFonts();
     RECT outer{0, 0, views::scaled(960, dpi), views::scaled(540, dpi)};
     AdjustWindowRectEx(&outer, WS_OVERLAPPEDWINDOW, FALSE, 0);
@@ -309,8 +312,8 @@ void PreviewWindow::Impl::makeFonts() {
             DeleteObject(*f);
         }
     }
-    font = views::messageFont(dpi);
-    bold = views::messageFont(dpi, true);
+    font = messageFont(dpi);
+    bold = messageFont(dpi, true);
     LOGFONTW turned{};
     GetObjectW(font, sizeof(turned), &turned);
     turned.lfEscapement = 900;
@@ -472,7 +475,7 @@ LRESULT PreviewWindow::Impl::onWindow(UINT message, WPARAM wParam, LPARAM lParam
         case WM_DESTROY:
             // With this object, or with its owner, which takes the windows it owns along.
             for (const HWND h : {plot, readout, selectionText, exportButton, help, window}) {
-                views::dropName(h);
+                forgetName(h);
             }
             break;
         case WM_NCDESTROY: {
@@ -488,7 +491,7 @@ LRESULT PreviewWindow::Impl::onWindow(UINT message, WPARAM wParam, LPARAM lParam
 }
 
 void PreviewWindow::Impl::showReadout() {
-    const std::wstring text = views::wide(ui::readoutLine(*data, *schedule, hovered, loaded));
+    const std::wstring text = widen(ui::readoutLine(*data, *schedule, hovered, loaded));
     SetWindowTextW(readout, text.c_str());
     layout();  // a longer line may wrap onto a second
 }
@@ -497,7 +500,7 @@ void PreviewWindow::Impl::showSelection() {
     // Export Selection... is there to be found, but greyed out while nothing can be exported,
     // and the line beside it says why.
     const bool can = loaded && selection.active();
-    SetWindowTextW(selectionText, views::wide(ui::selectionLine(selection, loaded)).c_str());
+    SetWindowTextW(selectionText, widen(ui::selectionLine(selection, loaded)).c_str());
     if (!can && GetFocus() == exportButton) {
         SetFocus(plot);
     }
@@ -606,7 +609,7 @@ ui::PlotFont PreviewWindow::Impl::plotFont(HDC dc) const {
     TEXTMETRICW plain{};
     GetTextMetricsW(dc, &plain);
     SIZE room{};
-    const std::wstring roomText = views::wide(ui::PlotFont::kValueLabelRoom);
+    const std::wstring roomText = widen(ui::PlotFont::kValueLabelRoom);
     GetTextExtentPoint32W(dc, roomText.c_str(), static_cast<int>(roomText.size()), &room);
     SelectObject(dc, bold);
     TEXTMETRICW strong{};
@@ -615,7 +618,7 @@ ui::PlotFont PreviewWindow::Impl::plotFont(HDC dc) const {
     const HFONT boldFont = bold;
     return {static_cast<int>(plain.tmHeight), static_cast<int>(room.cx),
             static_cast<int>(strong.tmHeight), [dc, boldFont](const std::string& text) {
-                const std::wstring w = views::wide(text);
+                const std::wstring w = widen(text);
                 const HGDIOBJ before = SelectObject(dc, boldFont);
                 SIZE size{};
                 GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &size);
@@ -651,7 +654,7 @@ void PreviewWindow::Impl::paint(HDC dc, int width, int height) const {
     SetTextColor(dc, kText);
     if (scene.message) {
         RECT r = all;
-        const std::wstring text = views::wide(*scene.message);
+        const std::wstring text = widen(*scene.message);
         DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
                   DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         SelectObject(dc, oldFont);
@@ -696,7 +699,7 @@ void PreviewWindow::Impl::drawAxes(HDC dc, const ui::PlotScene& scene) const {
     // box turned about valueTitleAt has it.
     const HGDIOBJ oldFont = SelectObject(dc, upright);
     const UINT oldAlign = SetTextAlign(dc, TA_CENTER | TA_TOP | TA_NOUPDATECP);
-    const std::wstring title = views::wide(scene.axes.valueTitle.text);
+    const std::wstring title = widen(scene.axes.valueTitle.text);
     TextOutW(dc, pixel(scene.axes.valueTitleAt.x), pixel(scene.axes.valueTitleAt.y), title.c_str(),
              static_cast<int>(title.size()));
     SetTextAlign(dc, oldAlign);
@@ -1039,9 +1042,8 @@ void PreviewWindow::show(std::shared_ptr<const ui::PreviewData> data,
         return;
     }
     w.showData(std::move(data), std::move(rows), true);
-    SetWindowTextW(
-        w.window,
-        (std::wstring(kTitle) + L" - " + views::wide(std::string(fileNameOf(name)))).c_str());
+    SetWindowTextW(w.window,
+                   (std::wstring(kTitle) + L" - " + widen(std::string(fileNameOf(name)))).c_str());
     if (!w.placed) {
         // A new window opens beside its owner; once open it stays where the user puts it.
         w.placed = true;

@@ -8,6 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "dialogs.hpp"
+#include "text.hpp"
+#include "twips.hpp"
 #include "view_support.hpp"
 
 namespace zk::ui_win32 {
@@ -85,33 +88,32 @@ void ReportWindow::Impl::create() {
     if (!window) {
         return;
     }
-    views::setName(window, L"frmReport");
+    setName(window, "frmReport");
     const auto child = [&](DWORD exStyle, const wchar_t* cls, const wchar_t* title, DWORD style,
-                           int id, const wchar_t* name) {
+                           int id, const char* name) {
         const HWND h = CreateWindowExW(
             exStyle, cls, title, WS_CHILD | WS_VISIBLE | style, 0, 0, 10, 10, window,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-        views::setName(h, name);
+        setName(h, name);
         return h;
     };
     // Without wrapping, as the report lines up in columns; read-only but selectable.
     text = child(WS_EX_CLIENTEDGE, WC_EDITW, L"",
                  ES_MULTILINE | ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL |
                      WS_VSCROLL | WS_TABSTOP,
-                 kTextId, L"txtReport");
+                 kTextId, "txtReport");
     SendMessageW(text, EM_SETLIMITTEXT, 0, 0);
-    caption = child(0, WC_STATICW, L"", SS_LEFT | SS_NOPREFIX, kCaptionId, L"lblTags");
+    caption = child(0, WC_STATICW, L"", SS_LEFT | SS_NOPREFIX, kCaptionId, "lblTags");
     // The rows come from `cells` as they are drawn, so that a long list of tags fills at once.
-    table =
-        child(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-              LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | WS_TABSTOP, kTableId, L"tblTags");
+    table = child(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                  LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | WS_TABSTOP, kTableId, "tblTags");
     ListView_SetExtendedListViewStyle(
         table, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
-    copy = child(0, WC_BUTTONW, L"Copy", BS_PUSHBUTTON | WS_TABSTOP, kCopyId, L"cmdCopy");
-    close = child(0, WC_BUTTONW, L"Close", BS_PUSHBUTTON | WS_TABSTOP, kCloseId, L"cmdClose");
+    copy = child(0, WC_BUTTONW, L"Copy", BS_PUSHBUTTON | WS_TABSTOP, kCopyId, "cmdCopy");
+    close = child(0, WC_BUTTONW, L"Close", BS_PUSHBUTTON | WS_TABSTOP, kCloseId, "cmdClose");
     focus = text;
 
-    dpi = views::dpiOf(window);
+    dpi = dpiOf(window);
     makeFonts();
     RECT outer{0, 0, views::scaled(760, dpi), views::scaled(600, dpi)};
     AdjustWindowRectEx(&outer, WS_OVERLAPPEDWINDOW, FALSE, 0);
@@ -137,7 +139,7 @@ void ReportWindow::Impl::makeFonts() {
             DeleteObject(*f);
         }
     }
-    font = views::messageFont(dpi);
+    font = messageFont(dpi);
     fixed = views::fixedFont(dpi);
     for (const HWND h : {caption, table, copy, close}) {
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -155,7 +157,7 @@ void ReportWindow::Impl::layout() {
     const int margin = views::scaled(9, dpi);
     const int spacing = views::scaled(6, dpi);
     const int width = std::max<int>(client.right - 2 * margin, 1);
-    const std::wstring captionText = views::wide(view.caption);
+    const std::wstring captionText = widen(view.caption);
     const int lineHeight = views::wrappedHeight(window, font, L" ", width);
     const int captionHeight = views::wrappedHeight(window, font, captionText, width);
     const int buttonHeight = std::max(views::scaled(23, dpi), lineHeight + views::scaled(8, dpi));
@@ -183,16 +185,16 @@ void ReportWindow::Impl::layout() {
 }
 
 void ReportWindow::Impl::fill() {
-    SetWindowTextW(window, views::wide(view.title).c_str());
+    SetWindowTextW(window, widen(view.title).c_str());
     SetWindowTextW(text, views::wideLines(view.text).c_str());
-    SetWindowTextW(caption, views::wide(view.caption).c_str());
+    SetWindowTextW(caption, widen(view.caption).c_str());
     cells.clear();
     cells.reserve(view.rows.size());
     for (const auto& row : view.rows) {
         std::vector<std::wstring> wideRow;
         wideRow.reserve(row.size());
         for (const std::string& cell : row) {
-            wideRow.push_back(views::wide(cell));
+            wideRow.push_back(widen(cell));
         }
         cells.push_back(std::move(wideRow));
     }
@@ -210,7 +212,7 @@ void ReportWindow::Impl::fill() {
     column.pszText = const_cast<wchar_t*>(L"");
     ListView_InsertColumn(table, 0, &column);
     for (std::size_t c = 0; c < view.headers.size(); ++c) {
-        const std::wstring header = views::wide(view.headers[c]);
+        const std::wstring header = widen(view.headers[c]);
         column.fmt = ui::ReportView::alignedLeft(c) ? LVCFMT_LEFT : LVCFMT_RIGHT;
         column.pszText = const_cast<wchar_t*>(header.c_str());
         column.cx = 60;
@@ -239,7 +241,7 @@ void ReportWindow::Impl::measureColumns() {
     };
     for (std::size_t c = 0; c < view.headers.size(); ++c) {
         // The header's sort arrow room and its padding are a little more than a cell's.
-        contentWidths[c] = widthOf(views::wide(view.headers[c])) + views::scaled(8, dpi);
+        contentWidths[c] = widthOf(widen(view.headers[c])) + views::scaled(8, dpi);
     }
     for (const auto& row : cells) {
         for (std::size_t c = 0; c < row.size() && c < contentWidths.size(); ++c) {
@@ -429,7 +431,7 @@ LRESULT ReportWindow::Impl::onMessage(UINT message, WPARAM wParam, LPARAM lParam
         case WM_DESTROY:
             // With this object, or with its owner, which takes the windows it owns along.
             for (const HWND h : {text, caption, table, copy, close, window}) {
-                views::dropName(h);
+                forgetName(h);
             }
             break;
         case WM_NCDESTROY: {

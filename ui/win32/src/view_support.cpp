@@ -2,23 +2,13 @@
 
 #include <algorithm>
 
+#include "dialogs.hpp"
+#include "text.hpp"
+
 namespace zk::ui_win32::views {
 
-std::wstring wide(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(std::max(n, 0)), L'\0');
-    if (n > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), n);
-    }
-    return out;
-}
-
 std::wstring wideLines(const std::string& text) {
-    const std::wstring w = wide(text);
+    const std::wstring w = widen(text);
     std::wstring out;
     out.reserve(w.size() + w.size() / 16);
     for (std::size_t i = 0; i < w.size(); ++i) {
@@ -30,83 +20,11 @@ std::wstring wideLines(const std::string& text) {
     return out;
 }
 
-void setName(HWND window, const wchar_t* name) {
-    const ATOM atom = GlobalAddAtomW(name);
-    SetPropW(window, L"Name", reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(atom)));
-}
-
-void dropName(HWND window) {
-    const auto atom = static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(RemovePropW(window, L"Name")));
-    if (atom != 0) {
-        GlobalDeleteAtom(atom);
-    }
-}
-
-namespace {
-
-template <typename F>
-F userFunction(const char* name) {
-    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    return user32 ? reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(user32, name)))
-                  : nullptr;
-}
-
-UINT systemDpi() {
-    const HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) {
-        ReleaseDC(nullptr, screen);
-    }
-    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-}  // namespace
-
-UINT dpiOf(HWND window) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = userFunction<GetDpiForWindowFn>("GetDpiForWindow");
-    if (getDpiForWindow && window) {
-        if (const UINT dpi = getDpiForWindow(window); dpi > 0) {
-            return dpi;
-        }
-    }
-    return systemDpi();
-}
-
-namespace {
-
-LOGFONTW messageLogFont(UINT dpi) {
-    using ForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
-    static const auto forDpi = userFunction<ForDpiFn>("SystemParametersInfoForDpi");
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi)) {
-        return metrics.lfMessageFont;
-    }
-    LOGFONTW font{};
-    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-        font = metrics.lfMessageFont;
-        font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(systemDpi()));
-    } else {
-        font.lfHeight = -MulDiv(9, static_cast<int>(dpi), 72);
-        font.lfWeight = FW_NORMAL;
-        lstrcpynW(font.lfFaceName, L"Segoe UI", LF_FACESIZE);
-    }
-    return font;
-}
-
-}  // namespace
-
-HFONT messageFont(UINT dpi, bool bold) {
-    LOGFONTW font = messageLogFont(dpi);
-    if (bold) {
-        font.lfWeight = FW_BOLD;
-    }
-    return CreateFontIndirectW(&font);
-}
-
 HFONT fixedFont(UINT dpi) {
-    LOGFONTW font = messageLogFont(dpi);
+    LOGFONTW font{};
+    const HFONT message = messageFont(dpi);
+    GetObjectW(message, sizeof font, &font);
+    DeleteObject(message);
     font.lfWeight = FW_NORMAL;
     font.lfItalic = FALSE;
     font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
@@ -115,15 +33,7 @@ HFONT fixedFont(UINT dpi) {
 }
 
 int wrappedHeight(HWND window, HFONT font, const std::wstring& text, int width) {
-    const HDC dc = GetDC(window);
-    const HGDIOBJ old = SelectObject(dc, font);
-    RECT r{0, 0, std::max(width, 1), 0};
-    const std::wstring measured = text.empty() ? L" " : text;
-    DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &r,
-              DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
-    SelectObject(dc, old);
-    ReleaseDC(window, dc);
-    return static_cast<int>(r.bottom - r.top);
+    return static_cast<int>(textSize(window, font, text, std::max(width, 1)).cy);
 }
 
 int textWidth(HWND window, HFONT font, const std::wstring& text) {

@@ -12,29 +12,15 @@
 
 namespace zk::ui_win32::views {
 
-/// UTF-8 to UTF-16 for the system's calls.
-std::wstring wide(const std::string& text);
-
 /// Line breaks as Windows controls and the clipboard take them: every "\n" becomes "\r\n".
 std::wstring wideLines(const std::string& text);
-
-/// Gives `window` the property "Name" (a global atom of `name`), so that a tool finds it by the
-/// name its Qt twin has; dropName() takes it off again before the window goes.
-void setName(HWND window, const wchar_t* name);
-void dropName(HWND window);
-
-/// The DPI of the monitor `window` is on (96 where the system can't say per window).
-UINT dpiOf(HWND window);
 
 /// `pixels` at 96 DPI, at `dpi`.
 inline int scaled(int pixels, UINT dpi) {
     return MulDiv(pixels, static_cast<int>(dpi), 96);
 }
 
-/// The font of the system's messages and dialogs at `dpi`, plain or bold; the caller deletes it.
-HFONT messageFont(UINT dpi, bool bold = false);
-
-/// A fixed-width font of the same height; the caller deletes it.
+/// A fixed-width font as high as messageFont(); the caller deletes it.
 HFONT fixedFont(UINT dpi);
 
 /// Height of `text` in `font` wrapped at `width` pixels (one line's height for an empty text).
